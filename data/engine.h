@@ -1,0 +1,205 @@
+// The local table engine: table objects over the suite's local tables, under
+// one session. Each table is one file in its database directory (an SQLite 3
+// database holding one data table named as the file's base name, with its
+// indexes; see docs/storage.md). Field types are those of a Paradox table.
+//
+// A table object is bound (database name, table name, index name), opened,
+// walked with a cursor in the order of its current index, and edited in place.
+// Every failure is raised as EDBEngineError (or a subclass) with a Portuguese
+// message naming the table by its Windows path.
+//
+// Not thread-safe: the whole program runs on one thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "platform/errors.h"
+
+namespace cg {
+
+// Errors of the table engine. The class names are stable: operations show
+// them to the user.
+CG_DECLARE_ERROR(EDBEngineError, Exception);
+CG_DECLARE_ERROR(EKeyViolation, EDBEngineError);
+CG_DECLARE_ERROR(ERecordLocked, EDBEngineError);
+CG_DECLARE_ERROR(ETableNotFound, EDBEngineError);
+CG_DECLARE_ERROR(EIndexNotFound, EDBEngineError);
+CG_DECLARE_ERROR(EFieldNotFound, EDBEngineError);
+CG_DECLARE_ERROR(EAliasNotFound, EDBEngineError);
+
+// Field types as a Paradox table knows them.
+enum class FieldType {
+  Alpha,          // text of a fixed maximum width (1..255)
+  Number,         // double
+  Money,          // double
+  Short,          // 16-bit integer
+  LongInt,        // 32-bit integer
+  AutoInc,        // 32-bit integer assigned on append
+  Logical,        // boolean ("True"/"False" as text)
+  Date,           // date, text "dd/mm/yyyy"
+  Time,           // time, text "hh:nn:ss"
+  Timestamp,      // date-time, text "dd/mm/yyyy hh:nn:ss"
+  Memo,           // text without width
+};
+
+struct FieldDef {
+  std::string name;   // as declared (case kept, looked up without regard to case)
+  FieldType type = FieldType::Alpha;
+  int size = 0;       // width of an Alpha field
+};
+
+struct IndexDef {
+  std::string name;                 // secondary index name
+  std::vector<std::string> fields;  // its fields, in order
+  bool unique = false;
+};
+
+// The layout of a table: its fields, its primary key (the leading fields of
+// the primary index, unique) and its secondary indexes.
+struct TableDef {
+  std::vector<FieldDef> fields;
+  std::vector<std::string> primaryKey;
+  std::vector<IndexDef> indexes;
+};
+
+// A key value of a key search: text or integer.
+using KeyValue = std::variant<std::string, int64_t>;
+
+class Session;
+class TableCursor;  // the engine's open cursor (implementation)
+
+// A named handle on one local table (TTable).
+class Table {
+ public:
+  Table(Session& session, std::string name);
+  ~Table();
+  Table(const Table&) = delete;
+  Table& operator=(const Table&) = delete;
+
+  const std::string& name() const { return name_; }
+
+  // Binding. Changing the database or table name of an open table raises
+  // EDBEngineError. Setting the index name of an open table switches the
+  // index, the current record staying current. Empty names unbind.
+  void setDatabaseName(const std::string& db);
+  void setTableName(const std::string& table);
+  void setIndexName(const std::string& index);
+  const std::string& databaseName() const { return databaseName_; }
+  const std::string& tableName() const { return tableName_; }
+  const std::string& indexName() const { return indexName_; }
+  // The Windows path of the bound table file (for messages), e.g.
+  // "C:\VITRALON\DADOS\Clientes.DB".
+  std::string windowsPath() const;
+
+  void open();
+  void close();  // a pending edit or append is posted first
+  bool active() const;
+
+  int recordCount();
+  void first();
+  void next();
+  bool eof() const;
+
+  // Fields of the current record (or of the pending edit / append buffer).
+  bool fieldExists(std::string_view name);
+  bool isNull(std::string_view name);
+  std::string asString(std::string_view name);  // pt-BR text; null -> ""
+  int32_t asInteger(std::string_view name);     // null -> 0
+  double asFloat(std::string_view name);        // null -> 0
+  void setString(std::string_view name, const std::string& value);  // "" stores a blank
+  void setInteger(std::string_view name, int64_t value);
+  void setFloat(std::string_view name, double value);
+  void clearField(std::string_view name);
+
+  void edit();
+  void append();
+  void post();    // fires afterPost
+  void cancel();
+  void remove();  // Delete: the cursor then stands on the record that followed
+  bool editing() const;  // in edit or append state
+
+  // Key search on the current index: the values are matched against its
+  // leading fields. A pending edit is posted first. True and the cursor
+  // moves on a match; false and the cursor stays otherwise.
+  bool findKey(const std::vector<KeyValue>& values);
+
+  // Deletes every record; the table may be open or closed.
+  void emptyTable();
+
+  // The save-changes call: when it returns, what was posted is on disk.
+  void flushBuffers();
+
+  // The layout of the open (or bound) table.
+  TableDef tableDef();
+
+  // Events.
+  std::function<void(Table&)> afterPost;
+  std::function<void(Table&)> afterScroll;
+
+ private:
+  Session& session_;
+  std::string name_;
+  std::string databaseName_, tableName_, indexName_;
+  std::unique_ptr<TableCursor> cursor_;
+  friend class TableCursor;
+};
+
+// A local SQL statement object (TQuery) bound to a database name.
+class Query {
+ public:
+  Query(Session& session, std::string name);
+  ~Query();
+  const std::string& name() const { return name_; }
+  void setDatabaseName(const std::string& db) { databaseName_ = db; }
+  const std::string& databaseName() const { return databaseName_; }
+  void setSQL(const std::string& sql) { sql_ = sql; }
+  const std::string& sql() const { return sql_; }
+  void close() {}
+  // Runs the statement (no result set) on the tables of the database's
+  // directory; table names resolve to the table files without regard to case.
+  // Returns the number of rows changed.
+  int execSQL();
+
+ private:
+  Session& session_;
+  std::string name_, databaseName_, sql_;
+};
+
+// The engine session (Sessao1): resolves database names to directories
+// through the aliases of platform.ini at the root of drive C.
+class Session {
+ public:
+  explicit Session(std::string name);
+  ~Session();
+  const std::string& name() const { return name_; }
+  std::string netFileDir = "C:\\VITRALON";
+  std::string privateDir = "C:\\VITRALON";
+
+  // The directory (Windows form) a database name stands for: an alias of
+  // platform.ini, or the name itself when it is a path. Raises
+  // EAliasNotFound for an unknown alias or a missing directory.
+  std::string databaseDirectory(const std::string& databaseName) const;
+  // Reloads platform.ini (the aliases are read on first use).
+  void reloadConfiguration();
+  // Closes every open table of the session.
+  void closeAll();
+
+  // Creates a table file (used by the sample installation and the tests;
+  // the system itself never creates tables). Overwrites an existing file.
+  static void createTable(const std::string& directoryWin, const std::string& tableName,
+                          const TableDef& def);
+
+ private:
+  std::string name_;
+  mutable std::optional<std::map<std::string, std::string>> aliases_;
+};
+
+}  // namespace cg

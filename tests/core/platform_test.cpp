@@ -1,0 +1,165 @@
+// The platform layer: CP1252 texts, pt-BR date-time and decimal text, the
+// drive C mapping, the clock and process start.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/cp1252.h"
+#include "platform/drive.h"
+#include "platform/errors.h"
+#include "platform/process.h"
+#include "platform/regional.h"
+#include "support/temp_dir.h"
+
+using namespace cg;
+namespace fs = std::filesystem;
+
+TEST(Cp1252, LiteralsAreConvertedAtCompileTime) {
+  constexpr std::string_view s = "Ação €"_cp;
+  static_assert(s.size() == 6);
+  EXPECT_EQ(s, std::string("A\xE7\xE3o \x80"));
+  EXPECT_EQ("Médicos"_cp, std::string("M\xE9" "dicos"));
+}
+
+TEST(Cp1252, EveryByteRoundTripsThroughUtf8) {
+  std::string all;
+  for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
+  EXPECT_EQ(fromUtf8(toUtf8(all)), all);
+  EXPECT_EQ(toUtf8("\x80\x93\x94\xE9"), "€“”é");
+  EXPECT_EQ(fromUtf8("日本"), "??");
+}
+
+TEST(Regional, DateTimeTextLeavesOutAZeroTime) {
+  EXPECT_EQ(DateTimeToStr(EncodeDateTime({2026, 12, 7, 8, 5, 9})), "07/12/2026 08:05:09");
+  EXPECT_EQ(DateTimeToStr(EncodeDate(2026, 1, 2)), "02/01/2026");
+  EXPECT_EQ(DateTimeToStr(EncodeDateTime({2026, 1, 2, 0, 0, 1})), "02/01/2026 00:00:01");
+}
+
+TEST(Regional, DateTimeTextRoundTrips) {
+  for (const char* text : {"07/12/2026 08:05:09", "29/02/2024 23:59:59", "01/01/1900", "31/12/9999 12:00:00"})
+    EXPECT_EQ(DateTimeToStr(StrToDateTime(text)), text);
+  EXPECT_EQ(DateTimeToStr(StrToDateTime(" 7/1/2026 8:05 ")), "07/01/2026 08:05:00");
+  EXPECT_EQ(DateTimeToStr(StrToDateTime("07/01/26")), "07/01/2026");
+  // TDateTime is days since 30/12/1899.
+  EXPECT_DOUBLE_EQ(EncodeDate(1899, 12, 30), 0.0);
+  EXPECT_DOUBLE_EQ(EncodeDate(1900, 1, 1), 2.0);
+}
+
+TEST(Regional, DateTimeParsingRefusesAnythingElse) {
+  const char* errors[] = {"", "abc", "2026-12-07", "12/07", "32/01/2026", "29/02/2025", "01/13/2026",
+                          "07/12/2026 25:00:00", "07/12/2026 10:60", "07/12/2026x", "07/12/2026 10:00:00 PM",
+                          "\xFF\xFE"};
+  for (const char* e : errors) {
+    EXPECT_THROW(StrToDateTime(e), EConvertError) << e;
+  }
+  try {
+    StrToDateTime("abc");
+    FAIL();
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.message(), "'abc' não é uma data e hora válida."_cp);
+    EXPECT_STREQ(e.className(), "EConvertError");
+  }
+}
+
+TEST(Regional, DecimalTextUsesAComma) {
+  EXPECT_EQ(FloatToStr(1.5), "1,5");
+  EXPECT_EQ(FloatToStr(0.8), "0,8");
+  EXPECT_EQ(FloatToStr(12), "12");
+  EXPECT_EQ(FloatToStr(-0.0001), "-0,0001");
+  EXPECT_EQ(FloatToStr(0), "0");
+  EXPECT_EQ(FloatToStr(1e20), "1E20");
+  EXPECT_DOUBLE_EQ(StrToFloat("12,5"), 12.5);
+  EXPECT_DOUBLE_EQ(StrToFloat("12.5"), 12.5);
+  EXPECT_DOUBLE_EQ(StrToFloat(" -0 "), 0.0);
+  EXPECT_DOUBLE_EQ(StrToFloat("1E3"), 1000.0);
+  for (const char* e : {"", "abc", "1e400", "1,2,3", "12,5%", "--1", ",", "1e"})
+    EXPECT_THROW(StrToFloat(e), EConvertError) << e;
+}
+
+TEST(Regional, IntegerText) {
+  EXPECT_EQ(StrToInt(" 42 "), 42);
+  EXPECT_EQ(StrToInt("-2147483648"), INT32_MIN);
+  EXPECT_THROW(StrToInt("2147483648"), EConvertError);
+  EXPECT_THROW(StrToInt("4,2"), EConvertError);
+  EXPECT_THROW(StrToInt(""), EConvertError);
+}
+
+TEST(Clock, MovesForwardWithoutSleeping) {
+  Clock::reset();
+  TDateTime before = Clock::now();
+  Clock::advanceMs(30000);
+  TDateTime after = Clock::now();
+  EXPECT_NEAR((after - before) * 86400.0, 30.0, 1.0);
+  Clock::reset();
+}
+
+class DriveCTest : public ::testing::Test {
+ protected:
+  void SetUp() override { DriveC::setRoot(dir_.path()); }
+  testsupport::TempDir dir_;
+};
+
+TEST_F(DriveCTest, ResolvesWithoutRegardToCase) {
+  fs::create_directories(dir_.path() / "VITRALON" / "DADOS");
+  std::ofstream(dir_.path() / "VITRALON" / "Em_Uso.txt") << "x";
+  EXPECT_EQ(DriveC::resolve("C:\\vitralon\\dados"), dir_.path() / "VITRALON" / "DADOS");
+  EXPECT_EQ(DriveC::resolve("C:\\VITRALON\\DADOS\\"), dir_.path() / "VITRALON" / "DADOS");
+  EXPECT_EQ(DriveC::resolve("c:\\vitralon\\Em_Uso.Txt"), dir_.path() / "VITRALON" / "Em_Uso.txt");
+  EXPECT_EQ(DriveC::resolve("C:/VITRALON/Em_Uso.txt"), dir_.path() / "VITRALON" / "Em_Uso.txt");
+}
+
+TEST_F(DriveCTest, MissingComponentsKeepTheirSpelling) {
+  fs::create_directories(dir_.path() / "VITRALON");
+  EXPECT_EQ(DriveC::resolve("C:\\vitralon\\Novo\\Arq.TXT"), dir_.path() / "VITRALON" / "Novo" / "Arq.TXT");
+  fs::path made = DriveC::resolveDir("C:\\vitralon\\Inter");
+  EXPECT_TRUE(fs::is_directory(dir_.path() / "VITRALON" / "Inter"));
+  EXPECT_EQ(made, dir_.path() / "VITRALON" / "Inter");
+}
+
+TEST_F(DriveCTest, AccentedNamesMapToUtf8HostNames) {
+  EXPECT_EQ(DriveC::resolve("C:\\Médicos"_cp.data()), dir_.path() / "Médicos");
+}
+
+TEST_F(DriveCTest, OtherDrivesAndRelativePathsAreErrors) {
+  EXPECT_THROW(DriveC::resolve("D:\\VITRALON"), EPathError);
+  EXPECT_THROW(DriveC::resolve("VITRALON\\DADOS"), EPathError);
+  EXPECT_THROW(DriveC::resolve(""), EPathError);
+  try {
+    DriveC::resolve("D:\\x");
+  } catch (const EPathError& e) {
+    EXPECT_NE(e.message().find("D:\\x"), std::string::npos);
+  }
+}
+
+TEST(Process, SplitsCommandLines) {
+  auto parts = SplitCommandLine("C:\\VITRALON\\FormatCli.bat ");
+  ASSERT_EQ(parts.size(), 1u);
+  EXPECT_EQ(parts[0], "C:\\VITRALON\\FormatCli.bat");
+  parts = SplitCommandLine("\"C:\\Program Files\\x.exe\" a  b");
+  ASSERT_EQ(parts.size(), 3u);
+  EXPECT_EQ(parts[0], "C:\\Program Files\\x.exe");
+}
+
+TEST_F(DriveCTest, StartsABatFileUnderShellWithoutWaiting) {
+  fs::create_directories(dir_.path() / "VITRALON");
+  fs::path out = dir_.path() / "done.txt";
+  {
+    std::ofstream bat(dir_.path() / "VITRALON" / "FormatCli.bat");
+    bat << "sleep 1\necho ran > '" << out.string() << "'\n";
+  }
+  auto argv = HostArgv("C:\\vitralon\\formatcli.bat ");
+  ASSERT_EQ(argv.size(), 2u);
+  EXPECT_EQ(argv[0], "/bin/sh");
+  EXPECT_EQ(argv[1], (dir_.path() / "VITRALON" / "FormatCli.bat").string());
+
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_TRUE(StartProcess("C:\\vitralon\\formatcli.bat "));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(800));  // did not wait
+  for (int i = 0; i < 100 && !fs::exists(out); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(fs::exists(out));
+  EXPECT_FALSE(StartProcess("C:\\VITRALON\\Missing.bat"));
+}
