@@ -79,7 +79,9 @@ class TableCursor;  // the engine's open cursor (implementation)
 // A named handle on one local table (TTable).
 class Table {
  public:
-  Table(Session& session, std::string name);
+  // The session is found by name when the table opens (the window's tables
+  // exist before the data module that holds their session).
+  explicit Table(std::string name, std::string sessionName = "Sessao1");
   ~Table();
   Table(const Table&) = delete;
   Table& operator=(const Table&) = delete;
@@ -92,6 +94,11 @@ class Table {
   void setDatabaseName(const std::string& db);
   void setTableName(const std::string& table);
   void setIndexName(const std::string& index);
+  // Selects the index by its fields ("Estacao;Codigo"): the primary index or
+  // the secondary index with exactly these fields. Setting one of the two
+  // clears the other.
+  void setIndexFieldNames(const std::string& fields);
+  const std::string& indexFieldNames() const { return indexFieldNames_; }
   const std::string& databaseName() const { return databaseName_; }
   const std::string& tableName() const { return tableName_; }
   const std::string& indexName() const { return indexName_; }
@@ -107,6 +114,13 @@ class Table {
   void first();
   void next();
   bool eof() const;
+  // Moves by `delta` records (negative: backwards) and fires afterScroll once.
+  void moveBy(int delta);
+  // For views: the position of the current record (1-based, 0 when empty)
+  // and the text of one field for `count` records from record `firstRecNo`
+  // on, in the order of the current index; the cursor does not move.
+  int recNo();
+  std::vector<std::string> fieldValues(std::string_view field, int firstRecNo, int count);
 
   // Fields of the current record (or of the pending edit / append buffer).
   bool fieldExists(std::string_view name);
@@ -145,9 +159,8 @@ class Table {
   std::function<void(Table&)> afterScroll;
 
  private:
-  Session& session_;
-  std::string name_;
-  std::string databaseName_, tableName_, indexName_;
+  std::string name_, sessionName_;
+  std::string databaseName_, tableName_, indexName_, indexFieldNames_;
   std::unique_ptr<TableCursor> cursor_;
   friend class TableCursor;
 };
@@ -155,7 +168,7 @@ class Table {
 // A local SQL statement object (TQuery) bound to a database name.
 class Query {
  public:
-  Query(Session& session, std::string name);
+  explicit Query(std::string name, std::string sessionName = "Sessao1");
   ~Query();
   const std::string& name() const { return name_; }
   void setDatabaseName(const std::string& db) { databaseName_ = db; }
@@ -169,16 +182,20 @@ class Query {
   int execSQL();
 
  private:
-  Session& session_;
-  std::string name_, databaseName_, sql_;
+  std::string name_, sessionName_, databaseName_, sql_;
 };
 
 // The engine session (Sessao1): resolves database names to directories
 // through the aliases of platform.ini at the root of drive C.
 class Session {
  public:
+  // Registers the session under its name for the tables that name it.
   explicit Session(std::string name);
   ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  // The live session of that name, or nullptr.
+  static Session* find(const std::string& name);
   const std::string& name() const { return name_; }
   std::string netFileDir = "C:\\VITRALON";
   std::string privateDir = "C:\\VITRALON";
@@ -189,8 +206,12 @@ class Session {
   std::string databaseDirectory(const std::string& databaseName) const;
   // Reloads platform.ini (the aliases are read on first use).
   void reloadConfiguration();
-  // Closes every open table of the session.
+  // Closes every open table of the session (a pending edit is cancelled,
+  // grouped posts are committed), so that what was posted is on disk.
   void closeAll();
+  // Open tables register here so that closeAll reaches them.
+  void registerTable(Table* t);
+  void unregisterTable(Table* t);
 
   // Creates a table file (used by the sample installation and the tests;
   // the system itself never creates tables). Overwrites an existing file.
@@ -200,6 +221,7 @@ class Session {
  private:
   std::string name_;
   mutable std::optional<std::map<std::string, std::string>> aliases_;
+  std::vector<Table*> open_;
 };
 
 }  // namespace cg
