@@ -110,11 +110,13 @@ TDateTime EncodeDateTime(const DateTimeParts& p) {
 
 DateTimeParts DecodeDateTime(TDateTime t) {
   DateTimeParts p;
-  // Whole milliseconds, rounded, so that 10:00:00 never reads as 09:59:59.999.
-  double days = std::floor(t);
-  int64_t ms = static_cast<int64_t>(std::llround((t - days) * 86400000.0));
+  // Before 30/12/1899 the value is negative and its fraction is still the
+  // time of day: -1,25 is 29/12/1899 06:00. Whole milliseconds, rounded, so
+  // that 10:00:00 never reads as 09:59:59.999.
+  double days = std::trunc(t);
+  int64_t ms = static_cast<int64_t>(std::llround(std::fabs(t - days) * 86400000.0));
   int64_t d = static_cast<int64_t>(days);
-  if (ms >= 86400000) { ms -= 86400000; ++d; }
+  if (ms >= 86400000) { ms -= 86400000; d += (t < 0) ? -1 : 1; }
   civilFromDays(d - kUnixEpochDays, p.year, p.month, p.day);
   p.hour = static_cast<int>(ms / 3600000);
   p.minute = static_cast<int>(ms / 60000 % 60);

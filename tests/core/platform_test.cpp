@@ -40,13 +40,14 @@ TEST(Regional, DateTimeTextLeavesOutAZeroTime) {
 }
 
 TEST(Regional, DateTimeTextRoundTrips) {
-  for (const char* text : {"07/12/2026 08:05:09", "29/02/2024 23:59:59", "01/01/1900", "31/12/9999 12:00:00"})
+  for (const char* text : {"07/12/2026 08:05:09", "07/12/0622 08:05:09", "29/12/1899 06:00:00", "29/02/2024 23:59:59", "01/01/1900", "31/12/9999 12:00:00"})
     EXPECT_EQ(DateTimeToStr(StrToDateTime(text)), text);
   EXPECT_EQ(DateTimeToStr(StrToDateTime(" 7/1/2026 8:05 ")), "07/01/2026 08:05:00");
   EXPECT_EQ(DateTimeToStr(StrToDateTime("07/01/26")), "07/01/2026");
   // TDateTime is days since 30/12/1899.
   EXPECT_DOUBLE_EQ(EncodeDate(1899, 12, 30), 0.0);
   EXPECT_DOUBLE_EQ(EncodeDate(1900, 1, 1), 2.0);
+  EXPECT_DOUBLE_EQ(EncodeDateTime({1899, 12, 29, 6, 0, 0}), -1.25);
 }
 
 TEST(Regional, DateTimeParsingRefusesAnythingElse) {
