@@ -6,7 +6,9 @@
 // A table object is bound (database name, table name, index name), opened,
 // walked with a cursor in the order of its current index, and edited in place.
 // Every failure is raised as EDBEngineError (or a subclass) with a Portuguese
-// message naming the table by its Windows path.
+// message naming the table by its Windows path; a value that does not
+// convert to a field's type raises EConvertError naming the field, the value
+// and the table.
 //
 // Not thread-safe: the whole program runs on one thread.
 #pragma once
@@ -209,6 +211,11 @@ class Session {
   // Closes every open table of the session (a pending edit is cancelled,
   // grouped posts are committed), so that what was posted is on disk.
   void closeAll();
+  // Commits the grouped posts of every open table and lets go of the read
+  // locks that walks hold between calls, leaving the tables open. Call it
+  // when the event loop goes idle and from the error report, so that other
+  // programs are not kept waiting on an idle window.
+  void flushAll() noexcept;
   // Open tables register here so that closeAll reaches them.
   void registerTable(Table* t);
   void unregisterTable(Table* t);

@@ -1,0 +1,719 @@
+#include "data/engine_cursor.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+
+#include "platform/cp1252.h"
+
+namespace cg {
+using namespace engine;
+
+namespace {
+
+// One read of the cursor: takes the read lock, and lets go of it afterwards
+// unless reads are coming fast (see Connection).
+class ReadScope {
+ public:
+  ReadScope(Connection& c, const std::string& path) : c_(c) { c_.readLock(path); }
+  ~ReadScope() { c_.readDone(); }
+  ReadScope(const ReadScope&) = delete;
+  ReadScope& operator=(const ReadScope&) = delete;
+
+ private:
+  Connection& c_;
+};
+
+std::vector<std::string> splitFields(const std::string& s) {
+  std::vector<std::string> out;
+  size_t i = 0;
+  while (i <= s.size()) {
+    size_t j = s.find(';', i);
+    if (j == std::string::npos) j = s.size();
+    std::string f = s.substr(i, j - i);
+    while (!f.empty() && f.front() == ' ') f.erase(f.begin());
+    while (!f.empty() && f.back() == ' ') f.pop_back();
+    if (!f.empty()) out.push_back(f);
+    i = j + 1;
+  }
+  return out;
+}
+
+bool startsWithFields(const std::vector<std::string>& have, const std::vector<std::string>& want) {
+  if (want.empty() || want.size() > have.size()) return false;
+  for (size_t i = 0; i < want.size(); ++i)
+    if (!equalsNoCase(have[i], want[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+TableCursor::TableCursor(Table& owner, Session* session, std::string windowsPath, const std::filesystem::path& file,
+                         const std::string& indexName, const std::string& indexFieldNames)
+    : owner_(owner), session_(session), path_(std::move(windowsPath)) {
+  conn_ = Connection::acquire(file, path_);
+  const FileLayout& layout = conn_->layout(path_);
+  dataTable_ = layout.dataTable;
+  def_ = layout.def;
+  buildFieldTable();
+  selectList_ = "rowid";
+  for (const auto& f : def_.fields) selectList_ += ", " + quoteId(f.name);
+  const size_t n = def_.fields.size();
+  cur_.v.resize(n);
+  seekFrom_.v.resize(n);
+  edit_.v.resize(n);
+  dirty_.assign(n, false);
+  buf_.resize(kReadAhead);
+  for (auto& r : buf_) r.v.resize(n);
+
+  auto indices = [&](const std::vector<std::string>& names) {
+    std::vector<int> out;
+    for (const auto& f : names) out.push_back(requireField(f));
+    return out;
+  };
+  if (!def_.primaryKey.empty()) uniqueSets_.push_back(indices(def_.primaryKey));
+  for (const auto& ix : def_.indexes)
+    if (ix.unique) uniqueSets_.push_back(indices(ix.fields));
+  unique_.resize(uniqueSets_.size());
+
+  order_ = &orderFor(indexName, indexFieldNames);
+}
+
+TableCursor::~TableCursor() {
+  if (mode_ != Mode::Browse) {
+    mode_ = Mode::Browse;
+    conn_->releaseIfIdle();
+  }
+}
+
+namespace {
+uint32_t nameHash(std::string_view name) {
+  uint32_t h = 2166136261u;
+  for (unsigned char c : name) {
+    if (c >= 'a' && c <= 'z') c = static_cast<unsigned char>(c - 32);
+    h = (h ^ c) * 16777619u;
+  }
+  return h;
+}
+}  // namespace
+
+// Fields are looked up by name on every read and write: an open-addressing
+// table on a case-blind hash makes that one hash and one comparison.
+void TableCursor::buildFieldTable() {
+  size_t size = 8;
+  while (size < def_.fields.size() * 2) size *= 2;
+  fieldSlots_.assign(size, -1);
+  for (size_t i = 0; i < def_.fields.size(); ++i) {
+    size_t at = nameHash(def_.fields[i].name) & (size - 1);
+    while (fieldSlots_[at] >= 0) at = (at + 1) & (size - 1);
+    fieldSlots_[at] = static_cast<int>(i);
+  }
+}
+
+int TableCursor::fieldIndex(std::string_view name) const {
+  const size_t mask = fieldSlots_.size() - 1;
+  for (size_t at = nameHash(name) & mask;; at = (at + 1) & mask) {
+    int i = fieldSlots_[at];
+    if (i < 0) return -1;
+    if (equalsNoCase(def_.fields[i].name, name)) return i;
+  }
+}
+
+int TableCursor::requireField(std::string_view name) const {
+  int i = fieldIndex(name);
+  if (i < 0)
+    throw EFieldNotFound(std::string("Campo não encontrado: "_cp) + std::string(name) + " (" + path_ + ")");
+  return i;
+}
+
+const Value& TableCursor::value(int field) {
+  if (mode_ != Mode::Browse) return edit_.v[field];
+  if (cur_.partial) loadFull();
+  return cur_.v[field];
+}
+
+void TableCursor::loadFull() {
+  ReadScope read(*conn_, path_);
+  if (!reread(cur_.rowid, cur_))
+    throw EDBEngineError(std::string("O registro foi excluído por outro usuário: "_cp) + path_);
+}
+
+Value& TableCursor::editValue(int field) {
+  if (mode_ == Mode::Browse)
+    throw EDBEngineError(std::string("A tabela não está em modo de edição ou inclusão: "_cp) + path_);
+  dirty_[field] = true;
+  return edit_.v[field];
+}
+
+// ---------------------------------------------------------------- orders
+
+TableCursor::Order& TableCursor::orderFor(const std::string& indexName, const std::string& indexFieldNames) {
+  const IndexDef* ix = nullptr;
+  bool primary = true;
+  if (!indexName.empty()) {
+    for (const auto& i : def_.indexes)
+      if (equalsNoCase(i.name, indexName)) ix = &i;
+    if (!ix)
+      throw EIndexNotFound(std::string("Índice não encontrado: "_cp) + indexName + " (" + path_ + ")");
+    primary = false;
+  } else if (!indexFieldNames.empty()) {
+    auto want = splitFields(indexFieldNames);
+    if (!startsWithFields(def_.primaryKey, want)) {
+      for (const auto& i : def_.indexes)
+        if (!ix && startsWithFields(i.fields, want)) ix = &i;
+      if (!ix)
+        throw EIndexNotFound(std::string("Índice não encontrado para os campos "_cp) + indexFieldNames + " (" +
+                             path_ + ")");
+      primary = false;
+    }
+  }
+  std::string key = primary ? std::string() : upperAscii(ix->name);
+  auto it = orders_.find(key);
+  if (it != orders_.end()) return *it->second;
+
+  auto o = std::make_unique<Order>();
+  std::vector<std::string> colNames;
+  if (primary) {
+    colNames = def_.primaryKey;
+    if (!colNames.empty()) o->sqlIndex = primaryIndexName(dataTable_);
+  } else {
+    o->name = ix->name;
+    colNames = orderedColumns(def_, ix->fields);
+    o->sqlIndex = secondaryIndexName(dataTable_, ix->name);
+  }
+  for (const auto& c : colNames) {
+    o->cols.push_back(requireField(c));
+    o->orderAsc += quoteId(def_.fields[o->cols.back()].name) + ", ";
+    o->orderDesc += quoteId(def_.fields[o->cols.back()].name) + " DESC, ";
+  }
+  o->orderAsc += "rowid";
+  o->orderDesc += "rowid DESC";
+  const size_t levels = o->cols.size() + 1;
+  o->fwd.resize(levels * 2);
+  o->back.resize(levels * 2);
+  o->countLess.resize(levels * 2);
+  o->key.resize(levels);
+  return *(orders_[key] = std::move(o));
+}
+
+void TableCursor::selectIndex(const std::string& indexName, const std::string& indexFieldNames) {
+  Order& next = orderFor(indexName, indexFieldNames);
+  if (hasCur_ && cur_.partial) loadFull();  // the new order needs its own fields
+  order_ = &next;
+  dropBuffer();
+  if (hasCur_) eof_ = false;
+}
+
+std::string TableCursor::fromClause(const Order& o) const {
+  std::string s = " FROM " + quoteId(dataTable_);
+  if (!o.sqlIndex.empty()) s += " INDEXED BY " + quoteId(o.sqlIndex);
+  return s;
+}
+
+namespace {
+std::string levelColumn(const std::vector<FieldDef>& fields, const std::vector<int>& cols, size_t k) {
+  return k < cols.size() ? quoteId(fields[cols[k]].name) : std::string("rowid");
+}
+}  // namespace
+
+// Level k of a seek: the first k ordering columns equal to the bound values,
+// and column k past the bound value (variant 0) or, for a blank bound value
+// going forward, any non-blank one (variant 1). Going backward, variant 0 is
+// "less than the bound value" and variant 1 "blank".
+Stmt& TableCursor::seekStmt(Order& o, bool forward, int level, bool variant) {
+  Stmt& s = (forward ? o.fwd : o.back)[level * 2 + (variant ? 1 : 0)];
+  if (s) return s;
+  std::string sql = "SELECT " + selectList_ + fromClause(o) + " WHERE ";
+  for (int i = 0; i < level; ++i) sql += levelColumn(def_.fields, o.cols, i) + " IS ?" + std::to_string(i + 1) + " AND ";
+  std::string col = levelColumn(def_.fields, o.cols, level);
+  if (forward)
+    sql += variant ? col + " IS NOT NULL" : col + " > ?" + std::to_string(level + 1);
+  else
+    sql += variant ? col + " IS NULL" : col + " < ?" + std::to_string(level + 1);
+  // Forward seeks take their limit as a parameter: a seek fills what is
+  // left of the read-ahead buffer.
+  sql += " ORDER BY " + (forward ? o.orderAsc : o.orderDesc) +
+         (forward ? " LIMIT ?" + std::to_string(kLimitParam) : std::string(" LIMIT 1"));
+  s = Stmt(conn_->db(), sql, path_);
+  return s;
+}
+
+namespace {
+const Value& levelValue(const Row& r, const std::vector<int>& cols, size_t k, Value& rowidHolder) {
+  if (k < cols.size()) return r.v[cols[k]];
+  rowidHolder.setInt(r.rowid);
+  return rowidHolder;
+}
+}  // namespace
+
+void TableCursor::bindValue(Stmt& s, int at, const Value& v) const {
+  switch (v.kind) {
+    case Value::Null: s.bindNull(at); break;
+    case Value::Int: s.bindInt(at, v.i); break;
+    case Value::Real: s.bindReal(at, v.d); break;
+    case Value::Text: s.bindText(at, v.s); break;
+  }
+}
+
+void TableCursor::bindPrefix(Stmt& s, const Row& r, int levels) const {
+  Value rid;
+  for (int i = 0; i < levels; ++i) bindValue(s, i + 1, levelValue(r, order_->cols, i, rid));
+}
+
+void TableCursor::readRow(Stmt& s, Row& into) const {
+  into.rowid = s.columnInt(0);
+  into.partial = false;
+  for (size_t i = 0; i < into.v.size(); ++i) {
+    int c = static_cast<int>(i) + 1;
+    switch (s.columnType(c)) {
+      case SQLITE_NULL: into.v[i].setNull(); break;
+      case SQLITE_INTEGER: into.v[i].setInt(s.columnInt(c)); break;
+      case SQLITE_FLOAT: into.v[i].setReal(s.columnReal(c)); break;
+      default: into.v[i].setText(s.columnText(c)); break;
+    }
+  }
+}
+
+int TableCursor::fill(Stmt& s, bool haveCurrent) {
+  StmtUse use(s);
+  int rows = 0;
+  if (!haveCurrent) {
+    if (!s.step()) return 0;
+    readRow(s, cur_);
+    ++rows;
+  }
+  while (bufLen_ < buf_.size() && s.step()) {
+    readRow(s, buf_[bufLen_++]);
+    ++rows;
+  }
+  bufGen_ = conn_->generation();
+  return rows;
+}
+
+bool TableCursor::takeBuffered() {
+  if (!bufferValid()) return false;
+  std::swap(cur_, buf_[bufPos_++]);
+  return true;
+}
+
+// The rows of level k all come before those of level k-1, so the levels are
+// read from the deepest on, each one filling what the previous left of the
+// buffer, until it is full or level 0 is done.
+bool TableCursor::seekAfter(const Row& from) {
+  ReadScope read(*conn_, path_);
+  dropBuffer();
+  // `from` may be the current row, which the first row read replaces.
+  seekFrom_.rowid = from.rowid;
+  for (int c : order_->cols) seekFrom_.v[c] = from.v[c];
+  const int n = static_cast<int>(order_->cols.size());
+  const int capacity = static_cast<int>(buf_.size()) + 1;
+  int got = 0;
+  Value rid;
+  for (int k = n; k >= 0 && got < capacity; --k) {
+    const Value& v = levelValue(seekFrom_, order_->cols, k, rid);
+    bool blank = v.kind == Value::Null;
+    Stmt& s = seekStmt(*order_, true, k, blank);
+    bindPrefix(s, seekFrom_, k);
+    if (!blank) bindValue(s, k + 1, v);
+    const int limit = capacity - got;
+    s.bindInt(kLimitParam, limit);
+    const int rows = fill(s, got > 0);
+    got += rows;
+    if (rows == limit) break;  // this level may hold more: read them later
+  }
+  return got > 0;
+}
+
+bool TableCursor::seekBefore(const Row& from) {
+  ReadScope read(*conn_, path_);
+  dropBuffer();
+  const int n = static_cast<int>(order_->cols.size());
+  Value rid;
+  for (int k = n; k >= 0; --k) {
+    const Value& v = levelValue(from, order_->cols, k, rid);
+    if (v.kind == Value::Null) continue;  // nothing sorts before a blank
+    for (int variant = 0; variant < (k < n ? 2 : 1); ++variant) {
+      Stmt& s = seekStmt(*order_, false, k, variant != 0);
+      bindPrefix(s, from, k);
+      if (variant == 0) bindValue(s, k + 1, v);
+      StmtUse use(s);
+      if (s.step()) {
+        readRow(s, cur_);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool TableCursor::sameOrder(const Row& a, const Row& b) const {
+  for (int c : order_->cols)
+    if (!(a.v[c] == b.v[c])) return false;
+  return true;
+}
+
+// ---------------------------------------------------------------- navigation
+
+int TableCursor::recordCount() {
+  ReadScope read(*conn_, path_);
+  if (!count_) count_ = Stmt(conn_->db(), "SELECT count(*) FROM " + quoteId(dataTable_), path_);
+  StmtUse use(count_);
+  count_.step();
+  return static_cast<int>(count_.columnInt(0));
+}
+
+bool TableCursor::first() {
+  ReadScope read(*conn_, path_);
+  dropBuffer();
+  Order& o = *order_;
+  if (!o.firstRows)
+    o.firstRows = Stmt(conn_->db(),
+                       "SELECT " + selectList_ + fromClause(o) + " ORDER BY " + o.orderAsc + " LIMIT " +
+                           std::to_string(buf_.size() + 1),
+                       path_);
+  hasCur_ = fill(o.firstRows, false) > 0;
+  eof_ = !hasCur_;
+  return hasCur_;
+}
+
+bool TableCursor::next() {
+  if (!hasCur_) {
+    eof_ = true;
+    return false;
+  }
+  if (takeBuffered() || seekAfter(cur_)) {
+    eof_ = false;
+    return true;
+  }
+  eof_ = true;
+  return false;
+}
+
+bool TableCursor::prior() {
+  if (!hasCur_) return false;
+  Row keep = cur_;
+  if (seekBefore(keep)) {
+    eof_ = false;
+    return true;
+  }
+  return false;
+}
+
+int TableCursor::recNo() {
+  if (!hasCur_) return 0;
+  // Views ask between user actions: no read lock is kept after them.
+  conn_->readLock(path_);
+  struct Release {
+    Connection& c;
+    ~Release() { c.releaseRead(); }
+  } release{*conn_};
+  Order& o = *order_;
+  const int n = static_cast<int>(o.cols.size());
+  int64_t before = 0;
+  Value rid;
+  for (int k = n; k >= 0; --k) {
+    const Value& v = levelValue(cur_, o.cols, k, rid);
+    if (v.kind == Value::Null) continue;
+    for (int variant = 0; variant < (k < n ? 2 : 1); ++variant) {
+      Stmt& s = o.countLess[k * 2 + variant];
+      if (!s) {
+        std::string sql = "SELECT count(*)" + fromClause(o) + " WHERE ";
+        for (int i = 0; i < k; ++i) sql += levelColumn(def_.fields, o.cols, i) + " IS ?" + std::to_string(i + 1) + " AND ";
+        std::string col = levelColumn(def_.fields, o.cols, k);
+        sql += variant ? col + " IS NULL" : col + " < ?" + std::to_string(k + 1);
+        s = Stmt(conn_->db(), sql, path_);
+      }
+      bindPrefix(s, cur_, k);
+      if (variant == 0) bindValue(s, k + 1, v);
+      StmtUse use(s);
+      s.step();
+      before += s.columnInt(0);
+    }
+  }
+  return static_cast<int>(before + 1);
+}
+
+std::vector<std::string> TableCursor::fieldValues(std::string_view field, int firstRecNo, int count) {
+  int f = requireField(field);
+  std::vector<std::string> out;
+  if (count <= 0) return out;
+  conn_->readLock(path_);
+  struct Release {
+    Connection& c;
+    ~Release() { c.releaseRead(); }
+  } release{*conn_};
+  Stmt s(conn_->db(),
+         "SELECT " + selectList_ + fromClause(*order_) + " ORDER BY " + order_->orderAsc + " LIMIT ?1 OFFSET ?2",
+         path_);
+  s.bindInt(1, count);
+  s.bindInt(2, std::max(0, firstRecNo - 1));
+  StmtUse use(s);
+  Row r;
+  r.v.resize(def_.fields.size());
+  FieldCodec c = codec(f);
+  while (s.step()) {
+    readRow(s, r);
+    out.push_back(c.asString(r.v[f]));
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------- key search
+
+Value TableCursor::keyValue(int field, const KeyValue& kv) const {
+  Value v;
+  FieldCodec c = codec(field);
+  if (const auto* s = std::get_if<std::string>(&kv))
+    c.fromString(v, *s);
+  else
+    c.fromInteger(v, std::get<int64_t>(kv));
+  return v;
+}
+
+bool TableCursor::findKey(const std::vector<KeyValue>& values) {
+  ReadScope read(*conn_, path_);
+  Order& o = *order_;
+  if (values.size() > o.cols.size())
+    throw EDBEngineError(std::string("A pesquisa tem mais valores que os campos do índice ("_cp) +
+                         std::to_string(o.cols.size()) + "): " + path_);
+  const size_t m = values.size();
+  std::vector<Value> keys;
+  keys.reserve(m);
+  for (size_t i = 0; i < m; ++i) keys.push_back(keyValue(o.cols[i], values[i]));
+  // Only the ordering fields are read, from the index alone: most searches
+  // only ask whether the key is there. The rest of the row is read when a
+  // field is asked for.
+  Stmt& s = o.key[m];
+  if (!s) {
+    std::string sql = "SELECT rowid";
+    for (int c : o.cols) sql += ", " + quoteId(def_.fields[c].name);
+    sql += fromClause(o);
+    for (size_t i = 0; i < m; ++i)
+      sql += (i ? " AND " : " WHERE ") + levelColumn(def_.fields, o.cols, i) + " IS ?" + std::to_string(i + 1);
+    sql += " ORDER BY " + o.orderAsc + " LIMIT 1";
+    s = Stmt(conn_->db(), sql, path_);
+  }
+  for (size_t i = 0; i < m; ++i) bindValue(s, static_cast<int>(i) + 1, keys[i]);
+  StmtUse use(s);
+  if (!s.step()) return false;
+  cur_.rowid = s.columnInt(0);
+  for (size_t i = 0; i < o.cols.size(); ++i) {
+    Value& v = cur_.v[o.cols[i]];
+    int c = static_cast<int>(i) + 1;
+    switch (s.columnType(c)) {
+      case SQLITE_NULL: v.setNull(); break;
+      case SQLITE_INTEGER: v.setInt(s.columnInt(c)); break;
+      case SQLITE_FLOAT: v.setReal(s.columnReal(c)); break;
+      default: v.setText(s.columnText(c)); break;
+    }
+  }
+  cur_.partial = true;
+  dropBuffer();
+  hasCur_ = true;
+  eof_ = false;
+  return true;
+}
+
+// ---------------------------------------------------------------- writes
+
+bool TableCursor::reread(int64_t rowid, Row& into) {
+  if (!byRowid_)
+    byRowid_ = Stmt(conn_->db(), "SELECT " + selectList_ + " FROM " + quoteId(dataTable_) + " WHERE rowid = ?1", path_);
+  byRowid_.bindInt(1, rowid);
+  StmtUse use(byRowid_);
+  if (!byRowid_.step()) return false;
+  readRow(byRowid_, into);
+  return true;
+}
+
+void TableCursor::edit() {
+  if (mode_ != Mode::Browse) return;
+  if (!hasCur_) {
+    append();
+    return;
+  }
+  conn_->beginWrite(path_);
+  // Read the row again under the write lock: another program may have
+  // changed it since it was read.
+  if (!reread(cur_.rowid, edit_)) {
+    conn_->releaseIfIdle();
+    throw EDBEngineError(std::string("O registro foi excluído por outro usuário: "_cp) + path_);
+  }
+  if (!sameOrder(cur_, edit_)) dropBuffer();
+  cur_ = edit_;
+  std::fill(dirty_.begin(), dirty_.end(), false);
+  mode_ = Mode::Edit;
+}
+
+void TableCursor::append() {
+  if (mode_ != Mode::Browse) post();
+  conn_->beginWrite(path_);
+  for (auto& v : edit_.v) v.setNull();
+  edit_.rowid = 0;
+  std::fill(dirty_.begin(), dirty_.end(), true);
+  mode_ = Mode::Insert;
+}
+
+void TableCursor::cancel() {
+  if (mode_ == Mode::Browse) return;
+  mode_ = Mode::Browse;
+  conn_->releaseIfIdle();
+}
+
+void TableCursor::checkUnique(const Row& r, int64_t exceptRowid) {
+  for (size_t u = 0; u < uniqueSets_.size(); ++u) {
+    const auto& set = uniqueSets_[u];
+    // A unique SQLite index lets blanks repeat; a blank is a value here.
+    bool blank = std::any_of(set.begin(), set.end(), [&](int f) { return r.v[f].kind == Value::Null; });
+    if (!blank) continue;
+    Stmt& s = unique_[u];
+    if (!s) {
+      std::string sql = "SELECT 1 FROM " + quoteId(dataTable_) + " WHERE ";
+      for (size_t i = 0; i < set.size(); ++i)
+        sql += quoteId(def_.fields[set[i]].name) + " IS ?" + std::to_string(i + 1) + " AND ";
+      sql += "rowid <> ?" + std::to_string(set.size() + 1) + " LIMIT 1";
+      s = Stmt(conn_->db(), sql, path_);
+    }
+    for (size_t i = 0; i < set.size(); ++i) bindValue(s, static_cast<int>(i) + 1, r.v[set[i]]);
+    s.bindInt(static_cast<int>(set.size()) + 1, exceptRowid);
+    StmtUse use(s);
+    if (s.step()) throw EKeyViolation(std::string("Violação de chave em "_cp) + path_ + ".");
+  }
+}
+
+void TableCursor::assignAutoInc(Row& r) {
+  for (size_t i = 0; i < def_.fields.size(); ++i) {
+    if (def_.fields[i].type != FieldType::AutoInc || r.v[i].kind != Value::Null) continue;
+    Stmt s(conn_->db(),
+           "SELECT coalesce(max(" + quoteId(def_.fields[i].name) + "), 0) + 1 FROM " + quoteId(dataTable_), path_);
+    StmtUse use(s);
+    s.step();
+    r.v[i].setInt(s.columnInt(0));
+  }
+}
+
+void TableCursor::post() {
+  if (mode_ == Mode::Browse) return;
+  conn_->beginWrite(path_);
+  const int n = static_cast<int>(def_.fields.size());
+  if (mode_ == Mode::Edit) {
+    if (std::none_of(dirty_.begin(), dirty_.end(), [](bool b) { return b; })) {
+      mode_ = Mode::Browse;
+      conn_->releaseIfIdle();
+      return;
+    }
+    checkUnique(edit_, edit_.rowid);
+    Stmt& s = updates_[dirty_];
+    if (!s) {
+      std::string sql = "UPDATE " + quoteId(dataTable_) + " SET ";
+      int p = 0;
+      for (int i = 0; i < n; ++i)
+        if (dirty_[i]) {
+          if (p++) sql += ", ";
+          sql += quoteId(def_.fields[i].name) + " = ?" + std::to_string(p);
+        }
+      sql += " WHERE rowid = ?" + std::to_string(p + 1);
+      s = Stmt(conn_->db(), sql, path_);
+    }
+    int p = 0;
+    for (int i = 0; i < n; ++i)
+      if (dirty_[i]) bindValue(s, ++p, edit_.v[i]);
+    s.bindInt(p + 1, edit_.rowid);
+    {
+      StmtUse use(s);
+      s.step();
+    }
+    bool keep = bufferValid() && sameOrder(cur_, edit_);
+    conn_->bumpGeneration();
+    if (keep)
+      bufGen_ = conn_->generation();
+    else
+      dropBuffer();
+  } else {
+    assignAutoInc(edit_);
+    checkUnique(edit_, -1);
+    if (!insert_) {
+      std::string sql = "INSERT INTO " + quoteId(dataTable_) + "(", vals;
+      for (int i = 0; i < n; ++i) {
+        sql += std::string(i ? ", " : "") + quoteId(def_.fields[i].name);
+        vals += std::string(i ? ", ?" : "?") + std::to_string(i + 1);
+      }
+      insert_ = Stmt(conn_->db(), sql + ") VALUES(" + vals + ")", path_);
+    }
+    for (int i = 0; i < n; ++i) bindValue(insert_, i + 1, edit_.v[i]);
+    {
+      StmtUse use(insert_);
+      insert_.step();
+    }
+    edit_.rowid = sqlite3_last_insert_rowid(conn_->db());
+    conn_->bumpGeneration();
+    dropBuffer();
+  }
+  std::swap(cur_, edit_);
+  mode_ = Mode::Browse;
+  hasCur_ = true;
+  eof_ = false;
+  conn_->wrote();
+}
+
+void TableCursor::remove() {
+  if (mode_ == Mode::Insert) {
+    cancel();
+    return;
+  }
+  mode_ = Mode::Browse;
+  if (!hasCur_)
+    throw EDBEngineError(std::string("Operação impossível numa tabela vazia: "_cp) + path_);
+  conn_->beginWrite(path_);
+  if (!delete_) delete_ = Stmt(conn_->db(), "DELETE FROM " + quoteId(dataTable_) + " WHERE rowid = ?1", path_);
+  delete_.bindInt(1, cur_.rowid);
+  {
+    StmtUse use(delete_);
+    delete_.step();
+  }
+  // The rows read ahead follow the deleted one and are unchanged by it.
+  bool keep = bufferValid();
+  conn_->bumpGeneration();
+  if (keep) bufGen_ = conn_->generation();
+  Row gone;
+  gone.v.resize(def_.fields.size());
+  std::swap(gone, cur_);
+  if (takeBuffered() || seekAfter(gone)) {
+    eof_ = false;
+  } else {
+    // Past the last row: stand on the new last row, at the end.
+    cur_.v.resize(def_.fields.size());
+    hasCur_ = seekBefore(gone);
+    eof_ = true;
+  }
+  conn_->wrote();
+}
+
+void TableCursor::emptyTable() {
+  cancel();
+  // What others posted through this file is committed first, so that a
+  // failed emptying can be undone alone.
+  conn_->commit(path_);
+  conn_->beginWrite(path_);
+  if (!deleteAll_) deleteAll_ = Stmt(conn_->db(), "DELETE FROM " + quoteId(dataTable_), path_);
+  try {
+    {
+      StmtUse use(deleteAll_);
+      deleteAll_.step();
+    }
+    conn_->commit(path_);
+  } catch (...) {
+    conn_->rollback();
+    throw;
+  }
+  conn_->bumpGeneration();
+  dropBuffer();
+  hasCur_ = false;
+  eof_ = true;
+}
+
+void TableCursor::commit() { conn_->commit(path_); }
+
+bool TableCursor::tryCommit() noexcept { return conn_->tryCommit(); }
+
+}  // namespace cg

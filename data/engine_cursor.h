@@ -1,0 +1,132 @@
+// Private to the table engine: the open cursor behind a Table object.
+//
+// The cursor walks the table in the order of its current index: the index
+// fields, then the primary key fields, then the rowid as the final
+// tiebreak (the "ordering tuple" of a row). It keeps the whole current row;
+// moving on seeks the first row whose tuple is strictly greater than the
+// current one. SQLite's row-value comparison is NULL-blind, so the seek is
+// split into levels: for k = n..0, "the first k columns equal (IS) and
+// column k greater", each an indexed seek on the SQLite index that matches
+// the order; the deepest level that finds a row holds the successor. A hit
+// reads up to kReadAhead consecutive rows at once; they stay valid while
+// nothing is written through the file's connection (generation counter).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/engine.h"
+#include "data/engine_sqlite.h"
+#include "data/engine_values.h"
+
+namespace cg {
+class Session;
+
+class TableCursor {
+ public:
+  static constexpr int kReadAhead = 32;
+  static constexpr int kLimitParam = 900;  // parameter number of a seek's LIMIT
+
+  TableCursor(Table& owner, Session* session, std::string windowsPath, const std::filesystem::path& file,
+              const std::string& indexName, const std::string& indexFieldNames);
+  ~TableCursor();
+
+  const std::string& path() const { return path_; }
+  Session* session() const { return session_; }
+  const TableDef& def() const { return def_; }
+
+  void selectIndex(const std::string& indexName, const std::string& indexFieldNames);
+
+  int recordCount();
+  bool first();   // true when positioned on a row
+  bool next();    // true when it moved
+  bool prior();   // true when it moved
+  bool eof() const { return eof_; }
+  int recNo();
+  std::vector<std::string> fieldValues(std::string_view field, int firstRecNo, int count);
+
+  int fieldIndex(std::string_view name) const;  // -1 when absent
+  int requireField(std::string_view name) const;
+  const engine::Value& value(int field);
+  engine::Value& editValue(int field);
+  engine::FieldCodec codec(int field) const { return engine::FieldCodec{&def_.fields[field], &path_}; }
+
+  enum class Mode { Browse, Edit, Insert };
+  Mode mode() const { return mode_; }
+  bool hasCurrent() const { return hasCur_; }
+  void edit();
+  void append();
+  void post();
+  void cancel();
+  void remove();
+  bool findKey(const std::vector<KeyValue>& values);
+  void emptyTable();
+  void commit();
+  bool tryCommit() noexcept;
+
+ private:
+  struct Order {
+    std::string name;                 // secondary index name, "" for the primary
+    std::string sqlIndex;             // SQLite index to use, "" for rowid order
+    std::vector<int> cols;            // ordering fields (without the rowid)
+    std::string orderAsc, orderDesc;  // ORDER BY clauses
+    std::vector<engine::Stmt> fwd;    // level seeks forward: 2 per level (value, null)
+    std::vector<engine::Stmt> back;   // level seeks backward: 2 per level (less, is null)
+    std::vector<engine::Stmt> key;    // key searches by number of values
+    std::vector<engine::Stmt> countLess;  // recNo counts: 2 per level
+    engine::Stmt firstRows, lastRow;
+  };
+
+  void buildFieldTable();
+  Order& orderFor(const std::string& indexName, const std::string& indexFieldNames);
+  std::string fromClause(const Order& o) const;
+  engine::Stmt& seekStmt(Order& o, bool forward, int level, bool variant);
+  void bindPrefix(engine::Stmt& s, const engine::Row& r, int levels) const;
+  void bindValue(engine::Stmt& s, int at, const engine::Value& v) const;
+  void readRow(engine::Stmt& s, engine::Row& into) const;
+  // Reads the rows of a positioned seek: the first into the current row
+  // (unless `haveCurrent`), the rest after the rows already read ahead.
+  // Returns the number of rows read.
+  int fill(engine::Stmt& s, bool haveCurrent);
+  bool seekAfter(const engine::Row& from);
+  bool seekBefore(const engine::Row& from);
+  bool takeBuffered();
+  bool bufferValid() const { return bufPos_ < bufLen_ && bufGen_ == conn_->generation(); }
+  void dropBuffer() { bufPos_ = bufLen_ = 0; }
+  bool sameOrder(const engine::Row& a, const engine::Row& b) const;
+  bool reread(int64_t rowid, engine::Row& into);
+  void loadFull();
+  void checkUnique(const engine::Row& r, int64_t exceptRowid);
+  void assignAutoInc(engine::Row& r);
+  void requireWritable(const char* what) const;
+  engine::Value keyValue(int field, const KeyValue& kv) const;
+
+  Table& owner_;
+  Session* session_;
+  std::string path_;
+  std::shared_ptr<engine::Connection> conn_;
+  std::string dataTable_;
+  TableDef def_;
+  std::string selectList_;
+  std::vector<int> fieldSlots_;  // field positions by name hash, -1 free
+  std::map<std::string, std::unique_ptr<Order>> orders_;  // by upper-case index name
+  Order* order_ = nullptr;
+
+  engine::Row cur_, edit_, seekFrom_;
+  std::vector<bool> dirty_;
+  bool hasCur_ = false, eof_ = true;
+  Mode mode_ = Mode::Browse;
+  std::vector<engine::Row> buf_;
+  size_t bufPos_ = 0, bufLen_ = 0;
+  uint64_t bufGen_ = 0;
+
+  engine::Stmt count_, insert_, delete_, byRowid_, deleteAll_;
+  std::map<std::vector<bool>, engine::Stmt> updates_;  // by the set of changed fields
+  std::vector<engine::Stmt> unique_;                   // null-aware key checks, per unique field set
+  std::vector<std::vector<int>> uniqueSets_;
+};
+
+}  // namespace cg

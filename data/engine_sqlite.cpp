@@ -1,0 +1,590 @@
+#include "data/engine_sqlite.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <system_error>
+
+#include "platform/cp1252.h"
+#include "platform/drive.h"
+
+namespace cg::engine {
+namespace fs = std::filesystem;
+
+namespace {
+
+// Format of the layout tables; bumped if their shape ever changes.
+constexpr int kLayoutFormat = 1;
+
+std::map<std::string, std::weak_ptr<Connection>>& registry() {
+  static std::map<std::string, std::weak_ptr<Connection>> r;
+  return r;
+}
+
+}  // namespace
+
+std::string lockedMessage(const std::string& windowsPath) {
+  return std::string("Registro bloqueado por outro usuário."_cp) + "\rTabela: " + windowsPath;
+}
+
+void raiseSqlite(sqlite3* db, int rc, const std::string& windowsPath) {
+  int primary = rc & 0xFF;
+  std::string detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  switch (primary) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      throw ERecordLocked(lockedMessage(windowsPath));
+    case SQLITE_CONSTRAINT:
+      throw EKeyViolation(std::string("Violação de chave em "_cp) + windowsPath + ".");
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+      throw EDBEngineError(std::string("Arquivo de tabela inválido ou danificado: "_cp) + windowsPath);
+    case SQLITE_CANTOPEN:
+      throw ETableNotFound(std::string("Não foi possível abrir a tabela: "_cp) + windowsPath);
+    case SQLITE_FULL:
+      throw EDBEngineError(std::string("Disco cheio ao gravar a tabela "_cp) + windowsPath);
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+      throw EDBEngineError(std::string("Sem permissão para gravar a tabela "_cp) + windowsPath);
+    default:
+      throw EDBEngineError(std::string("Erro na tabela "_cp) + windowsPath + ": " + fromUtf8(detail));
+  }
+}
+
+// ---------------------------------------------------------------- Stmt
+
+Stmt::Stmt(sqlite3* db, std::string_view sql, const std::string& windowsPath) : db_(db), path_(windowsPath) {
+  int rc = sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &st_,
+                              nullptr);
+  if (rc != SQLITE_OK) {
+    st_ = nullptr;
+    raiseSqlite(db, rc, windowsPath);
+  }
+}
+
+Stmt::~Stmt() {
+  if (st_) sqlite3_finalize(st_);
+}
+
+Stmt::Stmt(Stmt&& o) noexcept : db_(o.db_), st_(o.st_), path_(std::move(o.path_)) { o.st_ = nullptr; }
+
+Stmt& Stmt::operator=(Stmt&& o) noexcept {
+  if (this != &o) {
+    if (st_) sqlite3_finalize(st_);
+    db_ = o.db_;
+    st_ = o.st_;
+    path_ = std::move(o.path_);
+    o.st_ = nullptr;
+  }
+  return *this;
+}
+
+void Stmt::bindNull(int i) { sqlite3_bind_null(st_, i); }
+void Stmt::bindInt(int i, int64_t v) { sqlite3_bind_int64(st_, i, v); }
+void Stmt::bindReal(int i, double v) { sqlite3_bind_double(st_, i, v); }
+void Stmt::bindText(int i, std::string_view v) {
+  sqlite3_bind_text(st_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+}
+
+bool Stmt::step() {
+  int rc = sqlite3_step(st_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  sqlite3_reset(st_);
+  raiseSqlite(db_, rc, path_);
+}
+
+void Stmt::reset() {
+  if (st_) sqlite3_reset(st_);
+}
+
+int Stmt::columnType(int i) const { return sqlite3_column_type(st_, i); }
+int64_t Stmt::columnInt(int i) const { return sqlite3_column_int64(st_, i); }
+double Stmt::columnReal(int i) const { return sqlite3_column_double(st_, i); }
+std::string_view Stmt::columnText(int i) const {
+  const unsigned char* p = sqlite3_column_text(st_, i);
+  int n = sqlite3_column_bytes(st_, i);
+  return p ? std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(n)) : std::string_view();
+}
+
+// ---------------------------------------------------------------- types
+
+Storage storageOf(FieldType t) {
+  switch (t) {
+    case FieldType::Number:
+    case FieldType::Money:
+      return Storage::Real;
+    case FieldType::Short:
+    case FieldType::LongInt:
+    case FieldType::AutoInc:
+    case FieldType::Logical:
+      return Storage::Int;
+    case FieldType::Alpha:
+    case FieldType::Date:
+    case FieldType::Time:
+    case FieldType::Timestamp:
+    case FieldType::Memo:
+      return Storage::Text;
+  }
+  return Storage::Text;
+}
+
+const char* sqlTypeOf(FieldType t) {
+  switch (storageOf(t)) {
+    case Storage::Int: return "INTEGER";
+    case Storage::Real: return "REAL";
+    case Storage::Text: return "TEXT";
+  }
+  return "TEXT";
+}
+
+namespace {
+struct TypeCodeEntry {
+  FieldType type;
+  char code;
+};
+constexpr TypeCodeEntry kTypeCodes[] = {
+    {FieldType::Alpha, 'A'},   {FieldType::Number, 'N'}, {FieldType::Money, '$'},
+    {FieldType::Short, 'S'},   {FieldType::LongInt, 'I'}, {FieldType::AutoInc, '+'},
+    {FieldType::Logical, 'L'}, {FieldType::Date, 'D'},    {FieldType::Time, 'T'},
+    {FieldType::Timestamp, '@'}, {FieldType::Memo, 'M'},
+};
+}  // namespace
+
+char typeCode(FieldType t) {
+  for (const auto& e : kTypeCodes)
+    if (e.type == t) return e.code;
+  return 'A';
+}
+
+bool typeFromCode(std::string_view code, FieldType& out) {
+  if (code.size() != 1) return false;
+  for (const auto& e : kTypeCodes)
+    if (e.code == code[0]) {
+      out = e.type;
+      return true;
+    }
+  return false;
+}
+
+std::string quoteId(std::string_view name) {
+  std::string q = "\"";
+  for (char c : name) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  q += '"';
+  return q;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x -= 32;
+    if (y >= 'a' && y <= 'z') y -= 32;
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string upperAscii(std::string_view s) {
+  std::string r(s);
+  for (char& c : r)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return r;
+}
+
+std::string withExtension(const std::string& tableName) {
+  size_t slash = tableName.find_last_of("\\/");
+  size_t dot = tableName.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return tableName + ".DB";
+  return tableName;
+}
+
+std::string baseName(const std::string& tableName) {
+  std::string n = tableName;
+  size_t slash = n.find_last_of("\\/");
+  if (slash != std::string::npos) n = n.substr(slash + 1);
+  size_t dot = n.find_last_of('.');
+  if (dot != std::string::npos) n = n.substr(0, dot);
+  return n;
+}
+
+std::string joinWindows(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  if (dir.back() == '\\' || dir.back() == '/') return dir + name;
+  return dir + "\\" + name;
+}
+
+fs::path tableFile(const fs::path& hostDir, const std::string& tableName) {
+  return DriveC::findEntry(hostDir, toUtf8(withExtension(tableName)));
+}
+
+std::string fileKey(const fs::path& file) {
+  std::error_code ec;
+  fs::path c = fs::weakly_canonical(file, ec);
+  return (ec ? file : c).string();
+}
+
+// ---------------------------------------------------------------- layout
+
+std::string primaryIndexName(const std::string& dataTable) { return dataTable + "$pk"; }
+std::string secondaryIndexName(const std::string& dataTable, const std::string& index) {
+  return dataTable + "$" + index;
+}
+
+std::vector<std::string> orderedColumns(const TableDef& def, const std::vector<std::string>& leading) {
+  std::vector<std::string> cols;
+  auto has = [&](const std::string& f) {
+    return std::any_of(cols.begin(), cols.end(), [&](const std::string& c) { return equalsNoCase(c, f); });
+  };
+  for (const auto& f : leading)
+    if (!has(f)) cols.push_back(f);
+  for (const auto& f : def.primaryKey)
+    if (!has(f)) cols.push_back(f);
+  return cols;
+}
+
+namespace {
+
+void execOn(sqlite3* db, const std::string& sql, const std::string& windowsPath) {
+  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) raiseSqlite(db, rc, windowsPath);
+}
+
+const FieldDef* findField(const TableDef& def, std::string_view name) {
+  for (const auto& f : def.fields)
+    if (equalsNoCase(f.name, name)) return &f;
+  return nullptr;
+}
+
+void checkDef(const TableDef& def, const std::string& windowsPath) {
+  auto bad = [&](const std::string& what) {
+    throw EDBEngineError(std::string("Definição inválida da tabela "_cp) + windowsPath + ": " + what);
+  };
+  if (def.fields.empty()) bad("nenhum campo");
+  for (size_t i = 0; i < def.fields.size(); ++i) {
+    const auto& f = def.fields[i];
+    if (f.name.empty() || f.name[0] == '_') bad(std::string("nome de campo inválido: "_cp) + f.name);
+    if (f.type == FieldType::Alpha && (f.size < 1 || f.size > 255))
+      bad(std::string("largura inválida do campo "_cp) + f.name);
+    for (size_t j = 0; j < i; ++j)
+      if (equalsNoCase(def.fields[j].name, f.name)) bad("campo repetido: " + f.name);
+  }
+  for (const auto& k : def.primaryKey)
+    if (!findField(def, k)) bad(std::string("campo da chave não existe: "_cp) + k);
+  for (const auto& ix : def.indexes) {
+    if (ix.name.empty() || ix.fields.empty()) bad(std::string("índice sem nome ou sem campos"_cp));
+    for (const auto& f : ix.fields)
+      if (!findField(def, f)) bad(std::string("campo do índice "_cp) + ix.name + std::string(" não existe: "_cp) + f);
+  }
+}
+
+std::string columnList(const std::vector<std::string>& cols) {
+  std::string s;
+  for (size_t i = 0; i < cols.size(); ++i) {
+    if (i) s += ", ";
+    s += quoteId(cols[i]);
+  }
+  return s;
+}
+
+}  // namespace
+
+void writeNewTable(sqlite3* db, const std::string& dataTable, const TableDef& def,
+                   const std::string& windowsPath, bool deferIndexes) {
+  checkDef(def, windowsPath);
+  std::string sql =
+      "BEGIN;"
+      "CREATE TABLE \"_table\"(name TEXT NOT NULL, format INTEGER NOT NULL);"
+      "CREATE TABLE \"_fields\"(position INTEGER PRIMARY KEY, name TEXT NOT NULL, type TEXT NOT NULL, "
+      "size INTEGER NOT NULL);"
+      "CREATE TABLE \"_primary\"(position INTEGER PRIMARY KEY, field TEXT NOT NULL);"
+      "CREATE TABLE \"_indexes\"(name TEXT NOT NULL, position INTEGER NOT NULL, field TEXT NOT NULL, "
+      "is_unique INTEGER NOT NULL, PRIMARY KEY(name, position));";
+  auto lit = [](const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+      if (c == '\'') q += '\'';
+      q += c;
+    }
+    return q + "'";
+  };
+  sql += "INSERT INTO \"_table\" VALUES(" + lit(dataTable) + ", " + std::to_string(kLayoutFormat) + ");";
+  for (size_t i = 0; i < def.fields.size(); ++i) {
+    const auto& f = def.fields[i];
+    sql += "INSERT INTO \"_fields\" VALUES(" + std::to_string(i + 1) + ", " + lit(f.name) + ", '" +
+           typeCode(f.type) + "', " + std::to_string(f.type == FieldType::Alpha ? f.size : 0) + ");";
+  }
+  for (size_t i = 0; i < def.primaryKey.size(); ++i)
+    sql += "INSERT INTO \"_primary\" VALUES(" + std::to_string(i + 1) + ", " + lit(def.primaryKey[i]) + ");";
+  for (const auto& ix : def.indexes)
+    for (size_t i = 0; i < ix.fields.size(); ++i)
+      sql += "INSERT INTO \"_indexes\" VALUES(" + lit(ix.name) + ", " + std::to_string(i + 1) + ", " +
+             lit(ix.fields[i]) + ", " + (ix.unique ? "1" : "0") + ");";
+  sql += "CREATE TABLE " + quoteId(dataTable) + "(";
+  for (size_t i = 0; i < def.fields.size(); ++i) {
+    if (i) sql += ", ";
+    sql += quoteId(def.fields[i].name) + " " + sqlTypeOf(def.fields[i].type);
+  }
+  sql += ");COMMIT;";
+  execOn(db, sql, windowsPath);
+  if (!deferIndexes) createIndexes(db, dataTable, def, windowsPath);
+}
+
+void createIndexes(sqlite3* db, const std::string& dataTable, const TableDef& def,
+                   const std::string& windowsPath) {
+  std::string sql = "BEGIN;";
+  if (!def.primaryKey.empty())
+    sql += "CREATE UNIQUE INDEX " + quoteId(primaryIndexName(dataTable)) + " ON " + quoteId(dataTable) + "(" +
+           columnList(def.primaryKey) + ");";
+  for (const auto& ix : def.indexes) {
+    sql += "CREATE INDEX " + quoteId(secondaryIndexName(dataTable, ix.name)) + " ON " + quoteId(dataTable) +
+           "(" + columnList(orderedColumns(def, ix.fields)) + ");";
+    if (ix.unique)
+      sql += "CREATE UNIQUE INDEX " + quoteId(secondaryIndexName(dataTable, ix.name) + "$u") + " ON " +
+             quoteId(dataTable) + "(" + columnList(ix.fields) + ");";
+  }
+  sql += "COMMIT;";
+  try {
+    execOn(db, sql, windowsPath);
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+FileLayout readLayout(sqlite3* db, const std::string& windowsPath) {
+  FileLayout out;
+  auto invalid = [&]() -> EDBEngineError {
+    return EDBEngineError(std::string("Arquivo de tabela inválido ou danificado: "_cp) + windowsPath);
+  };
+  {
+    Stmt s;
+    try {
+      s = Stmt(db, "SELECT name FROM \"_table\"", windowsPath);
+    } catch (const ERecordLocked&) {
+      throw;
+    } catch (const EDBEngineError&) {
+      throw invalid();
+    }
+    StmtUse u(s);
+    if (!s.step()) throw invalid();
+    out.dataTable = std::string(s.columnText(0));
+  }
+  {
+    Stmt s(db, "SELECT name, type, size FROM \"_fields\" ORDER BY position", windowsPath);
+    StmtUse u(s);
+    while (s.step()) {
+      FieldDef f;
+      f.name = std::string(s.columnText(0));
+      if (!typeFromCode(s.columnText(1), f.type)) throw invalid();
+      f.size = static_cast<int>(s.columnInt(2));
+      out.def.fields.push_back(std::move(f));
+    }
+  }
+  {
+    Stmt s(db, "SELECT field FROM \"_primary\" ORDER BY position", windowsPath);
+    StmtUse u(s);
+    while (s.step()) out.def.primaryKey.emplace_back(s.columnText(0));
+  }
+  {
+    Stmt s(db, "SELECT name, field, is_unique FROM \"_indexes\" ORDER BY rowid", windowsPath);
+    StmtUse u(s);
+    while (s.step()) {
+      std::string name(s.columnText(0));
+      if (out.def.indexes.empty() || out.def.indexes.back().name != name)
+        out.def.indexes.push_back(IndexDef{name, {}, s.columnInt(2) != 0});
+      out.def.indexes.back().fields.emplace_back(s.columnText(1));
+    }
+  }
+  if (out.def.fields.empty()) throw invalid();
+  return out;
+}
+
+// ---------------------------------------------------------------- Connection
+
+sqlite3* openDatabase(const fs::path& file, const std::string& windowsPath, bool create) {
+  // Memory statistics cost a global mutex on every allocation; the engine
+  // never reads them. Only possible before SQLite's first use.
+  static const bool configured = [] {
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    return true;
+  }();
+  (void)configured;
+  sqlite3* db = nullptr;
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
+  int rc = sqlite3_open_v2(file.c_str(), &db, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_close_v2(db);
+    if (!create) throw ETableNotFound(std::string("Tabela não encontrada: "_cp) + windowsPath);
+    raiseSqlite(nullptr, rc, windowsPath);
+  }
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, 2000);
+  // A rollback journal that is deleted at each commit keeps a closed table a
+  // single file. synchronous=NORMAL: a commit has reached the operating
+  // system when it returns, so it survives the death of the program.
+  int prc = sqlite3_exec(db,
+                         "PRAGMA journal_mode=DELETE;PRAGMA synchronous=NORMAL;"
+                         "PRAGMA cache_size=-16384;PRAGMA mmap_size=268435456;PRAGMA foreign_keys=OFF",
+                         nullptr, nullptr, nullptr);
+  if (prc != SQLITE_OK) {
+    try {
+      raiseSqlite(db, prc, windowsPath);
+    } catch (...) {
+      sqlite3_close_v2(db);
+      throw;
+    }
+  }
+  return db;
+}
+
+Connection::Connection(const fs::path& file, const std::string& windowsPath) : file_(file) {
+  db_ = openDatabase(file, windowsPath, false);
+}
+
+Connection::~Connection() {
+  if (txn_ == Txn::Write && pending_ > 0)
+    tryCommit();
+  else if (txn_ != Txn::None)
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close_v2(db_);
+}
+
+const FileLayout& Connection::layout(const std::string& windowsPath) {
+  if (!layout_) {
+    readLock(windowsPath);
+    try {
+      layout_ = std::make_unique<FileLayout>(readLayout(db_, windowsPath));
+    } catch (...) {
+      readDone();
+      throw;
+    }
+    readDone();
+  }
+  return *layout_;
+}
+
+void Connection::exec(const char* sql, const std::string& windowsPath) {
+  int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) raiseSqlite(db_, rc, windowsPath);
+}
+
+void Connection::syncTransaction() noexcept {
+  // SQLite rolls a transaction back by itself after some errors (disk full,
+  // I/O error); then there is nothing left to commit.
+  if (txn_ != Txn::None && sqlite3_get_autocommit(db_)) {
+    txn_ = Txn::None;
+    pending_ = 0;
+  }
+}
+
+void Connection::readLock(const std::string& windowsPath) {
+  syncTransaction();
+  auto now = std::chrono::steady_clock::now();
+  holdRead_ = now - lastRead_ < kDenseGap;
+  if (txn_ == Txn::Read && now - since_ > kMaxReadHold) releaseRead();
+  if (txn_ != Txn::None) return;
+  // A deferred transaction takes the shared lock at its first read.
+  exec("BEGIN", windowsPath);
+  txn_ = Txn::Read;
+  since_ = now;
+}
+
+void Connection::readDone() noexcept {
+  lastRead_ = std::chrono::steady_clock::now();
+  if (!holdRead_) releaseRead();
+}
+
+void Connection::releaseRead() noexcept {
+  if (txn_ != Txn::Read) return;
+  sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  txn_ = Txn::None;
+}
+
+void Connection::beginWrite(const std::string& windowsPath) {
+  syncTransaction();
+  if (txn_ == Txn::Write) return;
+  releaseRead();
+  exec("BEGIN IMMEDIATE", windowsPath);
+  txn_ = Txn::Write;
+  since_ = std::chrono::steady_clock::now();
+  pending_ = 0;
+}
+
+void Connection::wrote() noexcept {
+  ++pending_;
+  // The write itself has succeeded; a group that cannot be committed now
+  // (another program reading for long) stays open for the next try.
+  if (pending_ >= kMaxGroupedWrites || std::chrono::steady_clock::now() - since_ > kMaxWriteHold) tryCommit();
+}
+
+void Connection::commit(const std::string& windowsPath) {
+  syncTransaction();
+  if (txn_ == Txn::Read) {
+    releaseRead();
+    return;
+  }
+  if (txn_ != Txn::Write) return;
+  exec("COMMIT", windowsPath);
+  txn_ = Txn::None;
+  pending_ = 0;
+}
+
+void Connection::releaseIfIdle() {
+  if (txn_ == Txn::Write && pending_ == 0) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    txn_ = Txn::None;
+  }
+}
+
+void Connection::rollback() noexcept {
+  if (txn_ == Txn::None) return;
+  sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  txn_ = Txn::None;
+  pending_ = 0;
+}
+
+bool Connection::tryCommit() noexcept {
+  syncTransaction();
+  if (txn_ == Txn::None) return true;
+  if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) return false;
+  txn_ = Txn::None;
+  pending_ = 0;
+  return true;
+}
+
+std::shared_ptr<Connection> Connection::acquire(const fs::path& file, const std::string& windowsPath) {
+  std::string key = fileKey(file);
+  auto& reg = registry();
+  auto it = reg.find(key);
+  if (it != reg.end())
+    if (auto c = it->second.lock()) return c;
+  auto c = std::make_shared<Connection>(file, windowsPath);
+  reg[key] = c;
+  return c;
+}
+
+std::vector<std::shared_ptr<Connection>> Connection::live() {
+  std::vector<std::shared_ptr<Connection>> out;
+  auto& reg = registry();
+  for (auto it = reg.begin(); it != reg.end();) {
+    if (auto c = it->second.lock()) {
+      out.push_back(std::move(c));
+      ++it;
+    } else {
+      it = reg.erase(it);
+    }
+  }
+  return out;
+}
+
+std::shared_ptr<Connection> Connection::find(const fs::path& file) {
+  auto& reg = registry();
+  auto it = reg.find(fileKey(file));
+  return it == reg.end() ? nullptr : it->second.lock();
+}
+
+}  // namespace cg::engine

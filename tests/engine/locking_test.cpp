@@ -1,0 +1,233 @@
+// Other programs on the same files: the write lock, and what survives when
+// the program is killed.
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "engine_fixture.h"
+
+using namespace enginetest;
+using cg::operator""_cp;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A second connection to a table file, as another program would hold it.
+class OtherProgram {
+ public:
+  explicit OtherProgram(const fs::path& file) {
+    if (sqlite3_open(file.c_str(), &db_) != SQLITE_OK) ADD_FAILURE() << "cannot open " << file;
+  }
+  ~OtherProgram() { sqlite3_close(db_); }
+  int exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+class Locking : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    cg::Session::createTable("C:\\VITRALON\\DADOS", "Pessoas.DB", peopleDef());
+  }
+  fs::path file() { return host("VITRALON/DADOS/Pessoas.DB"); }
+
+  // Runs `work` in a child process, which must end by calling dieNow() while
+  // its tables are still open; true when the child died that way.
+  bool runAndKill(const std::function<void()>& work) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      try {
+        work();
+      } catch (...) {
+        _exit(3);
+      }
+      _exit(4);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+  }
+};
+
+// Kills the process on the spot: no destructor, no close, no commit.
+void dieNow() { raise(SIGKILL); }
+
+}  // namespace
+
+TEST_F(Locking, EditWhileAnotherProgramHoldsTheWriteLockFailsWithinTwoSeconds) {
+  {
+    auto t = opened("Pessoas");
+    addPerson(*t, "01", 1, "ANA");
+  }
+  OtherProgram other(file());
+  ASSERT_EQ(other.exec("BEGIN IMMEDIATE"), SQLITE_OK);
+  auto t = opened("Pessoas");  // reading is still possible
+  EXPECT_EQ(t->asString("Nome"), "ANA");
+  auto start = std::chrono::steady_clock::now();
+  try {
+    t->edit();
+    FAIL() << "edit went through";
+  } catch (const cg::ERecordLocked& e) {
+    EXPECT_EQ(e.message(), "Registro bloqueado por outro usuário.\rTabela: C:\\VITRALON\\DADOS\\Pessoas.DB"_cp);
+    EXPECT_STREQ(e.className(), "ERecordLocked");
+  }
+  auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(1500));
+  EXPECT_LE(waited, std::chrono::milliseconds(4000));
+  EXPECT_FALSE(t->editing());
+  EXPECT_THROW(t->append(), cg::ERecordLocked);
+  // Once the other program lets go, the edit goes through.
+  ASSERT_EQ(other.exec("ROLLBACK"), SQLITE_OK);
+  t->edit();
+  t->setString("Nome", "BIA");
+  t->post();
+  t->flushBuffers();
+  EXPECT_EQ(t->asString("Nome"), "BIA");
+}
+
+TEST_F(Locking, ARecordInEditIsProtectedFromOtherPrograms) {
+  auto t = opened("Pessoas");
+  addPerson(*t, "01", 1, "ANA");
+  t->flushBuffers();
+  t->edit();
+  OtherProgram other(file());
+  other.exec("PRAGMA busy_timeout=100");
+  EXPECT_EQ(other.exec("UPDATE Pessoas SET Nome = 'X'") & 0xFF, SQLITE_BUSY);
+  t->setString("Nome", "CAIO");
+  t->post();
+  t->flushBuffers();
+  EXPECT_EQ(other.exec("UPDATE Pessoas SET Fone = '1'"), SQLITE_OK);
+  t->first();
+  EXPECT_EQ(t->asString("Nome"), "CAIO");
+  EXPECT_EQ(t->asString("Fone"), "1");
+}
+
+TEST_F(Locking, ASavedPostSurvivesTheProgramBeingKilled) {
+  ASSERT_TRUE(runAndKill([&] {
+    cg::Session s("Sessao1");
+    auto t = opened("Pessoas");
+    t->afterPost = [](cg::Table& x) { x.flushBuffers(); };
+    addPerson(*t, "01", 1, "SALVO");
+    addPerson(*t, "01", 2, "TAMBEM");
+    dieNow();
+  }));
+  auto t = opened("Pessoas");
+  EXPECT_EQ(walk(*t, "Nome"), (std::vector<std::string>{"SALVO", "TAMBEM"}));
+}
+
+TEST_F(Locking, GroupedPostsAreOnDiskOnceTheTableIsClosed) {
+  ASSERT_TRUE(runAndKill([&] {
+    cg::Session s("Sessao1");
+    auto t = opened("Pessoas");
+    for (int i = 1; i <= 2500; ++i) addPerson(*t, "01", i, "P");
+    t->close();
+    auto u = opened("Pessoas");
+    addPerson(*u, "02", 1, "Q");
+    s.flushAll();
+    addPerson(*u, "03", 1, "PERDIDO");  // neither saved nor closed
+    dieNow();
+  }));
+  auto t = opened("Pessoas");
+  EXPECT_EQ(t->recordCount(), 2501);
+  EXPECT_FALSE(t->findKey({std::string("03")}));
+  EXPECT_TRUE(t->findKey({std::string("02")}));
+}
+
+TEST_F(Locking, AKilledWriterLeavesNoHalfWrittenGroup) {
+  ASSERT_TRUE(runAndKill([&] {
+    cg::Session s("Sessao1");
+    auto t = opened("Pessoas");
+    for (int i = 1; i <= 2100; ++i) addPerson(*t, "01", i, "P");  // more than one group
+    dieNow();
+  }));
+  // What the killed writer had not committed is gone, whole groups stay:
+  // the rows left are exactly the first ones posted.
+  auto t = opened("Pessoas");
+  const int kept = t->recordCount();
+  EXPECT_GT(kept, 0);
+  EXPECT_LT(kept, 2100);
+  int expected = 1;
+  for (t->first(); !t->eof(); t->next()) EXPECT_EQ(t->asInteger("Codigo"), expected++);
+  // Its journal goes with the next write.
+  addPerson(*t, "09", 1, "NOVO");
+  t->close();
+  EXPECT_FALSE(fs::exists(file().string() + "-journal"));
+}
+
+TEST_F(Locking, AWalkLetsAnotherProgramWriteBetweenItsSteps) {
+  auto t = opened("Pessoas");
+  for (int i = 1; i <= 300; ++i) addPerson(*t, "01", i, "P");
+  t->flushBuffers();
+  std::atomic<int> rc{-1};
+  std::atomic<bool> done{false};
+  std::thread other([&] {
+    OtherProgram o(file());
+    o.exec("PRAGMA busy_timeout=2000");
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    rc = o.exec("UPDATE Pessoas SET Fone = '9'");
+    done = true;
+  });
+  // A slow walk, as a repair that works on every record.
+  auto start = std::chrono::steady_clock::now();
+  int steps = 0;
+  while (!done && std::chrono::steady_clock::now() - start < std::chrono::seconds(3)) {
+    if (t->eof()) t->first();
+    t->next();
+    ++steps;
+    std::this_thread::sleep_for(std::chrono::microseconds(300));
+  }
+  other.join();
+  EXPECT_EQ(rc, SQLITE_OK);
+  EXPECT_GT(steps, 10);
+  t->first();
+  EXPECT_EQ(t->asString("Fone"), "9");
+}
+
+TEST_F(Locking, OnlyAWalkKeepsItsReadLockBetweenCalls) {
+  auto t = opened("Pessoas");
+  addPerson(*t, "01", 1, "A");
+  addPerson(*t, "01", 2, "B");
+  t->flushBuffers();
+  OtherProgram o(file());
+  o.exec("PRAGMA busy_timeout=50");
+  // A read after a pause (a user's action) keeps no lock.
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  t->first();
+  EXPECT_EQ(o.exec("UPDATE Pessoas SET Fone = '1'"), SQLITE_OK);
+  // Reads in quick succession (a walk) keep it between calls...
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  t->first();
+  EXPECT_TRUE(t->findKey({std::string("01"), int64_t{2}}));
+  EXPECT_EQ(o.exec("UPDATE Pessoas SET Fone = '2'") & 0xFF, SQLITE_BUSY);
+  // ...until the session lets go of its locks.
+  session_->flushAll();
+  EXPECT_EQ(o.exec("UPDATE Pessoas SET Fone = '3'"), SQLITE_OK);
+  t->first();
+  EXPECT_EQ(t->asString("Fone"), "3");
+}
+
+TEST_F(Locking, EmptyingATableAnotherProgramIsReadingFailsAndKeepsItsRecords) {
+  auto t = opened("Pessoas");
+  for (int i = 1; i <= 5; ++i) addPerson(*t, "01", i, "P");
+  t->close();
+  OtherProgram reader(file());
+  ASSERT_EQ(reader.exec("BEGIN; SELECT count(*) FROM Pessoas;"), SQLITE_OK);
+  try {
+    t->emptyTable();
+    FAIL() << "emptied";
+  } catch (const cg::ERecordLocked& e) {
+    EXPECT_EQ(e.message(), "Registro bloqueado por outro usuário.\rTabela: C:\\VITRALON\\DADOS\\Pessoas.DB"_cp);
+  }
+  reader.exec("COMMIT");
+  t->open();
+  EXPECT_EQ(t->recordCount(), 5);
+  t->emptyTable();
+  EXPECT_EQ(t->recordCount(), 0);
+}
