@@ -49,11 +49,13 @@ class TDM {
 
   // Closes every open dataset without applying its change log (used to put
   // the window back in order after an operation stopped with an error).
+  // The SQL datasets are closed too; their statements stay.
   void closeAllWithoutApply();
 
-  // Changes the server refused while cds_Componentes or Forneced applied at
-  // close, counted since the last call, with the server's first message;
-  // the operation reports them before its own closing message.
+  // Changes that did not reach the server while cds_Componentes or Forneced
+  // applied at close (refused by the server, or left unsent because the
+  // apply failed), counted since the last call, with the server's first
+  // message; the operation reports them before its own closing message.
   struct Refusals {
     int count = 0;
     std::string firstMessage;
@@ -75,6 +77,8 @@ class TDM {
   void FornecedBeforeClose(ClientDataSet& ds);
 
  private:
+  void noteRefused(int count, const std::string& message);
+  void applyAtClose(ClientDataSet& ds);
   UserInterface& ui_;
   Refusals refusals_;
 };

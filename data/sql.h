@@ -7,7 +7,7 @@
 // The server is Firebird 3 (the descendant of Interbase, SQL dialect 3),
 // reached through the server on the host named in the database parameter or
 // through the embedded engine, as section [sql] of platform.ini at the root
-// of drive C says (see docs/storage.md).
+// of drive C says (see docs/server.md).
 //
 // Not thread-safe: the whole program runs on one thread.
 #pragma once
@@ -49,6 +49,9 @@ class SQLConnection {
 
   void open();   // connects (also done on first use)
   void close();  // Disconnect
+  // Creates the database file that `Database` names (default character set
+  // ServerCharSet) through the configured transport, and stays connected.
+  void createDatabase();
   bool connected() const;
 
   // Runs one statement with no result set in its own transaction; returns
@@ -136,6 +139,8 @@ class ClientDataSet {
 
   void open();    // opens the source if needed and fetches every row
   void close();   // fires beforeClose first; an error there stops the close
+  // Closes without firing beforeClose, dropping the change log.
+  void closeDiscarding();
   bool active() const { return active_; }
   int recordCount() const;
   void first();
@@ -145,6 +150,9 @@ class ClientDataSet {
 
   Field& fieldByName(std::string_view name);
   Field* findField(std::string_view name);
+  // The fields of the open dataset in the statement's column order.
+  int fieldCount() const;
+  Field& field(int index);
 
   void edit();
   void post();    // into the change log; a failure goes through onPostError
@@ -152,14 +160,19 @@ class ClientDataSet {
   bool editing() const { return editing_; }
   int changeCount() const;
 
-  // Sends the change log: each changed row becomes an UPDATE of its changed
+  // Sends the change log: each changed row becomes an UPDATE of its assigned
   // columns, identified by the original values of the key columns, sent with
-  // parameters, all in one transaction. With maxErrors 0 the first refusal
+  // parameters, all in one transaction. An UPDATE the server refuses, or one
+  // that finds no row, is a refusal. With maxErrors 0 the first refusal
   // stops the apply: the rows applied before it are committed, the refused
-  // change goes to onReconcileError and is then dropped from the log, the
-  // rest stay in the log. Returns the number of refused changes.
+  // change is dropped from the log (its row shows the original values again)
+  // and then reported through onReconcileError; the rest stay in the log.
+  // Returns the number of refused changes. A connection lost on the way
+  // raises EConnectionError and leaves the log as it was.
   int applyUpdates(int maxErrors);
-  void refresh();  // fetches the rows again (the change log must be empty)
+  // Fetches the rows again; raises while changes are pending. A failed fetch
+  // leaves the dataset open on the rows it had.
+  void refresh();
 
   // Events.
   std::function<void(ClientDataSet&)> beforeClose, afterDelete, afterInsert, beforeInsert;
@@ -171,6 +184,12 @@ class ClientDataSet {
   struct Row;
  private:
   friend class Field;
+  void checkField(int index, const std::string& fieldName) const;
+  std::optional<std::string_view> currentValue(int index, const std::string& fieldName) const;
+  SQLFieldType columnType(int index) const;
+  int columnScale(int index) const;
+  void assign(int index, const std::string& fieldName, SQLValue value);
+
   std::string name_;
   SQLDataSet& source_;
   std::vector<std::string> keyColumns_;

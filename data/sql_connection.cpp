@@ -1,0 +1,172 @@
+// SQLConnection and SQLDataSet: the parameter list, the transport read from
+// platform.ini, and the attachment opened on first use.
+#include <cctype>
+#include <fstream>
+
+#include "data/sql_firebird.h"
+#include "platform/cp1252.h"
+#include "platform/drive.h"
+
+namespace cg {
+
+namespace {
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+std::string trim(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+}  // namespace
+
+SQLTransport ReadSQLTransport() {
+  SQLTransport t;
+  std::ifstream in(DriveC::resolve("C:\\platform.ini"));
+  if (!in) return t;
+  std::string line;
+  bool inSql = false;
+  while (std::getline(in, line)) {
+    std::string l = trim(line);
+    if (l.empty() || l[0] == ';' || l[0] == '#') continue;
+    if (l.front() == '[') {
+      inSql = l.size() >= 2 && l.back() == ']' &&
+              equalsNoCase(trim(std::string_view(l).substr(1, l.size() - 2)), "sql");
+      continue;
+    }
+    if (!inSql) continue;
+    size_t eq = l.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = trim(std::string_view(l).substr(0, eq));
+    std::string value = trim(std::string_view(l).substr(eq + 1));
+    if (equalsNoCase(key, "transport")) {
+      t.embedded = equalsNoCase(value, "embedded");
+    } else if (equalsNoCase(key, "port")) {
+      t.port = value;
+    }
+  }
+  return t;
+}
+
+SQLTarget ResolveSQLTarget(const SQLConnection& connection) {
+  SQLTarget target;
+  SQLTransport transport = ReadSQLTransport();
+  target.embedded = transport.embedded;
+
+  // "host:C:\path" names a server and a file in the server's file system;
+  // the server runs on this machine, so the file is under drive C.
+  std::string database = connection.param("Database");
+  std::string path = database;
+  if (!DriveC::isWindowsPath(database)) {
+    size_t colon = database.find(':');
+    if (colon != std::string::npos && colon > 1) {
+      target.host = database.substr(0, colon);
+      path = database.substr(colon + 1);
+    }
+  }
+  if (path.empty()) throw EConnectionError("O banco de dados do servidor não foi informado."_cp.data());
+  target.file = DriveC::isWindowsPath(path) ? DriveC::resolve(path) : std::filesystem::path(path);
+  if (target.host.empty()) target.host = "127.0.0.1";
+
+  target.user = connection.param("User_Name");
+  target.password = connection.param("Password");
+  // "RoleName" is the placeholder the parameter list carries, not a role.
+  std::string role = connection.param("RoleName");
+  if (!role.empty() && !equalsNoCase(role, "RoleName")) target.role = role;
+  target.charset = connection.param("ServerCharSet");
+  if (target.charset.empty()) target.charset = "WIN1252";
+  std::string dialect = connection.param("SQLDialect");
+  target.dialect = dialect == "1" ? 1 : 3;
+  std::string isolation = connection.param("Interbase TransIsolation");
+  target.readCommitted = isolation.empty() || equalsNoCase(isolation, "ReadCommited") ||
+                         equalsNoCase(isolation, "ReadCommitted");
+  target.waitOnLocks = !equalsNoCase(connection.param("WaitOnLocks"), "False");
+
+  if (target.embedded) {
+    target.attachName = target.file.string();
+  } else {
+    std::string host = target.host;
+    if (!transport.port.empty() && host.find('/') == std::string::npos) host += "/" + transport.port;
+    target.attachName = host + ":" + target.file.string();
+  }
+  return target;
+}
+
+// ---------------------------------------------------------------------------
+
+SQLConnection::SQLConnection(std::string name) : name_(std::move(name)) {}
+SQLConnection::~SQLConnection() = default;
+
+std::string SQLConnection::param(std::string_view name) const {
+  for (const auto& [n, v] : params_)
+    if (equalsNoCase(n, name)) return v;
+  return {};
+}
+
+void SQLConnection::setParam(std::string_view name, const std::string& value) {
+  for (auto& [n, v] : params_) {
+    if (equalsNoCase(n, name)) {
+      v = value;
+      return;
+    }
+  }
+  params_.emplace_back(std::string(name), value);
+}
+
+void SQLConnection::open() {
+  if (impl_ && impl_->alive()) return;
+  impl_.reset();
+  impl_ = std::make_unique<SQLConnectionImpl>(ResolveSQLTarget(*this), false);
+}
+
+void SQLConnection::createDatabase() {
+  impl_.reset();
+  SQLTarget target = ResolveSQLTarget(*this);
+  // The server runs on this machine: its folder is ours to make either way.
+  std::error_code ec;
+  std::filesystem::create_directories(target.file.parent_path(), ec);
+  impl_ = std::make_unique<SQLConnectionImpl>(target, true);
+}
+
+void SQLConnection::close() { impl_.reset(); }
+
+bool SQLConnection::connected() const { return impl_ && impl_->alive(); }
+
+SQLConnectionImpl& SQLConnection::impl() {
+  open();
+  return *impl_;
+}
+
+int SQLConnection::executeDirect(const std::string& sql) { return impl().executeDirect(sql); }
+
+// ---------------------------------------------------------------------------
+
+SQLDataSet::SQLDataSet(std::string name, SQLConnection& connection)
+    : name_(std::move(name)), connection_(connection) {}
+
+void SQLDataSet::setCommandText(const std::string& sql) {
+  if (active_)
+    throw EDatabaseError(name_ +
+                         ": Não é possível realizar esta operação com o conjunto de dados aberto."_cp.data());
+  commandText_ = sql;
+}
+
+void SQLDataSet::open() {
+  if (active_) return;
+  if (trim(commandText_).empty())
+    throw EDatabaseError(name_ + ": Nenhum comando SQL foi definido."_cp.data());
+  connection_.impl().check(commandText_);
+  active_ = true;
+}
+
+void SQLDataSet::close() { active_ = false; }
+
+}  // namespace cg

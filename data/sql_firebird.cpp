@@ -1,0 +1,626 @@
+// The connection to Firebird 3 through the object-oriented API of the client
+// library. Every call gets a fresh status; a failure becomes ESQLError (or
+// EConnectionError when attaching) carrying the text the client library
+// formats from the status, its lines separated by carriage returns.
+#include "data/sql_firebird.h"
+
+#include <firebird/Interface.h>
+#include <ibase.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+
+#include "platform/cp1252.h"
+
+namespace cg {
+
+using namespace Firebird;
+
+namespace {
+
+// The embedded engine keeps its lock files in /tmp/firebird unless
+// FIREBIRD_LOCK names another folder; that folder belongs to the firebird
+// user and an ordinary user cannot write it. Every process of this system
+// run by one user (and the test server started by scripts/fbserver.sh) uses
+// the same private folder, so that two engines opening one file see each
+// other's locks.
+void prepareClientEnvironment() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  if (const char* set = std::getenv("FIREBIRD_LOCK"); set && *set) return;
+  std::error_code ec;
+  std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+  if (ec) dir = "/tmp";
+  dir /= "consistgeral-fblock-" + std::to_string(getuid());
+  std::filesystem::create_directories(dir, ec);
+  ::chmod(dir.c_str(), 0700);
+  ::setenv("FIREBIRD_LOCK", dir.c_str(), 1);
+}
+
+IMaster* master() {
+  static IMaster* m = [] {
+    prepareClientEnvironment();
+    return fb_get_master_interface();
+  }();
+  return m;
+}
+
+IUtil* util() { return master()->getUtilInterface(); }
+
+// A status for one call, disposed at the end of the scope.
+class Status {
+ public:
+  Status() : raw_(master()->getStatus()), wrapper_(raw_) {}
+  ~Status() { raw_->dispose(); }
+  Status(const Status&) = delete;
+  Status& operator=(const Status&) = delete;
+  CheckStatusWrapper* operator&() { return &wrapper_; }
+  bool failed() const { return (raw_->getState() & IStatus::STATE_ERRORS) != 0; }
+
+  std::string text() {
+    std::vector<char> buf(4096);
+    util()->formatStatus(buf.data(), static_cast<unsigned>(buf.size()), raw_);
+    std::string s(buf.data());
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    std::replace(s.begin(), s.end(), '\n', '\r');
+    return s;
+  }
+
+  // True when the error says the attachment to the server is gone.
+  bool connectionLost() const {
+    const intptr_t* v = raw_->getErrors();
+    for (int i = 0; i < 60 && v[i] != isc_arg_end; i += v[i] == isc_arg_cstring ? 3 : 2) {
+      if (v[i] != isc_arg_gds) continue;
+      switch (v[i + 1]) {
+        case isc_network_error:
+        case isc_net_connect_err:
+        case isc_net_read_err:
+        case isc_net_write_err:
+        case isc_lost_db_connection:
+        case isc_att_shutdown:
+        case isc_shutdown:
+          return true;
+        default:
+          break;
+      }
+    }
+    return false;
+  }
+
+  // Raises the error of a failed call.
+  [[noreturn]] void raise(SQLConnectionImpl* c, bool connectionLevel = false) {
+    std::string message = text();
+    if (message.empty()) message = "Erro desconhecido do servidor de banco de dados.";
+    bool gone = connectionLost();
+    if (c && gone) c->lost();
+    if (connectionLevel || gone) throw EConnectionError(message);
+    throw ESQLError(message);
+  }
+
+  void check(SQLConnectionImpl* c, bool connectionLevel = false) {
+    if (failed()) raise(c, connectionLevel);
+  }
+
+ private:
+  IStatus* raw_;
+  CheckStatusWrapper wrapper_;
+};
+
+unsigned charsetId(const std::string& name) {
+  std::string n = name;
+  for (char& ch : n) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  if (n == "WIN1252") return 53;
+  if (n == "UTF8") return 4;
+  if (n == "ISO8859_1") return 21;
+  if (n == "ASCII") return 2;
+  return 0;
+}
+
+std::string trimRight(const char* s) {
+  std::string r = s ? s : "";
+  while (!r.empty() && r.back() == ' ') r.pop_back();
+  return r;
+}
+
+// The exact decimal text of a scaled integer: 1250000000 at scale 8 gives
+// "12.50000000".
+std::string scaledText(int64_t v, int scale) {
+  bool negative = v < 0;
+  uint64_t u = negative ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+  std::string digits = std::to_string(u);
+  if (scale > 0) {
+    if (static_cast<int>(digits.size()) <= scale) digits.insert(0, scale + 1 - digits.size(), '0');
+    digits.insert(digits.size() - scale, 1, '.');
+  }
+  return negative ? "-" + digits : digits;
+}
+
+std::string dateText(ISC_DATE d) {
+  unsigned y = 0, m = 0, day = 0;
+  util()->decodeDate(d, &y, &m, &day);
+  char b[16];
+  std::snprintf(b, sizeof b, "%04u-%02u-%02u", y % 10000, m % 100, day % 100);
+  return b;
+}
+
+std::string timeText(ISC_TIME t) {
+  unsigned h = 0, mi = 0, s = 0, frac = 0;
+  util()->decodeTime(t, &h, &mi, &s, &frac);
+  char b[24];
+  std::snprintf(b, sizeof b, "%02u:%02u:%02u.%03u", h % 100, mi % 100, s % 100, (frac / 10) % 1000);
+  return b;
+}
+
+SQLFieldType fieldTypeOf(unsigned type, int scale, int subType) {
+  switch (type) {
+    case SQL_TEXT:
+      return SQLFieldType::FixedChar;
+    case SQL_VARYING:
+      return SQLFieldType::String;
+    case SQL_SHORT:
+      return scale < 0 ? SQLFieldType::Decimal : SQLFieldType::SmallInt;
+    case SQL_LONG:
+      return scale < 0 ? SQLFieldType::Decimal : SQLFieldType::Integer;
+    case SQL_INT64:
+      return scale < 0 ? SQLFieldType::Decimal : SQLFieldType::BigInt;
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT:
+      return SQLFieldType::Float;
+    case SQL_TYPE_DATE:
+      return SQLFieldType::Date;
+    case SQL_TYPE_TIME:
+      return SQLFieldType::Time;
+    case SQL_TIMESTAMP:
+      return SQLFieldType::Timestamp;
+    case SQL_BLOB:
+      return subType == 1 ? SQLFieldType::Memo : SQLFieldType::Blob;
+    default:
+      return SQLFieldType::String;
+  }
+}
+
+uint64_t littleEndian(const unsigned char* p, unsigned len) {
+  uint64_t v = 0;
+  for (unsigned i = 0; i < len && i < 8; ++i) v |= static_cast<uint64_t>(p[i]) << (8 * i);
+  return v;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+SQLConnectionImpl::SQLConnectionImpl(const SQLTarget& target, bool create) : target_(target) {
+  static uint64_t attachments = 0;
+  serial_ = ++attachments;
+  Status st;
+  IXpbBuilder* dpb = util()->getXpbBuilder(&st, IXpbBuilder::DPB, nullptr, 0);
+  st.check(nullptr, true);
+  dpb->insertString(&st, isc_dpb_user_name, target.user.c_str());
+  if (!target.embedded) dpb->insertString(&st, isc_dpb_password, target.password.c_str());
+  if (!target.role.empty()) dpb->insertString(&st, isc_dpb_sql_role_name, target.role.c_str());
+  dpb->insertString(&st, isc_dpb_lc_ctype, target.charset.c_str());
+  dpb->insertInt(&st, isc_dpb_sql_dialect, target.dialect);
+  // Only the provider of the chosen transport is tried, so that a server
+  // that cannot be reached is reported as such, and an embedded attach never
+  // goes out to a server.
+  dpb->insertString(&st, isc_dpb_config, target.embedded ? "Providers=Engine12" : "Providers=Remote");
+  if (target.forcedWrites >= 0) dpb->insertInt(&st, isc_dpb_force_write, target.forcedWrites);
+  if (create) {
+    dpb->insertString(&st, isc_dpb_set_db_charset, target.charset.c_str());
+    dpb->insertInt(&st, isc_dpb_page_size, 8192);
+  }
+  if (st.failed()) {
+    dpb->dispose();
+    st.raise(nullptr, true);
+  }
+  IProvider* provider = master()->getDispatcher();
+  unsigned length = dpb->getBufferLength(&st);
+  const unsigned char* buffer = dpb->getBuffer(&st);
+  if (create)
+    att_ = provider->createDatabase(&st, target.attachName.c_str(), length, buffer);
+  else
+    att_ = provider->attachDatabase(&st, target.attachName.c_str(), length, buffer);
+  provider->release();
+  dpb->dispose();
+  if (st.failed() || !att_) {
+    att_ = nullptr;
+    st.raise(nullptr, true);
+  }
+}
+
+SQLConnectionImpl::~SQLConnectionImpl() {
+  if (!att_) return;
+  Status st;
+  att_->detach(&st);
+  if (st.failed()) att_->release();  // a dead attachment cannot detach
+}
+
+// ---------------------------------------------------------------------------
+
+SQLConnectionImpl::Transaction::Transaction(SQLConnectionImpl& c) : c_(c) {
+  std::vector<unsigned char> tpb = {isc_tpb_version3, isc_tpb_write};
+  if (c.target_.readCommitted) {
+    tpb.push_back(isc_tpb_read_committed);
+    tpb.push_back(isc_tpb_rec_version);
+  } else {
+    tpb.push_back(isc_tpb_concurrency);
+  }
+  tpb.push_back(c.target_.waitOnLocks ? isc_tpb_wait : isc_tpb_nowait);
+  Status st;
+  tra_ = c.att_->startTransaction(&st, static_cast<unsigned>(tpb.size()), tpb.data());
+  if (st.failed()) {
+    tra_ = nullptr;
+    st.raise(&c);
+  }
+}
+
+SQLConnectionImpl::Transaction::~Transaction() {
+  if (!tra_) return;
+  Status st;
+  tra_->rollback(&st);
+  if (st.failed()) tra_->release();
+}
+
+void SQLConnectionImpl::Transaction::commit() {
+  if (!tra_) return;
+  Status st;
+  tra_->commit(&st);
+  if (st.failed()) st.raise(&c_);  // still owned: the destructor rolls back
+  tra_ = nullptr;
+}
+
+void SQLConnectionImpl::Transaction::rollback() {
+  if (!tra_) return;
+  Status st;
+  tra_->rollback(&st);
+  if (st.failed()) tra_->release();
+  tra_ = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+int rowsAffected(IStatement* stmt) {
+  Status st;
+  const unsigned char items[] = {isc_info_sql_records, isc_info_end};
+  unsigned char buf[128] = {};
+  stmt->getInfo(&st, sizeof items, items, sizeof buf, buf);
+  if (st.failed() || buf[0] != isc_info_sql_records) return 0;
+  unsigned total = static_cast<unsigned>(littleEndian(buf + 1, 2));
+  const unsigned char* p = buf + 3;
+  const unsigned char* end = std::min(buf + 3 + total, buf + sizeof buf);
+  int64_t sum = 0;
+  while (p + 3 <= end && *p != isc_info_end) {
+    unsigned char item = *p++;
+    unsigned len = static_cast<unsigned>(littleEndian(p, 2));
+    p += 2;
+    if (p + len > end) break;
+    int64_t v = static_cast<int64_t>(littleEndian(p, len));
+    p += len;
+    if (item == isc_info_req_update_count || item == isc_info_req_delete_count ||
+        item == isc_info_req_insert_count)
+      sum += v;
+  }
+  return static_cast<int>(sum);
+}
+
+}  // namespace
+
+void SQLConnectionImpl::check(const std::string& sql) {
+  Transaction t(*this);
+  Status st;
+  IStatement* stmt = att_->prepare(&st, t.handle(), 0, sql.c_str(), target_.dialect, 0);
+  if (st.failed()) st.raise(this);
+  stmt->free(&st);
+  if (st.failed()) stmt->release();
+  t.commit();
+}
+
+int SQLConnectionImpl::executeDirect(const std::string& sql) {
+  Transaction t(*this);
+  Status st;
+  IStatement* stmt = att_->prepare(&st, t.handle(), 0, sql.c_str(), target_.dialect, 0);
+  if (st.failed()) st.raise(this);
+  stmt->execute(&st, t.handle(), nullptr, nullptr, nullptr, nullptr);
+  if (st.failed()) {
+    std::string message = st.text();
+    bool lostConnection = st.connectionLost();
+    stmt->release();
+    if (lostConnection) {
+      lost();
+      throw EConnectionError(message);
+    }
+    throw ESQLError(message);
+  }
+  int rows = rowsAffected(stmt);
+  Status st2;
+  stmt->free(&st2);
+  if (st2.failed()) stmt->release();
+  t.commit();
+  return rows;
+}
+
+void SQLConnectionImpl::fetch(const std::string& sql,
+                              const std::function<void(const std::vector<SQLColumn>&)>& columns,
+                              const std::function<void(const SQLRowView&)>& row) {
+  Transaction t(*this);
+  Status st;
+  IStatement* stmt =
+      att_->prepare(&st, t.handle(), 0, sql.c_str(), target_.dialect, IStatement::PREPARE_PREFETCH_METADATA);
+  if (st.failed()) st.raise(this);
+  // Releases what is still held when leaving by an error.
+  IMessageMetadata* meta = nullptr;
+  IResultSet* rs = nullptr;
+  struct Cleanup {
+    IStatement*& stmt;
+    IMessageMetadata*& meta;
+    IResultSet*& rs;
+    ~Cleanup() {
+      if (rs) rs->release();
+      if (meta) meta->release();
+      if (stmt) stmt->release();
+    }
+  } cleanup{stmt, meta, rs};
+
+  meta = stmt->getOutputMetadata(&st);
+  if (st.failed()) st.raise(this);
+  unsigned n = meta->getCount(&st);
+  std::vector<SQLColumn> cols(n);
+  std::vector<unsigned> types(n), offsets(n), nullOffsets(n), lengths(n);
+  std::vector<int> scales(n);
+  for (unsigned i = 0; i < n; ++i) {
+    types[i] = meta->getType(&st, i) & ~1u;
+    scales[i] = meta->getScale(&st, i);
+    lengths[i] = meta->getLength(&st, i);
+    offsets[i] = meta->getOffset(&st, i);
+    nullOffsets[i] = meta->getNullOffset(&st, i);
+    SQLColumn& c = cols[i];
+    c.name = trimRight(meta->getAlias(&st, i));
+    c.origin = trimRight(meta->getField(&st, i));
+    c.relation = trimRight(meta->getRelation(&st, i));
+    if (c.name.empty()) c.name = c.origin;
+    c.type = fieldTypeOf(types[i], scales[i], meta->getSubType(&st, i));
+    c.scale = scales[i] < 0 ? -scales[i] : 0;
+    c.nullable = meta->isNullable(&st, i);
+    if (c.type == SQLFieldType::String || c.type == SQLFieldType::FixedChar) {
+      unsigned bytesPerChar = 1;
+      if (unsigned cs = meta->getCharSet(&st, i); cs == 4) bytesPerChar = 4;
+      c.size = static_cast<int>(lengths[i] / bytesPerChar);
+    }
+  }
+  if (st.failed()) st.raise(this);
+  columns(cols);
+
+  std::vector<unsigned char> buffer(meta->getMessageLength(&st));
+  rs = stmt->openCursor(&st, t.handle(), nullptr, nullptr, meta, 0);
+  if (st.failed()) {
+    rs = nullptr;
+    st.raise(this);
+  }
+  SQLRowView view(n);
+  std::vector<std::string> scratch(n);
+  for (;;) {
+    int result = rs->fetchNext(&st, buffer.data());
+    if (result != IStatus::RESULT_OK) break;
+    for (unsigned i = 0; i < n; ++i) {
+      const unsigned char* p = buffer.data() + offsets[i];
+      if (*reinterpret_cast<const short*>(buffer.data() + nullOffsets[i])) {
+        view[i].reset();
+        continue;
+      }
+      std::string& s = scratch[i];
+      switch (types[i]) {
+        case SQL_TEXT:
+          view[i] = std::string_view(reinterpret_cast<const char*>(p), lengths[i]);
+          continue;
+        case SQL_VARYING: {
+          uint16_t len;
+          std::memcpy(&len, p, 2);
+          view[i] = std::string_view(reinterpret_cast<const char*>(p + 2), len);
+          continue;
+        }
+        case SQL_SHORT: {
+          int16_t v;
+          std::memcpy(&v, p, 2);
+          s = scaledText(v, -scales[i]);
+          break;
+        }
+        case SQL_LONG: {
+          int32_t v;
+          std::memcpy(&v, p, 4);
+          s = scaledText(v, -scales[i]);
+          break;
+        }
+        case SQL_INT64: {
+          int64_t v;
+          std::memcpy(&v, p, 8);
+          s = scaledText(v, -scales[i]);
+          break;
+        }
+        case SQL_FLOAT: {
+          float v;
+          std::memcpy(&v, p, 4);
+          char b[32];
+          auto r = std::to_chars(b, b + sizeof b, v);
+          s.assign(b, r.ptr);
+          break;
+        }
+        case SQL_DOUBLE:
+        case SQL_D_FLOAT: {
+          double v;
+          std::memcpy(&v, p, 8);
+          char b[32];
+          auto r = std::to_chars(b, b + sizeof b, v);
+          s.assign(b, r.ptr);
+          break;
+        }
+        case SQL_TYPE_DATE: {
+          ISC_DATE d;
+          std::memcpy(&d, p, sizeof d);
+          s = dateText(d);
+          break;
+        }
+        case SQL_TYPE_TIME: {
+          ISC_TIME tm;
+          std::memcpy(&tm, p, sizeof tm);
+          s = timeText(tm);
+          break;
+        }
+        case SQL_TIMESTAMP: {
+          ISC_TIMESTAMP ts;
+          std::memcpy(&ts, p, sizeof ts);
+          s = dateText(ts.timestamp_date) + " " + timeText(ts.timestamp_time);
+          break;
+        }
+        case SQL_BOOLEAN:
+          s = *p ? "true" : "false";
+          break;
+        case SQL_BLOB: {
+          ISC_QUAD id;
+          std::memcpy(&id, p, sizeof id);
+          s.clear();
+          Status bs;
+          IBlob* blob = att_->openBlob(&bs, t.handle(), &id, 0, nullptr);
+          if (bs.failed()) bs.raise(this);
+          char chunk[16384];
+          for (;;) {
+            unsigned got = 0;
+            int r = blob->getSegment(&bs, sizeof chunk, chunk, &got);
+            if (r == IStatus::RESULT_OK || r == IStatus::RESULT_SEGMENT) {
+              s.append(chunk, got);
+              continue;
+            }
+            break;
+          }
+          if (bs.failed()) {
+            blob->release();
+            bs.raise(this);
+          }
+          blob->close(&bs);
+          if (bs.failed()) blob->release();
+          break;
+        }
+        default:
+          s.clear();
+          break;
+      }
+      view[i] = std::string_view(s);
+    }
+    row(view);
+  }
+  if (st.failed()) st.raise(this);
+  rs->close(&st);
+  if (st.failed()) st.raise(this);
+  rs = nullptr;
+  stmt->free(&st);
+  if (st.failed()) st.raise(this);
+  stmt = nullptr;
+  t.commit();
+}
+
+// ---------------------------------------------------------------------------
+
+SQLConnectionImpl::Prepared::Prepared(SQLConnectionImpl& c, Transaction& t, const std::string& sql) : c_(c) {
+  Status st;
+  stmt_ = c.att_->prepare(&st, t.handle(), 0, sql.c_str(), c.target_.dialect, 0);
+  if (st.failed()) {
+    stmt_ = nullptr;
+    st.raise(&c);
+  }
+  IMessageMetadata* in = stmt_->getInputMetadata(&st);
+  if (st.failed()) st.raise(&c);
+  count_ = static_cast<int>(in->getCount(&st));
+  in->release();
+  values_.assign(count_, std::nullopt);
+  capacity_.assign(count_, 64);
+}
+
+SQLConnectionImpl::Prepared::~Prepared() {
+  if (meta_) meta_->release();
+  if (stmt_) {
+    Status st;
+    stmt_->free(&st);
+    if (st.failed()) stmt_->release();
+  }
+}
+
+void SQLConnectionImpl::Prepared::bind(int index, std::optional<std::string_view> value) {
+  if (index < 0 || index >= count_)
+    throw ESQLError("Parâmetro inexistente: "_cp.data() + std::to_string(index + 1));
+  if (value)
+    values_[index] = std::string(*value);
+  else
+    values_[index].reset();
+  // A parameter travels as one VARCHAR, which holds at most 32765 bytes.
+  if (value && value->size() > 32765)
+    throw ESQLError("Texto longo demais para ser enviado ao servidor ("_cp.data() +
+                    std::to_string(value->size()) + " bytes; o limite é 32765)."_cp.data());
+  if (value && value->size() > capacity_[index]) {
+    capacity_[index] = std::max<unsigned>(static_cast<unsigned>(value->size()), capacity_[index] * 2);
+    dirty_ = true;
+  }
+}
+
+// Every parameter is described as a WIN1252 VARCHAR; the server converts the
+// text to the type of the column it meets.
+void SQLConnectionImpl::Prepared::rebuild() {
+  Status st;
+  if (meta_) {
+    meta_->release();
+    meta_ = nullptr;
+  }
+  if (count_ == 0) {
+    buffer_.clear();
+    dirty_ = false;
+    return;
+  }
+  IMetadataBuilder* builder = master()->getMetadataBuilder(&st, static_cast<unsigned>(count_));
+  if (st.failed()) st.raise(&c_);
+  unsigned cs = charsetId(c_.target_.charset);
+  for (int i = 0; i < count_; ++i) {
+    builder->setType(&st, i, SQL_VARYING + 1);
+    builder->setLength(&st, i, std::min<unsigned>(capacity_[i], 32765));
+    builder->setCharSet(&st, i, cs);
+    builder->setScale(&st, i, 0);
+  }
+  meta_ = builder->getMetadata(&st);
+  builder->release();
+  if (st.failed()) {
+    meta_ = nullptr;
+    st.raise(&c_);
+  }
+  buffer_.assign(meta_->getMessageLength(&st), 0);
+  dirty_ = false;
+}
+
+int SQLConnectionImpl::Prepared::execute(Transaction& t) {
+  if (dirty_) rebuild();
+  Status st;
+  for (int i = 0; i < count_; ++i) {
+    unsigned off = meta_->getOffset(&st, i);
+    unsigned nullOff = meta_->getNullOffset(&st, i);
+    short isNull = values_[i] ? 0 : -1;
+    std::memcpy(buffer_.data() + nullOff, &isNull, sizeof isNull);
+    uint16_t len = 0;
+    if (values_[i]) {
+      len = static_cast<uint16_t>(values_[i]->size());
+      std::memcpy(buffer_.data() + off + 2, values_[i]->data(), len);
+    }
+    std::memcpy(buffer_.data() + off, &len, 2);
+  }
+  stmt_->execute(&st, t.handle(), count_ ? meta_ : nullptr, count_ ? buffer_.data() : nullptr, nullptr,
+                 nullptr);
+  if (st.failed()) st.raise(&c_);
+  return rowsAffected(stmt_);
+}
+
+}  // namespace cg

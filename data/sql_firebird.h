@@ -1,0 +1,139 @@
+// The driver's own connection to Firebird 3 through the client library's
+// object-oriented API: attach (server or embedded), run statements, fetch a
+// result set, and run parameterised statements inside a transaction. Only
+// the driver's sources (and the sample database builder) include this header.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/sql.h"
+
+namespace Firebird {
+class IAttachment;
+class ITransaction;
+class IStatement;
+class IMessageMetadata;
+}  // namespace Firebird
+
+namespace cg {
+
+// How the driver reaches the database file; read from section [sql] of
+// platform.ini at the root of drive C.
+struct SQLTransport {
+  bool embedded = false;  // transport=embedded
+  std::string port;       // port=NNNN (server only); empty for the default
+};
+SQLTransport ReadSQLTransport();
+
+// Everything the connection parameters say, resolved for this machine.
+struct SQLTarget {
+  bool embedded = false;
+  std::string host;            // "127.0.0.1" (server transport)
+  std::filesystem::path file;  // the database file on this machine
+  std::string attachName;      // what the client library is given
+  std::string user, password, role, charset;
+  int dialect = 3;
+  bool readCommitted = true, waitOnLocks = true;
+  int forcedWrites = -1;  // 0 or 1 sets the database's write mode at attach
+};
+SQLTarget ResolveSQLTarget(const SQLConnection& connection);
+
+// One column of a result set.
+struct SQLColumn {
+  std::string name;      // the alias the statement gives the column
+  std::string origin;    // the table column it comes from (may be empty)
+  std::string relation;  // its table (may be empty)
+  SQLFieldType type = SQLFieldType::String;
+  int size = 0;   // characters of a text column
+  int scale = 0;  // digits after the point of a decimal (positive)
+  bool nullable = true;
+};
+
+// The values of one fetched row; nullopt is NULL. Views stay valid only for
+// the call that receives them.
+using SQLRowView = std::vector<std::optional<std::string_view>>;
+
+class SQLConnectionImpl {
+ public:
+  // Attaches (or creates the database when `create`). Raises EConnectionError.
+  SQLConnectionImpl(const SQLTarget& target, bool create);
+  ~SQLConnectionImpl();
+  SQLConnectionImpl(const SQLConnectionImpl&) = delete;
+  SQLConnectionImpl& operator=(const SQLConnectionImpl&) = delete;
+
+  // False once the server has dropped the attachment; the connection then
+  // attaches again at its next use.
+  bool alive() const { return alive_; }
+
+  // A transaction of the connection's kind (read committed, wait as set);
+  // rolled back when destroyed uncommitted.
+  class Transaction {
+   public:
+    explicit Transaction(SQLConnectionImpl& c);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit();
+    void rollback();
+    Firebird::ITransaction* handle() { return tra_; }
+
+   private:
+    SQLConnectionImpl& c_;
+    Firebird::ITransaction* tra_ = nullptr;
+  };
+
+  // Prepares the statement and frees it: raises ESQLError when the server
+  // refuses it.
+  void check(const std::string& sql);
+  // Runs a select and hands every row to `row` (after `columns` once).
+  void fetch(const std::string& sql, const std::function<void(const std::vector<SQLColumn>&)>& columns,
+             const std::function<void(const SQLRowView&)>& row);
+  // Runs one statement without result set in its own transaction.
+  int executeDirect(const std::string& sql);
+
+  // A prepared statement whose parameters all travel as text; the server
+  // converts them to the column types. Reusable within one transaction.
+  class Prepared {
+   public:
+    Prepared(SQLConnectionImpl& c, Transaction& t, const std::string& sql);
+    ~Prepared();
+    Prepared(const Prepared&) = delete;
+    Prepared& operator=(const Prepared&) = delete;
+    int parameterCount() const { return count_; }
+    void bind(int index, std::optional<std::string_view> value);
+    // Runs with the bound values; returns the rows affected.
+    int execute(Transaction& t);
+
+   private:
+    void rebuild();
+    SQLConnectionImpl& c_;
+    Firebird::IStatement* stmt_ = nullptr;
+    Firebird::IMessageMetadata* meta_ = nullptr;
+    int count_ = 0;
+    std::vector<std::optional<std::string>> values_;
+    std::vector<unsigned> capacity_;
+    std::vector<unsigned char> buffer_;
+    bool dirty_ = true;
+  };
+
+  Firebird::IAttachment* attachment() { return att_; }
+  // Tells attachments apart over the life of the program (never 0).
+  uint64_t serial() const { return serial_; }
+  const SQLTarget& target() const { return target_; }
+  // Notes that the server dropped the attachment.
+  void lost() { alive_ = false; }
+
+ private:
+  SQLTarget target_;
+  uint64_t serial_;
+  Firebird::IAttachment* att_ = nullptr;
+  bool alive_ = true;
+};
+
+}  // namespace cg
