@@ -57,6 +57,7 @@ class TControl {
   TFont font;
   int32_t color = clBtnFace;
   bool loweredBevel = false;  // panels: lowered inner bevel
+  bool centered = false;      // labels and panels: caption centred
 
   void setBounds(int l, int t, int w, int h) { left = l; top = t; width = w; height = h; }
   // Visible on screen: itself and every parent visible.
@@ -115,6 +116,9 @@ class TGauge : public TControl {
   int percentDone() const;
   std::string text() const;  // "%d%%"
   std::function<void()> onRepaint;
+  // Every position change, whether it repaints or not (the marker's
+  // heartbeat during long walks hangs here).
+  std::function<void()> onStep;
   int32_t foreColor = clGreen;
   int32_t backColor = clWhite;
 

@@ -141,6 +141,12 @@ class TFormConsistGeral {
   void focus(TControl& control);
   // Runs ticks of Timer1 that are due on the program's clock.
   void pollTimers();
+  // Moves the program's clock forward by `ms`, stopping at every tick that
+  // falls due on the way and running it, in order (the script runner's
+  // `wait`; no real time passes).
+  void passTime(int64_t ms);
+  // The control that holds the focus (nullptr before any focus change).
+  TControl* focusedControl() const { return focused_; }
   // Runs a handler as the event loop does: an error no handler caught is
   // shown by the default error report, then the window is put back in order.
   void runHandler(const std::function<void()>& handler);
@@ -157,6 +163,11 @@ class TFormConsistGeral {
   void GravaEmUso();
   void Timer1Timer();
   bool markerRefused() const { return refused_; }
+  // The last text read from or written to the marker (at most 60 characters).
+  const std::string& markerText() const { return markerText_; }
+  // True while an operation has disabled the gated commands and not yet
+  // enabled them again.
+  bool commandsGated() const { return gatedByOperation_; }
 
   // ---- Progress panel and gating -------------------------------------------
   // Places PainelCG, shows it and repaints it.
@@ -166,6 +177,8 @@ class TFormConsistGeral {
   void AvancaProgresso();
   void DesabilitaComandos();
   void HabilitaComandos();
+  // The eleven gated commands, in the order the two routines switch them.
+  std::vector<TButton*> gatedCommands();
   void repaint(TControl& control);
 
   // ---- Handlers ------------------------------------------------------------
@@ -208,6 +221,12 @@ class TFormConsistGeral {
  private:
   void registerControls();
   void restoreAfterError();
+  // The single-module check of the first activation; true when another
+  // module holds a fresh marker (the window has then been closed).
+  bool VerificaEmUso();
+  // Rewrites the marker from inside a long operation when the heartbeat
+  // tick is overdue (the tick itself cannot run until the event loop does).
+  void heartbeatIfDue();
 
   UserInterface& ui_;
   TDM* dm_ = nullptr;
@@ -219,6 +238,9 @@ class TFormConsistGeral {
   bool gatedByOperation_ = false;  // DesabilitaComandos ran and HabilitaComandos did not yet
   std::string markerText_;         // last text read or written (at most 60 characters)
   int64_t lastMarkerWriteMs_ = 0;
+  int handlerDepth_ = 0;           // runHandler calls under way (nested through processMessages)
+  TControl* focused_ = nullptr;
+  bool inTimerTick_ = false;
 };
 
 }  // namespace cg

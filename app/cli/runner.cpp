@@ -1,0 +1,329 @@
+// The headless script runner. It drives the same form and handlers as the
+// window; only the means of showing and asking differ: every message, error,
+// question and process start becomes one line of the transcript.
+#include "app/cli/runner.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <sstream>
+
+#include "app/cli/json.h"
+#include "app/cli/script_ui.h"
+#include "app/form/form.h"
+#include "data/dm.h"
+#include "platform/cp1252.h"
+#include "platform/drive.h"
+
+namespace cg {
+namespace {
+
+enum class Verb { Click, Invoke, Key, Check, Type, Focus, Row, Answer, Wait, Close, State };
+
+struct Action {
+  int lineNo = 0;
+  std::string line;  // as written, for the transcript
+  Verb verb = Verb::State;
+  TControl* control = nullptr;
+  std::string text;  // type: CP1252 text; key: Escape or Enter
+  int row = 0;
+  int64_t waitMs = 0;
+  bool yes = false;
+};
+
+std::string trim(const std::string& s) {
+  std::size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return "";
+  std::size_t e = s.find_last_not_of(" \t");
+  return s.substr(b, e - b + 1);
+}
+
+// Splits off the first word; `rest` gets what follows the single blank after it.
+std::string word(const std::string& s, std::string& rest) {
+  std::size_t sp = s.find_first_of(" \t");
+  if (sp == std::string::npos) {
+    rest.clear();
+    return s;
+  }
+  rest = s.substr(sp + 1);
+  return s.substr(0, sp);
+}
+
+struct ParseError {
+  std::string message;
+};
+
+Action parseLine(const TFormConsistGeral& form, int lineNo, const std::string& raw) {
+  Action a;
+  a.lineNo = lineNo;
+  a.line = trim(raw);
+  std::string rest;
+  const std::string verb = word(a.line, rest);
+  auto control = [&](ControlKind kind, const char* what) {
+    const std::string name = trim(word(trim(rest), rest));
+    TControl* c = form.findControl(name);
+    if (!c) throw ParseError{"componente desconhecido: " + name};
+    if (c->kind != kind) throw ParseError{name + " não é " + what};
+    return c;
+  };
+  auto noMore = [&] {
+    if (!trim(rest).empty()) throw ParseError{"texto a mais depois da ação: " + trim(rest)};
+  };
+  if (verb == "click" || verb == "invoke") {
+    a.verb = verb == "click" ? Verb::Click : Verb::Invoke;
+    a.control = control(ControlKind::Button, "um botão");
+    noMore();
+  } else if (verb == "key") {
+    a.verb = Verb::Key;
+    a.text = trim(rest);
+    if (a.text != "Escape" && a.text != "Enter") throw ParseError{"tecla desconhecida: " + a.text};
+  } else if (verb == "check") {
+    a.verb = Verb::Check;
+    a.control = control(ControlKind::RadioButton, "um botão de opção");
+    noMore();
+  } else if (verb == "type") {
+    a.verb = Verb::Type;
+    // The text is the rest of the raw line after the name and one blank; it
+    // may be empty and may hold blanks of its own.
+    std::string afterVerb;
+    word(raw.substr(raw.find_first_not_of(" \t")), afterVerb);
+    std::string text;
+    const std::string name = word(afterVerb, text);
+    TControl* c = form.findControl(name);
+    if (!c) throw ParseError{"componente desconhecido: " + name};
+    if (c->kind != ControlKind::Edit) throw ParseError{name + " não é uma caixa de texto"};
+    a.control = c;
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    a.text = fromUtf8(text);
+  } else if (verb == "focus") {
+    a.verb = Verb::Focus;
+    const std::string name = trim(rest);
+    a.control = form.findControl(name);
+    if (!a.control) throw ParseError{"componente desconhecido: " + name};
+  } else if (verb == "row") {
+    a.verb = Verb::Row;
+    a.control = control(ControlKind::Grid, "uma grade");
+    const std::string n = trim(rest);
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(n.c_str(), &end, 10);
+    if (n.empty() || *end || errno || v < 1 || v > 1000000000) throw ParseError{"linha inválida: " + n};
+    a.row = static_cast<int>(v);
+  } else if (verb == "answer") {
+    a.verb = Verb::Answer;
+    const std::string v = trim(rest);
+    if (v != "yes" && v != "no") throw ParseError{"resposta deve ser yes ou no: " + v};
+    a.yes = v == "yes";
+  } else if (verb == "wait") {
+    a.verb = Verb::Wait;
+    const std::string n = trim(rest);
+    char* end = nullptr;
+    errno = 0;
+    double s = std::strtod(n.c_str(), &end);
+    if (n.empty() || *end || errno || !(s >= 0) || s > 1e9) throw ParseError{"segundos inválidos: " + n};
+    a.waitMs = static_cast<int64_t>(s * 1000 + 0.5);
+  } else if (verb == "close" || verb == "state") {
+    a.verb = verb == "close" ? Verb::Close : Verb::State;
+    noMore();
+  } else {
+    throw ParseError{"ação desconhecida: " + verb};
+  }
+  return a;
+}
+
+std::string markerJson() {
+  std::error_code ec;
+  const std::filesystem::path path = DriveC::resolve(TFormConsistGeral::kMarkerPath);
+  if (!std::filesystem::is_regular_file(path, ec)) return "null";
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "null";
+  std::ostringstream content;
+  content << in.rdbuf();
+  return json::text(content.str());
+}
+
+void writeState(TFormConsistGeral& form, std::ostream& out) {
+  out << "{\"event\":\"state\",\"buttons\":{";
+  bool first = true;
+  for (TControl* c : form.controls()) {
+    if (c->kind != ControlKind::Button) continue;
+    out << (first ? "" : ",") << json::quote(c->name) << ":{\"enabled\":" << json::boolean(c->enabled)
+        << ",\"visible\":" << json::boolean(c->visible) << "}";
+    first = false;
+  }
+  out << "},\"panels\":{";
+  first = true;
+  for (TControl* c : form.controls()) {
+    if (c->kind != ControlKind::Panel || c->name.rfind("Painel", 0) != 0) continue;
+    out << (first ? "" : ",") << json::quote(c->name) << ":" << json::boolean(c->visible);
+    first = false;
+  }
+  out << "},\"caption\":" << json::text(form.caption) << ",\"gauge\":{\"min\":" << form.TermCG.minValue()
+      << ",\"max\":" << form.TermCG.maxValue() << ",\"position\":" << form.TermCG.progress()
+      << "},\"colour\":" << form.PainelConsistG.color << ",\"marker\":" << markerJson() << ",\"current\":{";
+  struct Review {
+    Table& table;
+    const char* fields[2];
+  };
+  Review reviews[] = {{form.Clientes, {"Estacao", "Codigo"}},
+                      {form.Clientes_I, {"Estacao", "Codigo"}},
+                      {form.Medicos, {"CRM", "Especialidade"}},
+                      {form.Medicos_I, {"CRM", "Especialidade"}}};
+  first = true;
+  for (Review& r : reviews) {
+    if (!r.table.active()) continue;
+    std::string fields;
+    try {
+      if (r.table.recordCount() > 0) {
+        for (const char* f : r.fields) {
+          if (!fields.empty()) fields.push_back(',');
+          fields.append(json::quote(f));
+          fields.push_back(':');
+          fields.append(json::text(r.table.asString(f)));
+        }
+      }
+    } catch (const std::exception&) {
+      fields.clear();
+    }
+    out << (first ? "" : ",") << json::quote(r.table.name()) << ":{" << fields << "}";
+    first = false;
+  }
+  out << "}}\n";
+  out.flush();
+}
+
+void runAction(TFormConsistGeral& form, ScriptInterface& ui, const Action& a) {
+  switch (a.verb) {
+    case Verb::Click: {
+      if (!form.click(static_cast<TButton&>(*a.control))) ui.ignored(a.line, "disabled");
+      break;
+    }
+    case Verb::Invoke: {
+      auto& b = static_cast<TButton&>(*a.control);
+      if (b.onClick)
+        form.runHandler(b.onClick);
+      else
+        ui.ignored(a.line, "no handler");
+      break;
+    }
+    case Verb::Key: {
+      TButton* b = a.text == "Escape" ? form.cancelButton() : form.defaultButton();
+      if (!b || !form.click(*b)) ui.ignored(a.line, "no button answers " + a.text);
+      break;
+    }
+    case Verb::Check:
+      form.check(static_cast<TRadioButton&>(*a.control));
+      break;
+    case Verb::Type:
+      static_cast<TEdit&>(*a.control).text = a.text;
+      break;
+    case Verb::Focus:
+      if (form.focusedControl() == a.control)
+        ui.ignored(a.line, "already focused");
+      else
+        form.focus(*a.control);
+      break;
+    case Verb::Row: {
+      Table* t = static_cast<TGrid&>(*a.control).dataSet;
+      if (!t || !t->active()) {
+        ui.ignored(a.line, "table closed");
+        break;
+      }
+      const int count = t->recordCount();
+      if (a.row > count) {
+        ui.ignored(a.line, "no row " + std::to_string(a.row));
+        break;
+      }
+      // A click on the row that is already current moves nothing, and the
+      // grid fires no scroll event for it.
+      const int delta = a.row - t->recNo();
+      if (delta == 0)
+        ui.ignored(a.line, "already on row " + std::to_string(a.row));
+      else
+        form.runHandler([&] { t->moveBy(delta); });
+      break;
+    }
+    case Verb::Answer:
+      ui.queueAnswer(a.yes);
+      break;
+    case Verb::Wait:
+      form.passTime(a.waitMs);
+      break;
+    case Verb::Close:
+      form.Close();
+      break;
+    case Verb::State:
+      writeState(form, ui.out());
+      break;
+  }
+}
+
+}  // namespace
+
+int RunScript(std::istream& script, std::ostream& transcript, std::ostream& errors,
+              const std::function<void(const std::string& action)>& beforeAction) {
+  ScriptInterface ui(transcript);
+  TFormConsistGeral form(ui);
+  ui.attach(&form);
+
+  // The whole script is read and checked before anything runs, so that a
+  // mistyped line cannot leave a repair half done.
+  std::vector<Action> actions;
+  std::string raw;
+  int lineNo = 0;
+  while (std::getline(script, raw)) {
+    ++lineNo;
+    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+    const std::string line = trim(raw);
+    if (line.empty() || line[0] == '#') continue;
+    try {
+      actions.push_back(parseLine(form, lineNo, raw));
+    } catch (const ParseError& e) {
+      errors << "consistgeral: roteiro, linha " << lineNo << ": " << e.message << "\n";
+      return 2;
+    }
+  }
+  if (script.bad()) {
+    errors << "consistgeral: erro ao ler o roteiro\n";
+    return 2;
+  }
+
+  // Start-up: the window, then the data module, then the first activation.
+  auto dm = std::make_unique<TDM>(ui);
+  form.setDataModule(dm.get());
+  form.runHandler([&] { form.FormActivate(); });
+
+  // Once the window has closed, the remaining lines are read but not run.
+  for (const Action& a : actions) {
+    if (form.closed()) break;
+    if (beforeAction) beforeAction(a.line);
+    runAction(form, ui, a);
+  }
+  if (beforeAction) beforeAction("");
+  form.Close();  // as the frame's close command, unless closed already
+  ui.closed();
+
+  try {
+    dm->Sessao1.closeAll();
+    dm->closeAllWithoutApply();
+  } catch (...) {
+  }
+  form.setDataModule(nullptr);
+  return 0;
+}
+
+int RunScriptFile(const std::string& file, std::ostream& transcript, std::ostream& errors) {
+  if (file == "-") return RunScript(std::cin, transcript, errors);
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    errors << "consistgeral: não foi possível ler o roteiro " << file << "\n";
+    return 2;
+  }
+  return RunScript(in, transcript, errors);
+}
+
+}  // namespace cg

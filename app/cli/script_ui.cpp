@@ -1,0 +1,56 @@
+#include "app/cli/script_ui.h"
+
+#include <ostream>
+
+#include "app/cli/json.h"
+#include "app/form/form.h"
+#include "platform/process.h"
+
+namespace cg {
+
+void ScriptInterface::showMessage(const std::string& text) {
+  out_ << "{\"event\":\"message\",\"text\":" << json::text(text) << "}\n";
+  out_.flush();
+}
+
+bool ScriptInterface::confirm(const std::string& text) {
+  const bool queued = !answers_.empty();
+  const bool yes = queued && answers_.front();
+  if (queued) answers_.pop_front();
+  out_ << "{\"event\":\"confirm\",\"text\":" << json::text(text) << ",\"answer\":\"" << (yes ? "yes" : "no")
+       << "\",\"queued\":" << json::boolean(queued) << "}\n";
+  out_.flush();
+  return yes;
+}
+
+void ScriptInterface::showError(const Exception& error) {
+  out_ << "{\"event\":\"error\",\"class\":" << json::quote(error.className())
+       << ",\"text\":" << json::text(error.message()) << "}\n";
+  out_.flush();
+}
+
+void ScriptInterface::repaint(const std::string&) { ++repaints_; }
+
+void ScriptInterface::processMessages() {
+  if (form_) form_->pollTimers();
+}
+
+void ScriptInterface::startProcess(const std::string& commandLine) {
+  out_ << "{\"event\":\"exec\",\"command\":" << json::text(commandLine) << "}\n";
+  out_.flush();
+  // Started for real, as the window does; its result is not examined.
+  StartProcess(commandLine);
+}
+
+void ScriptInterface::ignored(const std::string& action, const std::string& why) {
+  out_ << "{\"event\":\"ignored\",\"action\":" << json::quote(action) << ",\"why\":" << json::quote(why)
+       << "}\n";
+  out_.flush();
+}
+
+void ScriptInterface::closed() {
+  out_ << "{\"event\":\"closed\"}\n";
+  out_.flush();
+}
+
+}  // namespace cg

@@ -1,0 +1,46 @@
+// The user-interface port as the script runner implements it: everything the
+// window would show or ask becomes one JSON line of the transcript (see
+// docs/runner.md). Questions take their answers from a queue; a question
+// with no queued answer is answered No. Processes are started for real.
+#pragma once
+
+#include <deque>
+#include <iosfwd>
+#include <string>
+
+#include "app/form/port.h"
+
+namespace cg {
+
+class TFormConsistGeral;
+
+class ScriptInterface : public UserInterface {
+ public:
+  explicit ScriptInterface(std::ostream& out) : out_(out) {}
+  // The form whose timers run when an operation lets events through.
+  void attach(TFormConsistGeral* form) { form_ = form; }
+  void queueAnswer(bool yes) { answers_.push_back(yes); }
+  std::size_t queuedAnswers() const { return answers_.size(); }
+  // Synchronous repaints asked for so far (not in the transcript).
+  long repaints() const { return repaints_; }
+
+  void showMessage(const std::string& text) override;
+  bool confirm(const std::string& text) override;
+  void showError(const Exception& error) override;
+  void repaint(const std::string& component) override;
+  void processMessages() override;
+  void startProcess(const std::string& commandLine) override;
+
+  // Transcript lines of the runner itself.
+  void ignored(const std::string& action, const std::string& why);
+  void closed();
+  std::ostream& out() { return out_; }
+
+ private:
+  std::ostream& out_;
+  TFormConsistGeral* form_ = nullptr;
+  std::deque<bool> answers_;
+  long repaints_ = 0;
+};
+
+}  // namespace cg

@@ -1,0 +1,524 @@
+// Creation of the main window: its components with their captions, places,
+// fonts and start states, the table objects with their bindings, and the
+// wiring of events to handlers. Also the delivery of events from the views.
+#include "app/form/form.h"
+
+#include "data/dm.h"
+#include "platform/clock.h"
+#include "platform/cp1252.h"
+
+namespace cg {
+namespace {
+
+TFont arial(int height, bool bold, int32_t color) {
+  TFont f;
+  f.name = "Arial";
+  f.height = height;
+  f.bold = bold;
+  f.color = color;
+  return f;
+}
+
+// The command buttons of the main panel: caption, place, start state.
+struct CommandButton {
+  TButton TFormConsistGeral::*button;
+  std::string_view caption;
+  int left, top, width, height;
+  bool enabled;
+  bool visible;
+};
+
+const CommandButton kCommandButtons[] = {
+    {&TFormConsistGeral::BotSair, "Sair"_cp, 658, 21, 109, 45, true, true},
+    {&TFormConsistGeral::BotCorrecaoComp, "Corrigir  Cad.  Componentes"_cp, 28, 87, 339, 45, false, true},
+    {&TFormConsistGeral::BitBtn6, "Zerar Custo Fixo para Capsulas e Embagens"_cp, 368, 87, 399, 45, false,
+     true},
+    {&TFormConsistGeral::BitBtn1, "Corrigir Nomes das Fórmulas"_cp, 28, 133, 339, 45, false, true},
+    {&TFormConsistGeral::BotCorrigeCadMed, "Corrigir CRM"_cp, 368, 133, 399, 45, false, true},
+    {&TFormConsistGeral::BotAjusta, "Ajusta Param. Técnicos"_cp, 28, 179, 339, 45, false, true},
+    {&TFormConsistGeral::BotAbreviaNomeCli, "Abreviar Nomes Clientes"_cp, 368, 179, 399, 45, false, true},
+    {&TFormConsistGeral::BotAcertaGrupoSinon, "Acertar grupos de sinônimo"_cp, 28, 225, 339, 45, false, true},
+    {&TFormConsistGeral::BotAbreviaNomeMed, "Abreviar Nomes Médicos"_cp, 368, 225, 399, 45, false, true},
+    {&TFormConsistGeral::BitBtn5, "Preencher o campo CodLivro  na tabela Pedidos"_cp, 28, 271, 339, 45, false,
+     true},
+    {&TFormConsistGeral::btn1, "Abreviar Nomes nos Pedidos"_cp, 368, 271, 399, 45, false, true},
+    {&TFormConsistGeral::BitBtn7, "Retirar caract. \". . / -\" do CNPJ em Forneced"_cp, 28, 317, 339, 45,
+     true, true},
+    {&TFormConsistGeral::BitBtn2, "Corrigir CODIGOCOMP em Compedid"_cp, 368, 317, 399, 45, false, true},
+    {&TFormConsistGeral::BotFormulaOrfan, "Excluir Fórmulas Orfãs"_cp, 859, 267, 230, 45, true, false},
+    {&TFormConsistGeral::BotFormulaOrfanArqQM, "Arq. Morto"_cp, 1090, 267, 127, 45, true, false},
+};
+
+void titleBar(TControl& bar, std::string_view text) {
+  bar.align = Align::Top;
+  bar.setBounds(1, 1, 0, 26);
+  bar.color = clNavy;
+  bar.loweredBevel = true;
+  bar.centered = true;
+  bar.caption = std::string(text);
+  bar.font = arial(13, true, clWhite);
+}
+
+void label(TControl& l, std::string_view text, int left, int top, int width, int height) {
+  l.caption = std::string(text);
+  l.setBounds(left, top, width, height);
+  l.tabStop = false;
+}
+
+}  // namespace
+
+TFormConsistGeral::TFormConsistGeral(UserInterface& ui) : ui_(ui) {
+  registerControls();
+  FormCreate();
+}
+
+TFormConsistGeral::~TFormConsistGeral() {
+  // The table objects close themselves; the timer and the handlers go with
+  // the window. Nothing here may throw.
+  Timer1.setEnabled(false);
+}
+
+TDM& TFormConsistGeral::DM() {
+  if (!dm_) throw Exception("O módulo de dados ainda não foi criado."_cp.data());
+  return *dm_;
+}
+
+void TFormConsistGeral::registerControls() {
+  controls_ = {&PainelConsistG,
+               &BotSair,
+               &BotCorrecaoComp,
+               &BitBtn6,
+               &BitBtn1,
+               &BotCorrigeCadMed,
+               &BotAjusta,
+               &BotAbreviaNomeCli,
+               &BotAcertaGrupoSinon,
+               &BotAbreviaNomeMed,
+               &BitBtn5,
+               &btn1,
+               &BitBtn7,
+               &BitBtn2,
+               &BotFormulaOrfan,
+               &BotFormulaOrfanArqQM,
+               &PainelCG,
+               &Panel36,
+               &Label111,
+               &NomeConsist,
+               &TermCG,
+               &PainelAguarde,
+               &PainelFormatCliAntigo,
+               &Panel24,
+               &GradeCliAntigos,
+               &BotCancelFormatCli,
+               &Label2,
+               &PainelFormatCliNovo,
+               &Panel76,
+               &GradeCliNovos,
+               &BotConfirmaFormatCli,
+               &Label361,
+               &PainelFormatMedAntigo,
+               &Panel2,
+               &GradeMedAntigos,
+               &BotCancelFormatMed,
+               &Label1,
+               &PainelFormatMedNovo,
+               &Panel5,
+               &GradeMedNovos,
+               &BotConfirmaFormatMed,
+               &Label3,
+               &PainelCorrigComponentes,
+               &Panel3,
+               &GroupBox2,
+               &RadioButton3,
+               &RadioButton4,
+               &RadioButton1,
+               &Edit1,
+               &Label4,
+               &BitBtn4,
+               &BitBtn3};
+  tables_ = {&Fonte,    &Destino,    &Pedidos, &PediForm,  &Compedid,  &Componentes, &Compras,   &Config,
+             &Clientes, &Clientes_I, &Medicos, &Medicos_I, &Pedidos_d, &PediForm_d,  &Compedid_d};
+}
+
+TControl* TFormConsistGeral::findControl(const std::string& name) const {
+  for (TControl* c : controls_)
+    if (c->name == name) return c;
+  return nullptr;
+}
+
+void TFormConsistGeral::FormCreate() {
+  caption = std::string("Consistência Geral BD - \"em desenvolvimento\""_cp);
+  width = 800;
+  height = 580;
+
+  // Main panel: the whole client area, in the button-face colour until the
+  // first activation reads the configured one.
+  PainelConsistG.align = Align::Client;
+  PainelConsistG.setBounds(0, 0, 784, 541);
+  PainelConsistG.color = clBtnFace;
+  PainelConsistG.tabStop = false;
+
+  for (const CommandButton& cb : kCommandButtons) {
+    TButton& b = this->*cb.button;
+    b.caption = std::string(cb.caption);
+    b.setBounds(cb.left, cb.top, cb.width, cb.height);
+    b.enabled = cb.enabled;
+    b.visible = cb.visible;
+    b.tabStop = cb.visible;  // the two orphan-removal commands stay out of tab order
+    b.font = arial(13, true, clNavy);
+  }
+  BotSair.font = arial(16, true, clRed);
+  BotSair.font.name = "Arial Black";
+  BotSair.isCancel = true;
+  btn1.glyph = false;
+  BotFormulaOrfanArqQM.glyph = false;
+  BitBtn2.hint = std::string("Colocar em CODIGOCOMP de COMPEDID o código atual da tabela de COMPONENTES"_cp);
+
+  BotSair.onClick = [this] { BotSairClick(); };
+  BotCorrecaoComp.onClick = [this] { BotCorrecaoCompClick(); };
+  BitBtn6.onClick = [this] { BitBtn6Click(); };
+  BitBtn1.onClick = [this] { BitBtn1Click(); };
+  BotCorrigeCadMed.onClick = [this] { BotCorrigeCadMedClick(); };
+  BotAjusta.onClick = [this] { BotAjustaClick(); };
+  BotAbreviaNomeCli.onClick = [this] { BotAbreviaNomeCliClick(); };
+  BotAcertaGrupoSinon.onClick = [this] { BotAcertaGrupoSinonClick(); };
+  BotAbreviaNomeMed.onClick = [this] { BotAbreviaNomeMedClick(); };
+  BitBtn5.onClick = [this] { BitBtn5Click(); };
+  btn1.onClick = [this] { btn1Click(); };
+  BitBtn7.onClick = [this] { BitBtn7Click(); };
+  BitBtn2.onClick = [this] { BitBtn2Click(); };
+  BotFormulaOrfan.onClick = [this] { BotFormulaOrfanClick(); };
+  BotFormulaOrfanArqQM.onClick = [this] { BotFormulaOrfanArqQMClick(); };
+
+  // Progress panel.
+  PainelCG.visible = false;
+  PainelCG.loweredBevel = true;
+  PainelCG.setBounds(80, 85, 465, 152);
+  titleBar(Panel36, "Consistência Geral do Sistema"_cp);
+  label(Label111, "Aguarde..."_cp, 190, 44, 85, 19);
+  Label111.font = arial(16, true, clMaroon);
+  label(NomeConsist, "", 10, 74, 444, 19);
+  NomeConsist.centered = true;
+  NomeConsist.font = arial(13, true, clNavy);
+  TermCG.setBounds(25, 95, 413, 25);
+  TermCG.font = arial(16, true, clBlack);
+  TermCG.tabStop = false;
+  TermCG.foreColor = clGreen;
+  TermCG.backColor = clWhite;
+  TermCG.onRepaint = [this] { repaint(TermCG); };
+  TermCG.onStep = [this] { heartbeatIfDue(); };
+
+  // Wait panel of the reviews.
+  PainelAguarde.visible = false;
+  PainelAguarde.loweredBevel = true;
+  PainelAguarde.setBounds(142, 216, 505, 81);
+  PainelAguarde.color = 12040119;  // B7B7B7
+  PainelAguarde.centered = true;
+  PainelAguarde.caption = std::string("Aguarde ..."_cp);
+  PainelAguarde.font.name = "Arial Narrow";
+  PainelAguarde.font.height = 21;
+  PainelAguarde.font.bold = false;
+  PainelAguarde.font.color = clNavy;
+
+  // The two reviews: live names on the left, new names on the right.
+  struct Review {
+    TControl& oldPanel;
+    TControl& oldTitle;
+    TGrid& oldGrid;
+    TButton& cancel;
+    TControl& cancelLabel;
+    TControl& newPanel;
+    TControl& newTitle;
+    TGrid& newGrid;
+    TButton& confirm;
+    TControl& confirmLabel;
+    Table& live;
+    const char* liveSource;
+    Table& interim;
+    const char* interimSource;
+  };
+  Review reviews[] = {
+      {PainelFormatCliAntigo, Panel24, GradeCliAntigos, BotCancelFormatCli, Label2, PainelFormatCliNovo,
+       Panel76, GradeCliNovos, BotConfirmaFormatCli, Label361, Clientes, "DSClientes", Clientes_I,
+       "DSClientes_I"},
+      {PainelFormatMedAntigo, Panel2, GradeMedAntigos, BotCancelFormatMed, Label1, PainelFormatMedNovo,
+       Panel5, GradeMedNovos, BotConfirmaFormatMed, Label3, Medicos, "DSMedicos", Medicos_I, "DSMedicos_I"},
+  };
+  for (Review& r : reviews) {
+    r.oldPanel.visible = false;
+    r.oldPanel.loweredBevel = true;
+    r.oldPanel.setBounds(25, 68, 289, 361);
+    titleBar(r.oldTitle, "Formato Original"_cp);
+    r.oldGrid.setBounds(8, 34, 273, 246);
+    r.oldGrid.dataSet = &r.live;
+    r.oldGrid.dataSourceName = r.liveSource;
+    r.cancel.caption = std::string("Manter Formato Original"_cp);
+    r.cancel.setBounds(40, 290, 209, 33);
+    r.cancel.font = arial(13, true, clMaroon);
+    r.cancel.isDefault = true;
+    r.cancel.isCancel = true;
+    r.cancel.glyph = false;
+    label(r.cancelLabel, "Cancela a alteração do formato "_cp, 8, 330, 273, 16);
+    r.cancelLabel.centered = true;
+
+    r.newPanel.visible = false;
+    r.newPanel.loweredBevel = true;
+    r.newPanel.setBounds(314, 68, 292, 361);
+    titleBar(r.newTitle, "Formato Novo"_cp);
+    r.newGrid.setBounds(8, 34, 276, 246);
+    r.newGrid.dataSet = &r.interim;
+    r.newGrid.dataSourceName = r.interimSource;
+    r.confirm.caption = std::string("Confirmar novo Formato"_cp);
+    r.confirm.setBounds(42, 290, 209, 33);
+    r.confirm.font = arial(13, true, clNavy);
+    r.confirm.isDefault = true;
+    r.confirm.glyph = false;
+    label(r.confirmLabel, "Substitui o formato original pelo novo"_cp, 8, 330, 276, 16);
+    r.confirmLabel.centered = true;
+  }
+  BotCancelFormatCli.onClick = [this] { BotCancelFormatCliClick(); };
+  BotConfirmaFormatCli.onClick = [this] { BotConfirmaFormatCliClick(); };
+  BotCancelFormatMed.onClick = [this] { BotCancelFormatMedClick(); };
+  BotConfirmaFormatMed.onClick = [this] { BotConfirmaFormatMedClick(); };
+
+  // Options of the component registry correction.
+  PainelCorrigComponentes.visible = false;
+  PainelCorrigComponentes.loweredBevel = true;
+  PainelCorrigComponentes.setBounds(115, 64, 393, 199);
+  titleBar(Panel3, "O que Deseja Fazer ?"_cp);
+  Panel3.loweredBevel = false;
+  GroupBox2.setBounds(24, 41, 334, 105);
+  GroupBox2.tabStop = false;
+  struct Option {
+    TRadioButton& radio;
+    std::string_view text;
+    int left, top, width, height;
+  };
+  Option options[] = {
+      {RadioButton3, "Corrigir Nomes Fora do Padrão"_cp, 23, 32, 281, 17},
+      {RadioButton4, "Corrigir Unidades do Cad. Componentes"_cp, 23, 55, 281, 17},
+      {RadioButton1, "Definir desconto máximo padrão"_cp, 23, 78, 267, 17},
+  };
+  for (Option& o : options) {
+    o.radio.caption = std::string(o.text);
+    o.radio.setBounds(o.left, o.top, o.width, o.height);
+    o.radio.font = arial(13, true, clNavy);
+    o.radio.handCursor = true;
+    o.radio.checked = false;
+  }
+  Edit1.setBounds(254, 76, 32, 21);
+  Edit1.color = clWindow;
+  Edit1.onEnter = [this] { Edit1Enter(); };
+  label(Label4, "%", 290, 80, 10, 13);
+  BitBtn4.caption = "&Cancelar";
+  BitBtn4.setBounds(23, 152, 163, 27);
+  BitBtn4.font = arial(13, true, clRed);
+  BitBtn4.isCancel = true;
+  BitBtn4.onClick = [this] { BitBtn4Click(); };
+  BitBtn3.caption = "&OK";
+  BitBtn3.setBounds(188, 152, 169, 27);
+  BitBtn3.font = arial(13, true, clNavy);
+  BitBtn3.isDefault = true;
+  BitBtn3.onClick = [this] { BitBtn3Click(); };
+
+  // Heartbeat of the marker file.
+  Timer1.name = "Timer1";
+  Timer1.interval = 30000;
+  Timer1.setEnabled(false);
+  Timer1.onTimer = [this] { Timer1Timer(); };
+
+  // Table objects, closed, with their initial bindings.
+  const std::string dados = "C:\\VITRALON\\DADOS";
+  Pedidos.setDatabaseName(dados);
+  Pedidos.setTableName("Pedidos");
+  PediForm.setDatabaseName(dados);
+  PediForm.setTableName("Pediform");
+  Compedid.setDatabaseName(dados);
+  Compedid.setTableName("Compedid");
+  Componentes.setDatabaseName(dados);
+  Componentes.setTableName("Componen");
+  Compras.setDatabaseName(dados);
+  Compras.setTableName("COMPRAS.DB");
+  Config.setDatabaseName("C:\\VITRALON");
+  Config.setTableName("Config");
+  Clientes.setDatabaseName(dados);
+  Clientes.setTableName("Clientes.DB");
+  Clientes.setIndexFieldNames("Estacao;Codigo");
+  Clientes_I.setDatabaseName("VTRNINTER");
+  Clientes_I.setTableName("Clientes.DB");
+  Clientes_I.setIndexName("Nome");
+  Medicos.setDatabaseName(dados);
+  Medicos.setTableName("Medicos.DB");
+  Medicos_I.setDatabaseName("VTRNINTER");
+  Medicos_I.setTableName("Medicos.DB");
+  Pedidos_d.setDatabaseName("VTRNARQM");
+  Pedidos_d.setTableName("pedidos.DB");
+  PediForm_d.setDatabaseName("VTRNARQM");
+  PediForm_d.setTableName("pediform.DB");
+  Compedid_d.setDatabaseName("VTRNARQM");
+  Compedid_d.setTableName("Compedid.DB");
+  Query1.setDatabaseName(dados);
+
+  Fonte.afterPost = [this](Table& t) { FonteAfterPost(t); };
+  Pedidos.afterPost = [this](Table& t) { PedidosAfterPost(t); };
+  PediForm.afterPost = [this](Table& t) { PediFormAfterPost(t); };
+  Compedid.afterPost = [this](Table& t) { CompedidAfterPost(t); };
+  Componentes.afterPost = [this](Table& t) { ComponentesAfterPost(t); };
+  Config.afterPost = [this](Table& t) { ConfigAfterPost(t); };
+  Clientes_I.afterScroll = [this](Table& t) { Clientes_IAfterScroll(t); };
+  Medicos_I.afterScroll = [this](Table& t) { Medicos_IAfterScroll(t); };
+}
+
+// ---- Handlers of the shell ---------------------------------------------------
+
+void TFormConsistGeral::BotSairClick() { Close(); }
+
+// What was posted goes to disk at once; the suite's other programs read the
+// same files.
+void TFormConsistGeral::FonteAfterPost(Table& t) { t.flushBuffers(); }
+void TFormConsistGeral::PedidosAfterPost(Table& t) { t.flushBuffers(); }
+void TFormConsistGeral::PediFormAfterPost(Table& t) { t.flushBuffers(); }
+void TFormConsistGeral::CompedidAfterPost(Table& t) { t.flushBuffers(); }
+void TFormConsistGeral::ComponentesAfterPost(Table& t) { t.flushBuffers(); }
+void TFormConsistGeral::ConfigAfterPost(Table& t) { t.flushBuffers(); }
+
+void TFormConsistGeral::FormActivate() {
+  if (activated_) return;
+  activated_ = true;
+  // A refused start has closed the window already; the colour is still read,
+  // as the window does before control returns to the event loop.
+  VerificaEmUso();
+  Config.open();
+  CorFundo = Config.asInteger("CorFundo");
+  Config.close();
+  PainelConsistG.color = CorFundo;
+  PainelConsistG.visible = true;
+  repaint(PainelConsistG);
+}
+
+void TFormConsistGeral::Close() {
+  if (closed_) return;
+  closed_ = true;
+  FormClose();
+  Timer1.setEnabled(false);
+}
+
+// ---- Event delivery ----------------------------------------------------------
+
+bool TFormConsistGeral::click(TButton& button) {
+  if (closed_ || !button.enabled) return false;
+  if (button.onClick) runHandler(button.onClick);
+  return true;
+}
+
+TButton* TFormConsistGeral::cancelButton() {
+  // The panels that stand over the main panel answer first; the window's own
+  // cancel button answers only while it can take the focus.
+  for (TButton* b : {&BotCancelFormatCli, &BotCancelFormatMed, &BitBtn4, &BotSair})
+    if (b->isCancel && b->enabled && b->showing()) return b;
+  return nullptr;
+}
+
+TButton* TFormConsistGeral::defaultButton() {
+  for (TControl* c : controls_) {
+    if (c->kind != ControlKind::Button) continue;
+    auto* b = static_cast<TButton*>(c);
+    if (b->isDefault && b->enabled && b->showing()) return b;
+  }
+  return nullptr;
+}
+
+void TFormConsistGeral::check(TRadioButton& radio) {
+  if (closed_) return;
+  for (TControl* c : controls_)
+    if (c->kind == ControlKind::RadioButton && c->parent == radio.parent)
+      static_cast<TRadioButton*>(c)->checked = false;
+  radio.checked = true;
+}
+
+void TFormConsistGeral::focus(TControl& control) {
+  if (closed_ || focused_ == &control) return;
+  focused_ = &control;
+  if (control.kind == ControlKind::Edit) {
+    auto& edit = static_cast<TEdit&>(control);
+    if (edit.onEnter) runHandler(edit.onEnter);
+  }
+}
+
+void TFormConsistGeral::pollTimers() {
+  // A tick re-arms the timer 30 s after its own end, so at most one tick is
+  // due per call unless the clock jumped; passTime walks such jumps in steps.
+  if (closed_ || inTimerTick_ || !Timer1.enabled() || Clock::nowMs() < Timer1.dueMs() || !Timer1.onTimer)
+    return;
+  inTimerTick_ = true;
+  runHandler(Timer1.onTimer);
+  inTimerTick_ = false;
+}
+
+void TFormConsistGeral::passTime(int64_t ms) {
+  const int64_t target = Clock::nowMs() + ms;
+  while (!closed_ && Timer1.enabled() && Timer1.dueMs() <= target) {
+    const int64_t step = Timer1.dueMs() - Clock::nowMs();
+    if (step > 0) Clock::advanceMs(step);
+    const int64_t due = Timer1.dueMs();
+    pollTimers();
+    if (Timer1.enabled() && Timer1.dueMs() == due) break;  // the tick could not run now
+  }
+  const int64_t rest = target - Clock::nowMs();
+  if (rest > 0) Clock::advanceMs(rest);
+}
+
+void TFormConsistGeral::runHandler(const std::function<void()>& handler) {
+  ++handlerDepth_;
+  struct Depth {
+    int& d;
+    ~Depth() { --d; }
+  } depth{handlerDepth_};
+  try {
+    handler();
+    return;
+  } catch (const Exception& e) {
+    ui_.showError(e);
+  } catch (const std::exception& e) {
+    ui_.showError(Exception(fromUtf8(e.what())));
+  }
+  // Only the outermost handler puts the window back in order: one that ran
+  // inside another operation's event dispatch must not close the tables the
+  // running operation still walks. A failed heartbeat tick concerns the
+  // marker only and leaves the window as it is.
+  if (handlerDepth_ == 1 && !inTimerTick_) restoreAfterError();
+}
+
+// An operation stopped by an error leaves the window as it stood: panels
+// shown, commands disabled, tables open (and the next binding of Fonte or
+// Destino would fail on the open table). Put it back in the idle state.
+void TFormConsistGeral::restoreAfterError() {
+  for (TControl* p : {&PainelCG, &PainelAguarde, &PainelFormatCliAntigo, &PainelFormatCliNovo,
+                      &PainelFormatMedAntigo, &PainelFormatMedNovo, &PainelCorrigComponentes})
+    p->visible = false;
+  for (TButton* b : {&BotCancelFormatCli, &BotConfirmaFormatCli, &BotCancelFormatMed, &BotConfirmaFormatMed})
+    b->enabled = true;
+  if (gatedByOperation_) HabilitaComandos();
+  if (dm_) {
+    try {
+      dm_->Sessao1.closeAll();
+    } catch (...) {
+    }
+    try {
+      dm_->closeAllWithoutApply();
+    } catch (...) {
+    }
+  }
+  for (Table* t : tables_) {
+    try {
+      if (t->active()) {
+        if (t->editing()) t->cancel();
+        t->close();
+      }
+    } catch (...) {
+    }
+  }
+  repaint(PainelConsistG);
+}
+
+}  // namespace cg

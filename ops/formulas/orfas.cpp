@@ -1,0 +1,146 @@
+// Orphan formula removal. Three passes over the formula tables, in the live
+// data or in the dead-file archive:
+//   1. formula rows (PEDIFORM.DB) whose order header is gone;
+//   2. formula items (COMPEDID.DB) whose formula row is gone;
+//   3. formula rows numbered 0.
+// Rows are deleted one by one as they are found; nothing is written.
+#include <string_view>
+#include <vector>
+
+#include "app/form/form.h"
+#include "platform/cp1252.h"
+
+namespace cg {
+namespace {
+
+constexpr std::string_view kCaptionFormulaRows = "Excluindo fórmulas orfãs em PediForm."_cp;
+constexpr std::string_view kCaptionFormulaItems = "Excluindo fórmulas orfãs em Compedid."_cp;
+constexpr std::string_view kCaptionFormulaRowsArchive =
+    "Excluindo fórmulas orfãs em PediForm do Arq. Morto."_cp;
+constexpr std::string_view kCaptionFormulaItemsArchive =
+    "Excluindo fórmulas orfãs em Compedid do Arq. Morto."_cp;
+constexpr std::string_view kCaptionFormulaZero = "Analisando Cad. de Fórmulas"_cp;
+constexpr std::string_view kDone = "Procedimento concluído com sucesso."_cp;
+
+// Where one command works: the database given to Fonte for the scans, and
+// the catalogue's tables it looks rows up in (bound to that same data).
+struct FormulaStore {
+  std::string database;
+  Table& orders;
+  Table& formulas;
+  Table& items;
+  std::string_view captionFormulaRows;
+  std::string_view captionFormulaItems;
+};
+
+std::vector<KeyValue> OrderKey(Table& t) { return {t.asString("Estacao"), int64_t{t.asInteger("NPedido")}}; }
+
+std::vector<KeyValue> FormulaKey(Table& t) {
+  return {t.asString("Estacao"), int64_t{t.asInteger("NPedido")}, int64_t{t.asInteger("NFormula")}};
+}
+
+void SetUpGauge(TFormConsistGeral& f, int recordCount, int counterStart) {
+  f.TermCG.setMaxValue(recordCount);
+  f.TermCG.setMinValue(0);
+  f.TermCG.setProgress(0);
+  f.ContadorProgresso = counterStart;
+}
+
+void BindFonte(TFormConsistGeral& f, const std::string& database, const std::string& table) {
+  f.Fonte.setDatabaseName(database);
+  f.Fonte.setTableName(table);
+  f.Fonte.setIndexName("");
+}
+
+void UnbindFonte(TFormConsistGeral& f) {
+  f.Fonte.setDatabaseName("");
+  f.Fonte.setTableName("");
+}
+
+// Walks Fonte and deletes every row whose key `parent` lacks. After a
+// delete the cursor already stands on the following row, which is examined
+// next without moving.
+void DeleteRowsWithoutParent(TFormConsistGeral& f, Table& parent, std::vector<KeyValue> (*keyOf)(Table&)) {
+  Table& scan = f.Fonte;
+  while (!scan.eof()) {
+    f.AvancaProgresso();
+    if (parent.findKey(keyOf(scan))) {
+      scan.next();
+    } else {
+      scan.edit();
+      scan.remove();
+    }
+  }
+}
+
+void RemoveOrphanFormulas(TFormConsistGeral& f, const FormulaStore& store) {
+  f.MostraPainelCG(80, 85, 465, 152);
+
+  // Pass 1: formula rows without their order header.
+  f.SetNomeConsist(std::string(store.captionFormulaRows));
+  BindFonte(f, store.database, "PEDIFORM.DB");
+  f.Fonte.open();
+  store.orders.setIndexName("");
+  store.orders.open();
+  f.Fonte.first();
+  SetUpGauge(f, f.Fonte.recordCount(), 0);
+  DeleteRowsWithoutParent(f, store.orders, OrderKey);
+  store.orders.close();
+  f.Fonte.close();
+
+  // Pass 2: formula items without their formula row.
+  f.SetNomeConsist(std::string(store.captionFormulaItems));
+  store.formulas.setIndexName("");
+  store.formulas.open();
+  BindFonte(f, store.database, "COMPEDID.DB");
+  f.Fonte.open();
+  f.Fonte.first();
+  SetUpGauge(f, f.Fonte.recordCount(), 0);
+  DeleteRowsWithoutParent(f, store.formulas, FormulaKey);
+  store.formulas.close();
+  f.Fonte.close();
+  UnbindFonte(f);
+
+  // Pass 3: formula rows numbered 0. The counter starts at 1 here, so the
+  // gauge runs one step ahead and rests on its maximum for the last row.
+  f.TermCG.setMinValue(0);
+  f.TermCG.setProgress(0);
+  store.items.open();
+  store.formulas.open();
+  f.TermCG.setMaxValue(store.formulas.recordCount());
+  f.ContadorProgresso = 1;
+  store.formulas.first();
+  f.SetNomeConsist(std::string(kCaptionFormulaZero));
+  f.repaint(f.PainelCG);
+  while (!store.formulas.eof()) {
+    f.AvancaProgresso();
+    if (store.formulas.asInteger("NFormula") == 0) {
+      store.formulas.edit();
+      store.formulas.remove();
+    } else {
+      store.formulas.next();
+    }
+  }
+  store.formulas.close();
+  store.items.close();
+  f.Fonte.close();
+  UnbindFonte(f);
+
+  f.ui().showMessage(std::string(kDone));
+  f.HabilitaComandos();
+  f.PainelCG.visible = false;
+}
+
+}  // namespace
+
+void TFormConsistGeral::BotFormulaOrfanClick() {
+  RemoveOrphanFormulas(*this,
+                       {"VTRNDADOS", Pedidos, PediForm, Compedid, kCaptionFormulaRows, kCaptionFormulaItems});
+}
+
+void TFormConsistGeral::BotFormulaOrfanArqQMClick() {
+  RemoveOrphanFormulas(*this, {"VTRNARQM", Pedidos_d, PediForm_d, Compedid_d, kCaptionFormulaRowsArchive,
+                               kCaptionFormulaItemsArchive});
+}
+
+}  // namespace cg

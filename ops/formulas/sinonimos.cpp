@@ -1,0 +1,62 @@
+// Synonym group correction: every synonym takes the group of the component
+// whose code it refers to. A synonym without its component keeps its group.
+#include <string>
+#include <string_view>
+
+#include "app/form/form.h"
+#include "platform/cp1252.h"
+
+namespace cg {
+namespace {
+constexpr std::string_view kCaption = "Acertanto grupo do Sinônimo."_cp;
+constexpr const char* kDataDirectory = "C:\\VITRALON\\DADOS";
+}  // namespace
+
+void TFormConsistGeral::BotAcertaGrupoSinonClick() {
+  DesabilitaComandos();
+  MostraPainelCG(80, 85, 465, 152);
+  SetNomeConsist(std::string(kCaption));
+
+  Table& components = Fonte;
+  components.setDatabaseName(kDataDirectory);
+  components.setTableName("Componen.DB");
+  components.setIndexName("CodUnic");
+  components.open();
+
+  // The synonyms are walked on their primary index: an index name left on
+  // Destino by an earlier operation (NomeFone, NomeCRM) belongs to another
+  // table.
+  Table& synonyms = Destino;
+  synonyms.setDatabaseName(kDataDirectory);
+  synonyms.setTableName("Sinonimo.DB");
+  synonyms.setIndexName("");
+  synonyms.open();
+  synonyms.first();
+
+  TermCG.setMaxValue(synonyms.recordCount());
+  TermCG.setMinValue(0);
+  TermCG.setProgress(0);
+  ContadorProgresso = 0;
+
+  while (!synonyms.eof()) {
+    AvancaProgresso();
+    if (components.findKey({synonyms.asString("Codigo")})) {
+      synonyms.edit();
+      synonyms.setString("Grupo", components.asString("Grupo"));
+      synonyms.post();
+    }
+    synonyms.next();
+  }
+
+  components.close();
+  synonyms.close();
+  components.setDatabaseName("");
+  components.setTableName("");
+  synonyms.setDatabaseName("");
+  synonyms.setTableName("");
+
+  PainelCG.visible = false;
+  HabilitaComandos();
+}
+
+}  // namespace cg

@@ -1,0 +1,233 @@
+// Client and doctor name abbreviation. The live register is copied record by
+// record into its interim copy under VTRNINTER with the name in the house
+// style; records whose (new name, phone or CRM) already reached the copy are
+// left out. The live register is only read. The run ends by opening the
+// side-by-side review, with the commands still disabled.
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "app/form/form.h"
+#include "platform/cp1252.h"
+#include "text/normaliza.h"
+
+namespace cg {
+namespace {
+
+constexpr std::string_view kCaptionClients = "Abreviando nomes de Clientes."_cp;
+constexpr std::string_view kCaptionDoctors = "Abreviando nomes de Médicos."_cp;
+
+// How one field goes from the live record to the new one.
+enum class Transfer {
+  Text,     // as text; a null stays null, dates and numbers pass as their text
+  Integer,  // as a number; a null arrives as 0
+  Float,    // as a number; a null arrives as 0
+  NewName,  // the shortened name
+};
+
+struct FieldTransfer {
+  const char* name;
+  Transfer transfer;
+};
+
+constexpr FieldTransfer kClientFields[] = {
+    {"Estacao", Transfer::Text},
+    {"Codigo", Transfer::Integer},
+    {"Nome", Transfer::NewName},
+    {"Endereco", Transfer::Text},
+    {"Complemento", Transfer::Text},
+    {"Cidade", Transfer::Text},
+    {"Estado", Transfer::Text},
+    {"CEP", Transfer::Text},
+    {"Fone", Transfer::Text},
+    {"Medico", Transfer::Text},
+    {"QdeFormulas", Transfer::Float},
+    {"ValorTotal", Transfer::Float},
+    {"Status", Transfer::Text},
+    {"DataUltimAlteracao", Transfer::Text},
+    {"Convenio", Transfer::Text},
+    {"Rota", Transfer::Text},
+    {"Categoria", Transfer::Text},
+    {"Identidade", Transfer::Text},
+    {"Contato", Transfer::Text},
+    {"DataAniversario", Transfer::Text},
+    {"Sexo", Transfer::Text},
+    {"DescontoPadrao", Transfer::Text},
+    {"Referencia", Transfer::Text},
+    {"DataProxContato", Transfer::Text},
+    {"Obs", Transfer::Text},
+    {"Profissional", Transfer::Text},
+    {"E_mail", Transfer::Text},
+    {"Atendente", Transfer::Text},
+    {"Vendedor", Transfer::Text},
+    {"Infor_Med", Transfer::Text},
+    {"TipoDocumento", Transfer::Text},
+    {"OrgaoExpedidor", Transfer::Text},
+    {"UFEmissaoDocumento", Transfer::Text},
+    {"Tipo", Transfer::Text},
+    {"LimiteCredito", Transfer::Text},
+    {"CreditoUtilizado", Transfer::Text},
+};
+static_assert(std::size(kClientFields) == 36);
+
+constexpr FieldTransfer kDoctorFields[] = {
+    {"CRM", Transfer::Text},
+    {"Especialidade", Transfer::Text},
+    {"Nome", Transfer::NewName},
+    {"Endereco", Transfer::Text},
+    {"Complemento", Transfer::Text},
+    {"CEP", Transfer::Text},
+    {"Cidade", Transfer::Text},
+    {"Estado", Transfer::Text},
+    {"Telefones", Transfer::Text},
+    {"QdeFormulas", Transfer::Integer},
+    {"ValorTotal", Transfer::Float},
+    {"ComissaoPer", Transfer::Float},
+    {"Comissao", Transfer::Float},
+    {"DataAniversario", Transfer::Text},
+    {"Observacao", Transfer::Text},
+    {"E_Mail", Transfer::Text},
+    {"Nome_Secretaria", Transfer::Text},
+    {"Aniv_Secretaria", Transfer::Text},
+    {"Atendente", Transfer::Text},
+};
+static_assert(std::size(kDoctorFields) == 19);
+
+// What tells the two registers apart.
+struct Register {
+  std::string_view caption;
+  const char* tableName;
+  const char* interimIndex;  // (Nome, second key field)
+  const char* secondKeyField;
+  std::size_t secondKeyWidth;  // std::string::npos: whole
+  bool shortNamesKept;         // names under 2 characters copied as they are
+  std::span<const FieldTransfer> fields;
+};
+
+const Register kClients{kCaptionClients, "Clientes.DB", "NomeFone", "Fone", 30, true, kClientFields};
+const Register kDoctors{kCaptionDoctors,   "Medicos.DB", "NomeCRM",    "CRM",
+                        std::string::npos, false,        kDoctorFields};
+
+std::string ShortenedName(const Register& reg, const std::string& name) {
+  if (reg.shortNamesKept && name.size() < 2) return name;
+  return AbreviaNome(name);
+}
+
+// One assignment of the new record. A field missing from either table, or a
+// value the target rejects, leaves that field empty: the copy goes on.
+void TransferField(Table& from, Table& to, const FieldTransfer& field, const std::string& newName) {
+  try {
+    switch (field.transfer) {
+      case Transfer::Text:
+        if (!from.isNull(field.name)) to.setString(field.name, from.asString(field.name));
+        break;
+      case Transfer::Integer:
+        to.setInteger(field.name, from.asInteger(field.name));
+        break;
+      case Transfer::Float:
+        to.setFloat(field.name, from.asFloat(field.name));
+        break;
+      case Transfer::NewName:
+        to.setString(field.name, newName);
+        break;
+    }
+  } catch (const Exception&) {
+  }
+}
+
+void CopyWithShortenedNames(TFormConsistGeral& f, const Register& reg) {
+  Table& interim = f.Destino;
+  Table& live = f.Fonte;
+
+  f.DesabilitaComandos();
+  f.MostraPainelCG(80, 85, 465, 152);
+  f.SetNomeConsist(std::string(reg.caption));
+
+  // The interim copy is emptied and refilled; the installation provides it
+  // with its (Nome, phone or CRM) index.
+  interim.setDatabaseName("VTRNINTER");
+  interim.setTableName(reg.tableName);
+  interim.close();
+  interim.emptyTable();
+  interim.setIndexName(reg.interimIndex);
+  interim.open();
+  interim.first();
+
+  live.setDatabaseName("VTRNDADOS");
+  live.setTableName(reg.tableName);
+  live.setIndexName("");
+  live.open();
+  live.first();
+
+  f.TermCG.setMaxValue(live.recordCount());
+  f.TermCG.setMinValue(0);
+  f.TermCG.setProgress(0);
+  f.ContadorProgresso = 0;
+
+  // A second key value longer than the key takes is stored whole, and the
+  // key search compares whole values: the keys of those (few) records are
+  // remembered for the run, so that records whose values agree in the part
+  // the key takes are merged all the same.
+  std::set<std::pair<std::string, std::string>> cutKeys;
+
+  while (!live.eof()) {
+    f.AvancaProgresso();
+    const std::string newName = ShortenedName(reg, live.asString("Nome"));
+    const std::string secondValue = live.asString(reg.secondKeyField);
+    const std::string secondKey = secondValue.substr(0, reg.secondKeyWidth);
+    if (!interim.findKey({newName, secondKey}) && !cutKeys.contains({newName, secondKey})) {
+      interim.append();
+      for (const FieldTransfer& field : reg.fields) TransferField(live, interim, field, newName);
+      interim.post();
+      if (secondValue.size() > secondKey.size()) cutKeys.emplace(newName, secondKey);
+    }
+    live.next();
+  }
+
+  // Destino keeps its index name: the next user of Destino finds it set.
+  live.close();
+  interim.close();
+  live.setDatabaseName("");
+  live.setTableName("");
+  interim.setDatabaseName("");
+  interim.setTableName("");
+
+  f.PainelCG.visible = false;
+}
+
+// Opens the review: both registers in primary-key order at their first
+// records, the focus on the new names.
+void OpenReview(TFormConsistGeral& f, Table& liveTable, Table& interimTable, TControl& originalPanel,
+                TControl& newPanel, TGrid& newGrid) {
+  originalPanel.setBounds(25, 68, 289, 361);
+  originalPanel.visible = true;
+  newPanel.setBounds(314, 68, 292, 361);
+  newPanel.visible = true;
+  liveTable.setIndexName("");
+  interimTable.setIndexName("");
+  // The live table opens first: every scroll of the new-format table moves it.
+  liveTable.open();
+  liveTable.first();
+  interimTable.open();
+  interimTable.first();
+  try {
+    f.focus(newGrid);
+  } catch (const Exception&) {
+  }
+}
+
+}  // namespace
+
+void TFormConsistGeral::BotAbreviaNomeCliClick() {
+  CopyWithShortenedNames(*this, kClients);
+  OpenReview(*this, Clientes, Clientes_I, PainelFormatCliAntigo, PainelFormatCliNovo, GradeCliNovos);
+}
+
+void TFormConsistGeral::BotAbreviaNomeMedClick() {
+  CopyWithShortenedNames(*this, kDoctors);
+  OpenReview(*this, Medicos, Medicos_I, PainelFormatMedAntigo, PainelFormatMedNovo, GradeMedNovos);
+}
+
+}  // namespace cg
