@@ -474,6 +474,16 @@ void TFormConsistGeral::runHandler(const std::function<void()>& handler) {
     int& d;
     ~Depth() { --d; }
   } depth{handlerDepth_};
+  // When the outermost handler ends, the window goes back to waiting for the
+  // user: grouped posts reach the table files and the read locks of tables
+  // left open (the review grids) are released, so that the suite's other
+  // programs are not kept from writing while the window idles.
+  struct Idle {
+    TFormConsistGeral& f;
+    ~Idle() {
+      if (f.handlerDepth_ == 1 && f.dm_) f.dm_->Sessao1.flushAll();
+    }
+  } idle{*this};
   try {
     handler();
     return;
