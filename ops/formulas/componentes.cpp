@@ -1,0 +1,230 @@
+// BotCorrecaoComp: the option panel of the components registry and its three
+// corrections (names on the server and in the local purchases, units,
+// default maximum discount).
+#include "ops/formulas/componentes.h"
+
+#include "app/form/form.h"
+#include "data/dm.h"
+#include "ops/server_messages.h"
+#include "platform/cp1252.h"
+#include "text/normaliza.h"
+
+namespace cg {
+
+namespace {
+
+constexpr std::string_view kSelecione = "Selecione uma Opção ou Clique em Cancelar"_cp;
+constexpr std::string_view kCaptionNomes = "Corrigindo o padrão de escrita dos nomes dos componentes"_cp;
+constexpr std::string_view kCaptionUnidades = "Corrigindo Unidades"_cp;
+constexpr std::string_view kCaptionDesconto = "Registrando desconto máximo padrão"_cp;
+constexpr std::string_view kNaoCorrigiu = "Não foi possível corrigir"_cp;
+constexpr std::string_view kNaoCorrigiuFim = ". Favor verificar se já existe outro componente com este nome."_cp;
+constexpr std::string_view kSucesso = "Procedimento Concluído com Sucesso."_cp;
+constexpr std::string_view kDescontoInvalido = "O desconto digitado, "_cp;
+constexpr std::string_view kDescontoInvalidoFim =
+    ", não é um número. Digite o percentual (por exemplo 10 ou 12,5) ou deixe a caixa vazia."_cp;
+
+std::string naoCorrigiu(const std::string& stored) {
+  return cp(kNaoCorrigiu) + " \"" + stored + "\"" + cp(kNaoCorrigiuFim);
+}
+
+bool isBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+// Option 1: component names, on the server and then in the purchases. A
+// failed post is reported and the walk goes on.
+void CorrigeNomes(TFormConsistGeral& f, TDM& dm) {
+  f.TermCG.setMinValue(0);
+  f.TermCG.setProgress(0);
+  f.SetNomeConsist(cp(kCaptionNomes));
+  f.repaint(f.PainelCG);
+
+  ClientDataSet& comp = dm.cds_Componentes;
+  comp.open();
+  f.TermCG.setMaxValue(comp.recordCount());
+  f.ContadorProgresso = 0;
+  Field& nome = dm.cds_ComponentesCOMPONENTE ? *dm.cds_ComponentesCOMPONENTE : comp.fieldByName("Componente");
+  while (!comp.eof()) {
+    f.AvancaProgresso();
+    comp.edit();
+    // A component without a name keeps none: written back as an empty text
+    // it would collide with the next one under the unique name constraint.
+    if (!nome.isNull()) nome.setString(FormataNomeProduto(nome.asString()));
+    try {
+      comp.post();
+    } catch (const std::exception&) {
+      comp.cancel();
+      f.ui().showMessage(naoCorrigiu(nome.asString()));
+    }
+    comp.next();
+  }
+  comp.close();
+  TDM::Refusals refused = dm.takeRefusals();
+  ReportRefusals(f.ui(), refused.count, refused.firstMessage);
+
+  Table& compras = f.Compras;
+  compras.open();
+  f.TermCG.setMaxValue(compras.recordCount());
+  f.ContadorProgresso = 0;
+  while (!compras.eof()) {
+    f.AvancaProgresso();
+    compras.edit();
+    if (!compras.isNull("Componente"))
+      compras.setString("Componente", FormataNomeProduto(compras.asString("Componente")));
+    try {
+      compras.post();
+    } catch (const std::exception&) {
+      compras.cancel();
+      f.ui().showMessage(naoCorrigiu(compras.asString("Componente")));
+    }
+    compras.next();
+  }
+  compras.close();
+  f.ui().showMessage(cp(kSucesso));
+}
+
+// Options 2 and 3 share their set-up: the counter starts at 1, so the gauge
+// reaches its maximum one record early.
+ClientDataSet& abreComponentes(TFormConsistGeral& f, TDM& dm, std::string_view caption) {
+  ClientDataSet& comp = dm.cds_Componentes;
+  f.TermCG.setMinValue(0);
+  f.TermCG.setProgress(0);
+  comp.open();
+  f.TermCG.setMaxValue(comp.recordCount());
+  f.ContadorProgresso = 1;
+  comp.first();
+  f.SetNomeConsist(cp(caption));
+  f.repaint(f.PainelCG);
+  return comp;
+}
+
+// Sends the changes (the close applies them) and reports what the server
+// refused; the option itself ends without a message.
+void fechaComponentes(TFormConsistGeral& f, TDM& dm) {
+  dm.cds_Componentes.close();
+  TDM::Refusals refused = dm.takeRefusals();
+  ReportRefusals(f.ui(), refused.count, refused.firstMessage);
+}
+
+// Option 2: units in lower case, "gr" as "g" and "lt" as "l".
+void CorrigeUnidades(TFormConsistGeral& f, TDM& dm) {
+  ClientDataSet& comp = abreComponentes(f, dm, kCaptionUnidades);
+  Field& unid = comp.fieldByName("Unid");
+  while (!comp.eof()) {
+    f.AvancaProgresso();
+    std::string u = AsciiLower(unid.asString());
+    if (u == "gr") {
+      comp.edit();
+      unid.setString("g");
+      comp.post();
+    } else {
+      if (u == "lt") {
+        comp.edit();
+        unid.setString("l");
+        comp.post();
+      }
+      comp.edit();
+      if (!unid.isNull()) unid.setString(AsciiLower(unid.asString()));  // no unit stays none
+      comp.post();
+    }
+    comp.next();
+  }
+  fechaComponentes(f, dm);
+}
+
+// Option 3: the typed percentage for every zero or empty discount.
+void RegistraDesconto(TFormConsistGeral& f, TDM& dm, const std::string& percentual) {
+  ClientDataSet& comp = abreComponentes(f, dm, kCaptionDesconto);
+  Field& desconto = comp.fieldByName("Desconto");
+  while (!comp.eof()) {
+    f.AvancaProgresso();
+    if (desconto.asFloat() == 0) {
+      comp.edit();
+      desconto.setString(percentual);
+      comp.post();
+    }
+    comp.next();
+  }
+  fechaComponentes(f, dm);
+}
+
+}  // namespace
+
+std::optional<std::string> PercentualDesconto(std::string_view text) {
+  size_t b = 0, e = text.size();
+  while (b < e && isBlank(text[b])) ++b;
+  while (e > b && isBlank(text[e - 1])) --e;
+  std::string_view t = text.substr(b, e - b);
+  if (t.empty()) return std::string();
+
+  std::string out;
+  size_t i = 0;
+  if (t[0] == '-' || t[0] == '+') {
+    if (t[0] == '-') out += '-';
+    ++i;
+  }
+  int before = 0, after = 0;
+  bool separator = false;
+  for (; i < t.size(); ++i) {
+    char c = t[i];
+    if (c >= '0' && c <= '9') {
+      (separator ? after : before)++;
+      out += c;
+    } else if ((c == ',' || c == '.') && !separator) {
+      separator = true;
+      out += ',';
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (before + after == 0 || before > 7 || after > 8) return std::nullopt;
+  return out;
+}
+
+void TFormConsistGeral::BotCorrecaoCompClick() {
+  PainelCorrigComponentes.setBounds(115, 64, 393, 199);
+  PainelCorrigComponentes.visible = true;
+  DesabilitaComandos();
+}
+
+void TFormConsistGeral::BitBtn4Click() {
+  PainelCorrigComponentes.visible = false;
+  HabilitaComandos();
+}
+
+void TFormConsistGeral::Edit1Enter() { check(RadioButton1); }
+
+void TFormConsistGeral::BitBtn3Click() {
+  if (!RadioButton3.checked && !RadioButton4.checked && !RadioButton1.checked) {
+    ui().showMessage(cp(kSelecione));
+    return;
+  }
+  // A percentage the decimal field cannot take would stop the run on the
+  // first zero discount, after others were already written: refuse it before
+  // anything changes, leaving the panel open as for a missing option.
+  std::optional<std::string> percentual;
+  if (RadioButton1.checked) {
+    percentual = PercentualDesconto(Edit1.text);
+    if (!percentual) {
+      ui().showMessage(cp(kDescontoInvalido) + "\"" + Edit1.text + "\"" + cp(kDescontoInvalidoFim));
+      return;
+    }
+  }
+
+  TDM& dm = DM();
+  dm.takeRefusals();  // what an interrupted earlier run may have left
+  MostraPainelCG(85, 126, 464, 185);
+  PainelCorrigComponentes.visible = false;
+
+  if (RadioButton3.checked)
+    CorrigeNomes(*this, dm);
+  else if (RadioButton4.checked)
+    CorrigeUnidades(*this, dm);
+  else
+    RegistraDesconto(*this, dm, *percentual);
+
+  PainelCG.visible = false;
+  PainelCorrigComponentes.visible = false;
+  HabilitaComandos();
+}
+
+}  // namespace cg

@@ -1,0 +1,17 @@
+// The percentage typed for the default maximum discount of components.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace cg {
+
+// The text of the percentage box as the decimal field takes it: empty (or
+// blanks only) stays empty, meaning "no discount"; a decimal number with a
+// comma or a full stop as separator, at most 7 digits before it and 8 after
+// (what the column holds), comes back trimmed with a comma. Anything else
+// has no value (nullopt).
+std::optional<std::string> PercentualDesconto(std::string_view text);
+
+}  // namespace cg

@@ -1,0 +1,51 @@
+// BitBtn1: formula names on the server rewritten in the standard product-name
+// form. The names reach the server when Formulas closes (the data module
+// applies the change log before the close).
+#include "app/form/form.h"
+#include "data/dm.h"
+#include "platform/cp1252.h"
+#include "text/normaliza.h"
+
+namespace cg {
+
+namespace {
+constexpr std::string_view kCaption = "Corrigindo padrão de escrita dos nomes das fórmulas"_cp;
+constexpr std::string_view kNaoCorrigiu = "Não foi possível corrigir "_cp;
+constexpr std::string_view kNaoCorrigiuFim = ". Favor verificar se já existe outra fórmula com este nome."_cp;
+constexpr std::string_view kSucesso = "Procedimento Concluído com Sucesso."_cp;
+}  // namespace
+
+void TFormConsistGeral::BitBtn1Click() {
+  TDM& dm = DM();
+  MostraPainelCG(85, 126, 464, 185);
+  TermCG.setMinValue(0);
+  TermCG.setProgress(0);
+  SetNomeConsist(cp(kCaption));
+  repaint(PainelCG);
+
+  ClientDataSet& formulas = dm.Formulas;
+  formulas.open();
+  TermCG.setMaxValue(formulas.recordCount());
+  ContadorProgresso = 0;
+  Field& nome = formulas.fieldByName("Formula");
+  while (!formulas.eof()) {
+    AvancaProgresso();
+    formulas.edit();
+    // A formula without a name keeps none: written back as an empty text it
+    // would collide with the next one under the unique name constraint.
+    if (!nome.isNull()) nome.setString(FormataNomeProduto(nome.asString()));
+    try {
+      formulas.post();  // the data module shows "1) ..." first
+    } catch (const std::exception&) {
+      formulas.cancel();
+      ui().showMessage(cp(kNaoCorrigiu) + "\"" + nome.asString() + "\"" + cp(kNaoCorrigiuFim));
+    }
+    formulas.next();
+  }
+  formulas.close();
+
+  PainelCG.visible = false;
+  ui().showMessage(cp(kSucesso));
+}
+
+}  // namespace cg

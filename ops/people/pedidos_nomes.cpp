@@ -1,0 +1,97 @@
+// btn1: the client names stored in the orders on the server, abbreviated in
+// the house style. Each order is applied to the server right after its post,
+// so the orders done are on the server while the run goes on.
+#include "ops/people/pedidos_nomes.h"
+
+#include <functional>
+
+#include "app/form/form.h"
+#include "data/dm.h"
+#include "ops/server_messages.h"
+#include "text/normaliza.h"
+
+namespace cg {
+
+namespace {
+
+// Counts the changes the server refuses while the dataset applies, keeping
+// the first message, and hands each on to the data module's own handler.
+class RefusalCounter {
+ public:
+  explicit RefusalCounter(ClientDataSet& ds) : ds_(ds), saved_(ds.onReconcileError) {
+    ds_.onReconcileError = [this](ClientDataSet& d, const Exception& e) {
+      if (count_++ == 0) first_ = e.message();
+      if (saved_) saved_(d, e);
+    };
+  }
+  ~RefusalCounter() { ds_.onReconcileError = saved_; }
+  RefusalCounter(const RefusalCounter&) = delete;
+  RefusalCounter& operator=(const RefusalCounter&) = delete;
+  int count() const { return count_; }
+  const std::string& first() const { return first_; }
+
+ private:
+  ClientDataSet& ds_;
+  std::function<void(ClientDataSet&, const Exception&)> saved_;
+  int count_ = 0;
+  std::string first_;
+};
+
+}  // namespace
+
+std::string SelecaoNomesPedidos() {
+  std::string sql = "Select ";
+  sql += "ESTACAO, NPEDIDO, NOME, ENDER1, ENDER2, FONE, MEDICO, ESTACAOCLIENTE, CODIGOCLIENTE, DATAPEDIDO, "
+         "HORAPEDIDO, RECEBIDOPOR, ENTREGUEPOR, DATAENTREGA, HORAENTREGA, TIPOPEDIDO, ";
+  sql += "QDEFORMULAS, PRECOFINAL, PRECOTOTAL, USASUBSTCONTR, CUPOMFISCAL, JANOLIVRO, CRM, OBS1, OBS2, VETF, "
+         "CONVENIO, DESCPERC, DESCONTO, SINAL, VALORRESTANTE, VENCIMENTO, PAGO, ";
+  sql += "DATAPAGAMENTO, PRONTO, ENTREGUE, IMPORTADO, REFERENCIA, EMPRESA, MATRICULA, FORMAPAGAMENTO, "
+         "CODENTREGA, SITENTREGA, CUSTO, VENDEDOR, CAIXA, CAIXAQ, LABORATORIO, ACRESCPERC, ";
+  sql += "NPED, NCF, DATA_CONF_ENTREGA, TIPODOCUMENTO, NUMDOCUMENTO, ORGAOEXPEDIDOR, UFEMISSAODOCUMENTO, "
+         "CONSELHOPROFISSIONAL, UFCONSELHO, PACIENTE, FONEPACIENTE, CCF, CODLIVRO";
+  sql += " from PEDIDOS where NOME is not null";
+  return sql;
+}
+
+void TFormConsistGeral::btn1Click() {
+  TDM& dm = DM();
+  // The loop lets window events through after every order: no other command
+  // may start meanwhile and take over cdsPedidos.
+  DesabilitaComandos();
+  MostraPainelCG(168, 141, 465, 152);
+
+  dm.sqldsPedidos.close();
+  dm.sqldsPedidos.setCommandText("");
+  dm.sqldsPedidos.setCommandText(SelecaoNomesPedidos());
+  dm.sqldsPedidos.open();
+  ClientDataSet& pedidos = dm.cdsPedidos;
+  pedidos.open();
+
+  TermCG.setMinValue(0);
+  TermCG.setMaxValue(pedidos.recordCount());
+  TermCG.setProgress(0);
+  pedidos.first();
+
+  RefusalCounter refused(pedidos);
+  Field& nome = pedidos.fieldByName("Nome");
+  while (!pedidos.eof()) {
+    pedidos.edit();
+    std::string novo = AbreviaNome(nome.asString());
+    nome.setString(novo);
+    SetNomeConsist(novo);
+    pedidos.post();
+    pedidos.applyUpdates(0);  // a refused order is dropped from the change log
+    pedidos.next();
+    TermCG.setProgress(TermCG.progress() + 1);
+    repaint(TermCG);
+    ui().processMessages();
+  }
+
+  PainelCG.visible = false;
+  dm.sqldsPedidos.close();
+  pedidos.close();
+  HabilitaComandos();
+  ReportRefusals(ui(), refused.count(), refused.first());
+}
+
+}  // namespace cg

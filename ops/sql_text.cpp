@@ -1,0 +1,15 @@
+#include "ops/sql_text.h"
+
+namespace cg {
+
+std::string SqlQuoted(std::string_view value) {
+  std::string out;
+  out.reserve(value.size() + 2);
+  for (char c : value) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out;
+}
+
+}  // namespace cg
