@@ -19,7 +19,7 @@ BulkTable::BulkTable(const std::string& dirWin, const std::string& tableName, co
   if (Connection::find(file)) throw EDBEngineError(std::string("Tabela em uso: "_cp) + path_);
   std::error_code ec;
   fs::remove(file, ec);
-  fs::remove(fs::path(file.string() + "-journal"), ec);
+  removeSideFiles(file);
   db_ = openDatabase(file, path_, true);
   try {
     writeNewTable(db_, dataTable_, def_, path_, true);
@@ -99,7 +99,7 @@ void BulkTable::finish() {
   if (rc != SQLITE_OK) raiseSqlite(db_, rc, path_);
   createIndexes(db_, dataTable_, def_, path_);
   insert_ = Stmt();
-  sqlite3_exec(db_, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+  sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   sqlite3_close_v2(db_);
   db_ = nullptr;
   finished_ = true;

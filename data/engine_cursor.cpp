@@ -405,7 +405,10 @@ int TableCursor::recNo() {
   conn_->readLock(path_);
   struct Release {
     Connection& c;
-    ~Release() { c.releaseRead(); }
+    ~Release() {
+      c.readDone();
+      c.releaseRead();
+    }
   } release{*conn_};
   Order& o = *order_;
   const int n = static_cast<int>(o.cols.size());
@@ -440,7 +443,10 @@ std::vector<std::string> TableCursor::fieldValues(std::string_view field, int fi
   conn_->readLock(path_);
   struct Release {
     Connection& c;
-    ~Release() { c.releaseRead(); }
+    ~Release() {
+      c.readDone();
+      c.releaseRead();
+    }
   } release{*conn_};
   Stmt s(conn_->db(),
          "SELECT " + selectList_ + fromClause(*order_) + " ORDER BY " + order_->orderAsc + " LIMIT ?1 OFFSET ?2",

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "data/engine.h"
+#include "data/engine_faults.h"
 #include "data/engine_sqlite.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
@@ -138,7 +139,7 @@ void Session::createTable(const std::string& directoryWin, const std::string& ta
   if (Connection::find(file)) throw EDBEngineError(std::string("Tabela em uso: "_cp) + win);
   std::error_code ec;
   fs::remove(file, ec);
-  fs::remove(fs::path(file.string() + "-journal"), ec);
+  removeSideFiles(file);
   sqlite3* db = openDatabase(file, win, true);
   try {
     writeNewTable(db, baseName(tableName), def, win, false);
@@ -305,6 +306,7 @@ int Query::execSQL() {
     throw EDBEngineError(std::string("Erro na instrução SQL ("_cp) + dir + "): " + fromUtf8(sqlite3_errmsg(h.db)));
   }
   int changed = sqlite3_changes(h.db);
+  engine::faults::wrote();
   // Open cursors on these files must read again what they had read ahead.
   for (const auto& r : refs)
     if (auto c = Connection::find(r.file)) c->bumpGeneration();

@@ -95,10 +95,12 @@ struct FileLayout {
 // Reads that come in quick succession (a walk: the previous read ended less
 // than kDenseGap ago) run inside a read transaction held across calls, so
 // that a walk does not pay for taking and checking the file lock at every
-// step; it is let go after kMaxReadHold, at the next read, so that another
-// program waiting to write gets its turn, and whenever the session releases
-// its locks. A read after a pause (a user's action) lets go of its lock as
-// soon as it is done, so that an idle window holds no lock. Posts and deletes run inside a write transaction that stays open
+// step; it is let go after kMaxReadHold, at the next read, so that the walk
+// sees what other programs wrote meanwhile (readers never hold writers back
+// in the write-ahead log) and the log can be copied back, and whenever the
+// session releases its locks. A read after a pause (a user's action) starts
+// afresh and lets go as soon as it is done, so that an idle window holds no
+// read open. Posts and deletes run inside a write transaction that stays open
 // until a flush, a close, kMaxGroupedWrites writes or kMaxWriteHold, so that
 // bulk work does not pay for one commit per record.
 class Connection {
@@ -163,13 +165,19 @@ class Connection {
   Txn txn_ = Txn::None;
   std::chrono::steady_clock::time_point since_, lastRead_;
   bool holdRead_ = false;
+  int readDepth_ = 0;  // reads in progress (readLock without its readDone)
   int pending_ = 0;
   uint64_t generation_ = 0;
 };
 
 // Opens an SQLite connection with the engine's settings (busy timeout,
-// rollback journal, synchronous mode). Raises on failure.
+// write-ahead log, synchronous mode). Raises on failure.
 sqlite3* openDatabase(const std::filesystem::path& file, const std::string& windowsPath, bool create);
+
+// Removes what a killed program may have left beside a table file (rollback
+// journal, write-ahead log and its index): before a new file takes the
+// place, they would be played back onto it.
+void removeSideFiles(const std::filesystem::path& file) noexcept;
 
 // Canonical key of a file for sharing connections.
 std::string fileKey(const std::filesystem::path& file);

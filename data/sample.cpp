@@ -32,6 +32,16 @@ SampleSize SampleSizeFor(const std::string& scale) {
     s.serverOrderItems = 900;
     return s;
   }
+  if (scale == "quarter") {
+    // A quarter of the large installation, for checking how the repairs'
+    // time grows with the data.
+    SampleSize s = SampleSizeFor("large");
+    for (int* n : {&s.clients, &s.doctors, &s.orders, &s.formulaRows, &s.formulaItems, &s.components, &s.synonyms,
+                   &s.purchases, &s.archiveOrders, &s.archiveFormulaRows, &s.archiveFormulaItems, &s.serverOrders,
+                   &s.serverFormulas, &s.serverComponents, &s.suppliers, &s.serverOrderItems})
+      *n /= 4;
+    return s;
+  }
   if (scale == "large") {
     SampleSize s{};
     s.clients = 200000;
@@ -52,7 +62,7 @@ SampleSize SampleSizeFor(const std::string& scale) {
     s.serverOrderItems = 1500000;
     return s;
   }
-  throw Exception(std::string("Escala desconhecida: "_cp) + scale + " (use small ou large).");
+  throw Exception(std::string("Escala desconhecida: "_cp) + scale + " (use small, quarter ou large).");
 }
 
 void CreateSample(const std::string& scale, bool force, uint32_t seed) {

@@ -163,8 +163,11 @@ void writePlatformIni() {
 
 // The command file that puts the interim copy of a register in place of the
 // live table. It finds both relative to its own folder, so a copied or moved
-// installation still works. The live table's journal, if any, belongs to the
-// replaced file and must not be played back onto the new one.
+// installation still works. What a killed program left beside the live
+// table (rollback journal, write-ahead log and its index) belongs to the
+// replaced file and must not be played back onto the new one; a log left
+// beside the interim copy holds committed records of that copy and goes
+// with it.
 void writeCommandFile(const std::string& name, const std::string& table) {
   fs::path file = DriveC::resolve(kRoot + "\\" + name);
   writeText(file,
@@ -174,8 +177,9 @@ void writeCommandFile(const std::string& name, const std::string& table) {
             "src=\"$dir/INTER/" + table + "\"\n"
             "dst=\"$dir/DADOS/" + table + "\"\n"
             "[ -f \"$src\" ] || { echo \"missing: $src\" >&2; exit 1; }\n"
-            "rm -f \"$dst-journal\"\n"
-            "cp -f \"$src\" \"$dst.tmp\" && mv -f \"$dst.tmp\" \"$dst\"\n");
+            "rm -f \"$dst-journal\" \"$dst-wal\" \"$dst-shm\"\n"
+            "cp -f \"$src\" \"$dst.tmp\" && mv -f \"$dst.tmp\" \"$dst\" || exit 1\n"
+            "if [ -f \"$src-wal\" ]; then cp -f \"$src-wal\" \"$dst-wal\" || exit 1; fi\n");
   ::chmod(file.c_str(), 0755);
 }
 

@@ -12,7 +12,7 @@ const char* UsageText() {
          "  --script FILE        executa o roteiro FILE sem janela ('-' lê da entrada\n"
          "                       padrão) e escreve a transcrição em JSON na saída padrão\n"
          "  --create-sample      cria uma instalação de exemplo em --drive-c\n"
-         "  --scale small|large  tamanho da instalação de exemplo (padrão: small)\n"
+         "  --scale small|quarter|large  tamanho da instalação de exemplo (padrão: small)\n"
          "  --force              recria a instalação de exemplo mesmo se já existir\n"
          "  --screenshot FILE    grava uma imagem PNG da janela e termina\n"
          "  --help               mostra esta ajuda\n";
@@ -44,8 +44,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
     } else if (a == "--scale") {
       auto v = value("--scale");
       if (!v) return std::nullopt;
-      if (*v != "small" && *v != "large") {
-        error = "--scale aceita small ou large";
+      if (*v != "small" && *v != "quarter" && *v != "large") {
+        error = "--scale aceita small, quarter ou large";
         return std::nullopt;
       }
       o.scale = *v;

@@ -25,6 +25,7 @@ class OtherProgram {
   }
   ~OtherProgram() { sqlite3_close(db_); }
   int exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
+  sqlite3* db() const { return db_; }
 
  private:
   sqlite3* db_ = nullptr;
@@ -155,10 +156,37 @@ TEST_F(Locking, AKilledWriterLeavesNoHalfWrittenGroup) {
   EXPECT_LT(kept, 2100);
   int expected = 1;
   for (t->first(); !t->eof(); t->next()) EXPECT_EQ(t->asInteger("Codigo"), expected++);
-  // Its journal goes with the next write.
+  // Its log goes once the table is closed again.
   addPerson(*t, "09", 1, "NOVO");
   t->close();
-  EXPECT_FALSE(fs::exists(file().string() + "-journal"));
+  for (const char* side : {"-journal", "-wal", "-shm"}) EXPECT_FALSE(fs::exists(file().string() + side)) << side;
+  EXPECT_EQ(opened("Pessoas")->recordCount(), kept + 1);
+}
+
+TEST_F(Locking, AClosedTableIsOneFileAgain) {
+  auto t = opened("Pessoas");
+  for (int i = 1; i <= 3; ++i) addPerson(*t, "01", i, "P");
+  t->flushBuffers();
+  // While open, committed posts may sit in the write-ahead log beside it...
+  EXPECT_TRUE(fs::exists(file().string() + "-wal"));
+  {
+    // ...and another program reads them from there.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(file().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM Pessoas", -1, &st, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(st, 0), 3);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+  }
+  t->close();
+  for (const char* side : {"-journal", "-wal", "-shm"}) EXPECT_FALSE(fs::exists(file().string() + side)) << side;
+  // The file alone holds everything: a copy of it is the whole table.
+  fs::path copy = host("VITRALON/DADOS/Copia.DB");
+  fs::copy_file(file(), copy);
+  auto c = opened("Copia");
+  EXPECT_EQ(walk(*c, "Codigo"), (std::vector<std::string>{"1", "2", "3"}));
 }
 
 TEST_F(Locking, AWalkLetsAnotherProgramWriteBetweenItsSteps) {
@@ -186,48 +214,75 @@ TEST_F(Locking, AWalkLetsAnotherProgramWriteBetweenItsSteps) {
   other.join();
   EXPECT_EQ(rc, SQLITE_OK);
   EXPECT_GT(steps, 10);
+  // The walk reads a state at most 100 ms old; a read after a pause reads
+  // the file as it is.
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
   t->first();
   EXPECT_EQ(t->asString("Fone"), "9");
 }
 
-TEST_F(Locking, OnlyAWalkKeepsItsReadLockBetweenCalls) {
+TEST_F(Locking, ReadsNeverKeepAnotherProgramFromWriting) {
   auto t = opened("Pessoas");
   addPerson(*t, "01", 1, "A");
   addPerson(*t, "01", 2, "B");
   t->flushBuffers();
   OtherProgram o(file());
-  o.exec("PRAGMA busy_timeout=50");
-  // A read after a pause (a user's action) keeps no lock.
+  o.exec("PRAGMA busy_timeout=0");
+  // A read after a pause (a user's action).
   std::this_thread::sleep_for(std::chrono::milliseconds(60));
   t->first();
   EXPECT_EQ(o.exec("UPDATE Pessoas SET Fone = '1'"), SQLITE_OK);
-  // Reads in quick succession (a walk) keep it between calls...
+  // Reads in quick succession (a walk) keep their read transaction between
+  // calls; the other program writes all the same...
   std::this_thread::sleep_for(std::chrono::milliseconds(60));
   t->first();
   EXPECT_TRUE(t->findKey({std::string("01"), int64_t{2}}));
-  EXPECT_EQ(o.exec("UPDATE Pessoas SET Fone = '2'") & 0xFF, SQLITE_BUSY);
-  // ...until the session lets go of its locks.
+  EXPECT_EQ(o.exec("UPDATE Pessoas SET Fone = '2'"), SQLITE_OK);
+  // ...and the walk sees it once the session lets go of its reads.
   session_->flushAll();
-  EXPECT_EQ(o.exec("UPDATE Pessoas SET Fone = '3'"), SQLITE_OK);
   t->first();
-  EXPECT_EQ(t->asString("Fone"), "3");
+  EXPECT_EQ(t->asString("Fone"), "2");
+  // A record in edit still holds the write lock.
+  t->edit();
+  EXPECT_EQ(o.exec("UPDATE Pessoas SET Fone = '3'") & 0xFF, SQLITE_BUSY);
+  t->cancel();
+  EXPECT_EQ(o.exec("UPDATE Pessoas SET Fone = '3'"), SQLITE_OK);
 }
 
-TEST_F(Locking, EmptyingATableAnotherProgramIsReadingFailsAndKeepsItsRecords) {
+TEST_F(Locking, EmptyingATableWaitsOnlyForAnotherProgramsWriteLock) {
   auto t = opened("Pessoas");
   for (int i = 1; i <= 5; ++i) addPerson(*t, "01", i, "P");
   t->close();
-  OtherProgram reader(file());
-  ASSERT_EQ(reader.exec("BEGIN; SELECT count(*) FROM Pessoas;"), SQLITE_OK);
+  OtherProgram writer(file());
+  ASSERT_EQ(writer.exec("BEGIN IMMEDIATE"), SQLITE_OK);
   try {
     t->emptyTable();
     FAIL() << "emptied";
   } catch (const cg::ERecordLocked& e) {
     EXPECT_EQ(e.message(), "Registro bloqueado por outro usuário.\rTabela: C:\\VITRALON\\DADOS\\Pessoas.DB"_cp);
   }
-  reader.exec("COMMIT");
+  writer.exec("ROLLBACK");
   t->open();
   EXPECT_EQ(t->recordCount(), 5);
+  t->close();
+  // A program in the middle of reading keeps what it saw; the emptying goes
+  // through and it sees the empty table at its next read.
+  OtherProgram reader(file());
+  sqlite3_stmt* count = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(reader.db(), "SELECT count(*) FROM Pessoas", -1, &count, nullptr), SQLITE_OK);
+  auto counted = [&] {
+    sqlite3_step(count);
+    int n = sqlite3_column_int(count, 0);
+    sqlite3_reset(count);
+    return n;
+  };
+  ASSERT_EQ(reader.exec("BEGIN"), SQLITE_OK);
+  EXPECT_EQ(counted(), 5);
   t->emptyTable();
+  EXPECT_EQ(counted(), 5);
+  reader.exec("COMMIT");
+  EXPECT_EQ(counted(), 0);
+  sqlite3_finalize(count);
+  t->open();
   EXPECT_EQ(t->recordCount(), 0);
 }

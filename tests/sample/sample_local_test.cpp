@@ -2,6 +2,9 @@
 // indexes, the aliases, the command files, and data that gives every repair
 // work to do.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -231,6 +234,50 @@ TEST_F(LocalSample, CommandFilesPutTheInterimCopyInPlaceEvenWhenMoved) {
   EXPECT_EQ(open("VTRNDADOS", "Medicos.DB")->recordCount(), SampleSizeFor("small").doctors);
 }
 
+TEST_F(LocalSample, CommandFilesTakeTheInterimLogAlongAndDropTheLiveOne) {
+  // A program killed right after saving a record in each copy leaves both
+  // records in the write-ahead logs beside the files.
+  pid_t pid = fork();
+  if (pid == 0) {
+    try {
+      auto inter = open("VTRNINTER", "Clientes.DB");
+      inter->append();
+      inter->setString("Estacao", "01");
+      inter->setInteger("Codigo", 1);
+      inter->setString("Nome", "Jose C. Souza");
+      inter->post();
+      inter->flushBuffers();
+      auto live = open("VTRNDADOS", "Clientes.DB");
+      live->first();
+      live->edit();
+      live->setString("Nome", "DO ARQUIVO SUBSTITUIDO");
+      live->post();
+      live->flushBuffers();
+      raise(SIGKILL);  // with both tables still open
+    } catch (...) {
+      _exit(3);
+    }
+    _exit(4);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  const fs::path dados = tmp_.path() / "VITRALON" / "DADOS";
+  ASSERT_TRUE(fs::exists(dados / "Clientes.DB-wal"));
+  ASSERT_TRUE(fs::exists(tmp_.path() / "VITRALON" / "INTER" / "Clientes.DB-wal"));
+
+  std::string cmd = "sh '" + (tmp_.path() / "VITRALON" / "FormatCli.bat").string() + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_FALSE(fs::exists(dados / "Clientes.DB-shm"));
+  {
+    auto live = open("VTRNDADOS", "Clientes.DB");
+    EXPECT_EQ(live->recordCount(), 1);
+    EXPECT_EQ(live->asString("Nome"), "Jose C. Souza");
+  }
+  for (const char* side : {"Clientes.DB-journal", "Clientes.DB-wal", "Clientes.DB-shm"})
+    EXPECT_FALSE(fs::exists(dados / side)) << side;
+}
+
 TEST_F(LocalSample, CreateSampleRefusesAnExistingInstallation) {
   try {
     CreateSample("small", false);
@@ -239,4 +286,33 @@ TEST_F(LocalSample, CreateSampleRefusesAnExistingInstallation) {
     EXPECT_NE(e.message().find("já contém VITRALON; use --force"_cp), std::string::npos) << e.message();
   }
   EXPECT_TRUE(fs::exists(tmp_.path() / "VITRALON" / "DADOS" / "Clientes.DB"));
+}
+
+TEST(SampleSizes, TheQuarterScaleIsAQuarterOfTheLargeOneAndUnknownScalesAreRefused) {
+  const SampleSize large = SampleSizeFor("large"), quarter = SampleSizeFor("quarter");
+  const std::vector<std::pair<int, int>> counts = {
+      {large.clients, quarter.clients},
+      {large.doctors, quarter.doctors},
+      {large.orders, quarter.orders},
+      {large.formulaRows, quarter.formulaRows},
+      {large.formulaItems, quarter.formulaItems},
+      {large.components, quarter.components},
+      {large.synonyms, quarter.synonyms},
+      {large.purchases, quarter.purchases},
+      {large.archiveOrders, quarter.archiveOrders},
+      {large.archiveFormulaRows, quarter.archiveFormulaRows},
+      {large.archiveFormulaItems, quarter.archiveFormulaItems},
+      {large.serverOrders, quarter.serverOrders},
+      {large.serverFormulas, quarter.serverFormulas},
+      {large.serverComponents, quarter.serverComponents},
+      {large.suppliers, quarter.suppliers},
+      {large.serverOrderItems, quarter.serverOrderItems}};
+  for (size_t i = 0; i < counts.size(); ++i) EXPECT_EQ(counts[i].second * 4, counts[i].first) << i;
+  EXPECT_EQ(quarter.formulaItems, 375000);
+  try {
+    SampleSizeFor("huge");
+    FAIL() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.message(), "Escala desconhecida: huge (use small, quarter ou large).");
+  }
 }

@@ -1,0 +1,24 @@
+// Fault injection for the crash tests: the process kills itself with SIGKILL
+// right after a chosen write, the way a crash or a power cut would stop it,
+// or halts there while the test takes the server away.
+//
+//   CG_FAULT_KILL_AFTER_WRITES=N   SIGKILL right after the N-th write event
+//   CG_FAULT_STOP_AFTER_WRITES=N   SIGSTOP right after the N-th write event
+//                                  (the test does something meanwhile, such
+//                                  as stopping the server, and sends SIGCONT)
+//   CG_FAULT_COUNT_FILE=PATH       at a normal exit, write the number of
+//                                  write events of the run into PATH
+//
+// A write event is a post or delete on a local table, an emptying, a local SQL
+// statement, a commit of a local table file, and a committed statement or
+// apply on the server. The variables are read once, at the first event;
+// without them the hook costs one branch.
+#pragma once
+
+namespace cg::engine::faults {
+
+// Counts one write event; kills or halts the process when it is the chosen
+// one.
+void wrote() noexcept;
+
+}  // namespace cg::engine::faults
