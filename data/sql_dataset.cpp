@@ -14,6 +14,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "data/engine_faults.h"
 #include "data/sql_firebird.h"
 #include "platform/cp1252.h"
 #include "platform/regional.h"
@@ -481,6 +482,7 @@ int ClientDataSet::applyUpdates(int maxErrors) {
     }
   }
   tx.commit();
+  if (done > 0) engine::faults::wrote();
   d.log.erase(d.log.begin(), d.log.begin() + static_cast<std::ptrdiff_t>(done));
   for (const Data::Change& c : refused) d.rows[c.row] = c.original;
   for (const ESQLError& e : errors)

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "data/engine_faults.h"
 #include "platform/cp1252.h"
 
 namespace cg {
@@ -23,6 +24,13 @@ namespace cg {
 using namespace Firebird;
 
 namespace {
+
+// A connection the server dropped in the middle of the work (stopped, died,
+// network gone): the client library's text alone ("Error reading data from
+// the connection.") does not tell the user what happened.
+std::string lostConnectionMessage(const std::string& clientText) {
+  return std::string("Conexão com o servidor de banco de dados perdida: "_cp) + clientText;
+}
 
 // The embedded engine keeps its lock files in /tmp/firebird unless
 // FIREBIRD_LOCK names another folder; that folder belongs to the firebird
@@ -100,7 +108,9 @@ class Status {
     if (message.empty()) message = "Erro desconhecido do servidor de banco de dados.";
     bool gone = connectionLost();
     if (c && gone) c->lost();
-    if (connectionLevel || gone) throw EConnectionError(message);
+    if (gone && !connectionLevel) throw EConnectionError(lostConnectionMessage(message));
+    if (connectionLevel)
+      throw EConnectionError(std::string("Não foi possível conectar ao servidor de banco de dados: "_cp) + message);
     throw ESQLError(message);
   }
 
@@ -337,7 +347,7 @@ int SQLConnectionImpl::executeDirect(const std::string& sql) {
     stmt->release();
     if (lostConnection) {
       lost();
-      throw EConnectionError(message);
+      throw EConnectionError(lostConnectionMessage(message));
     }
     throw ESQLError(message);
   }
@@ -346,6 +356,7 @@ int SQLConnectionImpl::executeDirect(const std::string& sql) {
   stmt->free(&st2);
   if (st2.failed()) stmt->release();
   t.commit();
+  engine::faults::wrote();
   return rows;
 }
 

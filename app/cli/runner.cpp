@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "app/cli/json.h"
+#include "app/cli/script_parser.h"
 #include "app/cli/script_ui.h"
 #include "app/form/form.h"
 #include "data/dm.h"
@@ -22,116 +23,22 @@
 namespace cg {
 namespace {
 
-enum class Verb { Click, Invoke, Key, Check, Type, Focus, Row, Answer, Wait, Close, State };
+using script::Verb;
 
-struct Action {
-  int lineNo = 0;
-  std::string line;  // as written, for the transcript
-  Verb verb = Verb::State;
+// A checked script line with its component found in the window.
+struct Action : script::ParsedAction {
   TControl* control = nullptr;
-  std::string text;  // type: CP1252 text; key: Escape or Enter
-  int row = 0;
-  int64_t waitMs = 0;
-  bool yes = false;
-};
-
-std::string trim(const std::string& s) {
-  std::size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return "";
-  std::size_t e = s.find_last_not_of(" \t");
-  return s.substr(b, e - b + 1);
-}
-
-// Splits off the first word; `rest` gets what follows the single blank after it.
-std::string word(const std::string& s, std::string& rest) {
-  std::size_t sp = s.find_first_of(" \t");
-  if (sp == std::string::npos) {
-    rest.clear();
-    return s;
-  }
-  rest = s.substr(sp + 1);
-  return s.substr(0, sp);
-}
-
-struct ParseError {
-  std::string message;
 };
 
 Action parseLine(const TFormConsistGeral& form, int lineNo, const std::string& raw) {
   Action a;
-  a.lineNo = lineNo;
-  a.line = trim(raw);
-  std::string rest;
-  const std::string verb = word(a.line, rest);
-  auto control = [&](ControlKind kind, const char* what) {
-    const std::string name = trim(word(trim(rest), rest));
-    TControl* c = form.findControl(name);
-    if (!c) throw ParseError{"componente desconhecido: " + name};
-    if (c->kind != kind) throw ParseError{name + " não é " + what};
-    return c;
-  };
-  auto noMore = [&] {
-    if (!trim(rest).empty()) throw ParseError{"texto a mais depois da ação: " + trim(rest)};
-  };
-  if (verb == "click" || verb == "invoke") {
-    a.verb = verb == "click" ? Verb::Click : Verb::Invoke;
-    a.control = control(ControlKind::Button, "um botão");
-    noMore();
-  } else if (verb == "key") {
-    a.verb = Verb::Key;
-    a.text = trim(rest);
-    if (a.text != "Escape" && a.text != "Enter") throw ParseError{"tecla desconhecida: " + a.text};
-  } else if (verb == "check") {
-    a.verb = Verb::Check;
-    a.control = control(ControlKind::RadioButton, "um botão de opção");
-    noMore();
-  } else if (verb == "type") {
-    a.verb = Verb::Type;
-    // The text is the rest of the raw line after the name and one blank; it
-    // may be empty and may hold blanks of its own.
-    std::string afterVerb;
-    word(raw.substr(raw.find_first_not_of(" \t")), afterVerb);
-    std::string text;
-    const std::string name = word(afterVerb, text);
-    TControl* c = form.findControl(name);
-    if (!c) throw ParseError{"componente desconhecido: " + name};
-    if (c->kind != ControlKind::Edit) throw ParseError{name + " não é uma caixa de texto"};
-    a.control = c;
-    if (!text.empty() && text.back() == '\r') text.pop_back();
-    a.text = fromUtf8(text);
-  } else if (verb == "focus") {
-    a.verb = Verb::Focus;
-    const std::string name = trim(rest);
-    a.control = form.findControl(name);
-    if (!a.control) throw ParseError{"componente desconhecido: " + name};
-  } else if (verb == "row") {
-    a.verb = Verb::Row;
-    a.control = control(ControlKind::Grid, "uma grade");
-    const std::string n = trim(rest);
-    char* end = nullptr;
-    errno = 0;
-    long v = std::strtol(n.c_str(), &end, 10);
-    if (n.empty() || *end || errno || v < 1 || v > 1000000000) throw ParseError{"linha inválida: " + n};
-    a.row = static_cast<int>(v);
-  } else if (verb == "answer") {
-    a.verb = Verb::Answer;
-    const std::string v = trim(rest);
-    if (v != "yes" && v != "no") throw ParseError{"resposta deve ser yes ou no: " + v};
-    a.yes = v == "yes";
-  } else if (verb == "wait") {
-    a.verb = Verb::Wait;
-    const std::string n = trim(rest);
-    char* end = nullptr;
-    errno = 0;
-    double s = std::strtod(n.c_str(), &end);
-    if (n.empty() || *end || errno || !(s >= 0) || s > 1e9) throw ParseError{"segundos inválidos: " + n};
-    a.waitMs = static_cast<int64_t>(s * 1000 + 0.5);
-  } else if (verb == "close" || verb == "state") {
-    a.verb = verb == "close" ? Verb::Close : Verb::State;
-    noMore();
-  } else {
-    throw ParseError{"ação desconhecida: " + verb};
-  }
+  static_cast<script::ParsedAction&>(a) =
+      script::ParseLine(lineNo, raw, [&](const std::string& name) -> std::optional<ControlKind> {
+        const TControl* c = form.findControl(name);
+        if (!c) return std::nullopt;
+        return c->kind;
+      });
+  if (!a.controlName.empty()) a.control = form.findControl(a.controlName);
   return a;
 }
 
@@ -278,11 +185,10 @@ int RunScript(std::istream& script, std::ostream& transcript, std::ostream& erro
   while (std::getline(script, raw)) {
     ++lineNo;
     if (!raw.empty() && raw.back() == '\r') raw.pop_back();
-    const std::string line = trim(raw);
-    if (line.empty() || line[0] == '#') continue;
+    if (script::IsSkipped(raw)) continue;
     try {
       actions.push_back(parseLine(form, lineNo, raw));
-    } catch (const ParseError& e) {
+    } catch (const script::ParseError& e) {
       errors << "consistgeral: roteiro, linha " << lineNo << ": " << e.message << "\n";
       return 2;
     }

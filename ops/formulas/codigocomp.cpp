@@ -37,6 +37,10 @@ void TFormConsistGeral::BitBtn2Click() {
                       SqlQuoted(nome) + "'";
     try {
       dm.sqlcon1.executeDirect(sql);
+    } catch (const EConnectionError&) {
+      // The server is gone: every further statement would fail the same way,
+      // one message box per component. The run stops with the error itself.
+      throw;
     } catch (const std::exception&) {
       ui().showMessage(cp(kNaoExecutou) + " \r" + sql);
     }

@@ -106,6 +106,15 @@ void TFormConsistGeral::BitBtn5Click() {
       int32_t npedido = npedidoField.asInteger();
       try {
         dm.sqlcon1.executeDirect(reservaEGrava(code, estacao, npedido));
+      } catch (const EConnectionError& e) {
+        // The server is gone: every further order would fail the same way,
+        // one message box each. The fill stops here. Whether this order's
+        // transaction reached the server before the connection broke is not
+        // known, so its code counts as used up, as for any failed order; the
+        // final update below reports whether the configuration can still be
+        // reached.
+        ui().showMessage(naoGravouPedido(code, estacao, npedido, e));
+        break;
       } catch (const std::exception& e) {
         ui().showMessage(naoGravouPedido(code, estacao, npedido, e));
         // The code is used up all the same: the configuration moves past it.

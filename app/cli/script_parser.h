@@ -1,0 +1,44 @@
+// The script language of the headless runner: one action per line. Parsing
+// needs no window: the caller tells which component names exist and of what
+// kind, so that the whole script is checked before anything runs.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/form/controls.h"
+
+namespace cg::script {
+
+enum class Verb { Click, Invoke, Key, Check, Type, Focus, Row, Answer, Wait, Close, State };
+
+struct ParsedAction {
+  int lineNo = 0;
+  std::string line;     // as written (trimmed), for the transcript
+  Verb verb = Verb::State;
+  std::string controlName;  // the component named, when the action names one
+  std::string text;     // type: CP1252 text; key: Escape or Enter
+  int row = 0;          // row: 1..1,000,000,000
+  int64_t waitMs = 0;   // wait: 0..1e12
+  bool yes = false;     // answer
+};
+
+// A line the runner does not accept; `message` is the reason shown after
+// "consistgeral: roteiro, linha N: ".
+struct ParseError {
+  std::string message;
+};
+
+// The kind of the component of that name, nullopt when the window has none.
+using KindOf = std::function<std::optional<ControlKind>(const std::string& name)>;
+
+// Blank lines and lines starting with '#' are skipped by the caller.
+bool IsSkipped(const std::string& raw);
+
+// Parses one line (without its line end; a trailing CR is allowed). Raises
+// ParseError.
+ParsedAction ParseLine(int lineNo, const std::string& raw, const KindOf& kindOf);
+
+}  // namespace cg::script

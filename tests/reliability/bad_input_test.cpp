@@ -1,0 +1,384 @@
+// Bad input: damaged or foreign table files, a field or index missing, text
+// where a number belongs, a broken configuration, a strange in-use marker, a
+// data folder the program may not write, and discounts that are not numbers.
+// Each case ends in one clear Portuguese message and changes no data; odd
+// names (very long, control characters, quotes, every byte 128-255) go
+// through the repairs without harm.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "app/cli/json.h"
+#include "child.h"
+#include "platform/cp1252.h"
+#include "support/temp_dir.h"
+
+namespace reliability {
+namespace {
+
+namespace fs = std::filesystem;
+
+void execOn(const fs::path& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  char* error = nullptr;
+  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+  std::string why = error ? error : "";
+  sqlite3_free(error);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK) << why << "\n" << sql;
+}
+
+std::string errorEvent(const std::string& cls, const std::string& textUtf8) {
+  return "{\"event\":\"error\",\"class\":\"" + cls + "\",\"text\":" + cg::json::quote(textUtf8) + "}";
+}
+
+class Instalacao : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(drive_);
+    CreateSample(drive_);
+  }
+  fs::path file(const std::string& relative) const { return drive_ / relative; }
+  // Runs the script after `spoil` damaged the installation: exactly one
+  // error, no message, every table and the marker as `spoil` left them.
+  void expectRefused(const std::string& script, const std::string& error, bool gated) {
+    const auto before = ImageOfTables(drive_);
+    ChildResult r = RunScript(drive_, script);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(EventLines(r.output, "error"), std::vector<std::string>{error}) << r.output;
+    EXPECT_TRUE(EventLines(r.output, "message").empty()) << r.output;
+    ExpectWindowInOrder(r.output, gated);
+    const auto after = ImageOfTables(drive_);
+    for (const auto& [name, table] : before) {
+      EXPECT_EQ(after.at(name).opens, table.opens) << name;
+      EXPECT_TRUE(after.at(name).rows == table.rows) << name << " changed";
+    }
+  }
+  testsupport::TempDir work_;
+  fs::path drive_ = work_.path() / "c";
+};
+
+// ---------------------------------------------------------------- table files
+
+TEST_F(Instalacao, AFileThatIsNotATableIsRefusedByName) {
+  WriteFile(file("VITRALON/DADOS/Sinonimo.DB"), "Lista de sinônimos exportada em 01/02/2024\r\n");
+  expectRefused("state\ninvoke BotAcertaGrupoSinon\nstate\n",
+                errorEvent("EDBEngineError", "Arquivo de tabela inválido ou danificado: C:\\VITRALON\\DADOS\\Sinonimo.DB"),
+                true);
+}
+
+TEST_F(Instalacao, ATruncatedOrEmptiedTableFileIsRefusedByName) {
+  const std::string expected =
+      errorEvent("EDBEngineError", "Arquivo de tabela inválido ou danificado: C:\\VITRALON\\DADOS\\Componen.DB");
+  for (std::uintmax_t size : {std::uintmax_t{20000}, std::uintmax_t{50}, std::uintmax_t{0}}) {
+    SCOPED_TRACE("Componen.DB cut to " + std::to_string(size) + " bytes");
+    fs::resize_file(file("VITRALON/DADOS/Componen.DB"), size);
+    expectRefused("state\ninvoke BotAjusta\nstate\n", expected, true);
+  }
+}
+
+TEST_F(Instalacao, AMissingFieldIsNamed) {
+  execOn(file("VITRALON/DADOS/Componen.DB"),
+         "ALTER TABLE Componen DROP COLUMN Densidade; DELETE FROM _fields WHERE name = 'Densidade'");
+  expectRefused("state\ninvoke BotAjusta\nstate\n",
+                errorEvent("EFieldNotFound", "Campo não encontrado: Densidade (C:\\VITRALON\\DADOS\\Componen.DB)"), true);
+}
+
+TEST_F(Instalacao, AMissingIndexIsNamed) {
+  execOn(file("VITRALON/DADOS/Componen.DB"),
+         "DROP INDEX \"Componen$Descricao\"; DELETE FROM _indexes WHERE name = 'Descricao'");
+  expectRefused("state\ninvoke BotAjusta\nstate\n",
+                errorEvent("EIndexNotFound", "Índice não encontrado: Descricao (C:\\VITRALON\\DADOS\\Componen.DB)"),
+                true);
+}
+
+TEST_F(Instalacao, TextInANumericFieldIsNamedWithTheField) {
+  // On the first component the walk visits, so that nothing is repaired
+  // before the bad value is met.
+  execOn(file("VITRALON/DADOS/Componen.DB"),
+         "UPDATE Componen SET FatorCorrecao = 'doze' WHERE rowid = (SELECT rowid FROM Componen "
+         "INDEXED BY \"Componen$Descricao\" ORDER BY Descricao, Grupo, Codigo LIMIT 1)");
+  expectRefused(
+      "state\ninvoke BotAjusta\nstate\n",
+      errorEvent("EConvertError", "'doze' não é um valor válido para o campo FatorCorrecao (C:\\VITRALON\\DADOS\\Componen.DB)"),
+      true);
+}
+
+// ---------------------------------------------------------------- platform.ini
+
+TEST_F(Instalacao, AMissingConfigurationIsNamed) {
+  fs::remove(file("platform.ini"));
+  expectRefused("state\ninvoke BotCorrigeCadMed\nstate\n",
+                errorEvent("EAliasNotFound",
+                           "Alias não encontrado: VTRNDADOS (arquivo de configuração C:\\platform.ini ausente)"),
+                false);
+  expectRefused("state\ninvoke BotAbreviaNomeCli\nstate\n",
+                errorEvent("EAliasNotFound",
+                           "Alias não encontrado: VTRNINTER (arquivo de configuração C:\\platform.ini ausente)"),
+                true);
+}
+
+TEST_F(Instalacao, AMalformedConfigurationFindsNoAlias) {
+  std::string garbage;
+  for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 37) & 0xFF);
+  WriteFile(file("platform.ini"), garbage);
+  expectRefused("state\ninvoke BotFormulaOrfanArqQM\nstate\n",
+                errorEvent("EAliasNotFound", "Alias não encontrado: VTRNARQM (C:\\platform.ini)"), false);
+  WriteFile(file("platform.ini"), "[aliases\nVTRNDADOS C:\\VITRALON\\DADOS\n=\n[[sql]]\n");
+  expectRefused("state\ninvoke BotCorrigeCadMed\nstate\n",
+                errorEvent("EAliasNotFound", "Alias não encontrado: VTRNDADOS (C:\\platform.ini)"), false);
+}
+
+TEST_F(Instalacao, AnAliasNamingAMissingFolderIsNamed) {
+  WriteFile(file("platform.ini"),
+            "[aliases]\nVTRNDADOS = C:\\VITRALON\\DADOS\nVTRNINTER = C:\\NADA\\INTER\nVTRNARQM = C:\\VITRALON\\ARQMORTO\n"
+            "[sql]\ntransport = embedded\n");
+  expectRefused("state\ninvoke BotAbreviaNomeMed\nstate\n",
+                errorEvent("EAliasNotFound", "Diretório do alias VTRNINTER não encontrado: C:\\NADA\\INTER"), true);
+}
+
+// ---------------------------------------------------------------- marker file
+
+// The start-up check refuses a marker it cannot read as a date and time;
+// the window stays open and the marker stays as it was.
+TEST_F(Instalacao, AStrangeMarkerIsReportedAndLeftAlone) {
+  const fs::path marker = file("VITRALON/Em_Uso.txt");
+  std::string binary;
+  for (int b = 0x80; b <= 0xFF; ++b) binary += static_cast<char>(b);
+  struct Case {
+    const char* name;
+    std::string content;
+    std::string shown;  // the text in the message, CP1252
+  };
+  const Case cases[] = {
+      {"vazio", "", ""},
+      {"binario", binary + binary, binary.substr(0, 60)},
+      {"enorme", std::string(20'000'000, '7'), std::string(60, '7')},
+      {"quebras", "\r\n\r\n01/01/2024 10:00:00\r\n", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(marker, c.content);
+    const auto before = ImageOfTables(drive_);
+    ChildResult r = RunScript(drive_, "state\n");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(EventLines(r.output, "error"),
+              std::vector<std::string>{"{\"event\":\"error\",\"class\":\"EConvertError\",\"text\":" +
+                                       cg::json::text("'" + c.shown + cg::fromUtf8("' não é uma data e hora válida.")) + "}"});
+    const auto states = EventLines(r.output, "state");
+    ASSERT_EQ(states.size(), 1u) << r.output;
+    EXPECT_NE(states[0].find("\"BotSair\":{\"enabled\":true"), std::string::npos) << "the window closed";
+    // Closing the window deletes the marker, whatever it held.
+    EXPECT_FALSE(fs::exists(marker));
+    const auto after = ImageOfTables(drive_);
+    for (const auto& [name, table] : before) EXPECT_TRUE(after.at(name).rows == table.rows) << name;
+  }
+  fs::remove(marker);
+  fs::create_directory(marker);
+  ChildResult r = RunScript(drive_, "state\n");
+  EXPECT_EQ(EventLines(r.output, "error"),
+            std::vector<std::string>{errorEvent(
+                "EInOutError", "Erro de entrada/saída ao ler C:\\VITRALON\\Em_Uso.txt (há uma pasta com esse nome).")});
+  EXPECT_TRUE(fs::is_directory(marker));
+}
+
+// ---------------------------------------------------------------- read-only
+
+// The data folder belongs to another user and is not writable by the one
+// who runs the program (as root the program runs as `nobody` for this).
+TEST_F(Instalacao, AReadOnlyDataFolderIsReportedAndNothingChanges) {
+  std::vector<std::pair<std::string, std::string>> env = {{"HOME", "/tmp"}};
+  std::vector<std::string> wrapper;
+  if (geteuid() == 0) {
+    if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv (util-linux) is needed to drop root";
+    wrapper = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    fs::permissions(work_.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                      fs::perms::others_read | fs::perms::others_exec);
+  } else {
+    for (const auto& e : fs::recursive_directory_iterator(drive_))
+      fs::permissions(e.path(), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                      fs::perm_options::remove);
+  }
+  const auto before = ImageOfTables(drive_);
+  ChildResult r = RunScriptAs(wrapper, drive_, "state\ninvoke BotAjusta\nstate\n", env);
+  EXPECT_EQ(EventLines(r.output, "error"),
+            (std::vector<std::string>{
+                errorEvent("EInOutError", "Erro de entrada/saída ao criar C:\\VITRALON\\Em_Uso.txt (acesso negado)."),
+                errorEvent("EDBEngineError", "Sem permissão para gravar a tabela C:\\VITRALON\\DADOS\\Componen.DB")}))
+      << r.output;
+  ExpectWindowInOrder(r.output, true);
+  if (geteuid() != 0)
+    for (const auto& e : fs::recursive_directory_iterator(drive_))
+      fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add);
+  const auto after = ImageOfTables(drive_);
+  for (const auto& [name, table] : before) EXPECT_TRUE(after.at(name).rows == table.rows) << name;
+  EXPECT_FALSE(fs::exists(file("VITRALON/Em_Uso.txt")));
+}
+
+// ---------------------------------------------------------------- odd names
+
+std::string oddText(int which) {
+  std::string s;
+  switch (which) {
+    case 0:
+      for (int b = 0x80; b <= 0xFF; ++b) s += static_cast<char>(b);
+      return s;
+    case 1:
+      for (int b = 1; b < 0x20; ++b) s += static_cast<char>(b);
+      return s + "\"'\\%;--";
+    case 2:
+      return std::string(10'000, 'M');
+    default:
+      return "O'Brien \"Doc\" D'Ávila";
+  }
+}
+
+void putOddValues(const fs::path& file, const std::string& table, const std::string& field) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  for (int i = 0; i < 4; ++i) {
+    sqlite3_stmt* st = nullptr;
+    const std::string sql = "UPDATE \"" + table + "\" SET \"" + field + "\" = ?1 WHERE rowid = " + std::to_string(i + 1);
+    ASSERT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK);
+    const std::string v = oddText(i);
+    sqlite3_bind_text(st, 1, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    EXPECT_EQ(sqlite3_step(st), SQLITE_DONE);
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+}
+
+int longestText(const fs::path& file, const std::string& table, const std::string& field) {
+  sqlite3* db = nullptr;
+  int longest = -1;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    const std::string sql = "SELECT max(length(CAST(\"" + field + "\" AS BLOB))) FROM \"" + table + "\"";
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+      longest = sqlite3_column_int(st, 0);
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return longest;
+}
+
+int fieldWidth(const fs::path& file, const std::string& field) {
+  sqlite3* db = nullptr;
+  int width = -1;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT size FROM _fields WHERE name = ?1", -1, &st, nullptr) == SQLITE_OK) {
+      sqlite3_bind_text(st, 1, field.c_str(), -1, SQLITE_TRANSIENT);
+      if (sqlite3_step(st) == SQLITE_ROW) width = sqlite3_column_int(st, 0);
+    }
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return width;
+}
+
+TEST_F(Instalacao, OddNamesGoThroughTheAbbreviationWithinTheFieldWidth) {
+  putOddValues(file("VITRALON/DADOS/Clientes.DB"), "Clientes", "Nome");
+  putOddValues(file("VITRALON/DADOS/Medicos.DB"), "Medicos", "Nome");
+  for (const char* script : {"invoke BotAbreviaNomeCli\nanswer yes\nclick BotConfirmaFormatCli\nstate\n",
+                             "invoke BotAbreviaNomeMed\nanswer yes\nclick BotConfirmaFormatMed\nstate\n"}) {
+    ChildResult r = RunScript(drive_, script);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
+  }
+  for (const auto& [name, table] : ImageOfTables(drive_)) {
+    EXPECT_TRUE(table.opens) << name;
+    EXPECT_EQ(table.integrity, "ok") << name;
+  }
+  // The live tables are now the abbreviated copies: names within Nome's width.
+  for (const char* table : {"Clientes", "Medicos"}) {
+    const fs::path f = file(std::string("VITRALON/DADOS/") + table + ".DB");
+    const int width = fieldWidth(f, "Nome");
+    EXPECT_GT(width, 0);
+    EXPECT_LE(longestText(f, table, "Nome"), width) << table;
+  }
+}
+
+TEST_F(Instalacao, OddRegistrationNumbersAreCorrectedOrReported) {
+  putOddValues(file("VITRALON/DADOS/Medicos.DB"), "Medicos", "CRM");
+  putOddValues(file("VITRALON/DADOS/Pedidos.DB"), "Pedidos", "CRM");
+  ChildResult r = RunScript(drive_, "invoke BotCorrigeCadMed\nstate\n");
+  EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
+  EXPECT_EQ(EventLines(r.output, "message").size(), 1u) << r.output;
+  for (const auto& [name, table] : ImageOfTables(drive_)) EXPECT_EQ(table.integrity, "ok") << name;
+  // None of the four CRMs holds a digit and no doctor had an empty one: the
+  // first of them takes the empty CRM, the other three are reported as
+  // stored. Orders get at most 20 digits.
+  EXPECT_LE(longestText(file("VITRALON/DADOS/Pedidos.DB"), "Pedidos", "CRM"), 20);
+  const std::string report = ReadFile(file("VITRALON/CRMERROS.TXT"));
+  int reported = 0;
+  for (int i = 0; i < 4; ++i)
+    if (report.find("  " + oddText(i) + "\r\n") != std::string::npos) ++reported;
+  EXPECT_EQ(reported, 3) << report.substr(0, 400);
+  EXPECT_EQ(longestText(file("VITRALON/DADOS/Medicos.DB"), "Medicos", "CRM"), 10'000) << "a reported CRM changed";
+}
+
+// ---------------------------------------------------------------- Edit1
+
+TEST_F(Instalacao, ADiscountThatIsNotANumberIsRefusedBeforeTheServerIsTouched) {
+  const auto server = ServerImage(drive_);
+  for (const char* typed : {"abc", "1e400", "12,5,0", "--5", "1.5e2", "0x10"}) {
+    SCOPED_TRACE(typed);
+    ChildResult r = RunScript(drive_, std::string("invoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 ") + typed +
+                                          "\nclick BitBtn3\nstate\n");
+    EXPECT_EQ(EventLines(r.output, "message"),
+              std::vector<std::string>{"{\"event\":\"message\",\"text\":" +
+                                       cg::json::quote(std::string("O desconto digitado, \"") + typed +
+                                                       "\", não é um número. Digite o percentual (por exemplo 10 ou "
+                                                       "12,5) ou deixe a caixa vazia.") +
+                                       "}"})
+        << r.output;
+    EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
+  }
+  EXPECT_TRUE(ServerImage(drive_) == server) << "the server rows changed";
+}
+
+TEST_F(Instalacao, ADiscountWithCommaDotOrMinusZeroIsTakenAsTyped) {
+  struct Case {
+    const char* typed;
+    const char* stored;  // DESCONTO of a component that had none, as the driver reads it
+  };
+  for (const Case& c : {Case{"12,5", "12,5"}, Case{"12.5", "12,5"}, Case{"-0", "0"}}) {
+    SCOPED_TRACE(c.typed);
+    testsupport::TempDir other;
+    const fs::path d = other.path() / "c";
+    fs::create_directories(d);
+    CreateSample(d);
+    const std::string sql = "select CODIGO, DESCONTO from COMPONEN order by CODIGO";
+    const auto before = ServerImage(d);
+    const auto discounts = ServerQuery(d, sql);
+    ChildResult r = RunScript(d, std::string("invoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 ") + c.typed +
+                                     "\nclick BitBtn3\nstate\n");
+    EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
+    EXPECT_TRUE(EventLines(r.output, "message").empty()) << r.output;
+    const auto after = ServerImage(d);
+    for (const char* table : {"PEDIDOS", "CONFIG", "FORMULAS", "FORNECED", "COMPEDID"})
+      EXPECT_TRUE(after.at(table) == before.at(table)) << table;
+    const auto now = ServerQuery(d, sql);
+    ASSERT_EQ(now.size(), discounts.size());
+    int changed = 0;
+    for (size_t i = 0; i < now.size(); ++i) {
+      const std::string code = discounts[i].substr(0, discounts[i].find('|'));
+      const std::string was = discounts[i].substr(code.size() + 1);
+      if (was == "NULL" || was == "0") {
+        EXPECT_EQ(now[i], code + "|" + c.stored);
+        ++changed;
+      } else {
+        EXPECT_EQ(now[i], discounts[i]);
+      }
+    }
+    EXPECT_GT(changed, 0) << "the sample has no component without a discount";
+  }
+}
+
+}  // namespace
+}  // namespace reliability

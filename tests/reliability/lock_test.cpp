@@ -1,0 +1,179 @@
+// Another program holds the write lock of a table a repair needs, for the
+// whole run: the repair stops with the engine's message and the window is
+// back in order (panels hidden, commands enabled, tables closed), the locked
+// table is untouched, and once the lock is gone the repair finishes as if
+// nothing had happened. The orders pass of the CRM correction is the one
+// exception: a locked order is reported and the scan goes on.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <ostream>
+
+#include "app/cli/json.h"
+#include "child.h"
+#include "support/temp_dir.h"
+
+namespace reliability {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The write lock of a table file, held by this process (another program to
+// the one under test) until destroyed.
+class WriteLock {
+ public:
+  explicit WriteLock(const fs::path& file) {
+    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+        sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+      ADD_FAILURE() << "could not lock " << file << ": " << sqlite3_errmsg(db_);
+  }
+  ~WriteLock() {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db_);
+  }
+  WriteLock(const WriteLock&) = delete;
+  WriteLock& operator=(const WriteLock&) = delete;
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+// Runs SQL on a table file directly (to trim a sample table for a case).
+void execOn(const fs::path& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  char* error = nullptr;
+  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+  std::string why = error ? error : "";
+  sqlite3_free(error);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK) << why;
+}
+
+std::string lockedError(const std::string& windowsPath) {
+  return "{\"event\":\"error\",\"class\":\"ERecordLocked\",\"text\":" +
+         cg::json::quote("Registro bloqueado por outro usuário.\rTabela: " + windowsPath) + "}";
+}
+
+struct LockCase {
+  const char* name;
+  const char* script;
+  const char* file;         // under VITRALON
+  const char* windowsPath;  // as the message names it
+  bool gated;               // the operation switches the commands
+};
+
+const LockCase kStopping[] = {
+    {"OrfasAtivas", "state\ninvoke BotFormulaOrfan\nstate\n", "DADOS/PEDIFORM.DB", "C:\\VITRALON\\DADOS\\PEDIFORM.DB",
+     false},
+    {"OrfasArquivoMorto", "state\ninvoke BotFormulaOrfanArqQM\nstate\n", "ARQMORTO/pediform.DB",
+     "C:\\VITRALON\\ARQMORTO\\PEDIFORM.DB", false},
+    {"GrupoSinonimos", "state\ninvoke BotAcertaGrupoSinon\nstate\n", "DADOS/Sinonimo.DB", "C:\\VITRALON\\DADOS\\Sinonimo.DB",
+     true},
+    {"ParametrosTecnicos", "state\ninvoke BotAjusta\nstate\n", "DADOS/Componen.DB", "C:\\VITRALON\\DADOS\\Componen.DB", true},
+    {"CustoFixo", "state\ninvoke BitBtn6\nstate\n", "DADOS/Componen.DB", "C:\\VITRALON\\DADOS\\componen.DB", false},
+    {"CRMMedicos", "state\ninvoke BotCorrigeCadMed\nstate\n", "DADOS/Medicos.DB", "C:\\VITRALON\\DADOS\\Medicos.DB", false},
+    {"AbreviaClientes", "state\ninvoke BotAbreviaNomeCli\nstate\n", "INTER/Clientes.DB", "C:\\VITRALON\\INTER\\Clientes.DB",
+     true},
+    {"AbreviaMedicos", "state\ninvoke BotAbreviaNomeMed\nstate\n", "INTER/Medicos.DB", "C:\\VITRALON\\INTER\\Medicos.DB",
+     true},
+};
+
+// Test names and failure output show the case by its name.
+void PrintTo(const LockCase& c, std::ostream* os) { *os << c.name; }
+
+class Trava : public ::testing::TestWithParam<LockCase> {};
+
+TEST_P(Trava, TheRepairStopsWithTheEngineMessageAndLosesNothing) {
+  const LockCase& c = GetParam();
+  testsupport::TempDir work;
+  const fs::path drive = work.path() / "c";
+  fs::create_directories(drive);
+  CreateSample(drive);
+  const fs::path reference = work.path() / "referencia";
+  CopyTree(drive, reference);
+  const auto before = ImageOfTables(drive);
+
+  ChildResult locked;
+  {
+    WriteLock lock(drive / "VITRALON" / c.file);
+    locked = RunScript(drive, c.script);
+  }
+  EXPECT_EQ(locked.exitCode, 0) << locked.output;
+  EXPECT_EQ(EventLines(locked.output, "error"), std::vector<std::string>{lockedError(c.windowsPath)})
+      << locked.output;
+  EXPECT_TRUE(EventLines(locked.output, "message").empty()) << locked.output;
+  ExpectWindowInOrder(locked.output, c.gated);
+  const auto left = ImageOfTables(drive);
+  EXPECT_EQ(left.at(c.file).rows, before.at(c.file).rows) << "the locked table changed";
+  for (const auto& [file, table] : left) EXPECT_EQ(table.integrity, "ok") << file;
+
+  // With the lock gone, the same repair on both copies gives the same tables.
+  for (const fs::path& d : {drive, reference}) {
+    ChildResult r = RunScript(d, c.script);
+    ASSERT_TRUE(EventLines(r.output, "error").empty()) << r.output;
+  }
+  const auto done = ImageOfTables(drive), expected = ImageOfTables(reference);
+  for (const auto& [file, table] : expected) EXPECT_TRUE(done.at(file).rows == table.rows) << file;
+}
+
+INSTANTIATE_TEST_SUITE_P(Reparos, Trava, ::testing::ValuesIn(kStopping),
+                         [](const ::testing::TestParamInfo<LockCase>& info) { return std::string(info.param.name); });
+
+// The orders pass reports an order it cannot write and goes on; the doctors
+// are corrected all the same and the run ends with its closing message.
+TEST(TravaPedidos, ALockedOrderIsReportedAndTheScanGoesOn) {
+  testsupport::TempDir work;
+  const fs::path drive = work.path() / "c";
+  fs::create_directories(drive);
+  CreateSample(drive);
+  // Three orders are enough: each one waits for the lock before it is
+  // reported.
+  execOn(drive / "VITRALON/DADOS/Pedidos.DB",
+         "DELETE FROM Pedidos WHERE rowid NOT IN (SELECT rowid FROM Pedidos WHERE CRM IS NOT NULL ORDER BY rowid "
+         "LIMIT 3)");
+  const auto before = ImageOfTables(drive);
+  ChildResult r;
+  {
+    WriteLock lock(drive / "VITRALON/DADOS/Pedidos.DB");
+    r = RunScript(drive, "state\ninvoke BotCorrigeCadMed\nstate\n");
+  }
+  EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
+  EXPECT_EQ(EventLines(r.output, "message"),
+            std::vector<std::string>{"{\"event\":\"message\",\"text\":" +
+                                     cg::json::quote("Procedimento concluído. Favor verificar o relatório de erros de "
+                                                     "consistência (C:\\VITRALON\\CRMERROS.TXT) para completar a "
+                                                     "correção manualmente.") +
+                                     "}"})
+      << r.output;
+  ExpectWindowInOrder(r.output, false);
+  const auto after = ImageOfTables(drive);
+  EXPECT_EQ(after.at("DADOS/Pedidos.DB").rows, before.at("DADOS/Pedidos.DB").rows);
+  EXPECT_NE(after.at("DADOS/Medicos.DB").rows, before.at("DADOS/Medicos.DB").rows) << "no doctor was corrected";
+
+  // Every order of the table is in the report with its CRM as stored.
+  const std::string report = ReadFile(drive / "VITRALON/CRMERROS.TXT");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2((drive / "VITRALON/DADOS/Pedidos.DB").c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+            SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT Estacao, NPedido, CRM FROM Pedidos", -1, &st, nullptr), SQLITE_OK);
+  int orders = 0;
+  while (sqlite3_step(st) == SQLITE_ROW) {
+    ++orders;
+    std::string line = "  ";
+    line += reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    line += ".";
+    line += std::to_string(sqlite3_column_int64(st, 1));
+    line += "  CRM: ";
+    line += reinterpret_cast<const char*>(sqlite3_column_text(st, 2));
+    line += "\r\n";
+    EXPECT_NE(report.find(line), std::string::npos) << line << " is not in the report:\n" << report;
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  EXPECT_EQ(orders, 3);
+}
+
+}  // namespace
+}  // namespace reliability

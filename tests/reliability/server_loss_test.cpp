@@ -1,0 +1,164 @@
+// The server goes away (its process killed) in the middle of each repair
+// that works on it: the run ends with a clear message, the window is back in
+// order, the rows the repair had already applied stay and nothing else
+// changes. The program halts itself at a write event in the middle of its
+// run (CG_FAULT_STOP_AFTER_WRITES) while the test kills the server; a server
+// of the test's own is used, so that the shared test server stays up.
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "app/cli/json.h"
+#include "child.h"
+#include "platform/cp1252.h"
+#include "support/temp_dir.h"
+
+namespace reliability {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct LossCase {
+  const char* name;
+  const char* script;
+  bool gated;      // the operation switches the commands off
+  int portOffset;  // each case has a server of its own: cases run side by side
+};
+
+const LossCase kCases[] = {
+    {"NomesPedidos", "state\ninvoke btn1\nstate\n", true, 0},
+    {"CodLivro", "state\ninvoke BitBtn5\nstate\n", true, 1},
+    {"CodigoComponente", "state\ninvoke BitBtn2\nstate\n", false, 2},
+    {"NomesComponentes", "state\ninvoke BotCorrecaoComp\ncheck RadioButton3\nclick BitBtn3\nstate\n", true, 3},
+    {"CNPJ", "state\ninvoke BitBtn7\nstate\n", false, 4},
+    {"NomesFormulas", "state\ninvoke BitBtn1\nstate\n", false, 5},
+};
+
+// Test names and failure output show the case by its name.
+void PrintTo(const LossCase& c, std::ostream* os) { *os << c.name; }
+
+// A Firebird server of this test alone (scripts/fbserver.sh on a port of its
+// own, with its own folder).
+class PrivateServer {
+ public:
+  PrivateServer(const fs::path& dir, int port) : dir_(dir), port_(port) {}
+  ~PrivateServer() { run("stop"); }
+  bool run(const std::string& command) {
+    const std::string cmd = "CG_FB_PORT=" + std::to_string(port_) + " CG_FB_DIR='" + dir_.string() + "' bash '" +
+                            CG_SOURCE_DIR + "/scripts/fbserver.sh' " + command + " >/dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0;
+  }
+  int port() const { return port_; }
+
+ private:
+  fs::path dir_;
+  int port_;
+};
+
+int privatePort(int offset) {
+  // Away from the shared test server's port (CG_FB_PORT, 3057 by default).
+  const char* p = std::getenv("CG_FB_PORT");
+  return (p && *p ? std::atoi(p) : 3057) + 11 + offset;
+}
+
+void useServer(const fs::path& driveC, int port) {
+  std::string ini = ReadFile(driveC / "platform.ini");
+  const size_t at = ini.find("[sql]");
+  ASSERT_NE(at, std::string::npos);
+  WriteFile(driveC / "platform.ini", ini.substr(0, at) + "[sql]\ntransport = server\nport = " + std::to_string(port) + "\n");
+}
+
+bool in(const std::vector<std::string>& sorted, const std::string& row) {
+  return std::binary_search(sorted.begin(), sorted.end(), row);
+}
+
+class ServidorCai : public ::testing::TestWithParam<LossCase> {};
+
+TEST_P(ServidorCai, TheRunEndsWithAClearMessageAndKeepsWhatWasApplied) {
+  const LossCase& c = GetParam();
+  testsupport::TempDir work;
+  PrivateServer server(work.path() / "fb", privatePort(c.portOffset));
+  ASSERT_TRUE(server.run("start")) << "could not start a Firebird server on port " << server.port();
+
+  const fs::path pristine = work.path() / "original";
+  fs::create_directories(pristine);
+  CreateSample(pristine);
+  useServer(pristine, server.port());
+  const auto before = ServerImage(pristine);
+  const auto localBefore = ImageOfTables(pristine);
+
+  const fs::path reference = work.path() / "referencia";
+  CopyTree(pristine, reference);
+  const fs::path countFile = work.path() / "escritas.txt";
+  ChildResult whole = RunScript(reference, c.script, {{"CG_FAULT_COUNT_FILE", countFile.string()}});
+  ASSERT_EQ(whole.exitCode, 0) << whole.output;
+  const auto afterOne = ServerImage(reference);
+  const auto localAfter = ImageOfTables(reference);
+  const long writes = std::atol(ReadFile(countFile).c_str());
+  ASSERT_GT(writes, 0);
+
+  const fs::path drive = work.path() / "c";
+  CopyTree(pristine, drive);
+  const long middle = (writes + 1) / 2;
+  bool halted = false;
+  ChildResult r = RunScriptHaltingAt(drive, c.script, middle, [&] { EXPECT_TRUE(server.run("kill")); }, halted);
+  ASSERT_TRUE(halted) << "the run did not reach write event " << middle << " of " << writes;
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  ExpectWindowInOrder(r.output, c.gated);
+
+  ASSERT_TRUE(server.run("start"));
+  const auto left = ServerImage(drive);
+  const auto localLeft = ImageOfTables(drive);
+  int kept = 0;
+  for (const auto& [table, rows] : left) {
+    if (std::string(c.name) == "CodLivro" && table == "CONFIG") {
+      ExpectBookCodeConfig(rows, before.at(table), afterOne.at(table), drive);
+      continue;
+    }
+    for (const std::string& row : rows) {
+      EXPECT_TRUE(in(before.at(table), row) || in(afterOne.at(table), row))
+          << table << ": row neither as before nor as repaired: " << row;
+      if (!in(before.at(table), row)) ++kept;
+    }
+  }
+  for (const auto& [file, table] : localLeft) {
+    EXPECT_EQ(table.integrity, "ok") << file;
+    for (const std::string& row : table.rows) {
+      EXPECT_TRUE(in(localBefore.at(file).rows, row) || in(localAfter.at(file).rows, row))
+          << file << ": record neither as before nor as repaired: " << row;
+      if (!in(localBefore.at(file).rows, row)) ++kept;
+    }
+  }
+  EXPECT_GT(kept, 0) << "what the repair wrote before the server went away is gone";
+
+  // Either the repair had sent everything before the server went (it ends
+  // as an uninterrupted run does), or the loss is told in plain words.
+  const std::string lost = cg::json::quote("Conexão com o servidor de banco de dados perdida: ");
+  const std::string unreachable = cg::json::quote("Não foi possível conectar ao servidor de banco de dados: ");
+  auto tells = [&](const std::string& line) {
+    return line.find(lost.substr(1, lost.size() - 2)) != std::string::npos ||
+           line.find(unreachable.substr(1, unreachable.size() - 2)) != std::string::npos;
+  };
+  std::vector<std::string> said = EventLines(r.output, "error");
+  for (const std::string& m : EventLines(r.output, "message")) said.push_back(m);
+  const bool told = std::any_of(said.begin(), said.end(), tells);
+  // A loss is told once, not once for every record left: the book code fill
+  // shows the order it could not write, the configuration it could not
+  // reach and its closing line; the others stop with the error.
+  EXPECT_LE(said.size(), 3u) << r.output;
+  if (!told) {
+    EXPECT_TRUE(left == afterOne) << "the server rows differ from a whole run and nothing was said:\n" << r.output;
+    EXPECT_EQ(EventLines(r.output, "error"), EventLines(whole.output, "error")) << r.output;
+  }
+  std::cout << c.name << ": halted at write event " << middle << " of " << writes << ", "
+            << (told ? "loss reported" : "nothing left to send") << "\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(Reparos, ServidorCai, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<LossCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace reliability
