@@ -3,5 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
+# Paths relative to the checkout in ccache's keys, so that another clone of
+# the project (CI makes a fresh one) reuses the compiled objects.
+export CCACHE_BASEDIR="$PWD"
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-Release} ${CMAKE_EXTRA_ARGS:-} >/dev/null
 cmake --build "$BUILD_DIR" -j "$(nproc)"

@@ -6,6 +6,7 @@
 # earlier stage ends the script there, with that stage's output last.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export CCACHE_BASEDIR="$PWD"
 bash scripts/install-deps.sh
 bash scripts/build.sh
 # The server tests go through a private Firebird server on 127.0.0.1 (see
