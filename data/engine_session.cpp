@@ -10,6 +10,7 @@
 #include "data/engine_sqlite.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
+#include "platform/ini.h"
 
 namespace cg {
 using namespace engine;
@@ -80,22 +81,11 @@ std::string Session::databaseDirectory(const std::string& databaseName) const {
   }
   if (!aliases_) {
     std::map<std::string, std::string> found;
-    std::ifstream in(DriveC::resolve(kConfigFile), std::ios::binary);
-    if (!in)
+    auto entries = ReadPlatformIniSection("aliases");
+    if (!entries)
       throw EAliasNotFound(std::string("Alias não encontrado: "_cp) + name + std::string(" (arquivo de configuração "_cp) +
                            kConfigFile + std::string(" ausente)"_cp));
-    std::string line, section;
-    while (std::getline(in, line)) {
-      line = trimmed(line);
-      if (line.empty() || line[0] == ';' || line[0] == '#') continue;
-      if (line.front() == '[' && line.back() == ']') {
-        section = upperAscii(trimmed(line.substr(1, line.size() - 2)));
-        continue;
-      }
-      size_t eq = line.find('=');
-      if (section != "ALIASES" || eq == std::string::npos) continue;
-      found[upperAscii(trimmed(line.substr(0, eq)))] = trimmed(line.substr(eq + 1));
-    }
+    for (const auto& [alias, directory] : *entries) found[upperAscii(alias)] = directory;
     aliases_ = std::move(found);
   }
   auto it = aliases_->find(upperAscii(name));

@@ -1,4 +1,5 @@
 #include "data/engine_sqlite.h"
+#include "platform/ascii.h"
 
 #include <sqlite3.h>
 
@@ -178,23 +179,9 @@ std::string quoteId(std::string_view name) {
   return q;
 }
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x -= 32;
-    if (y >= 'a' && y <= 'z') y -= 32;
-    if (x != y) return false;
-  }
-  return true;
-}
+bool equalsNoCase(std::string_view a, std::string_view b) { return EqualsNoCase(a, b); }
 
-std::string upperAscii(std::string_view s) {
-  std::string r(s);
-  for (char& c : r)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return r;
-}
+std::string upperAscii(std::string_view s) { return AsciiUpper(s); }
 
 std::string withExtension(const std::string& tableName) {
   size_t slash = tableName.find_last_of("\\/");

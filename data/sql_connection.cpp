@@ -4,52 +4,21 @@
 #include <fstream>
 
 #include "data/sql_firebird.h"
+#include "platform/ascii.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
+#include "platform/ini.h"
 
 namespace cg {
 
-namespace {
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
-std::string trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return std::string(s.substr(b, e - b));
-}
-
-}  // namespace
-
 SQLTransport ReadSQLTransport() {
   SQLTransport t;
-  std::ifstream in(DriveC::resolve("C:\\platform.ini"));
-  if (!in) return t;
-  std::string line;
-  bool inSql = false;
-  while (std::getline(in, line)) {
-    std::string l = trim(line);
-    if (l.empty() || l[0] == ';' || l[0] == '#') continue;
-    if (l.front() == '[') {
-      inSql = l.size() >= 2 && l.back() == ']' &&
-              equalsNoCase(trim(std::string_view(l).substr(1, l.size() - 2)), "sql");
-      continue;
-    }
-    if (!inSql) continue;
-    size_t eq = l.find('=');
-    if (eq == std::string::npos) continue;
-    std::string key = trim(std::string_view(l).substr(0, eq));
-    std::string value = trim(std::string_view(l).substr(eq + 1));
-    if (equalsNoCase(key, "transport")) {
-      t.embedded = equalsNoCase(value, "embedded");
-    } else if (equalsNoCase(key, "port")) {
+  auto entries = ReadPlatformIniSection("sql");
+  if (!entries) return t;
+  for (const auto& [key, value] : *entries) {
+    if (EqualsNoCase(key, "transport")) {
+      t.embedded = EqualsNoCase(value, "embedded");
+    } else if (EqualsNoCase(key, "port")) {
       t.port = value;
     }
   }
@@ -80,15 +49,15 @@ SQLTarget ResolveSQLTarget(const SQLConnection& connection) {
   target.password = connection.param("Password");
   // "RoleName" is the placeholder the parameter list carries, not a role.
   std::string role = connection.param("RoleName");
-  if (!role.empty() && !equalsNoCase(role, "RoleName")) target.role = role;
+  if (!role.empty() && !EqualsNoCase(role, "RoleName")) target.role = role;
   target.charset = connection.param("ServerCharSet");
   if (target.charset.empty()) target.charset = "WIN1252";
   std::string dialect = connection.param("SQLDialect");
   target.dialect = dialect == "1" ? 1 : 3;
   std::string isolation = connection.param("Interbase TransIsolation");
-  target.readCommitted = isolation.empty() || equalsNoCase(isolation, "ReadCommited") ||
-                         equalsNoCase(isolation, "ReadCommitted");
-  target.waitOnLocks = !equalsNoCase(connection.param("WaitOnLocks"), "False");
+  target.readCommitted = isolation.empty() || EqualsNoCase(isolation, "ReadCommited") ||
+                         EqualsNoCase(isolation, "ReadCommitted");
+  target.waitOnLocks = !EqualsNoCase(connection.param("WaitOnLocks"), "False");
 
   if (target.embedded) {
     target.attachName = target.file.string();
@@ -107,13 +76,13 @@ SQLConnection::~SQLConnection() = default;
 
 std::string SQLConnection::param(std::string_view name) const {
   for (const auto& [n, v] : params_)
-    if (equalsNoCase(n, name)) return v;
+    if (EqualsNoCase(n, name)) return v;
   return {};
 }
 
 void SQLConnection::setParam(std::string_view name, const std::string& value) {
   for (auto& [n, v] : params_) {
-    if (equalsNoCase(n, name)) {
+    if (EqualsNoCase(n, name)) {
       v = value;
       return;
     }
@@ -161,7 +130,7 @@ void SQLDataSet::setCommandText(const std::string& sql) {
 
 void SQLDataSet::open() {
   if (active_) return;
-  if (trim(commandText_).empty())
+  if (TrimBlanks(commandText_).empty())
     throw EDatabaseError(name_ + ": Nenhum comando SQL foi definido."_cp.data());
   connection_.impl().check(commandText_);
   active_ = true;

@@ -16,27 +16,13 @@
 
 #include "data/engine_faults.h"
 #include "data/sql_firebird.h"
+#include "platform/ascii.h"
 #include "platform/cp1252.h"
 #include "platform/regional.h"
 
 namespace cg {
 
 namespace {
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
-std::string trimmed(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return std::string(s.substr(b, e - b));
-}
 
 void appendValue(std::string& out, std::optional<std::string_view> v) {
   uint64_t n = v ? v->size() + 1 : 0;
@@ -80,7 +66,7 @@ bool isWhole(SQLFieldType t) {
 // from zero. Accepts a comma or a dot; anything else goes through StrToFloat
 // (which raises EConvertError for text that is no number).
 std::string decimalFromText(std::string_view text, int scale) {
-  std::string t = trimmed(text);
+  std::string t = TrimBlanks(text);
   size_t i = 0;
   bool negative = false;
   if (i < t.size() && (t[i] == '-' || t[i] == '+')) negative = t[i++] == '-';
@@ -236,7 +222,7 @@ ClientDataSet::~ClientDataSet() = default;
 
 Field& ClientDataSet::declareField(const std::string& name, SQLFieldType type, int size, bool required) {
   bool key = std::any_of(keyColumns_.begin(), keyColumns_.end(),
-                         [&](const std::string& k) { return equalsNoCase(k, name); });
+                         [&](const std::string& k) { return EqualsNoCase(k, name); });
   fields_.push_back(std::make_unique<Field>(*this, name, type, size, key, required));
   return *fields_.back();
 }
@@ -268,7 +254,7 @@ void ClientDataSet::open() {
               f->index_ = static_cast<int>(i);
             } else {
               bool key = std::any_of(keyColumns_.begin(), keyColumns_.end(),
-                                     [&](const std::string& k) { return equalsNoCase(k, c.name); });
+                                     [&](const std::string& k) { return EqualsNoCase(k, c.name); });
               d.dynamic.push_back(std::make_unique<Field>(*this, c.name, c.type, c.size, key, !c.nullable));
               f = d.dynamic.back().get();
               f->index_ = static_cast<int>(i);
@@ -339,9 +325,9 @@ int ClientDataSet::recNo() const { return active_ && !data_->rows.empty() ? data
 
 Field* ClientDataSet::findField(std::string_view name) {
   for (auto& f : fields_)
-    if (equalsNoCase(f->fieldName(), name)) return f.get();
+    if (EqualsNoCase(f->fieldName(), name)) return f.get();
   for (auto& f : data_->dynamic)
-    if (equalsNoCase(f->fieldName(), name)) return f.get();
+    if (EqualsNoCase(f->fieldName(), name)) return f.get();
   return nullptr;
 }
 
@@ -416,7 +402,7 @@ int ClientDataSet::applyUpdates(int maxErrors) {
   std::vector<int> keys;
   for (const std::string& k : keyColumns_) {
     auto it = std::find_if(d.columns.begin(), d.columns.end(),
-                           [&](const SQLColumn& c) { return equalsNoCase(c.name, k); });
+                           [&](const SQLColumn& c) { return EqualsNoCase(c.name, k); });
     if (it == d.columns.end())
       throw EDatabaseError(name_ + ": Campo '"_cp.data() + k + "' não encontrado."_cp.data());
     keys.push_back(static_cast<int>(it - d.columns.begin()));
@@ -513,7 +499,7 @@ void ClientDataSet::refresh() {
   }
   for (auto& old : previous.dynamic) {
     for (auto& fresh : data_->dynamic) {
-      if (equalsNoCase(old->fieldName(), fresh->fieldName())) {
+      if (EqualsNoCase(old->fieldName(), fresh->fieldName())) {
         old->index_ = fresh->index_;
         data_->fieldOf[fresh->index_] = old.get();
         fresh = std::move(old);
@@ -585,7 +571,7 @@ void Field::setString(const std::string& v) {
     ds_.assign(index_, fieldName_, std::move(s));
     return;
   }
-  if (trimmed(v).empty()) {
+  if (TrimBlanks(v).empty()) {
     ds_.assign(index_, fieldName_, std::nullopt);
     return;
   }

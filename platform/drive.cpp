@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/ascii.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
 
@@ -10,16 +11,6 @@ namespace fs = std::filesystem;
 namespace {
 fs::path g_root;
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x += 32;
-    if (y >= 'A' && y <= 'Z') y += 32;
-    if (x != y) return false;
-  }
-  return true;
-}
 }  // namespace
 
 fs::path DriveC::defaultRoot() {
@@ -48,7 +39,7 @@ fs::path DriveC::findEntry(const fs::path& dir, std::string_view name) {
   fs::path exact = dir / fs::path(std::string(name));
   if (fs::exists(exact, ec)) return exact;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    if (equalsNoCase(it->path().filename().string(), name)) return it->path();
+    if (EqualsNoCase(it->path().filename().string(), name)) return it->path();
   }
   return exact;
 }

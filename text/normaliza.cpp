@@ -37,25 +37,6 @@ bool isParticle(std::string_view lowerWord) {
 
 }  // namespace
 
-std::string AsciiUpper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = upper(c);
-  return out;
-}
-
-std::string AsciiLower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = lower(c);
-  return out;
-}
-
-std::string TrimBlanks(std::string_view s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && blank(s[b])) ++b;
-  while (e > b && blank(s[e - 1])) --e;
-  return std::string(s.substr(b, e - b));
-}
-
 std::string RemoveAcentos(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = static_cast<char>(kAccentTable[static_cast<unsigned char>(c)]);

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ascii.h"
+
 namespace cg {
 
 // Replaces the 30 accented letters of Portuguese and Spanish by their plain
@@ -28,9 +30,5 @@ std::string AbreviaNome(std::string_view s);
 
 inline constexpr int kMaxWords = 40;
 
-// Helpers shared by the routines and the repairs.
-std::string AsciiUpper(std::string_view s);
-std::string AsciiLower(std::string_view s);
-std::string TrimBlanks(std::string_view s);
 
 }  // namespace cg
