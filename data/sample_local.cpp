@@ -177,9 +177,14 @@ void writeCommandFile(const std::string& name, const std::string& table) {
             "src=\"$dir/INTER/" + table + "\"\n"
             "dst=\"$dir/DADOS/" + table + "\"\n"
             "[ -f \"$src\" ] || { echo \"missing: $src\" >&2; exit 1; }\n"
+            "# A consistent copy of the interim table, its committed log included: the\n"
+            "# backup reads one snapshot of the file, so a program writing to the\n"
+            "# interim copy meanwhile never leaves a copy that mixes two states.\n"
+            "rm -f \"$dst.tmp\"\n"
+            "sqlite3 \"$src\" \".timeout 5000\" \".backup '$dst.tmp'\" >/dev/null || "
+            "{ rm -f \"$dst.tmp\"; exit 1; }\n"
             "rm -f \"$dst-journal\" \"$dst-wal\" \"$dst-shm\"\n"
-            "cp -f \"$src\" \"$dst.tmp\" && mv -f \"$dst.tmp\" \"$dst\" || exit 1\n"
-            "if [ -f \"$src-wal\" ]; then cp -f \"$src-wal\" \"$dst-wal\" || exit 1; fi\n");
+            "mv -f \"$dst.tmp\" \"$dst\" || exit 1\n");
   ::chmod(file.c_str(), 0755);
 }
 
