@@ -27,8 +27,6 @@ constexpr std::array<unsigned char, 256> kAccentTable = [] {
 }();
 
 inline char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-inline char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-inline bool blank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 bool isParticle(std::string_view lowerWord) {
   return lowerWord == "de" || lowerWord == "da" || lowerWord == "do" || lowerWord == "das" ||
