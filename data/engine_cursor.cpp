@@ -12,16 +12,25 @@ using namespace engine;
 namespace {
 
 // One read of the cursor: takes the read lock, and lets go of it afterwards
-// unless reads are coming fast (see Connection).
+// unless reads are coming fast (see Connection). A view's read (`release`)
+// always lets go: views ask between user actions, and no read lock may be
+// kept after them.
 class ReadScope {
  public:
-  ReadScope(Connection& c, const std::string& path) : c_(c) { c_.readLock(path); }
-  ~ReadScope() { c_.readDone(); }
+  enum Hold { MayHold, Release };
+  ReadScope(Connection& c, const std::string& path, Hold hold = MayHold) : c_(c), hold_(hold) {
+    c_.readLock(path);
+  }
+  ~ReadScope() {
+    c_.readDone();
+    if (hold_ == Release) c_.releaseRead();
+  }
   ReadScope(const ReadScope&) = delete;
   ReadScope& operator=(const ReadScope&) = delete;
 
  private:
   Connection& c_;
+  Hold hold_;
 };
 
 std::vector<std::string> splitFields(const std::string& s) {
@@ -401,15 +410,7 @@ bool TableCursor::prior() {
 
 int TableCursor::recNo() {
   if (!hasCur_) return 0;
-  // Views ask between user actions: no read lock is kept after them.
-  conn_->readLock(path_);
-  struct Release {
-    Connection& c;
-    ~Release() {
-      c.readDone();
-      c.releaseRead();
-    }
-  } release{*conn_};
+  ReadScope scope(*conn_, path_, ReadScope::Release);
   Order& o = *order_;
   const int n = static_cast<int>(o.cols.size());
   int64_t before = 0;
@@ -440,14 +441,7 @@ std::vector<std::string> TableCursor::fieldValues(std::string_view field, int fi
   int f = requireField(field);
   std::vector<std::string> out;
   if (count <= 0) return out;
-  conn_->readLock(path_);
-  struct Release {
-    Connection& c;
-    ~Release() {
-      c.readDone();
-      c.releaseRead();
-    }
-  } release{*conn_};
+  ReadScope scope(*conn_, path_, ReadScope::Release);
   Stmt s(conn_->db(),
          "SELECT " + selectList_ + fromClause(*order_) + " ORDER BY " + order_->orderAsc + " LIMIT ?1 OFFSET ?2",
          path_);
