@@ -14,6 +14,14 @@ bash scripts/build.sh
 export CG_FB_PORT="${CG_FB_PORT:-3057}"
 trap "bash '$PWD/scripts/fbserver.sh' stop >/dev/null 2>&1" EXIT
 bash scripts/fbserver.sh start
+# When a run fails, what each failing test printed comes before CTest's
+# summary, so that the end of the output says why and not only which.
+failure_report() {
+  grep -E -B3 -A30 'Failure$|\[  FAILED  \]|what\(\)|exception|ERROR: AddressSanitizer|runtime error' "$1" |
+    grep -v -E '^\[  FAILED  \] [0-9]+ tests?, listed below|^ ?[0-9]+ FAILED TESTS?$' | head -150 || true
+  echo "----"
+  tail -20 "$1"
+}
 # Tests run on the offscreen Qt platform; each makes its own temporary folders.
 export QT_QPA_PLATFORM=offscreen
 
@@ -43,11 +51,15 @@ echo "sanitizers: ctest in build-asan"
   export ASAN_OPTIONS="detect_leaks=1"
   export CG_FAULT_POINTS=4 CG_FAULT_SERVER_POINTS=2
   ctest --output-on-failure -j 2 --timeout 900 >../build-asan/ctest.log 2>&1 || {
-    tail -200 ../build-asan/ctest.log
+    failure_report ../build-asan/ctest.log
     exit 1
   }
   grep -E '^[0-9]+% tests passed' ../build-asan/ctest.log | sed 's/^/sanitizers: /'
 )
 
 cd "${BUILD_DIR:-build}"
-ctest --output-on-failure -j 2 --timeout 600
+ctest --output-on-failure -j 2 --timeout 600 >ctest.log 2>&1 || {
+  failure_report ctest.log
+  exit 1
+}
+tail -4 ctest.log
