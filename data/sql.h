@@ -54,16 +54,66 @@ class SQLConnection {
   void createDatabase();
   bool connected() const;
 
-  // Runs one statement with no result set in its own transaction; returns
-  // the rows affected. Raises ESQLError with the server's message.
+  // Runs one statement with no result set in its own transaction (in the
+  // open group's, between beginGroup and endGroup); returns the rows
+  // affected. Raises ESQLError with the server's message.
   int executeDirect(const std::string& sql);
+
+  // Groups of execute-direct statements. Between beginGroup() and
+  // endGroup() the statements share one transaction until commitGroup()
+  // commits it; the next statement opens the next one. A statement the
+  // server refuses is undone alone (the server's savepoint around every
+  // statement) and the group goes on. rollbackGroup() undoes what the group
+  // holds. When the server drops the connection, what the open group held
+  // is gone with it: the call that finds out raises EConnectionError.
+  void beginGroup();
+  void commitGroup();  // raises; nothing pending: nothing to do
+  void rollbackGroup();
+  void endGroup();  // commits what is pending (raises) and ends the grouping
+  void cancelGroup();  // rolls back what is pending and ends the grouping
+  bool grouping() const { return grouping_; }
+  // Statements run in the open group since its start, and how long ago
+  // (milliseconds of the program's clock) it started; 0 with no open group.
+  int groupStatements() const { return groupStatements_; }
+  int64_t groupAgeMs() const;
 
   SQLConnectionImpl& impl();  // the driver's connection (opens it)
 
  private:
+  void dropGroup();
   std::string name_;
   std::vector<std::pair<std::string, std::string>> params_;
   std::unique_ptr<SQLConnectionImpl> impl_;
+  // The open group's transaction, on impl_ (dropped before impl_ is).
+  struct GroupTransaction;
+  std::unique_ptr<GroupTransaction> group_;
+  bool grouping_ = false;
+  int groupStatements_ = 0;
+  int64_t groupStartMs_ = 0;
+};
+
+// A group of execute-direct statements for the length of a scope, due for
+// its commit when it holds `statements` statements or has been open `ms`
+// milliseconds; leaving the scope before end() undoes what the group still
+// holds. CG_SQL_GROUP_STATEMENTS in the environment sets another number of
+// statements for every group (tests use small groups to look between them).
+class StatementGroup {
+ public:
+  StatementGroup(SQLConnection& c, int statements, int64_t ms);
+  ~StatementGroup() { c_.cancelGroup(); }
+  StatementGroup(const StatementGroup&) = delete;
+  StatementGroup& operator=(const StatementGroup&) = delete;
+  bool due() const {
+    return c_.groupStatements() >= statements_ || (c_.groupStatements() > 0 && c_.groupAgeMs() >= ms_);
+  }
+  void commit() { c_.commitGroup(); }
+  void rollback() { c_.rollbackGroup(); }
+  void end() { c_.endGroup(); }
+
+ private:
+  SQLConnection& c_;
+  int statements_;
+  int64_t ms_;
 };
 
 // TSQLDataSet: a statement text on a connection, read forward only.

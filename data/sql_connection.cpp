@@ -1,9 +1,12 @@
 // SQLConnection and SQLDataSet: the parameter list, the transport read from
 // platform.ini, and the attachment opened on first use.
 #include <cctype>
+#include <cstdlib>
 #include <fstream>
 
+#include "data/engine_faults.h"
 #include "data/sql_firebird.h"
+#include "platform/clock.h"
 #include "platform/ascii.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
@@ -71,8 +74,14 @@ SQLTarget ResolveSQLTarget(const SQLConnection& connection) {
 
 // ---------------------------------------------------------------------------
 
+struct SQLConnection::GroupTransaction {
+  explicit GroupTransaction(SQLConnectionImpl& c) : transaction(c), serial(c.serial()) {}
+  SQLConnectionImpl::Transaction transaction;
+  uint64_t serial;  // the attachment it belongs to
+};
+
 SQLConnection::SQLConnection(std::string name) : name_(std::move(name)) {}
-SQLConnection::~SQLConnection() = default;
+SQLConnection::~SQLConnection() { dropGroup(); }
 
 std::string SQLConnection::param(std::string_view name) const {
   for (const auto& [n, v] : params_)
@@ -92,11 +101,13 @@ void SQLConnection::setParam(std::string_view name, const std::string& value) {
 
 void SQLConnection::open() {
   if (impl_ && impl_->alive()) return;
+  dropGroup();
   impl_.reset();
   impl_ = std::make_unique<SQLConnectionImpl>(ResolveSQLTarget(*this), false);
 }
 
 void SQLConnection::createDatabase() {
+  dropGroup();
   impl_.reset();
   SQLTarget target = ResolveSQLTarget(*this);
   // The server runs on this machine: its folder is ours to make either way.
@@ -105,7 +116,10 @@ void SQLConnection::createDatabase() {
   impl_ = std::make_unique<SQLConnectionImpl>(target, true);
 }
 
-void SQLConnection::close() { impl_.reset(); }
+void SQLConnection::close() {
+  dropGroup();
+  impl_.reset();
+}
 
 bool SQLConnection::connected() const { return impl_ && impl_->alive(); }
 
@@ -114,7 +128,73 @@ SQLConnectionImpl& SQLConnection::impl() {
   return *impl_;
 }
 
-int SQLConnection::executeDirect(const std::string& sql) { return impl().executeDirect(sql); }
+int SQLConnection::executeDirect(const std::string& sql) {
+  SQLConnectionImpl& c = impl();
+  if (!grouping_) return c.executeDirect(sql);
+  if (group_ && group_->serial != c.serial()) dropGroup();  // attached again: the old one is gone
+  if (!group_) {
+    group_ = std::make_unique<GroupTransaction>(c);
+    groupStatements_ = 0;
+    groupStartMs_ = Clock::nowMs();
+  }
+  ++groupStatements_;
+  return c.executeDirect(sql, &group_->transaction);
+}
+
+void SQLConnection::beginGroup() {
+  dropGroup();
+  grouping_ = true;
+}
+
+void SQLConnection::commitGroup() {
+  if (!group_) return;
+  // On an attachment that is gone the group went with it, and the call that
+  // found out has said so.
+  if (!impl_ || !impl_->alive() || group_->serial != impl_->serial()) return dropGroup();
+  try {
+    group_->transaction.commit();
+  } catch (...) {
+    dropGroup();
+    throw;
+  }
+  engine::faults::wrote();
+  group_.reset();
+  groupStatements_ = 0;
+}
+
+void SQLConnection::rollbackGroup() { dropGroup(); }
+
+void SQLConnection::endGroup() {
+  if (!grouping_) return;
+  try {
+    commitGroup();
+  } catch (...) {
+    grouping_ = false;
+    throw;
+  }
+  grouping_ = false;
+}
+
+StatementGroup::StatementGroup(SQLConnection& c, int statements, int64_t ms)
+    : c_(c), statements_(statements), ms_(ms) {
+  if (const char* set = std::getenv("CG_SQL_GROUP_STATEMENTS"); set && std::atoi(set) > 0)
+    statements_ = std::atoi(set);
+  c_.beginGroup();
+}
+
+void SQLConnection::cancelGroup() {
+  dropGroup();
+  grouping_ = false;
+}
+
+int64_t SQLConnection::groupAgeMs() const { return group_ ? Clock::nowMs() - groupStartMs_ : 0; }
+
+// Rolls back what the open group holds (nothing when its attachment is gone).
+void SQLConnection::dropGroup() {
+  if (group_) group_->transaction.rollback();  // on a dead attachment: only released
+  group_.reset();
+  groupStatements_ = 0;
+}
 
 // ---------------------------------------------------------------------------
 

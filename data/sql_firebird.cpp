@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <system_error>
 
 #include "data/engine_faults.h"
@@ -335,8 +336,9 @@ void SQLConnectionImpl::check(const std::string& sql) {
   t.commit();
 }
 
-int SQLConnectionImpl::executeDirect(const std::string& sql) {
-  Transaction t(*this);
+int SQLConnectionImpl::executeDirect(const std::string& sql, Transaction* within) {
+  std::optional<Transaction> own;
+  Transaction& t = within ? *within : own.emplace(*this);
   Status st;
   IStatement* stmt = att_->prepare(&st, t.handle(), 0, sql.c_str(), target_.dialect, 0);
   if (st.failed()) st.raise(this);
@@ -355,8 +357,10 @@ int SQLConnectionImpl::executeDirect(const std::string& sql) {
   Status st2;
   stmt->free(&st2);
   if (st2.failed()) stmt->release();
-  t.commit();
-  engine::faults::wrote();
+  if (own) {
+    own->commit();
+    engine::faults::wrote();
+  }
   return rows;
 }
 

@@ -94,8 +94,9 @@ class SQLConnectionImpl {
   // Runs a select and hands every row to `row` (after `columns` once).
   void fetch(const std::string& sql, const std::function<void(const std::vector<SQLColumn>&)>& columns,
              const std::function<void(const SQLRowView&)>& row);
-  // Runs one statement without result set in its own transaction.
-  int executeDirect(const std::string& sql);
+  // Runs one statement without result set: in its own transaction,
+  // committed, or in `within`, left open.
+  int executeDirect(const std::string& sql, Transaction* within = nullptr);
 
   // A prepared statement whose parameters all travel as text; the server
   // converts them to the column types. Reusable within one transaction.

@@ -1,6 +1,14 @@
 // BitBtn2: the component code of every order item line rewritten from the
 // components registry, matched by the component's name: one UPDATE of
 // COMPEDID per registered component.
+//
+// The statements go to the server in groups (one transaction each, of at
+// most kGrupo statements or kGrupoMs of work) instead of one transaction
+// each: every commit costs the server synchronous writes of the pages it
+// changed, and the lines of one component lie all over the table. A
+// statement the server refuses is undone alone and reported; the group goes
+// on. Every statement sets a value, so a group lost with the connection is
+// made good by running the command again.
 #include "app/form/form.h"
 #include "data/dm.h"
 #include "ops/sql_text.h"
@@ -11,6 +19,8 @@ namespace cg {
 namespace {
 constexpr std::string_view kNaoExecutou = "Não foi possível executar o comando"_cp;
 constexpr size_t kTamanhoCodigo = 20;
+constexpr int kGrupo = 5000;
+constexpr int64_t kGrupoMs = 5000;
 }  // namespace
 
 void TFormConsistGeral::BitBtn2Click() {
@@ -22,6 +32,7 @@ void TFormConsistGeral::BitBtn2Click() {
   TermCG.setMaxValue(comp.recordCount());
   int counter = 0;
 
+  StatementGroup grupo(dm.sqlcon1, kGrupo, kGrupoMs);
   Field& codigoField = comp.fieldByName("CODIGO");
   Field& nomeField = dm.cds_ComponentesCOMPONENTE ? *dm.cds_ComponentesCOMPONENTE : comp.fieldByName("COMPONENTE");
   while (!comp.eof()) {
@@ -44,8 +55,10 @@ void TFormConsistGeral::BitBtn2Click() {
     } catch (const std::exception&) {
       ui().showMessage(cp(kNaoExecutou) + " \r" + sql);
     }
+    if (grupo.due()) grupo.commit();
     comp.next();
   }
+  grupo.end();
   comp.close();  // nothing was changed in it, so nothing is sent
   PainelCG.visible = false;
 }

@@ -1,12 +1,18 @@
 // BitBtn5: the orders with a doctor and without a book code receive the next
 // book codes, in order of station and order number.
 //
-// Book codes must never repeat. Each order's code is written together with
-// CONFIG.CODLIVRO in one server transaction (one EXECUTE BLOCK), so that the
-// configuration never lags behind the codes handed out: if the program dies
-// in the middle of the run, the next run goes on after the last code used.
-// A code whose order could not be written counts as handed out as well. The
-// final update of CONFIG still runs, as it always did.
+// Book codes must never repeat. The orders' statements go to the server in
+// groups (one transaction each, of at most kGrupo orders or kGrupoMs of
+// work), and every group ends with the update of CONFIG.CODLIVRO to the last
+// code it handed out, committed together with its orders: the configuration
+// never lags behind the codes on the server, and if the program dies in the
+// middle of the run the next run goes on after the last code used. A code
+// whose order could not be written counts as handed out as well. The update
+// of CONFIG that closes the last group is the run's final statement.
+//
+// An order the server refuses is undone alone and reported at once; the
+// group goes on. When CONFIG cannot be written, the group is undone and each
+// of its orders is reported as not written, with the error of CONFIG.
 #include "app/form/form.h"
 #include "data/dm.h"
 #include "ops/server_messages.h"
@@ -48,10 +54,18 @@ std::string updatePedido(int32_t code, const std::string& estacao, int32_t npedi
          "' and Npedido = " + std::to_string(npedido);
 }
 
-// The configuration first, then the order, in one transaction.
-std::string reservaEGrava(int32_t code, const std::string& estacao, int32_t npedido) {
-  return "EXECUTE BLOCK AS BEGIN " + updateConfig(code) + "; " + updatePedido(code, estacao, npedido) + "; END";
-}
+// A transaction per order would cost the server a synchronous write per
+// order; a group spreads it over many, and holds the rows it changed (CONFIG
+// only at its very end) for a short time only.
+constexpr int kGrupo = 5000;
+constexpr int64_t kGrupoMs = 5000;
+
+// An order written in the open group, with the code it received.
+struct Gravado {
+  int32_t code;
+  std::string estacao;
+  int32_t npedido;
+};
 
 }  // namespace
 
@@ -97,6 +111,32 @@ void TFormConsistGeral::BitBtn5Click() {
   int32_t code = dm.cds_ConfigServidor.eof() ? 0 : codLivro.asInteger();
   ui().processMessages();
 
+  // Closes the open group: CONFIG receives the last code handed out, and
+  // the group is committed with it. When CONFIG cannot be written, the
+  // group's orders are undone and reported; a lost connection took the
+  // orders and CONFIG alike, and ends the fill.
+  enum class Fecho { Gravado, SemConfig, Perdido };
+  StatementGroup grupo(dm.sqlcon1, kGrupo, kGrupoMs);
+  std::vector<Gravado> gravados;
+  auto fechaGrupo = [&](bool last) {
+    Fecho result = Fecho::Gravado;
+    try {
+      dm.sqlcon1.executeDirect(updateConfig(code));
+      grupo.commit();
+    } catch (const EConnectionError& e) {
+      grupo.rollback();
+      ui().showMessage(naoGravouConfig(code, e));
+      result = Fecho::Perdido;
+    } catch (const std::exception& e) {
+      grupo.rollback();
+      for (const Gravado& g : gravados) ui().showMessage(naoGravouPedido(g.code, g.estacao, g.npedido, e));
+      if (last) ui().showMessage(naoGravouConfig(code, e));
+      result = Fecho::SemConfig;
+    }
+    gravados.clear();
+    return result;
+  };
+
   if (opened) {
     Field& estacaoField = dm.cdsPedidosESTACAO ? *dm.cdsPedidosESTACAO : dm.cdsPedidos.fieldByName("ESTACAO");
     Field& npedidoField = dm.cdsPedidosNPEDIDO ? *dm.cdsPedidosNPEDIDO : dm.cdsPedidos.fieldByName("NPEDIDO");
@@ -105,36 +145,35 @@ void TFormConsistGeral::BitBtn5Click() {
       std::string estacao = estacaoField.asString();
       int32_t npedido = npedidoField.asInteger();
       try {
-        dm.sqlcon1.executeDirect(reservaEGrava(code, estacao, npedido));
+        dm.sqlcon1.executeDirect(updatePedido(code, estacao, npedido));
+        gravados.push_back({code, estacao, npedido});
       } catch (const EConnectionError& e) {
         // The server is gone: every further order would fail the same way,
-        // one message box each. The fill stops here. Whether this order's
-        // transaction reached the server before the connection broke is not
-        // known, so its code counts as used up, as for any failed order; the
+        // one message box each. The fill stops here; the orders of the open
+        // group went with the connection and keep their empty code, and the
         // final update below reports whether the configuration can still be
-        // reached.
+        // reached. Their codes count as used up, as for any failed order.
         ui().showMessage(naoGravouPedido(code, estacao, npedido, e));
+        grupo.rollback();
+        gravados.clear();
         break;
       } catch (const std::exception& e) {
+        // The code is used up all the same: CONFIG moves past it when the
+        // group closes.
         ui().showMessage(naoGravouPedido(code, estacao, npedido, e));
-        // The code is used up all the same: the configuration moves past it.
-        // Should that fail too, the final update below reports it.
-        try {
-          dm.sqlcon1.executeDirect(updateConfig(code));
-        } catch (const std::exception&) {
-        }
       }
+      if (grupo.due() && fechaGrupo(false) == Fecho::Perdido) break;
       TermCG.setProgress(TermCG.progress() + 1);
       dm.cdsPedidos.next();
       ui().processMessages();
     }
   }
 
-  try {
-    dm.sqlcon1.executeDirect(updateConfig(code));
-  } catch (const std::exception& e) {
-    ui().showMessage(naoGravouConfig(code, e));
-  }
+  // The final statement: CONFIG with the last code handed out (its own
+  // value when no order was selected), closing the last group. After a loss
+  // reported at a group's close, it is tried once more all the same.
+  fechaGrupo(true);
+  grupo.end();
 
   ui().processMessages();
   dm.sqldsPedidos.close();

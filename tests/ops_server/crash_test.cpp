@@ -16,6 +16,7 @@
 #include "installation.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
+#include "support/scoped_env.h"
 
 extern char** environ;
 
@@ -79,6 +80,9 @@ TEST(CodLivroQueda, ARunKilledMidwayLeavesNoCodeToBeHandedOutTwice) {
 
   const auto script = inst.root() / "codlivro.txt";
   std::ofstream(script) << "invoke BitBtn5\n";
+  // Groups of two orders: the first two are committed together with the
+  // configuration before the third is held.
+  testsupport::ScopedEnv groups("CG_SQL_GROUP_STATEMENTS", "2");
   Program program(inst.root(), script, inst.root() / "saida.txt");
   ASSERT_TRUE(program.running());
 

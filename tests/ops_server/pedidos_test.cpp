@@ -3,12 +3,14 @@
 
 #include "installation.h"
 #include "platform/cp1252.h"
+#include "support/scoped_env.h"
 #include "text/normaliza.h"
 
 namespace cg {
 namespace {
 
 using testsupport::ButtonEnabled;
+using testsupport::ScopedEnv;
 using testsupport::GaugeOf;
 using testsupport::Installation;
 using testsupport::PanelVisible;
@@ -187,28 +189,34 @@ TEST_P(CodLivroTransportes, AFailedOrderUsesUpItsCodeAndIsReported) {
 TEST(CodLivro, TheConfigurationNeverLagsBehindTheCodesHandedOut) {
   Installation inst;
   config(inst, "10");
-  // Each time an order receives its code, note what the configuration holds
-  // in the same transaction: had the program died right after, that is what
-  // the next run would start from.
+  // Every time the configuration is written, note what it receives and the
+  // highest code the orders hold in the same transaction: had the program
+  // died right after that transaction, the next run would start from it.
+  // Groups of two orders here: the refused second order uses up its code.
+  ScopedEnv groups("CG_SQL_GROUP_STATEMENTS", "2");
   inst.exec({pedido("01", 1, "A", "DR X"), pedido("01", 2, "B", "DR Y"), pedido("01", 3, "C", "DR Z"),
-             pedido("01", 4, "D", "DR W"),
-             "CREATE TABLE VISTO (NPEDIDO INTEGER, CODLIVRO INTEGER, CONFIGURADO INTEGER)",
+             pedido("01", 4, "D", "DR W"), pedido("01", 5, "E", "DR V"),
+             "CREATE TABLE VISTO (N INTEGER, CONFIGURADO INTEGER, MAIOR INTEGER, PEDIDOS INTEGER)",
+             "CREATE SEQUENCE S_VISTO",
              "CREATE EXCEPTION E_PEDIDO_FECHADO 'pedido fechado no caixa'",
-             "CREATE TRIGGER T_PEDIDOS_VISTO FOR PEDIDOS AFTER UPDATE AS BEGIN "
-             "IF (NEW.NPEDIDO = 2) THEN EXCEPTION E_PEDIDO_FECHADO; "
-             "INSERT INTO VISTO VALUES (NEW.NPEDIDO, NEW.CODLIVRO, (SELECT CODLIVRO FROM CONFIG)); END"});
+             "CREATE TRIGGER T_PEDIDOS_FECHADO FOR PEDIDOS BEFORE UPDATE AS BEGIN "
+             "IF (NEW.NPEDIDO = 2) THEN EXCEPTION E_PEDIDO_FECHADO; END",
+             "CREATE TRIGGER T_CONFIG_VISTO FOR CONFIG AFTER UPDATE AS BEGIN "
+             "INSERT INTO VISTO VALUES (NEXT VALUE FOR S_VISTO, NEW.CODLIVRO, "
+             "(SELECT max(CODLIVRO) FROM PEDIDOS), (SELECT count(CODLIVRO) FROM PEDIDOS)); END"});
   auto t = inst.run("invoke BitBtn5\n");
   ASSERT_EQ(t.messages().size(), 2u) << t.dump();
-  auto seen = inst.query("select NPEDIDO, CODLIVRO, CONFIGURADO from VISTO order by NPEDIDO",
-                         {"NPEDIDO", "CODLIVRO", "CONFIGURADO"});
-  EXPECT_EQ(seen, (std::vector<Row>{{"1", "11", "11"}, {"3", "13", "13"}, {"4", "14", "14"}}));
-  EXPECT_EQ(configLivro(inst), "14");
+  auto seen = inst.query("select CONFIGURADO, MAIOR, PEDIDOS from VISTO order by N", {"CONFIGURADO", "MAIOR", "PEDIDOS"});
+  EXPECT_EQ(seen, (std::vector<Row>{{"12", "11", "1"}, {"14", "14", "3"}, {"15", "15", "4"}}));
+  EXPECT_EQ(configLivro(inst), "15");
+  EXPECT_EQ(livros(inst), (std::vector<Row>{{"01", "1", "11"}, {"01", "2", std::nullopt}, {"01", "3", "13"},
+                                            {"01", "4", "14"}, {"01", "5", "15"}}));
 
   // A run after a crash goes on after the last code the configuration holds.
-  inst.exec({"DROP TRIGGER T_PEDIDOS_VISTO", "UPDATE CONFIG SET CODLIVRO = 20", pedido("01", 5, "E", "DR V")});
+  inst.exec({"DROP TRIGGER T_PEDIDOS_FECHADO", "UPDATE CONFIG SET CODLIVRO = 20", pedido("01", 6, "F", "DR U")});
   inst.run("invoke BitBtn5\n");
   EXPECT_EQ(inst.scalar("select CODLIVRO as V from PEDIDOS where NPEDIDO = 2"), "21");
-  EXPECT_EQ(inst.scalar("select CODLIVRO as V from PEDIDOS where NPEDIDO = 5"), "22");
+  EXPECT_EQ(inst.scalar("select CODLIVRO as V from PEDIDOS where NPEDIDO = 6"), "22");
 }
 
 TEST(CodLivro, AConfigurationThatCannotBeWrittenHandsOutNoCode) {

@@ -20,6 +20,7 @@
 #include <tuple>
 
 #include "child.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace reliability {
@@ -94,6 +95,9 @@ class QuedaServidor : public ::testing::TestWithParam<std::tuple<ServerRepair, V
 
 TEST_P(QuedaServidor, KilledAnywhereLeavesWholeRowsAndFinishesAsIfUninterrupted) {
   const auto& [repair, via] = GetParam();
+  // Small groups of statements, so that there is a commit between them to
+  // kill the program at.
+  testsupport::ScopedEnv groups("CG_SQL_GROUP_STATEMENTS", "3");
   if (via == Via::Server) {
     std::string why;
     ASSERT_TRUE(EnsureTestServer(why)) << why;

@@ -14,6 +14,7 @@
 #include "app/cli/json.h"
 #include "child.h"
 #include "platform/cp1252.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace reliability {
@@ -79,6 +80,8 @@ class ServidorCai : public ::testing::TestWithParam<LossCase> {};
 
 TEST_P(ServidorCai, TheRunEndsWithAClearMessageAndKeepsWhatWasApplied) {
   const LossCase& c = GetParam();
+  // Small groups of statements, so that the server goes between commits.
+  testsupport::ScopedEnv groups("CG_SQL_GROUP_STATEMENTS", "3");
   testsupport::TempDir work;
   PrivateServer server(work.path() / "fb", privatePort(c.portOffset));
   ASSERT_TRUE(server.run("start")) << "could not start a Firebird server on port " << server.port();

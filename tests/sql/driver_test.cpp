@@ -269,6 +269,47 @@ TEST_P(Driver, AFailedRefreshLeavesTheRowsAndAReconnectKeepsApplying) {
   EXPECT_EQ(column("select TXT from T"), (std::vector<std::string>{"C"}));
 }
 
+TEST_P(Driver, GroupedStatementsReachTheServerTogetherAndARefusedOneIsUndoneAlone) {
+  SQLConnection& c = dm_.sqlcon1;
+  {
+    StatementGroup group(c, 100, 60000);
+    c.executeDirect("INSERT INTO T (ID, TXT) VALUES (1, 'A')");
+    c.executeDirect("INSERT INTO T (ID, TXT) VALUES (2, 'B')");
+    EXPECT_THROW(c.executeDirect("INSERT INTO T (ID, TXT) VALUES (1, 'DUPLICADO')"), ESQLError);
+    c.executeDirect("UPDATE T SET TXT = 'A2' WHERE ID = 1");
+    EXPECT_EQ(c.groupStatements(), 4);
+    EXPECT_FALSE(group.due());
+    // Another connection sees nothing of an open group.
+    EXPECT_TRUE(column("select ID from T").empty());
+    group.commit();
+    EXPECT_EQ(c.groupStatements(), 0);
+    EXPECT_EQ(column("select TXT from T order by ID"), (std::vector<std::string>{"A2", "B"}));
+
+    c.executeDirect("INSERT INTO T (ID) VALUES (3)");
+    group.rollback();
+    c.executeDirect("INSERT INTO T (ID) VALUES (4)");
+    // Closing the connection drops what the group held; the next statement
+    // attaches again and opens the next group.
+    c.close();
+    c.executeDirect("INSERT INTO T (ID) VALUES (5)");
+    group.end();
+  }
+  EXPECT_EQ(column("select ID from T order by ID"), (std::vector<std::string>{"1", "2", "5"}));
+
+  // A scope left without end() undoes its group; afterwards every statement
+  // is committed by itself again.
+  {
+    StatementGroup group(c, 2, 60000);
+    c.executeDirect("INSERT INTO T (ID) VALUES (6)");
+    EXPECT_FALSE(group.due());
+    c.executeDirect("INSERT INTO T (ID) VALUES (7)");
+    EXPECT_TRUE(group.due());
+  }
+  EXPECT_FALSE(c.grouping());
+  c.executeDirect("INSERT INTO T (ID) VALUES (8)");
+  EXPECT_EQ(column("select ID from T order by ID"), (std::vector<std::string>{"1", "2", "5", "8"}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Transports, Driver, ::testing::Values(Transport::Embedded, Transport::Server),
                          sqltest::transportName);
 
