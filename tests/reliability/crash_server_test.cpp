@@ -133,7 +133,11 @@ TEST_P(QuedaServidor, KilledAnywhereLeavesWholeRowsAndFinishesAsIfUninterrupted)
                  std::to_string(writes));
     const fs::path drive = work.path() / ("queda-" + std::to_string(point));
     CopyTree(pristine, drive);
-    ChildResult killed = RunScript(drive, repair.script, {{"CG_FAULT_KILL_AFTER_WRITES", std::to_string(point)}});
+    // The killed program's lock files stay behind in a folder of its own,
+    // away from the other tests' engines.
+    ChildResult killed = RunScript(drive, repair.script,
+                                   {{"CG_FAULT_KILL_AFTER_WRITES", std::to_string(point)},
+                                    {"FIREBIRD_LOCK", (drive / "fblock").string()}});
     ASSERT_TRUE(killed.killed) << "not killed at write event " << point << ":\n" << killed.output;
 
     const Image left = imageOf(drive);

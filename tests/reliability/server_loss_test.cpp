@@ -48,8 +48,12 @@ class PrivateServer {
   PrivateServer(const fs::path& dir, int port) : dir_(dir), port_(port) {}
   ~PrivateServer() { run("stop"); }
   bool run(const std::string& command) {
-    const std::string cmd = "CG_FB_PORT=" + std::to_string(port_) + " CG_FB_DIR='" + dir_.string() + "' bash '" +
-                            CG_SOURCE_DIR + "/scripts/fbserver.sh' " + command + " >/dev/null 2>&1";
+    // Its lock folder is its own too: a server killed in the middle of its
+    // work leaves its lock files there, not where the other tests' engines
+    // keep theirs.
+    const std::string cmd = "CG_FB_PORT=" + std::to_string(port_) + " CG_FB_DIR='" + dir_.string() +
+                            "' FIREBIRD_LOCK='" + (dir_ / "lock").string() + "' bash '" + CG_SOURCE_DIR +
+                            "/scripts/fbserver.sh' " + command + " >/dev/null 2>&1";
     return std::system(cmd.c_str()) == 0;
   }
   int port() const { return port_; }
