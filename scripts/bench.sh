@@ -101,7 +101,8 @@ median() { sort -n | awk '{a[NR]=$1} END {if (NR == 0) print "nan"; else if (NR 
 #
 # One line per repair, fields separated by '|':
 #   name | runner script (\n between lines) | files copied (under VITRALON/)
-#   | baseline: sqlite:DIR:MAIN.DB:FILE.sql or fb:FILE.sql
+#   | baseline: sqlite:DIR:MAIN.DB:FILE.sql or fb:FILE.sql, or several of
+#     them joined by '+'
 #   | compared: sqlite DIR/FILE.DB:TABLE ..., fbq CHECK.sql (a checksum query), or - (lower bound)
 #   | rows walked: an SQL count on the large sample (sqlite:DIR/FILE.DB:SQL or fb:SQL)
 #   | local (scaling run on the quarter sample) or server
@@ -159,20 +160,28 @@ run_repair() {  # run_repair SCALE NAME SCRIPT FILES COMPARED OUT -> digest
 }
 
 run_baseline() {  # run_baseline SCALE BASELINE FILES COMPARED OUT -> digest
-  local scale=$1 baseline=$2 files=$3 compared=$4 out=$5 dir
+  local scale=$1 baseline=$2 files=$3 compared=$4 out=$5 dir part parts
   # shellcheck disable=SC2086
   dir=$(fresh "$scale" $files)
-  case "$baseline" in
-    sqlite:*)
-      local item=${baseline#sqlite:}
-      local where=${item%%:*} rest=${item#*:}
-      local main=${rest%%:*} file=${rest#*:}
-      (cd "$dir/VITRALON/$where" && timed "$out" sh -c "sqlite3 '$main' < '$SQL/$file' >/dev/null")
-      ;;
-    fb:*)
-      timed "$out" isql-fb -user sysdba -ch WIN1252 -q -b -i "$SQL/${baseline#fb:}" "$dir/VITRALON/DADOS/vitralon.bd"
-      ;;
-  esac
+  # A baseline of several parts (joined by '+') is timed part by part: the
+  # times add up, the peak memory is the largest.
+  local each=$WORK/baseline.parts
+  : >"$each"
+  IFS='+' read -r -a parts <<<"$baseline"
+  for part in "${parts[@]}"; do
+    case "$part" in
+      sqlite:*)
+        local item=${part#sqlite:}
+        local where=${item%%:*} rest=${item#*:}
+        local main=${rest%%:*} file=${rest#*:}
+        (cd "$dir/VITRALON/$where" && timed "$each" sh -c "sqlite3 '$main' < '$SQL/$file' >/dev/null")
+        ;;
+      fb:*)
+        timed "$each" isql-fb -user sysdba -ch WIN1252 -q -b -i "$SQL/${part#fb:}" "$dir/VITRALON/DADOS/vitralon.bd"
+        ;;
+    esac
+  done
+  awk '{t += $1; if ($2 > m) m = $2} END {printf "%.2f %d\n", t, m}' "$each" >>"$out"
   digest "$dir" "$compared"
 }
 

@@ -1,6 +1,6 @@
 -- Component names: no set-based equivalent. Lower bound: every name read
--- and written back with one prepared UPDATE, in one transaction (the local
--- purchases are not counted).
+-- and written back with one prepared UPDATE, in one transaction; the local
+-- purchases follow (nomes_comp_compras.sql).
 SET TERM ^ ;
 EXECUTE BLOCK AS
   DECLARE c VARCHAR(20);
