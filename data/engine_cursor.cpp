@@ -137,7 +137,18 @@ int TableCursor::requireField(std::string_view name) const {
 
 const Value& TableCursor::value(int field) {
   if (mode_ != Mode::Browse) return edit_.v[field];
-  if (cur_.partial) loadFull();
+  if (cur_.partial) {
+    // A row read by a key search or a walk of the ordering fields holds
+    // those fields; the others are read when first asked for, and the walk
+    // reads whole rows from then on.
+    for (int c : order_->cols)
+      if (c == field) return cur_.v[field];
+    loadFull();
+    if (keysOnly_) {
+      keysOnly_ = false;
+      dropBuffer();
+    }
+  }
   return cur_.v[field];
 }
 
@@ -197,8 +208,11 @@ TableCursor::Order& TableCursor::orderFor(const std::string& indexName, const st
   }
   o->orderAsc += "rowid";
   o->orderDesc += "rowid DESC";
+  o->keyList = "rowid";
+  for (int c : o->cols) o->keyList += ", " + quoteId(def_.fields[c].name);
   const size_t levels = o->cols.size() + 1;
   o->fwd.resize(levels * 2);
+  o->fwdKeys.resize(levels * 2);
   o->back.resize(levels * 2);
   o->countLess.resize(levels * 2);
   o->key.resize(levels);
@@ -230,9 +244,10 @@ std::string levelColumn(const std::vector<FieldDef>& fields, const std::vector<i
 // going forward, any non-blank one (variant 1). Going backward, variant 0 is
 // "less than the bound value" and variant 1 "blank".
 Stmt& TableCursor::seekStmt(Order& o, bool forward, int level, bool variant) {
-  Stmt& s = (forward ? o.fwd : o.back)[level * 2 + (variant ? 1 : 0)];
+  const bool keys = forward && keysOnly_;
+  Stmt& s = (forward ? (keys ? o.fwdKeys : o.fwd) : o.back)[level * 2 + (variant ? 1 : 0)];
   if (s) return s;
-  std::string sql = "SELECT " + selectList_ + fromClause(o) + " WHERE ";
+  std::string sql = "SELECT " + (keys ? o.keyList : selectList_) + fromClause(o) + " WHERE ";
   for (int i = 0; i < level; ++i) sql += levelColumn(def_.fields, o.cols, i) + " IS ?" + std::to_string(i + 1) + " AND ";
   std::string col = levelColumn(def_.fields, o.cols, level);
   if (forward)
@@ -283,16 +298,32 @@ void TableCursor::readRow(Stmt& s, Row& into) const {
   }
 }
 
-int TableCursor::fill(Stmt& s, bool haveCurrent) {
+void TableCursor::readKeys(Stmt& s, Row& into) const {
+  into.rowid = s.columnInt(0);
+  into.partial = true;
+  const std::vector<int>& cols = order_->cols;
+  for (size_t i = 0; i < cols.size(); ++i) {
+    Value& v = into.v[cols[i]];
+    int c = static_cast<int>(i) + 1;
+    switch (s.columnType(c)) {
+      case SQLITE_NULL: v.setNull(); break;
+      case SQLITE_INTEGER: v.setInt(s.columnInt(c)); break;
+      case SQLITE_FLOAT: v.setReal(s.columnReal(c)); break;
+      default: v.setText(s.columnText(c)); break;
+    }
+  }
+}
+
+int TableCursor::fill(Stmt& s, bool haveCurrent, bool keys) {
   StmtUse use(s);
   int rows = 0;
   if (!haveCurrent) {
     if (!s.step()) return 0;
-    readRow(s, cur_);
+    keys ? readKeys(s, cur_) : readRow(s, cur_);
     ++rows;
   }
   while (bufLen_ < buf_.size() && s.step()) {
-    readRow(s, buf_[bufLen_++]);
+    keys ? readKeys(s, buf_[bufLen_++]) : readRow(s, buf_[bufLen_++]);
     ++rows;
   }
   bufGen_ = conn_->generation();
@@ -326,7 +357,7 @@ bool TableCursor::seekAfter(const Row& from) {
     if (!blank) bindValue(s, k + 1, v);
     const int limit = capacity - got;
     s.bindInt(kLimitParam, limit);
-    const int rows = fill(s, got > 0);
+    const int rows = fill(s, got > 0, keysOnly_);
     got += rows;
     if (rows == limit) break;  // this level may hold more: read them later
   }
@@ -375,12 +406,13 @@ bool TableCursor::first() {
   ReadScope read(*conn_, path_);
   dropBuffer();
   Order& o = *order_;
-  if (!o.firstRows)
-    o.firstRows = Stmt(conn_->db(),
-                       "SELECT " + selectList_ + fromClause(o) + " ORDER BY " + o.orderAsc + " LIMIT " +
-                           std::to_string(buf_.size() + 1),
-                       path_);
-  hasCur_ = fill(o.firstRows, false) > 0;
+  Stmt& s = keysOnly_ ? o.firstKeys : o.firstRows;
+  if (!s)
+    s = Stmt(conn_->db(),
+             "SELECT " + (keysOnly_ ? o.keyList : selectList_) + fromClause(o) + " ORDER BY " + o.orderAsc +
+                 " LIMIT " + std::to_string(buf_.size() + 1),
+             path_);
+  hasCur_ = fill(s, false, keysOnly_) > 0;
   eof_ = !hasCur_;
   return hasCur_;
 }

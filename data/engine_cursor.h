@@ -73,11 +73,13 @@ class TableCursor {
     std::string sqlIndex;             // SQLite index to use, "" for rowid order
     std::vector<int> cols;            // ordering fields (without the rowid)
     std::string orderAsc, orderDesc;  // ORDER BY clauses
+    std::string keyList;              // "rowid" and the ordering fields
     std::vector<engine::Stmt> fwd;    // level seeks forward: 2 per level (value, null)
+    std::vector<engine::Stmt> fwdKeys;  // the same, reading the ordering fields only
     std::vector<engine::Stmt> back;   // level seeks backward: 2 per level (less, is null)
     std::vector<engine::Stmt> key;    // key searches by number of values
     std::vector<engine::Stmt> countLess;  // recNo counts: 2 per level
-    engine::Stmt firstRows, lastRow;
+    engine::Stmt firstRows, firstKeys, lastRow;
   };
 
   void buildFieldTable();
@@ -87,10 +89,12 @@ class TableCursor {
   void bindPrefix(engine::Stmt& s, const engine::Row& r, int levels) const;
   void bindValue(engine::Stmt& s, int at, const engine::Value& v) const;
   void readRow(engine::Stmt& s, engine::Row& into) const;
+  void readKeys(engine::Stmt& s, engine::Row& into) const;
   // Reads the rows of a positioned seek: the first into the current row
   // (unless `haveCurrent`), the rest after the rows already read ahead.
-  // Returns the number of rows read.
-  int fill(engine::Stmt& s, bool haveCurrent);
+  // Returns the number of rows read. `keys`: the seek reads the ordering
+  // fields only.
+  int fill(engine::Stmt& s, bool haveCurrent, bool keys = false);
   bool seekAfter(const engine::Row& from);
   bool seekBefore(const engine::Row& from);
   bool takeBuffered();
@@ -118,6 +122,9 @@ class TableCursor {
   engine::Row cur_, edit_, seekFrom_;
   std::vector<bool> dirty_;
   bool hasCur_ = false, eof_ = true;
+  // A walk reads the ordering fields only (from the index alone) until a
+  // field outside them is asked for; from then on it reads whole rows.
+  bool keysOnly_ = true;
   Mode mode_ = Mode::Browse;
   std::vector<engine::Row> buf_;
   size_t bufPos_ = 0, bufLen_ = 0;

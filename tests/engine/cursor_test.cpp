@@ -304,3 +304,48 @@ TEST_F(Cursor, MoveByRecNoAndFieldValuesFollowTheIndex) {
   EXPECT_EQ(t->fieldValues("codigo", 1, 3), (std::vector<std::string>{"40", "1", "2"}));
   EXPECT_EQ(t->recNo(), 1);  // the cursor did not move
 }
+
+// A walk that reads only the fields of its order reads them from the index
+// alone; the first other field asked for is read from its own row, and the
+// walk reads whole rows from then on, other programs' changes included.
+TEST_F(Cursor, AWalkOfTheKeyFieldsReadsEveryOtherFieldFromItsOwnRow) {
+  auto t = opened("Pessoas");
+  for (int i = 1; i <= 100; ++i) addPerson(*t, "01", i, "P" + std::to_string(i));
+  cg::Table other("Outra");
+  other.setDatabaseName("VTRNDADOS");
+  other.setTableName("PESSOAS.DB");
+  other.open();
+
+  std::vector<std::string> seen;
+  t->first();
+  for (int i = 1; i <= 40; ++i, t->next()) EXPECT_EQ(t->asInteger("Codigo"), i);
+  // Row 41 is read ahead by now; another program changes it and the next.
+  for (int i : {41, 42}) {
+    ASSERT_TRUE(other.findKey({std::string("01"), int64_t{i}}));
+    other.edit();
+    other.setString("Nome", "MUDOU " + std::to_string(i));
+    other.post();
+  }
+  for (; !t->eof(); t->next()) seen.push_back(t->asString("Codigo") + "=" + t->asString("Nome"));
+  ASSERT_EQ(seen.size(), 60u);
+  EXPECT_EQ(seen[0], "41=MUDOU 41");
+  EXPECT_EQ(seen[1], "42=MUDOU 42");
+  EXPECT_EQ(seen[2], "43=P43");
+  EXPECT_EQ(seen[59], "100=P100");
+
+  // Deleting during a walk of the key fields alone visits every other row.
+  int visited = 0;
+  auto u = opened("Pessoas");
+  for (u->first(); !u->eof(); ++visited) {
+    if (u->asInteger("Codigo") % 3 == 0) {
+      u->edit();
+      u->remove();
+    } else {
+      u->next();
+    }
+  }
+  EXPECT_EQ(visited, 100);
+  EXPECT_EQ(u->recordCount(), 67);
+  u->first();
+  EXPECT_EQ(u->asString("Nome"), "P1");
+}
