@@ -206,6 +206,7 @@ struct ClientDataSet::Data {
     std::vector<bool> assigned;  // the columns posted since
   };
   std::vector<Change> log;
+  std::unordered_map<int, size_t> logAt;  // the log's entry of a row
   std::string table;
 
   std::unordered_map<std::string, std::unique_ptr<SQLConnectionImpl::Prepared>> statements;
@@ -376,13 +377,13 @@ void ClientDataSet::post() {
   std::string packed;
   for (const SQLValue& v : d.edit)
     appendValue(packed, v ? std::optional<std::string_view>(*v) : std::nullopt);
-  auto it =
-      std::find_if(d.log.begin(), d.log.end(), [&](const Data::Change& c) { return c.row == d.cursor; });
-  if (it == d.log.end()) {
+  auto [at, added] = d.logAt.try_emplace(d.cursor, d.log.size());
+  if (added) {
     d.log.push_back({d.cursor, d.rows[d.cursor], d.assigned});
   } else {
+    Data::Change& c = d.log[at->second];
     for (size_t i = 0; i < d.assigned.size(); ++i)
-      if (d.assigned[i]) it->assigned[i] = true;
+      if (d.assigned[i]) c.assigned[i] = true;
   }
   d.rows[d.cursor] = std::move(packed);
 }
@@ -470,6 +471,8 @@ int ClientDataSet::applyUpdates(int maxErrors) {
   tx.commit();
   if (done > 0) engine::faults::wrote();
   d.log.erase(d.log.begin(), d.log.begin() + static_cast<std::ptrdiff_t>(done));
+  d.logAt.clear();
+  for (size_t i = 0; i < d.log.size(); ++i) d.logAt[d.log[i].row] = i;
   for (const Data::Change& c : refused) d.rows[c.row] = c.original;
   for (const ESQLError& e : errors)
     if (onReconcileError) onReconcileError(*this, e);
