@@ -512,6 +512,19 @@ bool TableCursor::findKey(const std::vector<KeyValue>& values) {
   std::vector<Value> keys;
   keys.reserve(m);
   for (size_t i = 0; i < m; ++i) keys.push_back(keyValue(o.cols[i], values[i]));
+  LastSearch& last = lastSearch_;
+  if (last.order == &o && last.snapshot == conn_->snapshot() && last.generation == conn_->generation() &&
+      last.keys == keys) {
+    if (!last.found) return false;
+    cur_.rowid = last.rowid;
+    for (size_t i = 0; i < o.cols.size(); ++i) cur_.v[o.cols[i]] = last.row[i];
+    cur_.partial = true;
+    dropBuffer();
+    hasCur_ = true;
+    eof_ = false;
+    return true;
+  }
+  last.order = nullptr;  // kept only once the search has answered
   // Only the ordering fields are read, from the index alone: most searches
   // only ask whether the key is there. The rest of the row is read when a
   // field is asked for.
@@ -527,8 +540,17 @@ bool TableCursor::findKey(const std::vector<KeyValue>& values) {
   }
   for (size_t i = 0; i < m; ++i) bindValue(s, static_cast<int>(i) + 1, keys[i]);
   StmtUse use(s);
-  if (!s.step()) return false;
+  const bool found = s.step();
+  last.keys = std::move(keys);
+  last.snapshot = conn_->snapshot();
+  last.generation = conn_->generation();
+  last.found = found;
+  if (!found) {
+    last.order = &o;
+    return false;
+  }
   cur_.rowid = s.columnInt(0);
+  last.row.resize(o.cols.size());
   for (size_t i = 0; i < o.cols.size(); ++i) {
     Value& v = cur_.v[o.cols[i]];
     int c = static_cast<int>(i) + 1;
@@ -538,7 +560,10 @@ bool TableCursor::findKey(const std::vector<KeyValue>& values) {
       case SQLITE_FLOAT: v.setReal(s.columnReal(c)); break;
       default: v.setText(s.columnText(c)); break;
     }
+    last.row[i] = v;
   }
+  last.rowid = cur_.rowid;
+  last.order = &o;
   cur_.partial = true;
   dropBuffer();
   hasCur_ = true;

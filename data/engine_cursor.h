@@ -125,6 +125,17 @@ class TableCursor {
   // A walk reads the ordering fields only (from the index alone) until a
   // field outside them is asked for; from then on it reads whole rows.
   bool keysOnly_ = true;
+  // The last key search, and what it found: walks that look the same key
+  // up row after row (the formulas of one order) are answered from here as
+  // long as the file is in the same state (same snapshot and generation).
+  struct LastSearch {
+    const void* order = nullptr;
+    std::vector<engine::Value> keys;
+    uint64_t snapshot = 0, generation = 0;
+    bool found = false;
+    int64_t rowid = 0;
+    std::vector<engine::Value> row;  // the ordering fields of the row found
+  } lastSearch_;
   Mode mode_ = Mode::Browse;
   std::vector<engine::Row> buf_;
   size_t bufPos_ = 0, bufLen_ = 0;

@@ -491,6 +491,7 @@ void Connection::readLock(const std::string& windowsPath) {
   if (txn_ != Txn::None) return;
   // A deferred transaction takes the shared lock at its first read.
   exec("BEGIN", windowsPath);
+  ++snapshot_;
   txn_ = Txn::Read;
   since_ = now;
 }
@@ -512,6 +513,7 @@ void Connection::beginWrite(const std::string& windowsPath) {
   if (txn_ == Txn::Write) return;
   releaseRead();
   exec("BEGIN IMMEDIATE", windowsPath);
+  ++snapshot_;
   txn_ = Txn::Write;
   since_ = std::chrono::steady_clock::now();
   pending_ = 0;

@@ -147,6 +147,9 @@ class Connection {
   // with the value their read-ahead rows were read under.
   uint64_t generation() const { return generation_; }
   void bumpGeneration() { ++generation_; }
+  // Bumped whenever a transaction begins: two reads under one snapshot and
+  // one generation see the file in the same state.
+  uint64_t snapshot() const { return snapshot_; }
 
   // The shared connection of a file, opened on first use.
   static std::shared_ptr<Connection> acquire(const std::filesystem::path& file,
@@ -168,6 +171,7 @@ class Connection {
   int readDepth_ = 0;  // reads in progress (readLock without its readDone)
   int pending_ = 0;
   uint64_t generation_ = 0;
+  uint64_t snapshot_ = 0;
 };
 
 // Opens an SQLite connection with the engine's settings (busy timeout,

@@ -200,3 +200,49 @@ TEST_F(Keys, CancelDropsTheEditAndAppend) {
   EXPECT_EQ(t->recordCount(), 6);
   EXPECT_THROW(t->setString("Descricao", "X"), cg::EDBEngineError);
 }
+
+// The same key looked up again (the formulas of one order, one after the
+// other) answers as a fresh search would: it stands on the first matching
+// row again, and a change through any object on the file is seen.
+TEST_F(Keys, ASearchRepeatedAfterMovesAndChangesAnswersAsAFreshOne) {
+  cg::Table other("Outra");
+  other.setDatabaseName("VTRNDADOS");
+  other.setTableName("PEDIFORM.DB");
+  other.open();
+
+  ASSERT_TRUE(t->findKey({std::string("01"), int64_t{10}}));
+  EXPECT_EQ(at(), "01/10/1/1");
+  t->next();
+  EXPECT_EQ(at(), "01/10/2/1");
+  ASSERT_TRUE(t->findKey({std::string("01"), int64_t{10}}));
+  EXPECT_EQ(at(), "01/10/1/1");
+  EXPECT_EQ(t->asString("Descricao"), "CREME");
+
+  // Deleted through another object: the same search now finds the next row.
+  ASSERT_TRUE(other.findKey({std::string("01"), int64_t{10}, int64_t{1}}));
+  other.edit();
+  other.remove();
+  ASSERT_TRUE(t->findKey({std::string("01"), int64_t{10}}));
+  EXPECT_EQ(at(), "01/10/2/1");
+  EXPECT_EQ(t->asString("Descricao"), "GEL");
+
+  // A miss, then the row appears.
+  EXPECT_FALSE(t->findKey({std::string("03"), int64_t{1}}));
+  EXPECT_FALSE(t->findKey({std::string("03"), int64_t{1}}));
+  other.append();
+  other.setString("Estacao", "03");
+  other.setInteger("NPedido", 1);
+  other.setInteger("NFormula", 1);
+  other.setInteger("Serie", 1);
+  other.setString("Descricao", "NOVA");
+  other.post();
+  ASSERT_TRUE(t->findKey({std::string("03"), int64_t{1}}));
+  EXPECT_EQ(t->asString("Descricao"), "NOVA");
+
+  // Edited through the searching object itself.
+  t->edit();
+  t->setString("Descricao", "NOVA 2");
+  t->post();
+  ASSERT_TRUE(t->findKey({std::string("03"), int64_t{1}}));
+  EXPECT_EQ(t->asString("Descricao"), "NOVA 2");
+}
