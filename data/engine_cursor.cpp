@@ -284,34 +284,29 @@ void TableCursor::bindPrefix(Stmt& s, const Row& r, int levels) const {
   for (int i = 0; i < levels; ++i) bindValue(s, i + 1, levelValue(r, order_->cols, i, rid));
 }
 
+namespace {
+// Column `c` of the statement's current row, as the value it holds.
+void readColumn(Stmt& s, int c, Value& v) {
+  switch (s.columnType(c)) {
+    case SQLITE_NULL: v.setNull(); break;
+    case SQLITE_INTEGER: v.setInt(s.columnInt(c)); break;
+    case SQLITE_FLOAT: v.setReal(s.columnReal(c)); break;
+    default: v.setText(s.columnText(c)); break;
+  }
+}
+}  // namespace
+
 void TableCursor::readRow(Stmt& s, Row& into) const {
   into.rowid = s.columnInt(0);
   into.partial = false;
-  for (size_t i = 0; i < into.v.size(); ++i) {
-    int c = static_cast<int>(i) + 1;
-    switch (s.columnType(c)) {
-      case SQLITE_NULL: into.v[i].setNull(); break;
-      case SQLITE_INTEGER: into.v[i].setInt(s.columnInt(c)); break;
-      case SQLITE_FLOAT: into.v[i].setReal(s.columnReal(c)); break;
-      default: into.v[i].setText(s.columnText(c)); break;
-    }
-  }
+  for (size_t i = 0; i < into.v.size(); ++i) readColumn(s, static_cast<int>(i) + 1, into.v[i]);
 }
 
 void TableCursor::readKeys(Stmt& s, Row& into) const {
   into.rowid = s.columnInt(0);
   into.partial = true;
   const std::vector<int>& cols = order_->cols;
-  for (size_t i = 0; i < cols.size(); ++i) {
-    Value& v = into.v[cols[i]];
-    int c = static_cast<int>(i) + 1;
-    switch (s.columnType(c)) {
-      case SQLITE_NULL: v.setNull(); break;
-      case SQLITE_INTEGER: v.setInt(s.columnInt(c)); break;
-      case SQLITE_FLOAT: v.setReal(s.columnReal(c)); break;
-      default: v.setText(s.columnText(c)); break;
-    }
-  }
+  for (size_t i = 0; i < cols.size(); ++i) readColumn(s, static_cast<int>(i) + 1, into.v[cols[i]]);
 }
 
 int TableCursor::fill(Stmt& s, bool haveCurrent, bool keys) {
@@ -530,9 +525,7 @@ bool TableCursor::findKey(const std::vector<KeyValue>& values) {
   // field is asked for.
   Stmt& s = o.key[m];
   if (!s) {
-    std::string sql = "SELECT rowid";
-    for (int c : o.cols) sql += ", " + quoteId(def_.fields[c].name);
-    sql += fromClause(o);
+    std::string sql = "SELECT " + o.keyList + fromClause(o);
     for (size_t i = 0; i < m; ++i)
       sql += (i ? " AND " : " WHERE ") + levelColumn(def_.fields, o.cols, i) + " IS ?" + std::to_string(i + 1);
     sql += " ORDER BY " + o.orderAsc + " LIMIT 1";
@@ -549,22 +542,11 @@ bool TableCursor::findKey(const std::vector<KeyValue>& values) {
     last.order = &o;
     return false;
   }
-  cur_.rowid = s.columnInt(0);
+  readKeys(s, cur_);
   last.row.resize(o.cols.size());
-  for (size_t i = 0; i < o.cols.size(); ++i) {
-    Value& v = cur_.v[o.cols[i]];
-    int c = static_cast<int>(i) + 1;
-    switch (s.columnType(c)) {
-      case SQLITE_NULL: v.setNull(); break;
-      case SQLITE_INTEGER: v.setInt(s.columnInt(c)); break;
-      case SQLITE_FLOAT: v.setReal(s.columnReal(c)); break;
-      default: v.setText(s.columnText(c)); break;
-    }
-    last.row[i] = v;
-  }
+  for (size_t i = 0; i < o.cols.size(); ++i) last.row[i] = cur_.v[o.cols[i]];
   last.rowid = cur_.rowid;
   last.order = &o;
-  cur_.partial = true;
   dropBuffer();
   hasCur_ = true;
   eof_ = false;

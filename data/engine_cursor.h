@@ -129,7 +129,7 @@ class TableCursor {
   // up row after row (the formulas of one order) are answered from here as
   // long as the file is in the same state (same snapshot and generation).
   struct LastSearch {
-    const void* order = nullptr;
+    const Order* order = nullptr;
     std::vector<engine::Value> keys;
     uint64_t snapshot = 0, generation = 0;
     bool found = false;
