@@ -75,9 +75,8 @@ SQLTarget ResolveSQLTarget(const SQLConnection& connection) {
 // ---------------------------------------------------------------------------
 
 struct SQLConnection::GroupTransaction {
-  explicit GroupTransaction(SQLConnectionImpl& c) : transaction(c), serial(c.serial()) {}
+  explicit GroupTransaction(SQLConnectionImpl& c) : transaction(c) {}
   SQLConnectionImpl::Transaction transaction;
-  uint64_t serial;  // the attachment it belongs to
 };
 
 SQLConnection::SQLConnection(std::string name) : name_(std::move(name)) {}
@@ -131,7 +130,6 @@ SQLConnectionImpl& SQLConnection::impl() {
 int SQLConnection::executeDirect(const std::string& sql) {
   SQLConnectionImpl& c = impl();
   if (!grouping_) return c.executeDirect(sql);
-  if (group_ && group_->serial != c.serial()) dropGroup();  // attached again: the old one is gone
   if (!group_) {
     group_ = std::make_unique<GroupTransaction>(c);
     groupStatements_ = 0;
@@ -150,7 +148,7 @@ void SQLConnection::commitGroup() {
   if (!group_) return;
   // On an attachment that is gone the group went with it, and the call that
   // found out has said so.
-  if (!impl_ || !impl_->alive() || group_->serial != impl_->serial()) return dropGroup();
+  if (!impl_ || !impl_->alive()) return dropGroup();
   try {
     group_->transaction.commit();
   } catch (...) {
@@ -158,21 +156,14 @@ void SQLConnection::commitGroup() {
     throw;
   }
   engine::faults::wrote();
-  group_.reset();
-  groupStatements_ = 0;
+  dropGroup();  // committed: nothing left to roll back
 }
 
 void SQLConnection::rollbackGroup() { dropGroup(); }
 
 void SQLConnection::endGroup() {
-  if (!grouping_) return;
-  try {
-    commitGroup();
-  } catch (...) {
-    grouping_ = false;
-    throw;
-  }
   grouping_ = false;
+  commitGroup();
 }
 
 StatementGroup::StatementGroup(SQLConnection& c, int statements, int64_t ms)

@@ -114,27 +114,25 @@ void TFormConsistGeral::BitBtn5Click() {
   // Closes the open group: CONFIG receives the last code handed out, and
   // the group is committed with it. When CONFIG cannot be written, the
   // group's orders are undone and reported; a lost connection took the
-  // orders and CONFIG alike, and ends the fill.
-  enum class Fecho { Gravado, SemConfig, Perdido };
+  // orders and CONFIG alike, and ends the fill (returns false).
   StatementGroup grupo(dm.sqlcon1, kGrupo, kGrupoMs);
   std::vector<Gravado> gravados;
   auto fechaGrupo = [&](bool last) {
-    Fecho result = Fecho::Gravado;
+    bool connected = true;
     try {
       dm.sqlcon1.executeDirect(updateConfig(code));
       grupo.commit();
     } catch (const EConnectionError& e) {
       grupo.rollback();
       ui().showMessage(naoGravouConfig(code, e));
-      result = Fecho::Perdido;
+      connected = false;
     } catch (const std::exception& e) {
       grupo.rollback();
       for (const Gravado& g : gravados) ui().showMessage(naoGravouPedido(g.code, g.estacao, g.npedido, e));
       if (last) ui().showMessage(naoGravouConfig(code, e));
-      result = Fecho::SemConfig;
     }
     gravados.clear();
-    return result;
+    return connected;
   };
 
   if (opened) {
@@ -162,7 +160,7 @@ void TFormConsistGeral::BitBtn5Click() {
         // group closes.
         ui().showMessage(naoGravouPedido(code, estacao, npedido, e));
       }
-      if (grupo.due() && fechaGrupo(false) == Fecho::Perdido) break;
+      if (grupo.due() && !fechaGrupo(false)) break;
       TermCG.setProgress(TermCG.progress() + 1);
       dm.cdsPedidos.next();
       ui().processMessages();
