@@ -106,6 +106,23 @@ constexpr const char* kFornecedStatement =
 
 }  // namespace
 
+std::vector<std::pair<std::string, std::string>> TDM::connectionParams() {
+  return {{"DriverName", "Interbase"},
+          {"Database", "127.0.0.1:c:\\vitralon\\dados\\vitralon.bd"},
+          {"RoleName", "RoleName"},
+          {"User_Name", "sysdba"},
+          {"Password", "corvidane"},
+          {"ServerCharSet", "WIN1252"},
+          {"SQLDialect", "3"},
+          {"ErrorResourceFile", ""},
+          {"LocaleCode", "0000"},
+          {"BlobSize", "-1"},
+          {"CommitRetain", "False"},
+          {"WaitOnLocks", "True"},
+          {"Interbase TransIsolation", "ReadCommited"},
+          {"Trim Char", "False"}};
+}
+
 TDM::TDM(UserInterface& ui) : ui_(ui) {
   sqlcon1.connectionName = "IBConnection";
   sqlcon1.driverName = "Interbase";
@@ -113,21 +130,7 @@ TDM::TDM(UserInterface& ui) : ui_(ui) {
   sqlcon1.getDriverFunc = "getSQLDriverINTERBASE";
   sqlcon1.vendorLib = "gds32.dll";
   sqlcon1.loginPrompt = false;
-  auto& p = sqlcon1.params();
-  p = {{"DriverName", "Interbase"},
-       {"Database", "127.0.0.1:c:\\vitralon\\dados\\vitralon.bd"},
-       {"RoleName", "RoleName"},
-       {"User_Name", "sysdba"},
-       {"Password", "corvidane"},
-       {"ServerCharSet", "WIN1252"},
-       {"SQLDialect", "3"},
-       {"ErrorResourceFile", ""},
-       {"LocaleCode", "0000"},
-       {"BlobSize", "-1"},
-       {"CommitRetain", "False"},
-       {"WaitOnLocks", "True"},
-       {"Interbase TransIsolation", "ReadCommited"},
-       {"Trim Char", "False"}};
+  sqlcon1.params() = connectionParams();
 
   sqldsPedidos.setCommandText(pedidosStatement());
   sqlds_ConfigServidor.setCommandText(kConfigStatement);

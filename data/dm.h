@@ -18,6 +18,8 @@ class TDM {
  public:
   // `ui` shows the handlers' messages; it must outlive the module.
   explicit TDM(UserInterface& ui);
+  // The parameters of sqlcon1, in their order (others connect as it does).
+  static std::vector<std::pair<std::string, std::string>> connectionParams();
   ~TDM();
   TDM(const TDM&) = delete;
   TDM& operator=(const TDM&) = delete;

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "app/cli/runner.h"
+#include "data/dm.h"
 #include "data/engine.h"
 #include "data/schema.h"
 #include "data/server_schema.h"
@@ -75,17 +76,6 @@ int jsonInt(const std::string& line, const std::string& key) {
 void writeFile(const std::filesystem::path& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary);
   out << text;
-}
-
-void configureConnection(cg::SQLConnection& c) {
-  c.params() = {{"DriverName", "Interbase"},
-                {"Database", "127.0.0.1:C:\\vitralon\\dados\\vitralon.bd"},
-                {"User_Name", "sysdba"},
-                {"Password", "corvidane"},
-                {"ServerCharSet", "WIN1252"},
-                {"SQLDialect", "3"},
-                {"WaitOnLocks", "True"},
-                {"Interbase TransIsolation", "ReadCommited"}};
 }
 
 }  // namespace
@@ -180,7 +170,7 @@ Installation::Installation(Transport transport) {
 
   // The server database, with the suite's tables and no rows.
   con_ = std::make_unique<cg::SQLConnection>("instalacao");
-  configureConnection(*con_);
+  con_->params() = cg::TDM::connectionParams();
   {
     cg::SQLConnectionImpl creator(cg::ResolveSQLTarget(*con_), true);
     for (const std::string& sql : cg::ServerTablesDDL()) creator.executeDirect(sql);

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "data/dm.h"
 #include "data/sql.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
@@ -257,17 +258,6 @@ bool EnsureTestServer(std::string& why) {
 
 namespace {
 
-void configure(cg::SQLConnection& con) {
-  con.params() = {{"DriverName", "Interbase"},
-                  {"Database", "127.0.0.1:C:\\vitralon\\dados\\vitralon.bd"},
-                  {"User_Name", "sysdba"},
-                  {"Password", "corvidane"},
-                  {"ServerCharSet", "WIN1252"},
-                  {"SQLDialect", "3"},
-                  {"WaitOnLocks", "True"},
-                  {"Interbase TransIsolation", "ReadCommited"}};
-}
-
 std::vector<std::string> rowsOf(cg::SQLConnection& con, const std::string& sql) {
   std::vector<std::string> out;
   cg::SQLDataSet source("consulta", con);
@@ -293,7 +283,7 @@ std::vector<std::string> ServerQuery(const fs::path& driveC, const std::string& 
   std::vector<std::string> out;
   cg::DriveC::setRoot(driveC);
   cg::SQLConnection con("conexaoTeste");
-  configure(con);
+  con.params() = cg::TDM::connectionParams();
   try {
     out = rowsOf(con, sql);
   } catch (const cg::Exception& e) {
@@ -307,7 +297,7 @@ std::map<std::string, std::vector<std::string>> ServerImage(const fs::path& driv
   std::map<std::string, std::vector<std::string>> out;
   cg::DriveC::setRoot(driveC);
   cg::SQLConnection con("conexaoTeste");
-  configure(con);
+  con.params() = cg::TDM::connectionParams();
   try {
     for (const char* table : {"PEDIDOS", "CONFIG", "FORMULAS", "COMPONEN", "FORNECED", "COMPEDID"}) {
       auto rows = rowsOf(con, std::string("select * from ") + table);
