@@ -12,15 +12,30 @@ bash scripts/build.sh
 # The server tests go through a private Firebird server on 127.0.0.1 (see
 # docs/server.md), started here and stopped at the end whatever the outcome.
 export CG_FB_PORT="${CG_FB_PORT:-3057}"
-trap "bash '$PWD/scripts/fbserver.sh' stop >/dev/null 2>&1" EXIT
+# Every Firebird process of the run (the test server, the tests' embedded
+# engines, the programs they start) keeps its lock files in one folder of the
+# run's own: lock tables left behind by processes of earlier runs, killed in
+# the middle of their work, name process ids the system hands out again.
+export FIREBIRD_LOCK="$(mktemp -d "${TMPDIR:-/tmp}/consistgeral-fblock-run-XXXXXX")"
+chmod 700 "$FIREBIRD_LOCK"
+trap "bash '$PWD/scripts/fbserver.sh' stop >/dev/null 2>&1; rm -rf '$FIREBIRD_LOCK'" EXIT
+# A server left running by an earlier run keeps that run's lock folder: it
+# makes way for this run's own.
+bash scripts/fbserver.sh stop >/dev/null
 bash scripts/fbserver.sh start
-# When a run fails, what each failing test printed comes before CTest's
-# summary, so that the end of the output says why and not only which.
+# When a run fails, the end of the output says why and not only which: after
+# CTest's summary, each failing test's first failure or error, in a few lines.
 failure_report() {
-  grep -E -B3 -A30 'Failure$|\[  FAILED  \]|what\(\)|exception|ERROR: AddressSanitizer|runtime error' "$1" |
-    grep -v -E '^\[  FAILED  \] [0-9]+ tests?, listed below|^ ?[0-9]+ FAILED TESTS?$' | head -150 || true
-  echo "----"
-  tail -20 "$1"
+  tail -8 "$1"
+  echo "---- why:"
+  awk '
+    / Test +#[0-9]+: /         { test = ""; left = 0 }
+    / Test +#[0-9]+: .*\*\*\*/ { test = $0; sub(/^.*Test +#[0-9]+: /, "", test); sub(/ .*$/, "", test) }
+    test != "" && left == 0 && /Failure$|C\+\+ exception|what\(\)|ERROR: AddressSanitizer|runtime error|[Ee]rror: / {
+      if (!(test in shown)) { shown[test] = 1; left = 7; print "[" test "]" }
+    }
+    left > 0 { print substr($0, 1, 300); left-- }
+  ' "$1" | head -40 || true
 }
 # Tests run on the offscreen Qt platform; each makes its own temporary folders.
 export QT_QPA_PLATFORM=offscreen
