@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/cp1252.h"
 
@@ -112,6 +113,7 @@ void TableCursor::buildFieldTable() {
   size_t size = 8;
   while (size < def_.fields.size() * 2) size *= 2;
   fieldSlots_.assign(size, -1);
+  for (NameMemo& m : nameMemo_) m.index = -1;
   for (size_t i = 0; i < def_.fields.size(); ++i) {
     size_t at = nameHash(def_.fields[i].name) & (size - 1);
     while (fieldSlots_[at] >= 0) at = (at + 1) & (size - 1);
@@ -120,11 +122,19 @@ void TableCursor::buildFieldTable() {
 }
 
 int TableCursor::fieldIndex(std::string_view name) const {
+  for (const NameMemo& m : nameMemo_)
+    if (m.index >= 0 && m.name.size() == name.size() && std::memcmp(m.name.data(), name.data(), name.size()) == 0)
+      return m.index;
   const size_t mask = fieldSlots_.size() - 1;
   for (size_t at = nameHash(name) & mask;; at = (at + 1) & mask) {
     int i = fieldSlots_[at];
     if (i < 0) return -1;
-    if (equalsNoCase(def_.fields[i].name, name)) return i;
+    if (equalsNoCase(def_.fields[i].name, name)) {
+      NameMemo& m = nameMemo_[nameMemoNext_++ % nameMemo_.size()];
+      m.name.assign(name);
+      m.index = i;
+      return i;
+    }
   }
 }
 
@@ -262,6 +272,22 @@ Stmt& TableCursor::seekStmt(Order& o, bool forward, int level, bool variant) {
   return s;
 }
 
+// The successor of a row without blank ordering fields, in one seek.
+Stmt& TableCursor::rowSeekStmt(Order& o) {
+  Stmt& s = keysOnly_ ? o.fwdRowKeys : o.fwdRow;
+  if (s) return s;
+  std::string columns, marks;
+  for (size_t i = 0; i <= o.cols.size(); ++i) {
+    columns += (i ? ", " : "") + levelColumn(def_.fields, o.cols, i);
+    marks += (i ? ", ?" : "?") + std::to_string(i + 1);
+  }
+  s = Stmt(conn_->db(),
+           "SELECT " + (keysOnly_ ? o.keyList : selectList_) + fromClause(o) + " WHERE (" + columns + ") > (" +
+               marks + ") ORDER BY " + o.orderAsc + " LIMIT ?" + std::to_string(kLimitParam),
+           path_);
+  return s;
+}
+
 namespace {
 const Value& levelValue(const Row& r, const std::vector<int>& cols, size_t k, Value& rowidHolder) {
   if (k < cols.size()) return r.v[cols[k]];
@@ -285,13 +311,20 @@ void TableCursor::bindPrefix(Stmt& s, const Row& r, int levels) const {
 }
 
 namespace {
-// Column `c` of the statement's current row, as the value it holds.
+// Column `c` of the statement's current row, as the value it holds (one
+// call into SQLite for the column, then its value's type and content).
 void readColumn(Stmt& s, int c, Value& v) {
-  switch (s.columnType(c)) {
+  sqlite3_value* x = sqlite3_column_value(s.get(), c);
+  switch (sqlite3_value_type(x)) {
     case SQLITE_NULL: v.setNull(); break;
-    case SQLITE_INTEGER: v.setInt(s.columnInt(c)); break;
-    case SQLITE_FLOAT: v.setReal(s.columnReal(c)); break;
-    default: v.setText(s.columnText(c)); break;
+    case SQLITE_INTEGER: v.setInt(sqlite3_value_int64(x)); break;
+    case SQLITE_FLOAT: v.setReal(sqlite3_value_double(x)); break;
+    default: {
+      const unsigned char* p = sqlite3_value_text(x);
+      v.setText(p ? std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(sqlite3_value_bytes(x)))
+                  : std::string_view());
+      break;
+    }
   }
 }
 }  // namespace
@@ -342,6 +375,14 @@ bool TableCursor::seekAfter(const Row& from) {
   for (int c : order_->cols) seekFrom_.v[c] = from.v[c];
   const int n = static_cast<int>(order_->cols.size());
   const int capacity = static_cast<int>(buf_.size()) + 1;
+  bool blank = false;
+  for (int c : order_->cols) blank = blank || seekFrom_.v[c].kind == Value::Null;
+  if (n > 0 && !blank) {
+    Stmt& s = rowSeekStmt(*order_);
+    bindPrefix(s, seekFrom_, n + 1);
+    s.bindInt(kLimitParam, capacity);
+    return fill(s, false, keysOnly_) > 0;
+  }
   int got = 0;
   Value rid;
   for (int k = n; k >= 0 && got < capacity; --k) {
@@ -487,14 +528,12 @@ std::vector<std::string> TableCursor::fieldValues(std::string_view field, int fi
 
 // ---------------------------------------------------------------- key search
 
-Value TableCursor::keyValue(int field, const KeyValue& kv) const {
-  Value v;
+void TableCursor::keyValue(int field, const KeyValue& kv, Value& into) const {
   FieldCodec c = codec(field);
   if (const auto* s = std::get_if<std::string>(&kv))
-    c.fromString(v, *s);
+    c.fromString(into, *s);
   else
-    c.fromInteger(v, std::get<int64_t>(kv));
-  return v;
+    c.fromInteger(into, std::get<int64_t>(kv));
 }
 
 bool TableCursor::findKey(const std::vector<KeyValue>& values) {
@@ -504,9 +543,9 @@ bool TableCursor::findKey(const std::vector<KeyValue>& values) {
     throw EDBEngineError(std::string("A pesquisa tem mais valores que os campos do índice ("_cp) +
                          std::to_string(o.cols.size()) + "): " + path_);
   const size_t m = values.size();
-  std::vector<Value> keys;
-  keys.reserve(m);
-  for (size_t i = 0; i < m; ++i) keys.push_back(keyValue(o.cols[i], values[i]));
+  std::vector<Value>& keys = keyScratch_;
+  keys.resize(m);
+  for (size_t i = 0; i < m; ++i) keyValue(o.cols[i], values[i], keys[i]);
   LastSearch& last = lastSearch_;
   if (last.order == &o && last.snapshot == conn_->snapshot() && last.generation == conn_->generation() &&
       last.keys == keys) {
@@ -534,7 +573,7 @@ bool TableCursor::findKey(const std::vector<KeyValue>& values) {
   for (size_t i = 0; i < m; ++i) bindValue(s, static_cast<int>(i) + 1, keys[i]);
   StmtUse use(s);
   const bool found = s.step();
-  last.keys = std::move(keys);
+  std::swap(last.keys, keys);
   last.snapshot = conn_->snapshot();
   last.generation = conn_->generation();
   last.found = found;

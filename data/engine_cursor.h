@@ -4,14 +4,19 @@
 // fields, then the primary key fields, then the rowid as the final
 // tiebreak (the "ordering tuple" of a row). It keeps the whole current row;
 // moving on seeks the first row whose tuple is strictly greater than the
-// current one. SQLite's row-value comparison is NULL-blind, so the seek is
-// split into levels: for k = n..0, "the first k columns equal (IS) and
-// column k greater", each an indexed seek on the SQLite index that matches
-// the order; the deepest level that finds a row holds the successor. A hit
+// current one. When none of the current row's ordering fields is blank that
+// is one row-value comparison, "(c1, ..., cn, rowid) > (?, ..., ?)", one
+// indexed seek: every row past it in the index's order compares greater at
+// its first differing column. SQLite's row-value comparison is NULL-blind,
+// so from a row with a blank ordering field the seek is split into levels:
+// for k = n..0, "the first k columns equal (IS) and column k greater", each
+// an indexed seek on the SQLite index that matches the order; the deepest
+// level that finds a row holds the successor. A hit
 // reads up to kReadAhead consecutive rows at once; they stay valid while
 // nothing is written through the file's connection (generation counter).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -76,6 +81,7 @@ class TableCursor {
     std::string keyList;              // "rowid" and the ordering fields
     std::vector<engine::Stmt> fwd;    // level seeks forward: 2 per level (value, null)
     std::vector<engine::Stmt> fwdKeys;  // the same, reading the ordering fields only
+    engine::Stmt fwdRow, fwdRowKeys;  // the row-value seek forward (whole rows, ordering fields)
     std::vector<engine::Stmt> back;   // level seeks backward: 2 per level (less, is null)
     std::vector<engine::Stmt> key;    // key searches by number of values
     std::vector<engine::Stmt> countLess;  // recNo counts: 2 per level
@@ -86,6 +92,7 @@ class TableCursor {
   Order& orderFor(const std::string& indexName, const std::string& indexFieldNames);
   std::string fromClause(const Order& o) const;
   engine::Stmt& seekStmt(Order& o, bool forward, int level, bool variant);
+  engine::Stmt& rowSeekStmt(Order& o);
   void bindPrefix(engine::Stmt& s, const engine::Row& r, int levels) const;
   void bindValue(engine::Stmt& s, int at, const engine::Value& v) const;
   void readRow(engine::Stmt& s, engine::Row& into) const;
@@ -106,7 +113,7 @@ class TableCursor {
   void checkUnique(const engine::Row& r, int64_t exceptRowid);
   void assignAutoInc(engine::Row& r);
   void requireWritable(const char* what) const;
-  engine::Value keyValue(int field, const KeyValue& kv) const;
+  void keyValue(int field, const KeyValue& kv, engine::Value& into) const;
 
   Table& owner_;
   Session* session_;
@@ -116,6 +123,15 @@ class TableCursor {
   TableDef def_;
   std::string selectList_;
   std::vector<int> fieldSlots_;  // field positions by name hash, -1 free
+  // The last names looked up, spelt exactly as asked: a walk asks for the
+  // same few fields on every row.
+  struct NameMemo {
+    std::string name;
+    int index = -1;
+  };
+  mutable std::array<NameMemo, 4> nameMemo_;
+  mutable unsigned nameMemoNext_ = 0;
+  std::vector<engine::Value> keyScratch_;  // a key search's values, converted
   std::map<std::string, std::unique_ptr<Order>> orders_;  // by upper-case index name
   Order* order_ = nullptr;
 

@@ -153,6 +153,16 @@ TEST_F(Fields, FieldNamesIgnoreCaseAndUnknownOnesAreNamed) {
     EXPECT_EQ(e.message(), "Campo não encontrado: Xyz (C:\\VITRALON\\DADOS\\TIPOS.db)"_cp);
   }
   EXPECT_THROW(t->setString("Xyz", "1"), cg::EFieldNotFound);
+  // A name given in a buffer that is then rewritten in place names the new
+  // field, not the one remembered from the same address.
+  std::string name = "Nome";
+  t->setString(name, "B");
+  name.replace(0, 4, "Qtde");
+  t->setString(name, "7");
+  EXPECT_EQ(t->asString("Nome"), "B");
+  EXPECT_EQ(t->asInteger("qtde"), 7);
+  name.replace(0, 4, "Xyzw");
+  EXPECT_THROW(t->asString(name), cg::EFieldNotFound);
 }
 
 TEST_F(Fields, TheLayoutIsKeptInTheFile) {
