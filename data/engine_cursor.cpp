@@ -122,15 +122,29 @@ void TableCursor::buildFieldTable() {
 }
 
 int TableCursor::fieldIndex(std::string_view name) const {
-  for (const NameMemo& m : nameMemo_)
-    if (m.index >= 0 && m.name.size() == name.size() && std::memcmp(m.name.data(), name.data(), name.size()) == 0)
+  // Up to four slots from the address's own; a name not found there takes
+  // the first free one, or the address's own slot when all four are taken.
+  constexpr size_t kProbes = 4;
+  const size_t slots = nameMemo_.size();
+  const size_t home = static_cast<size_t>((reinterpret_cast<uintptr_t>(name.data()) * 0x9E3779B97F4A7C15ull) >> 32) % slots;
+  NameMemo* free = nullptr;
+  for (size_t k = 0; k < kProbes; ++k) {
+    NameMemo& m = nameMemo_[(home + k) % slots];
+    if (m.index < 0) {
+      if (!free) free = &m;
+      continue;
+    }
+    if (m.at == name.data() && m.name.size() == name.size() &&
+        std::memcmp(m.name.data(), name.data(), name.size()) == 0)
       return m.index;
+  }
   const size_t mask = fieldSlots_.size() - 1;
   for (size_t at = nameHash(name) & mask;; at = (at + 1) & mask) {
     int i = fieldSlots_[at];
     if (i < 0) return -1;
     if (equalsNoCase(def_.fields[i].name, name)) {
-      NameMemo& m = nameMemo_[nameMemoNext_++ % nameMemo_.size()];
+      NameMemo& m = free ? *free : nameMemo_[home];
+      m.at = name.data();
       m.name.assign(name);
       m.index = i;
       return i;

@@ -123,14 +123,15 @@ class TableCursor {
   TableDef def_;
   std::string selectList_;
   std::vector<int> fieldSlots_;  // field positions by name hash, -1 free
-  // The last names looked up, spelt exactly as asked: a walk asks for the
-  // same few fields on every row.
+  // Names looked up before, by the address they were given at and spelt
+  // exactly as given (a repair asks for the same fields, by the same
+  // literals, on every row): one probe and one comparison of the bytes.
   struct NameMemo {
+    const char* at = nullptr;
     std::string name;
     int index = -1;
   };
-  mutable std::array<NameMemo, 4> nameMemo_;
-  mutable unsigned nameMemoNext_ = 0;
+  mutable std::array<NameMemo, 128> nameMemo_;
   std::vector<engine::Value> keyScratch_;  // a key search's values, converted
   std::map<std::string, std::unique_ptr<Order>> orders_;  // by upper-case index name
   Order* order_ = nullptr;
