@@ -447,8 +447,31 @@ Connection::~Connection() {
   if (txn_ == Txn::Write && pending_ > 0)
     tryCommit();
   else if (txn_ != Txn::None)
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    control(kRollback);
+  for (sqlite3_stmt* st : control_) sqlite3_finalize(st);
   sqlite3_close_v2(db_);
+}
+
+int Connection::control(Control which) noexcept {
+  static constexpr const char* kSql[kControls] = {"BEGIN", "BEGIN IMMEDIATE", "COMMIT", "ROLLBACK"};
+  sqlite3_stmt*& st = control_[which];
+  if (!st) {
+    int rc = sqlite3_prepare_v2(db_, kSql[which], -1, &st, nullptr);
+    if (rc != SQLITE_OK) {
+      st = nullptr;
+      return rc;
+    }
+  }
+  int rc = sqlite3_step(st);
+  // The reset hands the statement's error, message included, to the
+  // connection, where the caller reads it.
+  int reset = sqlite3_reset(st);
+  return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : (reset != SQLITE_OK ? reset : rc);
+}
+
+void Connection::control(Control which, const std::string& windowsPath) {
+  int rc = control(which);
+  if (rc != SQLITE_OK) raiseSqlite(db_, rc, windowsPath);
 }
 
 const FileLayout& Connection::layout(const std::string& windowsPath) {
@@ -490,7 +513,7 @@ void Connection::readLock(const std::string& windowsPath) {
   if (txn_ == Txn::Read && outermost && (!holdRead_ || now - since_ > kMaxReadHold)) releaseRead();
   if (txn_ != Txn::None) return;
   // A deferred transaction takes the shared lock at its first read.
-  exec("BEGIN", windowsPath);
+  control(kBegin, windowsPath);
   ++snapshot_;
   txn_ = Txn::Read;
   since_ = now;
@@ -504,7 +527,7 @@ void Connection::readDone() noexcept {
 
 void Connection::releaseRead() noexcept {
   if (txn_ != Txn::Read) return;
-  sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  control(kCommit);
   txn_ = Txn::None;
 }
 
@@ -512,7 +535,7 @@ void Connection::beginWrite(const std::string& windowsPath) {
   syncTransaction();
   if (txn_ == Txn::Write) return;
   releaseRead();
-  exec("BEGIN IMMEDIATE", windowsPath);
+  control(kBeginImmediate, windowsPath);
   ++snapshot_;
   txn_ = Txn::Write;
   since_ = std::chrono::steady_clock::now();
@@ -534,7 +557,7 @@ void Connection::commit(const std::string& windowsPath) {
     return;
   }
   if (txn_ != Txn::Write) return;
-  exec("COMMIT", windowsPath);
+  control(kCommit, windowsPath);
   txn_ = Txn::None;
   pending_ = 0;
   faults::wrote();
@@ -542,14 +565,14 @@ void Connection::commit(const std::string& windowsPath) {
 
 void Connection::releaseIfIdle() {
   if (txn_ == Txn::Write && pending_ == 0) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    control(kRollback);
     txn_ = Txn::None;
   }
 }
 
 void Connection::rollback() noexcept {
   if (txn_ == Txn::None) return;
-  sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  control(kRollback);
   txn_ = Txn::None;
   pending_ = 0;
 }
@@ -558,7 +581,7 @@ bool Connection::tryCommit() noexcept {
   syncTransaction();
   if (txn_ == Txn::None) return true;
   const bool writing = txn_ == Txn::Write;
-  if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) return false;
+  if (control(kCommit) != SQLITE_OK) return false;
   txn_ = Txn::None;
   pending_ = 0;
   if (writing) faults::wrote();

@@ -161,8 +161,14 @@ class Connection {
 
  private:
   enum class Txn { None, Read, Write };
+  // Transaction control, prepared once per connection: a walk that posts
+  // and saves every record begins and ends hundreds of thousands of them.
+  enum Control { kBegin, kBeginImmediate, kCommit, kRollback, kControls };
+  int control(Control which) noexcept;  // SQLite's result code, SQLITE_OK on success
+  void control(Control which, const std::string& windowsPath);  // raises on failure
   void syncTransaction() noexcept;
   sqlite3* db_ = nullptr;
+  sqlite3_stmt* control_[kControls] = {};
   std::filesystem::path file_;
   std::unique_ptr<FileLayout> layout_;
   Txn txn_ = Txn::None;
