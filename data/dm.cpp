@@ -211,12 +211,16 @@ void TDM::noteRefused(int count, const std::string& message) {
 
 // Applies the whole change log before a close that must not stop: each
 // apply stops at the first refusal and drops it, so the changes after it
-// are sent by the next round. What cannot be sent at all (the server is
-// gone) is counted with the refusals; the close then drops it.
+// are sent by the next round. What cannot be sent at all is dropped by the
+// close: counted with the refusals, or, when the connection was lost, kept
+// apart as the loss for the operation to stop with.
 void TDM::applyAtClose(ClientDataSet& ds) {
   try {
     for (int rounds = ds.changeCount() + 1; ds.changeCount() > 0 && rounds > 0; --rounds) ds.applyUpdates(0);
     ds.refresh();
+  } catch (const EConnectionError& e) {
+    // Lost after everything was sent (in the refresh), nothing is missing.
+    if (ds.changeCount() > 0 && refusals_.lostConnection.empty()) refusals_.lostConnection = e.message();
   } catch (const Exception& e) {
     noteRefused(ds.changeCount(), e.message());
   }

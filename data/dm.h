@@ -58,9 +58,13 @@ class TDM {
   // applied at close (refused by the server, or left unsent because the
   // apply failed), counted since the last call, with the server's first
   // message; the operation reports them before its own closing message.
+  // When the connection was lost in the apply, `lostConnection` holds the
+  // driver's message and the changes not yet sent are not counted: the
+  // operation stops with that error instead of its closing message.
   struct Refusals {
     int count = 0;
     std::string firstMessage;
+    std::string lostConnection;
   };
   Refusals takeRefusals();
 

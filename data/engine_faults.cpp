@@ -13,9 +13,11 @@ namespace {
 struct Settings {
   long killAfter = 0;  // 0: never
   long stopAfter = 0;  // 0: never
+  long stopBeforeServer = 0;  // 0: never
 };
 
 std::atomic<long> g_events{0};
+std::atomic<long> g_serverWrites{0};
 // Read by the exit handler, after static objects are gone: the environment
 // text itself, which lives as long as the process.
 const char* g_countFile = nullptr;
@@ -25,6 +27,8 @@ const Settings& settings() {
     Settings out;
     if (const char* v = std::getenv("CG_FAULT_KILL_AFTER_WRITES")) out.killAfter = std::strtol(v, nullptr, 10);
     if (const char* v = std::getenv("CG_FAULT_STOP_AFTER_WRITES")) out.stopAfter = std::strtol(v, nullptr, 10);
+    if (const char* v = std::getenv("CG_FAULT_STOP_BEFORE_SERVER_WRITES"))
+      out.stopBeforeServer = std::strtol(v, nullptr, 10);
     if (const char* v = std::getenv("CG_FAULT_COUNT_FILE")) {
       g_countFile = v;
       std::atexit([] {
@@ -52,6 +56,12 @@ void wrote() noexcept {
   // Suspended until the test has done its part (stopped the server) and
   // sends SIGCONT.
   if (s.stopAfter > 0 && n == s.stopAfter) ::raise(SIGSTOP);
+}
+
+void serverWriting() noexcept {
+  const Settings& s = settings();
+  const long n = ++g_serverWrites;
+  if (s.stopBeforeServer > 0 && n == s.stopBeforeServer) ::raise(SIGSTOP);
 }
 
 }  // namespace cg::engine::faults

@@ -8,6 +8,11 @@
 //                                  as stopping the server, and sends SIGCONT)
 //   CG_FAULT_COUNT_FILE=PATH       at a normal exit, write the number of
 //                                  write events of the run into PATH
+//   CG_FAULT_STOP_BEFORE_SERVER_WRITES=N
+//                                  SIGSTOP right before the N-th write is
+//                                  sent to the server (an apply with changes
+//                                  or a statement executed directly), so that
+//                                  the server can go before anything of it
 //
 // A write event is a post or delete on a local table, an emptying, a local SQL
 // statement, a commit of a local table file, and a committed statement or
@@ -20,5 +25,9 @@ namespace cg::engine::faults {
 // Counts one write event; kills or halts the process when it is the chosen
 // one.
 void wrote() noexcept;
+
+// Counts one write about to be sent to the server; halts the process when
+// it is the chosen one.
+void serverWriting() noexcept;
 
 }  // namespace cg::engine::faults

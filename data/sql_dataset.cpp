@@ -412,6 +412,7 @@ int ClientDataSet::applyUpdates(int maxErrors) {
     return d.columns[i].origin.empty() ? d.columns[i].name : d.columns[i].origin;
   };
 
+  engine::faults::serverWriting();
   SQLConnectionImpl& conn = source_.connection().impl();
   SQLConnectionImpl::Transaction tx(conn);
   // UPDATE statements stay prepared from one apply to the next (an

@@ -348,6 +348,7 @@ void SQLConnectionImpl::check(const std::string& sql) {
 }
 
 int SQLConnectionImpl::executeDirect(const std::string& sql, Transaction* within) {
+  engine::faults::serverWriting();
   std::optional<Transaction> own;
   Transaction& t = within ? *within : own.emplace(*this);
   Status st;

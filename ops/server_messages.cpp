@@ -1,6 +1,7 @@
 #include "ops/server_messages.h"
 
 #include "app/form/port.h"
+#include "data/sql.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
 
@@ -28,6 +29,12 @@ void ReportRefusals(UserInterface& ui, int count, const std::string& firstMessag
            cp("Primeira mensagem do servidor: "_cp) + firstMessage;
   }
   ui.showMessage(text);
+}
+
+void ReportApplyAtClose(UserInterface& ui, int count, const std::string& firstMessage,
+                        const std::string& lostConnection) {
+  ReportRefusals(ui, count, firstMessage);
+  if (!lostConnection.empty()) throw EConnectionError(lostConnection);
 }
 
 }  // namespace cg

@@ -21,5 +21,11 @@ std::string ErrorText(const std::exception& e);
 //   1:  "O servidor recusou 1 alteração, que não foi gravada.\rMensagem do servidor: ..."
 //   n:  "O servidor recusou n alterações, que não foram gravadas.\rPrimeira mensagem do servidor: ..."
 void ReportRefusals(UserInterface& ui, int count, const std::string& firstMessage);
+// After a close that applied the changes: the refused ones as above, then,
+// when the connection was lost on the way (`lostConnection` not empty), the
+// loss itself, raised as EConnectionError: the operation stops there rather
+// than tell of changes that never reached the server.
+void ReportApplyAtClose(UserInterface& ui, int count, const std::string& firstMessage,
+                        const std::string& lostConnection);
 
 }  // namespace cg

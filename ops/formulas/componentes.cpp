@@ -59,7 +59,7 @@ void CorrigeNomes(TFormConsistGeral& f, TDM& dm) {
   }
   comp.close();
   TDM::Refusals refused = dm.takeRefusals();
-  ReportRefusals(f.ui(), refused.count, refused.firstMessage);
+  ReportApplyAtClose(f.ui(), refused.count, refused.firstMessage, refused.lostConnection);
 
   Table& compras = f.Compras;
   compras.open();
@@ -102,7 +102,7 @@ ClientDataSet& abreComponentes(TFormConsistGeral& f, TDM& dm, std::string_view c
 void fechaComponentes(TFormConsistGeral& f, TDM& dm) {
   dm.cds_Componentes.close();
   TDM::Refusals refused = dm.takeRefusals();
-  ReportRefusals(f.ui(), refused.count, refused.firstMessage);
+  ReportApplyAtClose(f.ui(), refused.count, refused.firstMessage, refused.lostConnection);
 }
 
 // Option 2: units in lower case, "gr" as "g" and "lt" as "l".

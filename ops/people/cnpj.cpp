@@ -87,7 +87,7 @@ void TFormConsistGeral::BitBtn7Click() {
   dm.Forneced.close();
 
   TDM::Refusals refused = dm.takeRefusals();
-  ReportRefusals(ui(), refused.count, refused.firstMessage);
+  ReportApplyAtClose(ui(), refused.count, refused.firstMessage, refused.lostConnection);
 
   if (changed == 0)
     ui().showMessage(cp(kNenhum));

@@ -36,6 +36,18 @@ const LossCase kCases[] = {
     {"NomesComponentes", "state\ninvoke BotCorrecaoComp\ncheck RadioButton3\nclick BitBtn3\nstate\n", true, 3},
     {"CNPJ", "state\ninvoke BitBtn7\nstate\n", false, 4},
     {"NomesFormulas", "state\ninvoke BitBtn1\nstate\n", false, 5},
+    {"Unidades", "state\ninvoke BotCorrecaoComp\ncheck RadioButton4\nclick BitBtn3\nstate\n", true, 6},
+    {"Desconto", "state\ninvoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 10\nclick BitBtn3\nstate\n", true,
+     7},
+};
+
+// The repairs that send everything they change in one apply at the end.
+const LossCase kSingleApply[] = {
+    {"CNPJ", "state\ninvoke BitBtn7\nstate\n", false, 8},
+    {"NomesFormulas", "state\ninvoke BitBtn1\nstate\n", false, 9},
+    {"Unidades", "state\ninvoke BotCorrecaoComp\ncheck RadioButton4\nclick BitBtn3\nstate\n", true, 10},
+    {"Desconto", "state\ninvoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 10\nclick BitBtn3\nstate\n", true,
+     11},
 };
 
 // Test names and failure output show the case by its name.
@@ -165,6 +177,48 @@ TEST_P(ServidorCai, TheRunEndsWithAClearMessageAndKeepsWhatWasApplied) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Reparos, ServidorCai, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<LossCase>& info) { return std::string(info.param.name); });
+
+// The server goes while the repair walks its rows, before it has sent
+// anything: the loss is told, the window is back in order and the server
+// rows are exactly as they were.
+class ServidorCaiAntesDoEnvio : public ::testing::TestWithParam<LossCase> {};
+
+TEST_P(ServidorCaiAntesDoEnvio, NothingChangesAndTheLossIsTold) {
+  const LossCase& c = GetParam();
+  testsupport::TempDir work;
+  PrivateServer server(work.path() / "fb", privatePort(c.portOffset));
+  ASSERT_TRUE(server.run("start")) << "could not start a Firebird server on port " << server.port();
+  const fs::path drive = work.path() / "c";
+  fs::create_directories(drive);
+  CreateSample(drive);
+  useServer(drive, server.port());
+  const auto before = ServerImage(drive);
+  const auto localBefore = ImageOfTables(drive);
+
+  bool halted = false;
+  ChildResult r = RunScriptHaltingAt(drive, c.script, 0, [&] { EXPECT_TRUE(server.run("kill")); }, halted,
+                                     {{"CG_FAULT_STOP_BEFORE_SERVER_WRITES", "1"}});
+  ASSERT_TRUE(halted) << "the run sent nothing to the server:\n" << r.output;
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  ExpectWindowInOrder(r.output, c.gated);
+
+  ASSERT_TRUE(server.run("start"));
+  EXPECT_TRUE(ServerImage(drive) == before) << "the server rows changed:\n" << r.output;
+  const auto localAfter = ImageOfTables(drive);
+  for (const auto& [file, table] : localAfter) {
+    EXPECT_EQ(table.integrity, "ok") << file;
+    EXPECT_EQ(table.rows, localBefore.at(file).rows) << file;
+  }
+  const std::string lost = cg::json::quote("Conexão com o servidor de banco de dados perdida: ");
+  std::vector<std::string> said = EventLines(r.output, "error");
+  for (const std::string& m : EventLines(r.output, "message")) said.push_back(m);
+  ASSERT_EQ(said.size(), 1u) << r.output;
+  EXPECT_NE(said[0].find(lost.substr(1, lost.size() - 2)), std::string::npos) << said[0];
+  std::cout << c.name << ": " << said[0] << "\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(Reparos, ServidorCaiAntesDoEnvio, ::testing::ValuesIn(kSingleApply),
                          [](const ::testing::TestParamInfo<LossCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
