@@ -126,12 +126,13 @@ int TableCursor::fieldIndex(std::string_view name) const {
   // the first free one, or the address's own slot when all four are taken.
   constexpr size_t kProbes = 4;
   const size_t slots = nameMemo_.size();
-  const size_t home = static_cast<size_t>((reinterpret_cast<uintptr_t>(name.data()) * 0x9E3779B97F4A7C15ull) >> 32) % slots;
-  NameMemo* free = nullptr;
+  const uint64_t address = reinterpret_cast<uintptr_t>(name.data());
+  const size_t home = static_cast<size_t>((address * 0x9E3779B97F4A7C15ull) >> 32) % slots;
+  NameMemo* vacant = nullptr;
   for (size_t k = 0; k < kProbes; ++k) {
     NameMemo& m = nameMemo_[(home + k) % slots];
     if (m.index < 0) {
-      if (!free) free = &m;
+      if (!vacant) vacant = &m;
       continue;
     }
     if (m.at == name.data() && m.name.size() == name.size() &&
@@ -143,7 +144,7 @@ int TableCursor::fieldIndex(std::string_view name) const {
     int i = fieldSlots_[at];
     if (i < 0) return -1;
     if (equalsNoCase(def_.fields[i].name, name)) {
-      NameMemo& m = free ? *free : nameMemo_[home];
+      NameMemo& m = vacant ? *vacant : nameMemo_[home];
       m.at = name.data();
       m.name.assign(name);
       m.index = i;
@@ -296,8 +297,8 @@ Stmt& TableCursor::rowSeekStmt(Order& o) {
     marks += (i ? ", ?" : "?") + std::to_string(i + 1);
   }
   s = Stmt(conn_->db(),
-           "SELECT " + (keysOnly_ ? o.keyList : selectList_) + fromClause(o) + " WHERE (" + columns + ") > (" +
-               marks + ") ORDER BY " + o.orderAsc + " LIMIT ?" + std::to_string(kLimitParam),
+           "SELECT " + (keysOnly_ ? o.keyList : selectList_) + fromClause(o) + " WHERE (" + columns +
+               ") > (" + marks + ") ORDER BY " + o.orderAsc + " LIMIT ?" + std::to_string(kLimitParam),
            path_);
   return s;
 }
@@ -326,7 +327,9 @@ void TableCursor::bindPrefix(Stmt& s, const Row& r, int levels) const {
 
 namespace {
 // Column `c` of the statement's current row, as the value it holds (one
-// call into SQLite for the column, then its value's type and content).
+// call into SQLite for the column, then its value's type and content; the
+// value is SQLite's unprotected one, which a connection used by one thread
+// at a time may read so).
 void readColumn(Stmt& s, int c, Value& v) {
   sqlite3_value* x = sqlite3_column_value(s.get(), c);
   switch (sqlite3_value_type(x)) {
@@ -335,8 +338,9 @@ void readColumn(Stmt& s, int c, Value& v) {
     case SQLITE_FLOAT: v.setReal(sqlite3_value_double(x)); break;
     default: {
       const unsigned char* p = sqlite3_value_text(x);
-      v.setText(p ? std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(sqlite3_value_bytes(x)))
-                  : std::string_view());
+      v.setText(
+          p ? std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(sqlite3_value_bytes(x)))
+            : std::string_view());
       break;
     }
   }
