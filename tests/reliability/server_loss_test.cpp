@@ -41,8 +41,10 @@ const LossCase kCases[] = {
      7},
 };
 
-// The repairs that send everything they change in one apply at the end.
+// The repairs that send everything they change on the server in one apply
+// at the end (the component names then go on to the local purchases).
 const LossCase kSingleApply[] = {
+    {"NomesComponentes", "state\ninvoke BotCorrecaoComp\ncheck RadioButton3\nclick BitBtn3\nstate\n", true, 12},
     {"CNPJ", "state\ninvoke BitBtn7\nstate\n", false, 8},
     {"NomesFormulas", "state\ninvoke BitBtn1\nstate\n", false, 9},
     {"Unidades", "state\ninvoke BotCorrecaoComp\ncheck RadioButton4\nclick BitBtn3\nstate\n", true, 10},
