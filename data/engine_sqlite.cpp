@@ -488,11 +488,6 @@ const FileLayout& Connection::layout(const std::string& windowsPath) {
   return *layout_;
 }
 
-void Connection::exec(const char* sql, const std::string& windowsPath) {
-  int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) raiseSqlite(db_, rc, windowsPath);
-}
-
 void Connection::syncTransaction() noexcept {
   // SQLite rolls a transaction back by itself after some errors (disk full,
   // I/O error); then there is nothing left to commit.

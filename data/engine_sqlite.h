@@ -119,7 +119,6 @@ class Connection {
   const std::filesystem::path& file() const { return file_; }
   const FileLayout& layout(const std::string& windowsPath);
 
-  void exec(const char* sql, const std::string& windowsPath);
   // Before a read: opens a read transaction unless one is open, and lets an
   // old read transaction go first.
   void readLock(const std::string& windowsPath);
