@@ -1,6 +1,8 @@
 // Program entry: parses the platform options, then runs the sample
 // installer, the headless script runner or the window.
+#if CG_WITH_GUI
 #include <QApplication>
+#endif
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,8 +13,10 @@
 
 #include "app/cli/options.h"
 #include "app/cli/runner.h"
+#if CG_WITH_GUI
 #include "app/qt/main_window.h"
-#include "data/sample.h"
+#endif
+#include "sample/sample.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 #include "platform/errors.h"
@@ -55,6 +59,7 @@ int demonstrate() {
       "Em vez dela: uma imagem da janela e uma demonstração sem janela sobre a instalação de exemplo em\n  "
       "%s\n\n",
       cg::DriveC::root().string().c_str());
+#if CG_WITH_GUI
   {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     int argc = 1;
@@ -68,6 +73,11 @@ int demonstrate() {
     else
       std::printf("1. Não foi possível gravar a imagem da janela em %s\n", picture.string().c_str());
   }
+
+#else
+  (void)picture;
+  std::printf("1. Esta versão do programa não tem janela: sem imagem.\n");
+#endif
 
   // One run of the script runner; before each action the transcript lines of
   // the previous one are printed under its explanation.
@@ -140,6 +150,7 @@ int main(int argc, char** argv) {
   }
   if (options->script) return cg::RunScriptFile(*options->script, std::cout, std::cerr);
 
+#if CG_WITH_GUI
   if (!options->screenshot.empty()) {
     if (!hasDisplay()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
@@ -159,4 +170,11 @@ int main(int argc, char** argv) {
   cg::qt::WindowProgram program;
   program.window().show();
   return app.exec();
+#else
+  if (!options->screenshot.empty()) {
+    std::fprintf(stderr, "consistgeral: esta versão do programa não tem janela (--screenshot).\n");
+    return 2;
+  }
+  return demonstrate();
+#endif
 }

@@ -16,9 +16,9 @@
 #include <fstream>
 #include <string>
 
-#include "app/form/port.h"
-#include "data/dm.h"
-#include "data/sample.h"
+#include "platform/user_interface.h"
+#include "data/sql/dm.h"
+#include "sample/sample.h"
 #include "platform/drive.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "ops/server_messages.h"
 
-#include "app/form/port.h"
-#include "data/sql.h"
+#include "platform/user_interface.h"
+#include "data/sql/sql.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
 

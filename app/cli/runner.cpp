@@ -16,7 +16,7 @@
 #include "app/cli/script_parser.h"
 #include "app/cli/script_ui.h"
 #include "app/form/form.h"
-#include "data/dm.h"
+#include "data/sql/dm.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 

@@ -8,7 +8,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "app/form/port.h"
+#include "platform/user_interface.h"
 
 namespace cg {
 

@@ -3,7 +3,7 @@
 // wiring of events to handlers. Also the delivery of events from the views.
 #include "app/form/form.h"
 
-#include "data/dm.h"
+#include "data/sql/dm.h"
 #include "platform/clock.h"
 #include "platform/cp1252.h"
 

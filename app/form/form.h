@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/form/controls.h"
-#include "app/form/port.h"
-#include "data/engine.h"
+#include "platform/user_interface.h"
+#include "data/engine/engine.h"
 
 namespace cg {
 

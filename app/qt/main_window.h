@@ -14,7 +14,7 @@
 #include <string>
 
 #include "app/form/form.h"
-#include "app/form/port.h"
+#include "platform/user_interface.h"
 
 class QTableView;
 

@@ -3,7 +3,7 @@
 #include <QPainter>
 
 #include "app/qt/look.h"
-#include "data/engine.h"
+#include "data/engine/engine.h"
 
 namespace cg::qt {
 

@@ -10,7 +10,7 @@
 // on. Every statement sets a value, so a group lost with the connection is
 // made good by running the command again.
 #include "app/form/form.h"
-#include "data/dm.h"
+#include "data/sql/dm.h"
 #include "ops/sql_text.h"
 #include "platform/cp1252.h"
 

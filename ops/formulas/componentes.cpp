@@ -4,7 +4,7 @@
 #include "ops/formulas/componentes.h"
 
 #include "app/form/form.h"
-#include "data/dm.h"
+#include "data/sql/dm.h"
 #include "ops/server_messages.h"
 #include "platform/cp1252.h"
 #include "text/normaliza.h"

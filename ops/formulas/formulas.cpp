@@ -2,7 +2,7 @@
 // form. The names reach the server when Formulas closes (the data module
 // applies the change log before the close).
 #include "app/form/form.h"
-#include "data/dm.h"
+#include "data/sql/dm.h"
 #include "platform/cp1252.h"
 #include "text/normaliza.h"
 

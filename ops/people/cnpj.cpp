@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "app/form/form.h"
-#include "data/dm.h"
+#include "data/sql/dm.h"
 #include "ops/server_messages.h"
 #include "platform/cp1252.h"
 

@@ -14,7 +14,7 @@
 // group goes on. When CONFIG cannot be written, the group is undone and each
 // of its orders is reported as not written, with the error of CONFIG.
 #include "app/form/form.h"
-#include "data/dm.h"
+#include "data/sql/dm.h"
 #include "ops/server_messages.h"
 #include "ops/sql_text.h"
 #include "platform/cp1252.h"

@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "app/form/form.h"
-#include "data/dm.h"
+#include "data/sql/dm.h"
 #include "ops/server_messages.h"
 #include "text/normaliza.h"
 

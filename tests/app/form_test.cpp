@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "app/cli/script_ui.h"
-#include "data/dm.h"
+#include "data/sql/dm.h"
 #include "shell_fixture.h"
 
 using namespace cg;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/cli/runner.h"
-#include "data/engine.h"
+#include "data/engine/engine.h"
 #include "platform/clock.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"

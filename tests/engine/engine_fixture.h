@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "data/engine.h"
+#include "data/engine/engine.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 #include "support/temp_dir.h"

@@ -1,7 +1,7 @@
 // Database names, aliases, table files, binding rules, emptying and local SQL.
 #include <set>
 
-#include "data/schema.h"
+#include "sample/layouts.h"
 #include "engine_fixture.h"
 
 using namespace enginetest;

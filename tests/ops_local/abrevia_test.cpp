@@ -6,7 +6,7 @@
 #include <fstream>
 #include <thread>
 
-#include "data/schema.h"
+#include "sample/layouts.h"
 #include "ops_local/installation.h"
 
 namespace opslocal {

@@ -7,7 +7,7 @@
 
 #include "app/cli/json.h"
 #include "app/cli/runner.h"
-#include "data/schema.h"
+#include "sample/layouts.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 #include "text/normaliza.h"

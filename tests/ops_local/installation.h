@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "data/engine.h"
+#include "data/engine/engine.h"
 #include "support/temp_dir.h"
 
 namespace opslocal {

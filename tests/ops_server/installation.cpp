@@ -7,12 +7,12 @@
 #include <sstream>
 
 #include "app/cli/runner.h"
-#include "data/dm.h"
-#include "data/engine.h"
-#include "data/schema.h"
-#include "data/server_schema.h"
-#include "data/sql.h"
-#include "data/sql_firebird.h"
+#include "data/sql/dm.h"
+#include "data/engine/engine.h"
+#include "sample/layouts.h"
+#include "sample/server_schema.h"
+#include "data/sql/sql.h"
+#include "data/sql/firebird.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 

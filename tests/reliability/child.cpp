@@ -17,8 +17,8 @@
 
 #include <gtest/gtest.h>
 
-#include "data/dm.h"
-#include "data/sql.h"
+#include "data/sql/dm.h"
+#include "data/sql/sql.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 #include "platform/errors.h"

@@ -13,9 +13,9 @@
 #include <set>
 #include <sstream>
 
-#include "data/engine.h"
-#include "data/sample.h"
-#include "data/schema.h"
+#include "data/engine/engine.h"
+#include "sample/sample.h"
+#include "sample/layouts.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 #include "support/temp_dir.h"

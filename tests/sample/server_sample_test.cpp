@@ -9,8 +9,8 @@
 #include <map>
 #include <regex>
 
-#include "data/sample.h"
-#include "data/sql.h"
+#include "sample/sample.h"
+#include "data/sql/sql.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 #include "support/temp_dir.h"

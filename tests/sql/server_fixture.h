@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "app/form/port.h"
-#include "data/dm.h"
-#include "data/server_schema.h"
-#include "data/sql.h"
+#include "platform/user_interface.h"
+#include "data/sql/dm.h"
+#include "sample/server_schema.h"
+#include "data/sql/sql.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 #include "support/temp_dir.h"

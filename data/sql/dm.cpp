@@ -1,8 +1,8 @@
 // The data module: the connection sqlcon1 with its fixed parameters, the five
 // server dataset chains, their declared field objects and their handlers.
-#include "data/dm.h"
+#include "data/sql/dm.h"
 
-#include "app/form/port.h"
+#include "platform/user_interface.h"
 #include "platform/cp1252.h"
 
 namespace cg {

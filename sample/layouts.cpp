@@ -1,4 +1,4 @@
-#include "data/schema.h"
+#include "sample/layouts.h"
 
 namespace cg {
 namespace {

@@ -1,4 +1,4 @@
-#include "data/engine_sqlite.h"
+#include "data/engine/sqlite.h"
 #include "platform/ascii.h"
 
 #include <sqlite3.h>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <system_error>
 
-#include "data/engine_faults.h"
+#include "platform/faults.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "data/engine.h"
-#include "data/engine_faults.h"
-#include "data/engine_sqlite.h"
+#include "data/engine/engine.h"
+#include "platform/faults.h"
+#include "data/engine/sqlite.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 #include "platform/ini.h"
@@ -296,7 +296,7 @@ int Query::execSQL() {
     throw EDBEngineError(std::string("Erro na instrução SQL ("_cp) + dir + "): " + fromUtf8(sqlite3_errmsg(h.db)));
   }
   int changed = sqlite3_changes(h.db);
-  engine::faults::wrote();
+  faults::wrote();
   // Open cursors on these files must read again what they had read ahead.
   for (const auto& r : refs)
     if (auto c = Connection::find(r.file)) c->bumpGeneration();

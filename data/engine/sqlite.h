@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "data/engine.h"
+#include "data/engine/engine.h"
 
 struct sqlite3;
 struct sqlite3_stmt;

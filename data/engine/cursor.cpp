@@ -1,4 +1,4 @@
-#include "data/engine_cursor.h"
+#include "data/engine/cursor.h"
 
 #include <sqlite3.h>
 

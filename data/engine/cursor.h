@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "data/engine.h"
-#include "data/engine_sqlite.h"
-#include "data/engine_values.h"
+#include "data/engine/engine.h"
+#include "data/engine/sqlite.h"
+#include "data/engine/values.h"
 
 namespace cg {
 class Session;

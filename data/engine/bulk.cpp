@@ -1,4 +1,4 @@
-#include "data/engine_bulk.h"
+#include "data/engine/bulk.h"
 
 #include <sqlite3.h>
 

@@ -1,4 +1,4 @@
-#include "data/engine_faults.h"
+#include "platform/faults.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace cg::engine::faults {
+namespace cg::faults {
 namespace {
 
 struct Settings {
@@ -64,4 +64,4 @@ void serverWriting() noexcept {
   if (s.stopBeforeServer > 0 && n == s.stopBeforeServer) ::raise(SIGSTOP);
 }
 
-}  // namespace cg::engine::faults
+}  // namespace cg::faults

@@ -10,7 +10,7 @@
 #include "app/qt/look.h"
 #include "app/qt/main_window.h"
 #include "app/qt/widgets.h"
-#include "shell_fixture.h"
+#include "app/shell_fixture.h"
 
 using namespace cg;
 using shelltest::ShellTest;

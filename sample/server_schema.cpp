@@ -1,4 +1,4 @@
-#include "data/server_schema.h"
+#include "sample/server_schema.h"
 
 namespace cg {
 

@@ -1,4 +1,4 @@
-#include "data/engine_values.h"
+#include "data/engine/values.h"
 
 #include <cmath>
 #include <cstdio>

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "data/engine.h"
-#include "data/sql.h"
+#include "data/engine/engine.h"
+#include "data/sql/sql.h"
 
 namespace cg {
 

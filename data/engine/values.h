@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "data/engine.h"
+#include "data/engine/engine.h"
 #include "platform/regional.h"
 
 namespace cg::engine {

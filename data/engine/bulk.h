@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "data/engine.h"
-#include "data/engine_sqlite.h"
-#include "data/engine_values.h"
+#include "data/engine/engine.h"
+#include "data/engine/sqlite.h"
+#include "data/engine/values.h"
 
 namespace cg::engine {
 

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "data/sample.h"
-#include "data/server_schema.h"
-#include "data/sql_firebird.h"
+#include "sample/sample.h"
+#include "sample/server_schema.h"
+#include "data/sql/firebird.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 

@@ -14,8 +14,8 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "data/engine_faults.h"
-#include "data/sql_firebird.h"
+#include "platform/faults.h"
+#include "data/sql/firebird.h"
 #include "platform/ascii.h"
 #include "platform/cp1252.h"
 #include "platform/regional.h"
@@ -412,7 +412,7 @@ int ClientDataSet::applyUpdates(int maxErrors) {
     return d.columns[i].origin.empty() ? d.columns[i].name : d.columns[i].origin;
   };
 
-  engine::faults::serverWriting();
+  faults::serverWriting();
   SQLConnectionImpl& conn = source_.connection().impl();
   SQLConnectionImpl::Transaction tx(conn);
   // UPDATE statements stay prepared from one apply to the next (an
@@ -470,7 +470,7 @@ int ClientDataSet::applyUpdates(int maxErrors) {
     }
   }
   tx.commit();
-  if (done > 0) engine::faults::wrote();
+  if (done > 0) faults::wrote();
   d.log.erase(d.log.begin(), d.log.begin() + static_cast<std::ptrdiff_t>(done));
   d.logAt.clear();
   for (size_t i = 0; i < d.log.size(); ++i) d.logAt[d.log[i].row] = i;

@@ -20,7 +20,7 @@
 // without them the hook costs one branch.
 #pragma once
 
-namespace cg::engine::faults {
+namespace cg::faults {
 
 // Counts one write event; kills or halts the process when it is the chosen
 // one.
@@ -30,4 +30,4 @@ void wrote() noexcept;
 // it is the chosen one.
 void serverWriting() noexcept;
 
-}  // namespace cg::engine::faults
+}  // namespace cg::faults

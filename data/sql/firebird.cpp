@@ -2,7 +2,7 @@
 // library. Every call gets a fresh status; a failure becomes ESQLError (or
 // EConnectionError when attaching) carrying the text the client library
 // formats from the status, its lines separated by carriage returns.
-#include "data/sql_firebird.h"
+#include "data/sql/firebird.h"
 
 #include <firebird/Interface.h>
 #include <ibase.h>
@@ -17,7 +17,7 @@
 #include <optional>
 #include <system_error>
 
-#include "data/engine_faults.h"
+#include "platform/faults.h"
 #include "platform/cp1252.h"
 
 namespace cg {
@@ -348,7 +348,7 @@ void SQLConnectionImpl::check(const std::string& sql) {
 }
 
 int SQLConnectionImpl::executeDirect(const std::string& sql, Transaction* within) {
-  engine::faults::serverWriting();
+  faults::serverWriting();
   std::optional<Transaction> own;
   Transaction& t = within ? *within : own.emplace(*this);
   Status st;
@@ -371,7 +371,7 @@ int SQLConnectionImpl::executeDirect(const std::string& sql, Transaction* within
   if (st2.failed()) stmt->release();
   if (own) {
     own->commit();
-    engine::faults::wrote();
+    faults::wrote();
   }
   return rows;
 }

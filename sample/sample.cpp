@@ -1,5 +1,5 @@
 // The sample installation: sizes, and the whole tree under drive C.
-#include "data/sample.h"
+#include "sample/sample.h"
 
 #include <filesystem>
 #include <system_error>

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "data/engine_faults.h"
-#include "data/sql_firebird.h"
+#include "platform/faults.h"
+#include "data/sql/firebird.h"
 #include "platform/clock.h"
 #include "platform/ascii.h"
 #include "platform/cp1252.h"
@@ -155,7 +155,7 @@ void SQLConnection::commitGroup() {
     dropGroup();
     throw;
   }
-  engine::faults::wrote();
+  faults::wrote();
   dropGroup();  // committed: nothing left to roll back
 }
 

@@ -1,8 +1,8 @@
 // Table objects: binding, the open cursor's lifetime and the events.
 #include <filesystem>
 
-#include "data/engine.h"
-#include "data/engine_cursor.h"
+#include "data/engine/engine.h"
+#include "data/engine/cursor.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 

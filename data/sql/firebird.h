@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "data/sql.h"
+#include "data/sql/sql.h"
 
 namespace Firebird {
 class IAttachment;

@@ -20,9 +20,9 @@
 #include <string_view>
 #include <vector>
 
-#include "data/engine_bulk.h"
-#include "data/sample.h"
-#include "data/schema.h"
+#include "data/engine/bulk.h"
+#include "sample/sample.h"
+#include "sample/layouts.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 

@@ -1,1 +1,0 @@
-#include "app/form/port.h"
