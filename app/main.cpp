@@ -16,10 +16,10 @@
 #if CG_WITH_GUI
 #include "app/qt/main_window.h"
 #endif
-#include "sample/sample.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 #include "platform/errors.h"
+#include "sample/sample.h"
 
 namespace {
 

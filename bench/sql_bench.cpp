@@ -16,10 +16,10 @@
 #include <fstream>
 #include <string>
 
-#include "platform/user_interface.h"
 #include "data/sql/dm.h"
-#include "sample/sample.h"
 #include "platform/drive.h"
+#include "platform/user_interface.h"
+#include "sample/sample.h"
 
 namespace {
 

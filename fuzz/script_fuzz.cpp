@@ -15,9 +15,12 @@ namespace {
 
 const std::map<std::string, cg::ControlKind>& components() {
   static const std::map<std::string, cg::ControlKind> names = {
-      {"BotFormulaOrfan", cg::ControlKind::Button},   {"BitBtn3", cg::ControlKind::Button},
-      {"RadioButton1", cg::ControlKind::RadioButton}, {"Edit1", cg::ControlKind::Edit},
-      {"GradeCliNovos", cg::ControlKind::Grid},       {"PainelCG", cg::ControlKind::Panel},
+      {"BotFormulaOrfan", cg::ControlKind::Button},
+      {"BitBtn3", cg::ControlKind::Button},
+      {"RadioButton1", cg::ControlKind::RadioButton},
+      {"Edit1", cg::ControlKind::Edit},
+      {"GradeCliNovos", cg::ControlKind::Grid},
+      {"PainelCG", cg::ControlKind::Panel},
       {"TermCG", cg::ControlKind::Gauge},
   };
   return names;

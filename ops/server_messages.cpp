@@ -1,9 +1,9 @@
 #include "ops/server_messages.h"
 
-#include "platform/user_interface.h"
 #include "data/sql/sql.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
+#include "platform/user_interface.h"
 
 namespace cg {
 
@@ -25,8 +25,8 @@ void ReportRefusals(UserInterface& ui, int count, const std::string& firstMessag
            cp("Mensagem do servidor: "_cp) + firstMessage;
   } else {
     text = cp("O servidor recusou "_cp) + std::to_string(count) +
-           cp(" alterações, que não foram gravadas."_cp) + "\r" +
-           cp("Primeira mensagem do servidor: "_cp) + firstMessage;
+           cp(" alterações, que não foram gravadas."_cp) + "\r" + cp("Primeira mensagem do servidor: "_cp) +
+           firstMessage;
   }
   ui.showMessage(text);
 }

@@ -18,11 +18,10 @@ namespace cg {
 // The Unicode code point of a CP1252 byte. The five bytes that CP1252 leaves
 // undefined (81, 8D, 8F, 90, 9D) map to the C1 control of the same value.
 constexpr char32_t cp1252ToUnicode(unsigned char b) {
-  constexpr char32_t high[32] = {
-      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  constexpr char32_t high[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
   if (b >= 0x80 && b < 0xA0) return high[b - 0x80];
   return b;
 }
@@ -40,13 +39,22 @@ constexpr int unicodeToCp1252(char32_t c) {
 constexpr char32_t decodeUtf8(const char* s, std::size_t n, std::size_t& i) {
   auto u = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
   unsigned char c = u(i);
-  if (c < 0x80) { ++i; return c; }
+  if (c < 0x80) {
+    ++i;
+    return c;
+  }
   int len = (c >= 0xF0) ? 4 : (c >= 0xE0) ? 3 : (c >= 0xC0) ? 2 : 0;
-  if (len == 0 || i + len > n) { ++i; return 0xFFFFFFFF; }
+  if (len == 0 || i + len > n) {
+    ++i;
+    return 0xFFFFFFFF;
+  }
   char32_t cp = c & (0xFF >> (len + 1));
   for (int k = 1; k < len; ++k) {
     unsigned char cc = u(i + k);
-    if ((cc & 0xC0) != 0x80) { ++i; return 0xFFFFFFFF; }
+    if ((cc & 0xC0) != 0x80) {
+      ++i;
+      return 0xFFFFFFFF;
+    }
     cp = (cp << 6) | (cc & 0x3F);
   }
   i += len;

@@ -21,11 +21,11 @@ class Exception : public std::exception {
   std::string message_;
 };
 
-#define CG_DECLARE_ERROR(Name, Base)                                      \
-  class Name : public Base {                                              \
-   public:                                                                \
-    using Base::Base;                                                     \
-    const char* className() const noexcept override { return #Name; }     \
+#define CG_DECLARE_ERROR(Name, Base)                                  \
+  class Name : public Base {                                          \
+   public:                                                            \
+    using Base::Base;                                                 \
+    const char* className() const noexcept override { return #Name; } \
   }
 
 // File-system failures (create, write, read a file).

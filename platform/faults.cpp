@@ -11,8 +11,8 @@ namespace cg::faults {
 namespace {
 
 struct Settings {
-  long killAfter = 0;  // 0: never
-  long stopAfter = 0;  // 0: never
+  long killAfter = 0;         // 0: never
+  long stopAfter = 0;         // 0: never
   long stopBeforeServer = 0;  // 0: never
 };
 
@@ -25,8 +25,10 @@ const char* g_countFile = nullptr;
 const Settings& settings() {
   static const Settings s = [] {
     Settings out;
-    if (const char* v = std::getenv("CG_FAULT_KILL_AFTER_WRITES")) out.killAfter = std::strtol(v, nullptr, 10);
-    if (const char* v = std::getenv("CG_FAULT_STOP_AFTER_WRITES")) out.stopAfter = std::strtol(v, nullptr, 10);
+    if (const char* v = std::getenv("CG_FAULT_KILL_AFTER_WRITES"))
+      out.killAfter = std::strtol(v, nullptr, 10);
+    if (const char* v = std::getenv("CG_FAULT_STOP_AFTER_WRITES"))
+      out.stopAfter = std::strtol(v, nullptr, 10);
     if (const char* v = std::getenv("CG_FAULT_STOP_BEFORE_SERVER_WRITES"))
       out.stopBeforeServer = std::strtol(v, nullptr, 10);
     if (const char* v = std::getenv("CG_FAULT_COUNT_FILE")) {

@@ -1,10 +1,10 @@
 #include "platform/process.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "platform/cp1252.h"
@@ -21,8 +21,10 @@ std::vector<std::string> SplitCommandLine(std::string_view s) {
     std::string tok;
     bool quoted = false;
     while (i < s.size() && (quoted || (s[i] != ' ' && s[i] != '\t'))) {
-      if (s[i] == '"') quoted = !quoted;
-      else tok.push_back(s[i]);
+      if (s[i] == '"')
+        quoted = !quoted;
+      else
+        tok.push_back(s[i]);
       ++i;
     }
     out.push_back(tok);
@@ -34,7 +36,8 @@ std::vector<std::string> HostArgv(std::string_view commandLine) {
   std::vector<std::string> parts = SplitCommandLine(commandLine);
   std::vector<std::string> argv;
   if (parts.empty()) return argv;
-  std::string program = DriveC::isWindowsPath(parts[0]) ? DriveC::resolve(parts[0]).string() : toUtf8(parts[0]);
+  std::string program =
+      DriveC::isWindowsPath(parts[0]) ? DriveC::resolve(parts[0]).string() : toUtf8(parts[0]);
   std::string lower = program;
   for (char& c : lower)
     if (c >= 'A' && c <= 'Z') c += 32;

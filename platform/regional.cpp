@@ -71,8 +71,10 @@ bool parseDate(std::string_view s, std::size_t& i, int& y, int& m, int& d) {
   if (!readNumber(s, i, 2, m) || i >= s.size() || s[i] != '/') return false;
   ++i;
   if (!readNumber(s, i, 4, y, &dy)) return false;
-  if (dy == 2) y += (y >= 50) ? 1900 : 2000;
-  else if (dy != 4) return false;
+  if (dy == 2)
+    y += (y >= 50) ? 1900 : 2000;
+  else if (dy != 4)
+    return false;
   return m >= 1 && m <= 12 && d >= 1 && d <= daysInMonth(y, m) && y >= 1;
 }
 
@@ -97,7 +99,8 @@ TDateTime EncodeDate(int year, int month, int day) {
 }
 
 TDateTime EncodeTime(int hour, int minute, int second, int msec) {
-  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || msec < 0 || msec > 999)
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || msec < 0 ||
+      msec > 999)
     throw EConvertError("Hora inválida."_cp.data());
   return (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + msec) / 86400000.0;
 }
@@ -116,7 +119,10 @@ DateTimeParts DecodeDateTime(TDateTime t) {
   double days = std::trunc(t);
   int64_t ms = static_cast<int64_t>(std::llround(std::fabs(t - days) * 86400000.0));
   int64_t d = static_cast<int64_t>(days);
-  if (ms >= 86400000) { ms -= 86400000; d += (t < 0) ? -1 : 1; }
+  if (ms >= 86400000) {
+    ms -= 86400000;
+    d += (t < 0) ? -1 : 1;
+  }
   civilFromDays(d - kUnixEpochDays, p.year, p.month, p.day);
   p.hour = static_cast<int>(ms / 3600000);
   p.minute = static_cast<int>(ms / 60000 % 60);
@@ -213,9 +219,14 @@ bool TryStrToFloat(std::string_view text, double& out) {
   bool digits = false, sep = false;
   for (; i < s.size(); ++i) {
     char c = s[i];
-    if (c >= '0' && c <= '9') { buf.push_back(c); digits = true; }
-    else if ((c == ',' || c == '.') && !sep) { buf.push_back('.'); sep = true; }
-    else break;
+    if (c >= '0' && c <= '9') {
+      buf.push_back(c);
+      digits = true;
+    } else if ((c == ',' || c == '.') && !sep) {
+      buf.push_back('.');
+      sep = true;
+    } else
+      break;
   }
   if (!digits) return false;
   if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
@@ -223,7 +234,10 @@ bool TryStrToFloat(std::string_view text, double& out) {
     ++i;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) buf.push_back(s[i++]);
     bool expDigits = false;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) { buf.push_back(s[i]); expDigits = true; }
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+      buf.push_back(s[i]);
+      expDigits = true;
+    }
     if (!expDigits) return false;
   }
   if (i != s.size()) return false;
@@ -278,9 +292,15 @@ int64_t StrToInt64(std::string_view text) {
   bool ok = i < s.size();
   __int128 v = 0;
   for (; ok && i < s.size(); ++i) {
-    if (s[i] < '0' || s[i] > '9') { ok = false; break; }
+    if (s[i] < '0' || s[i] > '9') {
+      ok = false;
+      break;
+    }
     v = v * 10 + (s[i] - '0');
-    if (v > static_cast<__int128>(INT64_MAX) + 1) { ok = false; break; }
+    if (v > static_cast<__int128>(INT64_MAX) + 1) {
+      ok = false;
+      break;
+    }
   }
   if (neg) v = -v;
   if (!ok || v > INT64_MAX || v < INT64_MIN)

@@ -26,8 +26,8 @@ TDateTime EncodeTime(int hour, int minute, int second, int msec = 0);
 
 // "dd/mm/yyyy hh:nn:ss", or "dd/mm/yyyy" when the time is 00:00:00.
 std::string DateTimeToStr(TDateTime t);
-std::string DateToStr(TDateTime t);   // "dd/mm/yyyy"
-std::string TimeToStr(TDateTime t);   // "hh:nn:ss"
+std::string DateToStr(TDateTime t);  // "dd/mm/yyyy"
+std::string TimeToStr(TDateTime t);  // "hh:nn:ss"
 
 // Accepts "d/m/yyyy", "d/m/yyyy h:n" and "d/m/yyyy h:n:s" (two-digit years
 // are 19xx from 50 on, 20xx below), surrounding blanks ignored. Anything else

@@ -19,15 +19,9 @@ constexpr FieldType TS = FieldType::Timestamp;
 
 TableDef ConfigTableDef() {
   TableDef t;
-  t.fields = {F("Codigo", S),
-              F("CorFundo", I),
-              A("DiretorioPrincipal", 80),
-              A("NomeFarmacia", 60),
-              A("CNPJ", 18),
-              A("Cidade", 30),
-              A("Estado", 2),
-              F("NumeroEstacoes", S),
-              F("UltimaManutencao", TS),
+  t.fields = {F("Codigo", S),        F("CorFundo", I),       A("DiretorioPrincipal", 80),
+              A("NomeFarmacia", 60), A("CNPJ", 18),          A("Cidade", 30),
+              A("Estado", 2),        F("NumeroEstacoes", S), F("UltimaManutencao", TS),
               F("MultiUsuario", L)};
   t.primaryKey = {"Codigo"};
   return t;
@@ -87,24 +81,12 @@ TableDef ClientesInterimTableDef() {
 TableDef MedicosTableDef() {
   TableDef t;
   // CRM is wider than the 20 characters the CRM correction works on.
-  t.fields = {A("CRM", 30),
-              A("Especialidade", 30),
-              A("Nome", 50),
-              A("Endereco", 60),
-              A("Complemento", 30),
-              A("CEP", 9),
-              A("Cidade", 30),
-              A("Estado", 2),
-              A("Telefones", 40),
-              F("QdeFormulas", I),
-              F("ValorTotal", M),
-              F("ComissaoPer", N),
-              F("Comissao", M),
-              F("DataAniversario", D),
-              F("Observacao", Memo),
-              A("E_Mail", 60),
-              A("Nome_Secretaria", 40),
-              F("Aniv_Secretaria", D),
+  t.fields = {A("CRM", 30),        A("Especialidade", 30),   A("Nome", 50),
+              A("Endereco", 60),   A("Complemento", 30),     A("CEP", 9),
+              A("Cidade", 30),     A("Estado", 2),           A("Telefones", 40),
+              F("QdeFormulas", I), F("ValorTotal", M),       F("ComissaoPer", N),
+              F("Comissao", M),    F("DataAniversario", D),  F("Observacao", Memo),
+              A("E_Mail", 60),     A("Nome_Secretaria", 40), F("Aniv_Secretaria", D),
               A("Atendente", 20)};
   t.primaryKey = {"CRM", "Especialidade"};
   t.indexes = {IndexDef{"Nome", {"Nome"}, false}, IndexDef{"CRM", {"CRM"}, false}};
@@ -119,37 +101,19 @@ TableDef MedicosInterimTableDef() {
 
 TableDef PedidosTableDef() {
   TableDef t;
-  t.fields = {A("Estacao", 3),
-              F("NPedido", I),
-              F("Data", D),
-              F("CodCliente", I),
-              A("Nome", 50),
-              A("Fone", 40),
-              A("CRM", 30),
-              A("Medico", 50),
-              F("QdeFormulas", S),
-              F("ValorTotal", M),
-              F("Desconto", N),
-              A("Status", 1),
-              A("CodigoLivro", 10),
-              A("Atendente", 20),
-              F("DataEntrega", D),
-              F("Obs", Memo)};
+  t.fields = {A("Estacao", 3),      F("NPedido", I),    F("Data", D),        F("CodCliente", I),
+              A("Nome", 50),        A("Fone", 40),      A("CRM", 30),        A("Medico", 50),
+              F("QdeFormulas", S),  F("ValorTotal", M), F("Desconto", N),    A("Status", 1),
+              A("CodigoLivro", 10), A("Atendente", 20), F("DataEntrega", D), F("Obs", Memo)};
   t.primaryKey = {"Estacao", "NPedido"};
   return t;
 }
 
 TableDef PediformTableDef() {
   TableDef t;
-  t.fields = {A("Estacao", 3),
-              F("NPedido", I),
-              F("NFormula", S),
-              F("Serie", S),
-              A("Descricao", 70),
-              A("FormaFarmaceutica", 20),
-              F("Quantidade", N),
-              A("Unidade", 4),
-              F("Valor", M),
+  t.fields = {A("Estacao", 3),    F("NPedido", I),    F("NFormula", S),
+              F("Serie", S),      A("Descricao", 70), A("FormaFarmaceutica", 20),
+              F("Quantidade", N), A("Unidade", 4),    F("Valor", M),
               A("Posologia", 60)};
   t.primaryKey = {"Estacao", "NPedido", "NFormula", "Serie"};
   return t;
@@ -157,33 +121,17 @@ TableDef PediformTableDef() {
 
 TableDef CompedidTableDef() {
   TableDef t;
-  t.fields = {A("Estacao", 3),
-              F("NPedido", I),
-              F("NFormula", S),
-              F("Item", S),
-              A("CodigoComp", 20),
-              A("Componente", 40),
-              F("Quantidade", N),
-              A("Unidade", 4),
-              F("Valor", M)};
+  t.fields = {A("Estacao", 3),     F("NPedido", I),    F("NFormula", S), F("Item", S), A("CodigoComp", 20),
+              A("Componente", 40), F("Quantidade", N), A("Unidade", 4),  F("Valor", M)};
   t.primaryKey = {"Estacao", "NPedido", "NFormula", "Item"};
   return t;
 }
 
 TableDef ComponenTableDef() {
   TableDef t;
-  t.fields = {A("Grupo", 3),
-              A("Codigo", 20),
-              A("Descricao", 70),
-              A("Unidade", 4),
-              F("FatorCorrecao", N),
-              F("FatorDiluicao", N),
-              F("Densidade", N),
-              F("CustoFixo", M),
-              F("PrecoCusto", M),
-              F("Estoque", N),
-              F("DescontoMaximo", N),
-              F("DataCadastro", D)};
+  t.fields = {A("Grupo", 3),         A("Codigo", 20),       A("Descricao", 70),     A("Unidade", 4),
+              F("FatorCorrecao", N), F("FatorDiluicao", N), F("Densidade", N),      F("CustoFixo", M),
+              F("PrecoCusto", M),    F("Estoque", N),       F("DescontoMaximo", N), F("DataCadastro", D)};
   t.primaryKey = {"Grupo", "Codigo"};
   t.indexes = {IndexDef{"CodUnic", {"Codigo"}, true}, IndexDef{"Descricao", {"Descricao"}, false}};
   return t;
@@ -199,16 +147,9 @@ TableDef SinonimoTableDef() {
 
 TableDef ComprasTableDef() {
   TableDef t;
-  t.fields = {F("NCompra", I),
-              F("Item", S),
-              F("Data", D),
-              A("Fornecedor", 40),
-              A("Codigo", 20),
-              A("Componente", 70),
-              F("Quantidade", N),
-              A("Unidade", 4),
-              F("ValorUnitario", M),
-              A("NotaFiscal", 10)};
+  t.fields = {F("NCompra", I),       F("Item", S),        F("Data", D),       A("Fornecedor", 40),
+              A("Codigo", 20),       A("Componente", 70), F("Quantidade", N), A("Unidade", 4),
+              F("ValorUnitario", M), A("NotaFiscal", 10)};
   t.primaryKey = {"NCompra", "Item"};
   t.indexes = {IndexDef{"Componente", {"Componente"}, false}};
   return t;
@@ -216,12 +157,8 @@ TableDef ComprasTableDef() {
 
 TableDef FormulasTableDef() {
   TableDef t;
-  t.fields = {F("Codigo", I),
-              A("Descricao", 70),
-              A("FormaFarmaceutica", 20),
-              F("Quantidade", N),
-              A("Unidade", 4),
-              F("Validade", S),
+  t.fields = {F("Codigo", I),     A("Descricao", 70), A("FormaFarmaceutica", 20),
+              F("Quantidade", N), A("Unidade", 4),    F("Validade", S),
               F("Preco", M)};
   t.primaryKey = {"Codigo"};
   t.indexes = {IndexDef{"Descricao", {"Descricao"}, false}};

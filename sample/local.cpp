@@ -21,10 +21,10 @@
 #include <vector>
 
 #include "data/engine/bulk.h"
-#include "sample/sample.h"
-#include "sample/layouts.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
+#include "sample/layouts.h"
+#include "sample/sample.h"
 
 namespace cg {
 namespace fs = std::filesystem;
@@ -59,44 +59,65 @@ class Random {
 };
 
 constexpr std::string_view kFirst[] = {
-    "MARIA"_cp,     "JOSÉ"_cp,     "ANTÔNIO"_cp,  "JOÃO"_cp,     "FRANCISCO"_cp, "ANA"_cp,      "LUIZ"_cp,
-    "PAULO"_cp,     "CARLOS"_cp,   "MANOEL"_cp,   "PEDRO"_cp,    "FRANCISCA"_cp, "MARCOS"_cp,   "RAIMUNDO"_cp,
-    "SEBASTIÃO"_cp, "ANTÔNIA"_cp,  "MARCELO"_cp,  "JORGE"_cp,    "MÁRCIA"_cp,    "GERALDO"_cp,  "ADRIANA"_cp,
-    "SANDRA"_cp,    "LUÍS"_cp,     "FERNANDO"_cp, "FÁBIO"_cp,    "ROBERTO"_cp,   "MÁRCIO"_cp,   "EDSON"_cp,
-    "ANDRÉ"_cp,     "SÉRGIO"_cp,   "JOSEFA"_cp,   "PATRÍCIA"_cp, "DANIEL"_cp,    "RODRIGO"_cp,  "RAFAEL"_cp,
-    "JOAQUIM"_cp,   "VERA"_cp,     "RICARDO"_cp,  "EDUARDO"_cp,  "TEREZINHA"_cp, "SÔNIA"_cp,    "ALEXANDRE"_cp,
-    "RITA"_cp,      "LÚCIA"_cp,    "CONCEIÇÃO"_cp, "INÊS"_cp,    "CÉLIA"_cp,     "GLÓRIA"_cp,   "HELOÍSA"_cp};
+    "MARIA"_cp,     "JOSÉ"_cp,    "ANTÔNIO"_cp,   "JOÃO"_cp,     "FRANCISCO"_cp, "ANA"_cp,     "LUIZ"_cp,
+    "PAULO"_cp,     "CARLOS"_cp,  "MANOEL"_cp,    "PEDRO"_cp,    "FRANCISCA"_cp, "MARCOS"_cp,  "RAIMUNDO"_cp,
+    "SEBASTIÃO"_cp, "ANTÔNIA"_cp, "MARCELO"_cp,   "JORGE"_cp,    "MÁRCIA"_cp,    "GERALDO"_cp, "ADRIANA"_cp,
+    "SANDRA"_cp,    "LUÍS"_cp,    "FERNANDO"_cp,  "FÁBIO"_cp,    "ROBERTO"_cp,   "MÁRCIO"_cp,  "EDSON"_cp,
+    "ANDRÉ"_cp,     "SÉRGIO"_cp,  "JOSEFA"_cp,    "PATRÍCIA"_cp, "DANIEL"_cp,    "RODRIGO"_cp, "RAFAEL"_cp,
+    "JOAQUIM"_cp,   "VERA"_cp,    "RICARDO"_cp,   "EDUARDO"_cp,  "TEREZINHA"_cp, "SÔNIA"_cp,   "ALEXANDRE"_cp,
+    "RITA"_cp,      "LÚCIA"_cp,   "CONCEIÇÃO"_cp, "INÊS"_cp,     "CÉLIA"_cp,     "GLÓRIA"_cp,  "HELOÍSA"_cp};
 constexpr std::string_view kMiddle[] = {
     "APARECIDA"_cp, "CARLOS"_cp,  "AUXILIADORA"_cp, "EDUARDO"_cp, "HENRIQUE"_cp, "CRISTINA"_cp, "LÚCIA"_cp,
     "FERNANDA"_cp,  "AUGUSTO"_cp, "VITÓRIA"_cp,     "HELENA"_cp,  "BEATRIZ"_cp,  "JOSÉ"_cp,     "LUÍSA"_cp,
     "ROBERTO"_cp,   "ALICE"_cp,   "IVONE"_cp,       "TADEU"_cp,   "SIMÕES"_cp,   "RENÊ"_cp};
 constexpr std::string_view kParticle[] = {"DE", "DA", "DO", "DAS", "DOS", "E"};
 constexpr std::string_view kSurname[] = {
-    "SILVA"_cp,     "SANTOS"_cp,   "OLIVEIRA"_cp,  "SOUZA"_cp,      "RODRIGUES"_cp, "FERREIRA"_cp, "ALVES"_cp,
-    "PEREIRA"_cp,   "LIMA"_cp,     "GOMES"_cp,     "COSTA"_cp,      "RIBEIRO"_cp,   "MARTINS"_cp,  "CARVALHO"_cp,
-    "ALMEIDA"_cp,   "LOPES"_cp,    "SOARES"_cp,    "FERNANDES"_cp,  "VIEIRA"_cp,    "BARBOSA"_cp,  "ROCHA"_cp,
-    "DIAS"_cp,      "NASCIMENTO"_cp, "ANDRADE"_cp, "MOREIRA"_cp,    "NUNES"_cp,     "MARQUES"_cp,  "MACHADO"_cp,
-    "MENDES"_cp,    "FREITAS"_cp,  "CARDOSO"_cp,   "RAMOS"_cp,      "GONÇALVES"_cp, "SANTANA"_cp,  "TEIXEIRA"_cp,
-    "ARAÚJO"_cp,    "CONCEIÇÃO"_cp, "FALCÃO"_cp,   "GUIMARÃES"_cp,  "BRAGANÇA"_cp,  "PIAUÍ"_cp,    "ASSUNÇÃO"_cp};
-constexpr std::string_view kCity[] = {"SÃO PAULO"_cp,  "CAMPINAS"_cp,     "RIBEIRÃO PRETO"_cp, "SANTOS"_cp,
-                                      "BELO HORIZONTE"_cp, "RIO DE JANEIRO"_cp, "NITERÓI"_cp,      "CURITIBA"_cp,
-                                      "FLORIANÓPOLIS"_cp, "GOIÂNIA"_cp,   "BRASÍLIA"_cp,       "MACEIÓ"_cp};
-constexpr std::string_view kState[] = {"SP", "SP", "SP", "RJ", "MG", "PR", "SC", "GO", "DF", "AL", "BA", "PE"};
-constexpr std::string_view kStreet[] = {"RUA DAS FLORES"_cp,   "AV. PAULISTA"_cp,     "RUA XV DE NOVEMBRO"_cp,
-                                        "AV. BRASIL"_cp,       "RUA SÃO JOÃO"_cp,     "TRAVESSA DO COMÉRCIO"_cp,
-                                        "ALAMEDA SANTOS"_cp,   "RUA DA CONSOLAÇÃO"_cp, "PRAÇA DA SÉ"_cp};
-constexpr std::string_view kSpecialty[] = {"CLÍNICA GERAL"_cp, "DERMATOLOGIA"_cp, "PEDIATRIA"_cp,
+    "SILVA"_cp,     "SANTOS"_cp,   "OLIVEIRA"_cp,  "SOUZA"_cp,    "RODRIGUES"_cp,  "FERREIRA"_cp,
+    "ALVES"_cp,     "PEREIRA"_cp,  "LIMA"_cp,      "GOMES"_cp,    "COSTA"_cp,      "RIBEIRO"_cp,
+    "MARTINS"_cp,   "CARVALHO"_cp, "ALMEIDA"_cp,   "LOPES"_cp,    "SOARES"_cp,     "FERNANDES"_cp,
+    "VIEIRA"_cp,    "BARBOSA"_cp,  "ROCHA"_cp,     "DIAS"_cp,     "NASCIMENTO"_cp, "ANDRADE"_cp,
+    "MOREIRA"_cp,   "NUNES"_cp,    "MARQUES"_cp,   "MACHADO"_cp,  "MENDES"_cp,     "FREITAS"_cp,
+    "CARDOSO"_cp,   "RAMOS"_cp,    "GONÇALVES"_cp, "SANTANA"_cp,  "TEIXEIRA"_cp,   "ARAÚJO"_cp,
+    "CONCEIÇÃO"_cp, "FALCÃO"_cp,   "GUIMARÃES"_cp, "BRAGANÇA"_cp, "PIAUÍ"_cp,      "ASSUNÇÃO"_cp};
+constexpr std::string_view kCity[] = {"SÃO PAULO"_cp, "CAMPINAS"_cp,       "RIBEIRÃO PRETO"_cp,
+                                      "SANTOS"_cp,    "BELO HORIZONTE"_cp, "RIO DE JANEIRO"_cp,
+                                      "NITERÓI"_cp,   "CURITIBA"_cp,       "FLORIANÓPOLIS"_cp,
+                                      "GOIÂNIA"_cp,   "BRASÍLIA"_cp,       "MACEIÓ"_cp};
+constexpr std::string_view kState[] = {"SP", "SP", "SP", "RJ", "MG", "PR",
+                                       "SC", "GO", "DF", "AL", "BA", "PE"};
+constexpr std::string_view kStreet[] = {
+    "RUA DAS FLORES"_cp, "AV. PAULISTA"_cp,      "RUA XV DE NOVEMBRO"_cp,
+    "AV. BRASIL"_cp,     "RUA SÃO JOÃO"_cp,      "TRAVESSA DO COMÉRCIO"_cp,
+    "ALAMEDA SANTOS"_cp, "RUA DA CONSOLAÇÃO"_cp, "PRAÇA DA SÉ"_cp};
+constexpr std::string_view kSpecialty[] = {"CLÍNICA GERAL"_cp, "DERMATOLOGIA"_cp,   "PEDIATRIA"_cp,
                                            "GINECOLOGIA"_cp,   "ENDOCRINOLOGIA"_cp, "ORTOPEDIA"_cp,
                                            "GERIATRIA"_cp,     "NUTROLOGIA"_cp};
-constexpr std::string_view kSubstance[] = {
-    "ÁCIDO ASCÓRBICO"_cp, "VITAMINA C"_cp,        "VITAMINA-E"_cp,       "CÁPSULA GELATINOSA Nº 0"_cp,
-    "CÁPSULA INCOLOR Nº 1"_cp, "POTE PLÁSTICO 60G"_cp, "FRASCO ÂMBAR 100ML"_cp, "EXCIPIENTE PADRÃO"_cp,
-    "MINOXIDIL"_cp,       "ÓLEO DE AMÊNDOAS"_cp,  "ÁCIDO HIALURÔNICO"_cp, "COLÁGENO HIDROLISADO"_cp,
-    "CAFEÍNA ANIDRA"_cp,  "PROPILENOGLICOL"_cp,   "LANOLINA"_cp,          "UREIA"_cp,
-    "ÁCIDO GLICÓLICO"_cp, "BICARBONATO DE SÓDIO"_cp, "TALCO FARMACÊUTICO"_cp, "GLICERINA"_cp,
-    "CITRATO DE MAGNÉSIO"_cp, "ZINCO QUELATO"_cp, "MELATONINA"_cp,        "ÔMEGA 3"_cp};
+constexpr std::string_view kSubstance[] = {"ÁCIDO ASCÓRBICO"_cp,
+                                           "VITAMINA C"_cp,
+                                           "VITAMINA-E"_cp,
+                                           "CÁPSULA GELATINOSA Nº 0"_cp,
+                                           "CÁPSULA INCOLOR Nº 1"_cp,
+                                           "POTE PLÁSTICO 60G"_cp,
+                                           "FRASCO ÂMBAR 100ML"_cp,
+                                           "EXCIPIENTE PADRÃO"_cp,
+                                           "MINOXIDIL"_cp,
+                                           "ÓLEO DE AMÊNDOAS"_cp,
+                                           "ÁCIDO HIALURÔNICO"_cp,
+                                           "COLÁGENO HIDROLISADO"_cp,
+                                           "CAFEÍNA ANIDRA"_cp,
+                                           "PROPILENOGLICOL"_cp,
+                                           "LANOLINA"_cp,
+                                           "UREIA"_cp,
+                                           "ÁCIDO GLICÓLICO"_cp,
+                                           "BICARBONATO DE SÓDIO"_cp,
+                                           "TALCO FARMACÊUTICO"_cp,
+                                           "GLICERINA"_cp,
+                                           "CITRATO DE MAGNÉSIO"_cp,
+                                           "ZINCO QUELATO"_cp,
+                                           "MELATONINA"_cp,
+                                           "ÔMEGA 3"_cp};
 constexpr std::string_view kUnit[] = {"g", "mg", "ml", "UN", "GR", "Lt", "mcg", "UI", "gr ", "KG"};
-constexpr std::string_view kForm[] = {"CÁPSULA"_cp, "CREME"_cp, "GEL"_cp, "LOÇÃO"_cp, "XAROPE"_cp,
+constexpr std::string_view kForm[] = {"CÁPSULA"_cp, "CREME"_cp,  "GEL"_cp,   "LOÇÃO"_cp,  "XAROPE"_cp,
                                       "SHAMPOO"_cp, "POMADA"_cp, "SACHÊ"_cp, "SOLUÇÃO"_cp};
 
 std::string num(int64_t v) { return std::to_string(v); }
@@ -132,7 +153,8 @@ std::string personName(Random& r) {
 }
 
 std::string phone(Random& r) {
-  std::string p = "(" + padded(11 + r.below(80), 2) + ") " + num(3000 + r.below(7000)) + "-" + padded(r.below(10000), 4);
+  std::string p =
+      "(" + padded(11 + r.below(80), 2) + ") " + num(3000 + r.below(7000)) + "-" + padded(r.below(10000), 4);
   if (r.percent(10)) p += " / 9" + num(8000 + r.below(2000)) + "-" + padded(r.below(10000), 4);
   return p;
 }
@@ -172,19 +194,25 @@ void writeCommandFile(const std::string& name, const std::string& table) {
   fs::path file = DriveC::resolve(kRoot + "\\" + name);
   writeText(file,
             "#!/bin/sh\n"
-            "# Puts the interim copy of " + table + " (INTER) in place of the live table (DADOS).\n"
-            "dir=$(cd \"$(dirname \"$0\")\" && pwd) || exit 1\n"
-            "src=\"$dir/INTER/" + table + "\"\n"
-            "dst=\"$dir/DADOS/" + table + "\"\n"
-            "[ -f \"$src\" ] || { echo \"missing: $src\" >&2; exit 1; }\n"
-            "# A consistent copy of the interim table, its committed log included: the\n"
-            "# backup reads one snapshot of the file, so a program writing to the\n"
-            "# interim copy meanwhile never leaves a copy that mixes two states.\n"
-            "rm -f \"$dst.tmp\"\n"
-            "sqlite3 \"$src\" \".timeout 5000\" \".backup '$dst.tmp'\" >/dev/null || "
-            "{ rm -f \"$dst.tmp\"; exit 1; }\n"
-            "rm -f \"$dst-journal\" \"$dst-wal\" \"$dst-shm\"\n"
-            "mv -f \"$dst.tmp\" \"$dst\" || exit 1\n");
+            "# Puts the interim copy of " +
+                table +
+                " (INTER) in place of the live table (DADOS).\n"
+                "dir=$(cd \"$(dirname \"$0\")\" && pwd) || exit 1\n"
+                "src=\"$dir/INTER/" +
+                table +
+                "\"\n"
+                "dst=\"$dir/DADOS/" +
+                table +
+                "\"\n"
+                "[ -f \"$src\" ] || { echo \"missing: $src\" >&2; exit 1; }\n"
+                "# A consistent copy of the interim table, its committed log included: the\n"
+                "# backup reads one snapshot of the file, so a program writing to the\n"
+                "# interim copy meanwhile never leaves a copy that mixes two states.\n"
+                "rm -f \"$dst.tmp\"\n"
+                "sqlite3 \"$src\" \".timeout 5000\" \".backup '$dst.tmp'\" >/dev/null || "
+                "{ rm -f \"$dst.tmp\"; exit 1; }\n"
+                "rm -f \"$dst-journal\" \"$dst-wal\" \"$dst-shm\"\n"
+                "mv -f \"$dst.tmp\" \"$dst\" || exit 1\n");
   ::chmod(file.c_str(), 0755);
 }
 
@@ -215,11 +243,44 @@ void clientsTable(const SampleSize& size, Random& r) {
   const TableDef def = ClientesTableDef();
   std::vector<int> f;
   for (const auto& fd : def.fields) f.push_back(t.field(fd.name));
-  enum { Estacao, Codigo, Nome, Endereco, Complemento, Cidade, Estado, CEP, Fone, Medico, QdeFormulas,
-         ValorTotal, Status, DataUltimAlteracao, Convenio, Rota, Categoria, Identidade, Contato,
-         DataAniversario, Sexo, DescontoPadrao, Referencia, DataProxContato, Obs, Profissional, E_mail,
-         Atendente, Vendedor, Infor_Med, TipoDocumento, OrgaoExpedidor, UFEmissaoDocumento, Tipo,
-         LimiteCredito, CreditoUtilizado };
+  enum {
+    Estacao,
+    Codigo,
+    Nome,
+    Endereco,
+    Complemento,
+    Cidade,
+    Estado,
+    CEP,
+    Fone,
+    Medico,
+    QdeFormulas,
+    ValorTotal,
+    Status,
+    DataUltimAlteracao,
+    Convenio,
+    Rota,
+    Categoria,
+    Identidade,
+    Contato,
+    DataAniversario,
+    Sexo,
+    DescontoPadrao,
+    Referencia,
+    DataProxContato,
+    Obs,
+    Profissional,
+    E_mail,
+    Atendente,
+    Vendedor,
+    Infor_Med,
+    TipoDocumento,
+    OrgaoExpedidor,
+    UFEmissaoDocumento,
+    Tipo,
+    LimiteCredito,
+    CreditoUtilizado
+  };
   // Phones that agree in their first 30 characters.
   const std::string shared30 = "(011) 3456-7890 / (011) 98765-";
   const std::vector<ClientCase> cases = {
@@ -305,19 +366,19 @@ std::vector<std::string> doctorsTable(const SampleSize& size, Random& r) {
   const int Atd = t.field("Atendente");
   const std::vector<DoctorCase> cases = {
       {"12345", "DERMATOLOGIA", "ANTONIO CARLOS PEREIRA"},
-      {"12.345-SP", "PEDIATRIA", "BEATRIZ HELENA COSTA"},       // digits held by another doctor
-      {"1234/RJ", "CLÍNICA GERAL", "CAIO FERNANDO DE ABREU"},    // corrected to 1234
-      {"", "CLÍNICA GERAL", "DIRCEU BORBA"},                     // empty CRM: left alone
-      {"SP", "GERIATRIA", "ELIANA DE SOUZA MELO"},               // no digits, an empty CRM exists
+      {"12.345-SP", "PEDIATRIA", "BEATRIZ HELENA COSTA"},               // digits held by another doctor
+      {"1234/RJ", "CLÍNICA GERAL", "CAIO FERNANDO DE ABREU"},           // corrected to 1234
+      {"", "CLÍNICA GERAL", "DIRCEU BORBA"},                            // empty CRM: left alone
+      {"SP", "GERIATRIA", "ELIANA DE SOUZA MELO"},                      // no digits, an empty CRM exists
       {"1234567890123456789012345", "ORTOPEDIA", "FABIO JUNIOR DIAS"},  // 25 digits
-      {"777-SP", "NUTROLOGIA", "GABRIELA DUARTE"},               // two malformed CRMs with
-      {"7.77/MG", "NUTROLOGIA", "HUGO LEONARDO BASTOS"},         // the same digit form
-      {"4444-SP", "PEDIATRIA", "IVAN DE OLIVEIRA LIMA"},         // namesakes
+      {"777-SP", "NUTROLOGIA", "GABRIELA DUARTE"},                      // two malformed CRMs with
+      {"7.77/MG", "NUTROLOGIA", "HUGO LEONARDO BASTOS"},                // the same digit form
+      {"4444-SP", "PEDIATRIA", "IVAN DE OLIVEIRA LIMA"},                // namesakes
       {"5555", "DERMATOLOGIA", "IVAN DE OLIVEIRA LIMA"},
       {"8.888-PE", "GINECOLOGIA", "FRANCISCO DE ASSIS CAVALCANTI DE ALBUQUERQUE NETO"},  // name over 40
-      {"9999", "PEDIATRIA", "PAULO ROBERTO DE SOUZA"},           // same name and CRM, two
-      {"9999", "CLÍNICA GERAL", "PAULO ROBERTO DE SOUZA"},       // specialties
-      {"3210", "CLÍNICA GERAL", "x"},                            // one-letter name
+      {"9999", "PEDIATRIA", "PAULO ROBERTO DE SOUZA"},      // same name and CRM, two
+      {"9999", "CLÍNICA GERAL", "PAULO ROBERTO DE SOUZA"},  // specialties
+      {"3210", "CLÍNICA GERAL", "x"},                       // one-letter name
       {"CRM-SP 65.432", "ENDOCRINOLOGIA", "JULIANA PAES DE BARROS"},
   };
   std::vector<std::string> crms;
@@ -331,10 +392,18 @@ std::vector<std::string> doctorsTable(const SampleSize& size, Random& r) {
       int n = 20000 + i;  // distinct numbers keep the key unique
       std::string uf(r.pick(kState));
       switch (r.below(6)) {
-        case 0: crm = num(n) + "-" + uf; break;
-        case 1: crm = num(n / 1000) + "." + padded(n % 1000, 3) + "/" + uf; break;
-        case 2: crm = "CRM " + num(n) + " " + uf; break;
-        default: crm = num(n); break;
+        case 0:
+          crm = num(n) + "-" + uf;
+          break;
+        case 1:
+          crm = num(n / 1000) + "." + padded(n % 1000, 3) + "/" + uf;
+          break;
+        case 2:
+          crm = "CRM " + num(n) + " " + uf;
+          break;
+        default:
+          crm = num(n);
+          break;
       }
       esp = std::string(r.pick(kSpecialty));
       nome = personName(r);
@@ -381,15 +450,18 @@ void ordersTables(const std::string& dir, const std::string& ordersFile, const s
   BulkTable o(dir, ordersFile, PedidosTableDef());
   BulkTable fr(dir, rowsFile, PediformTableDef());
   BulkTable it(dir, itemsFile, CompedidTableDef());
-  const int oE = o.field("Estacao"), oN = o.field("NPedido"), oD = o.field("Data"), oC = o.field("CodCliente");
+  const int oE = o.field("Estacao"), oN = o.field("NPedido"), oD = o.field("Data"),
+            oC = o.field("CodCliente");
   const int oNome = o.field("Nome"), oFone = o.field("Fone"), oCRM = o.field("CRM"), oMed = o.field("Medico");
   const int oQ = o.field("QdeFormulas"), oV = o.field("ValorTotal"), oDesc = o.field("Desconto");
   const int oS = o.field("Status"), oLivro = o.field("CodigoLivro"), oAt = o.field("Atendente");
   const int oEnt = o.field("DataEntrega");
-  const int fE = fr.field("Estacao"), fN = fr.field("NPedido"), fF = fr.field("NFormula"), fS = fr.field("Serie");
+  const int fE = fr.field("Estacao"), fN = fr.field("NPedido"), fF = fr.field("NFormula"),
+            fS = fr.field("Serie");
   const int fD = fr.field("Descricao"), fForma = fr.field("FormaFarmaceutica"), fQ = fr.field("Quantidade");
   const int fU = fr.field("Unidade"), fV = fr.field("Valor"), fP = fr.field("Posologia");
-  const int iE = it.field("Estacao"), iN = it.field("NPedido"), iF = it.field("NFormula"), iI = it.field("Item");
+  const int iE = it.field("Estacao"), iN = it.field("NPedido"), iF = it.field("NFormula"),
+            iI = it.field("Item");
   const int iC = it.field("CodigoComp"), iNome = it.field("Componente"), iQ = it.field("Quantidade");
   const int iU = it.field("Unidade"), iV = it.field("Valor");
 
@@ -406,7 +478,8 @@ void ordersTables(const std::string& dir, const std::string& ordersFile, const s
       it.integer(iF, nformula);
       it.integer(iI, k);
       static const Component none;
-      const Component& comp = components.empty() ? none : components[r.below(static_cast<int>(components.size()))];
+      const Component& comp =
+          components.empty() ? none : components[r.below(static_cast<int>(components.size()))];
       if (r.percent(10))
         it.text(iC, std::string(1, 'X').append(num(r.below(99999))));  // a stale code
       else
@@ -473,7 +546,8 @@ void ordersTables(const std::string& dir, const std::string& ordersFile, const s
   // Formula rows whose order does not exist, with their items.
   const int64_t past = set.firstNumber + set.orders / 3 + 1000;
   for (int j = 0; j < orphanRows; ++j)
-    writeRow(station(j), past + j, 1 + j % 3, std::min(1 + r.below(3), std::max(0, set.items - 3 - itemsWritten)));
+    writeRow(station(j), past + j, 1 + j % 3,
+             std::min(1 + r.below(3), std::max(0, set.items - 3 - itemsWritten)));
   // Items whose formula row does not exist: formula numbers from 100 on,
   // which no order uses. (station, order, formula) differs for every j.
   const int numbers = std::max(1, set.orders / 3);
@@ -491,7 +565,8 @@ std::vector<Component> componentsTable(const SampleSize& size, Random& r) {
   const int FC = t.field("FatorCorrecao"), FD = t.field("FatorDiluicao"), De = t.field("Densidade");
   const int CF = t.field("CustoFixo"), PC = t.field("PrecoCusto"), E = t.field("Estoque");
   const int DM = t.field("DescontoMaximo"), DC = t.field("DataCadastro");
-  constexpr std::string_view groups[] = {"CAP", "EMB", "EXC", "MP", "MP", "MP", "MP", "ESS", "FIT", "", "cap", "EMB "};
+  constexpr std::string_view groups[] = {"CAP", "EMB", "EXC", "MP", "MP",  "MP",
+                                         "MP",  "ESS", "FIT", "",   "cap", "EMB "};
   std::vector<Component> out;
   // A factor as the suite's users leave it: mostly sound, sometimes zero or
   // blank, rarely negative or tiny.
@@ -542,7 +617,8 @@ void synonymsTable(const SampleSize& size, const std::vector<Component>& compone
   const int S = t.field("Sinonimo"), C = t.field("Codigo"), G = t.field("Grupo"), F = t.field("Fator");
   constexpr std::string_view stale[] = {"MP", "CAP", "EMB", "XXX", "ESS", ""};
   for (int i = 0; i < size.synonyms; ++i) {
-    const Component comp = components.empty() ? Component{} : components[r.below(static_cast<int>(components.size()))];
+    const Component comp =
+        components.empty() ? Component{} : components[r.below(static_cast<int>(components.size()))];
     const std::string& code = comp.code;
     int k = r.below(100);
     t.text(S, "SIN " + padded(i + 1, 6) + " " + comp.description);
@@ -562,10 +638,12 @@ void synonymsTable(const SampleSize& size, const std::vector<Component>& compone
 void purchasesTable(const SampleSize& size, const std::vector<Component>& components, Random& r) {
   BulkTable t(kDados, "COMPRAS.DB", ComprasTableDef());
   const int N = t.field("NCompra"), I = t.field("Item"), D = t.field("Data"), F = t.field("Fornecedor");
-  const int C = t.field("Codigo"), Co = t.field("Componente"), Q = t.field("Quantidade"), U = t.field("Unidade");
+  const int C = t.field("Codigo"), Co = t.field("Componente"), Q = t.field("Quantidade"),
+            U = t.field("Unidade");
   const int V = t.field("ValorUnitario"), NF = t.field("NotaFiscal");
   for (int i = 0; i < size.purchases; ++i) {
-    const Component comp = components.empty() ? Component{} : components[r.below(static_cast<int>(components.size()))];
+    const Component comp =
+        components.empty() ? Component{} : components[r.below(static_cast<int>(components.size()))];
     std::string name = comp.description;
     if (r.percent(30))
       for (char& c : name)

@@ -36,9 +36,10 @@ SampleSize SampleSizeFor(const std::string& scale) {
     // A quarter of the large installation, for checking how the repairs'
     // time grows with the data.
     SampleSize s = SampleSizeFor("large");
-    for (int* n : {&s.clients, &s.doctors, &s.orders, &s.formulaRows, &s.formulaItems, &s.components, &s.synonyms,
-                   &s.purchases, &s.archiveOrders, &s.archiveFormulaRows, &s.archiveFormulaItems, &s.serverOrders,
-                   &s.serverFormulas, &s.serverComponents, &s.suppliers, &s.serverOrderItems})
+    for (int* n :
+         {&s.clients, &s.doctors, &s.orders, &s.formulaRows, &s.formulaItems, &s.components, &s.synonyms,
+          &s.purchases, &s.archiveOrders, &s.archiveFormulaRows, &s.archiveFormulaItems, &s.serverOrders,
+          &s.serverFormulas, &s.serverComponents, &s.suppliers, &s.serverOrderItems})
       *n /= 4;
     return s;
   }

@@ -10,17 +10,17 @@
 // and indexes are added after the load, which is much faster than keeping
 // them up to date row by row.
 #include <cstdio>
-#include <memory>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "sample/sample.h"
-#include "sample/server_schema.h"
 #include "data/sql/firebird.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
+#include "sample/sample.h"
+#include "sample/server_schema.h"
 
 namespace cg {
 

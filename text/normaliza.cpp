@@ -67,8 +67,10 @@ std::string AbreviaNome(std::string_view in) {
   while (true) {
     std::size_t j = s.find(' ', i);
     std::string_view w = std::string_view(s).substr(i, j == std::string::npos ? std::string::npos : j - i);
-    if (static_cast<int>(words.size()) < kMaxWords) words.emplace_back(w);
-    else words.back() = std::string(w);
+    if (static_cast<int>(words.size()) < kMaxWords)
+      words.emplace_back(w);
+    else
+      words.back() = std::string(w);
     if (j == std::string::npos) break;
     i = j + 1;
   }

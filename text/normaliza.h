@@ -30,5 +30,4 @@ std::string AbreviaNome(std::string_view s);
 
 inline constexpr int kMaxWords = 40;
 
-
 }  // namespace cg

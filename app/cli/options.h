@@ -9,13 +9,13 @@
 namespace cg {
 
 struct Options {
-  std::string driveC;            // --drive-c DIR (empty: the default root)
+  std::string driveC;                 // --drive-c DIR (empty: the default root)
   std::optional<std::string> script;  // --script FILE ("-" = standard input)
-  bool createSample = false;     // --create-sample
-  std::string scale = "small";   // --scale small|large
-  bool force = false;            // --force
-  bool help = false;             // --help
-  std::string screenshot;        // --screenshot FILE.png (window picture, then exit)
+  bool createSample = false;          // --create-sample
+  std::string scale = "small";        // --scale small|large
+  bool force = false;                 // --force
+  bool help = false;                  // --help
+  std::string screenshot;             // --screenshot FILE.png (window picture, then exit)
 };
 
 // Parses argv; on an error fills `error` and returns nullopt.

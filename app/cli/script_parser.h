@@ -16,13 +16,13 @@ enum class Verb { Click, Invoke, Key, Check, Type, Focus, Row, Answer, Wait, Clo
 
 struct ParsedAction {
   int lineNo = 0;
-  std::string line;     // as written (trimmed), for the transcript
+  std::string line;  // as written (trimmed), for the transcript
   Verb verb = Verb::State;
   std::string controlName;  // the component named, when the action names one
-  std::string text;     // type: CP1252 text; key: Escape or Enter
-  int row = 0;          // row: 1..1,000,000,000
-  int64_t waitMs = 0;   // wait: 0..1e12
-  bool yes = false;     // answer
+  std::string text;         // type: CP1252 text; key: Escape or Enter
+  int row = 0;              // row: 1..1,000,000,000
+  int64_t waitMs = 0;       // wait: 0..1e12
+  bool yes = false;         // answer
 };
 
 // A line the runner does not accept; `message` is the reason shown after

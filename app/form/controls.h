@@ -23,9 +23,9 @@ inline constexpr int32_t clNavy = 0x800000;
 inline constexpr int32_t clRed = 0x0000FF;
 inline constexpr int32_t clWhite = 0xFFFFFF;
 inline constexpr int32_t clGray = 0x808080;
-inline constexpr int32_t clBtnFace = static_cast<int32_t>(0xFF00000F);    // system colour 15
-inline constexpr int32_t clWindowText = static_cast<int32_t>(0xFF000008); // system colour 8
-inline constexpr int32_t clWindow = static_cast<int32_t>(0xFF000005);     // system colour 5
+inline constexpr int32_t clBtnFace = static_cast<int32_t>(0xFF00000F);     // system colour 15
+inline constexpr int32_t clWindowText = static_cast<int32_t>(0xFF000008);  // system colour 8
+inline constexpr int32_t clWindow = static_cast<int32_t>(0xFF000005);      // system colour 5
 
 struct TFont {
   std::string name = "MS Sans Serif";
@@ -59,7 +59,12 @@ class TControl {
   bool loweredBevel = false;  // panels: lowered inner bevel
   bool centered = false;      // labels and panels: caption centred
 
-  void setBounds(int l, int t, int w, int h) { left = l; top = t; width = w; height = h; }
+  void setBounds(int l, int t, int w, int h) {
+    left = l;
+    top = t;
+    width = w;
+    height = h;
+  }
   // Visible on screen: itself and every parent visible.
   bool showing() const;
 };
@@ -76,7 +81,8 @@ class TButton : public TControl {
 
 class TRadioButton : public TControl {
  public:
-  TRadioButton(std::string name, TControl* parent) : TControl(ControlKind::RadioButton, std::move(name), parent) {}
+  TRadioButton(std::string name, TControl* parent)
+      : TControl(ControlKind::RadioButton, std::move(name), parent) {}
   bool checked = false;
   bool handCursor = false;
 };
@@ -84,7 +90,7 @@ class TRadioButton : public TControl {
 class TEdit : public TControl {
  public:
   TEdit(std::string name, TControl* parent) : TControl(ControlKind::Edit, std::move(name), parent) {}
-  std::string text;  // CP1252
+  std::string text;               // CP1252
   std::function<void()> onEnter;  // receives the focus
 };
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/form/controls.h"
-#include "platform/user_interface.h"
 #include "data/engine/engine.h"
+#include "platform/user_interface.h"
 
 namespace cg {
 
@@ -120,8 +120,8 @@ class TFormConsistGeral {
   Query Query1{"Query1"};
 
   // ---- Unit-level state ----------------------------------------------------
-  int32_t CorFundo = clBtnFace;   // background colour read from Config
-  int ContadorProgresso = 0;      // shared per-record counter behind the gauge
+  int32_t CorFundo = clBtnFace;  // background colour read from Config
+  int ContadorProgresso = 0;     // shared per-record counter behind the gauge
 
   // ---- Every component, for views and scripts ------------------------------
   const std::vector<TControl*>& controls() const { return controls_; }
@@ -238,7 +238,7 @@ class TFormConsistGeral {
   bool gatedByOperation_ = false;  // DesabilitaComandos ran and HabilitaComandos did not yet
   std::string markerText_;         // last text read or written (at most 60 characters)
   int64_t lastMarkerWriteMs_ = 0;
-  int handlerDepth_ = 0;           // runHandler calls under way (nested through processMessages)
+  int handlerDepth_ = 0;  // runHandler calls under way (nested through processMessages)
   TControl* focused_ = nullptr;
   bool inTimerTick_ = false;
 };

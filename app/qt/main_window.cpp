@@ -19,8 +19,8 @@
 
 #include "app/qt/look.h"
 #include "app/qt/widgets.h"
-#include "data/sql/dm.h"
 #include "data/engine/engine.h"
+#include "data/sql/dm.h"
 #include "platform/clock.h"
 #include "platform/cp1252.h"
 #include "platform/process.h"

@@ -23,8 +23,9 @@ BulkTable::BulkTable(const std::string& dirWin, const std::string& tableName, co
   db_ = openDatabase(file, path_, true);
   try {
     writeNewTable(db_, dataTable_, def_, path_, true);
-    sqlite3_exec(db_, "PRAGMA journal_mode=OFF;PRAGMA synchronous=OFF;PRAGMA cache_size=-262144;"
-                      "PRAGMA temp_store=MEMORY",
+    sqlite3_exec(db_,
+                 "PRAGMA journal_mode=OFF;PRAGMA synchronous=OFF;PRAGMA cache_size=-262144;"
+                 "PRAGMA temp_store=MEMORY",
                  nullptr, nullptr, nullptr);
     std::string sql = "INSERT INTO " + quoteId(dataTable_) + " VALUES(";
     for (size_t i = 0; i < def_.fields.size(); ++i) sql += i ? ",?" : "?";
@@ -81,10 +82,18 @@ void BulkTable::insert() {
   for (size_t i = 0; i < row_.size(); ++i) {
     int at = static_cast<int>(i) + 1;
     switch (row_[i].kind) {
-      case Value::Null: insert_.bindNull(at); break;
-      case Value::Int: insert_.bindInt(at, row_[i].i); break;
-      case Value::Real: insert_.bindReal(at, row_[i].d); break;
-      case Value::Text: insert_.bindText(at, row_[i].s); break;
+      case Value::Null:
+        insert_.bindNull(at);
+        break;
+      case Value::Int:
+        insert_.bindInt(at, row_[i].i);
+        break;
+      case Value::Real:
+        insert_.bindReal(at, row_[i].d);
+        break;
+      case Value::Text:
+        insert_.bindText(at, row_[i].s);
+        break;
     }
     row_[i].setNull();
   }

@@ -58,8 +58,9 @@ bool startsWithFields(const std::vector<std::string>& have, const std::vector<st
 
 }  // namespace
 
-TableCursor::TableCursor(Table& owner, Session* session, std::string windowsPath, const std::filesystem::path& file,
-                         const std::string& indexName, const std::string& indexFieldNames)
+TableCursor::TableCursor(Table& owner, Session* session, std::string windowsPath,
+                         const std::filesystem::path& file, const std::string& indexName,
+                         const std::string& indexFieldNames)
     : owner_(owner), session_(session), path_(std::move(windowsPath)) {
   conn_ = Connection::acquire(file, path_);
   const FileLayout& layout = conn_->layout(path_);
@@ -198,8 +199,7 @@ TableCursor::Order& TableCursor::orderFor(const std::string& indexName, const st
   if (!indexName.empty()) {
     for (const auto& i : def_.indexes)
       if (equalsNoCase(i.name, indexName)) ix = &i;
-    if (!ix)
-      throw EIndexNotFound(std::string("Índice não encontrado: "_cp) + indexName + " (" + path_ + ")");
+    if (!ix) throw EIndexNotFound(std::string("Índice não encontrado: "_cp) + indexName + " (" + path_ + ")");
     primary = false;
   } else if (!indexFieldNames.empty()) {
     auto want = splitFields(indexFieldNames);
@@ -207,8 +207,8 @@ TableCursor::Order& TableCursor::orderFor(const std::string& indexName, const st
       for (const auto& i : def_.indexes)
         if (!ix && startsWithFields(i.fields, want)) ix = &i;
       if (!ix)
-        throw EIndexNotFound(std::string("Índice não encontrado para os campos "_cp) + indexFieldNames + " (" +
-                             path_ + ")");
+        throw EIndexNotFound(std::string("Índice não encontrado para os campos "_cp) + indexFieldNames +
+                             " (" + path_ + ")");
       primary = false;
     }
   }
@@ -273,7 +273,8 @@ Stmt& TableCursor::seekStmt(Order& o, bool forward, int level, bool variant) {
   Stmt& s = (forward ? (keys ? o.fwdKeys : o.fwd) : o.back)[level * 2 + (variant ? 1 : 0)];
   if (s) return s;
   std::string sql = "SELECT " + (keys ? o.keyList : selectList_) + fromClause(o) + " WHERE ";
-  for (int i = 0; i < level; ++i) sql += levelColumn(def_.fields, o.cols, i) + " IS ?" + std::to_string(i + 1) + " AND ";
+  for (int i = 0; i < level; ++i)
+    sql += levelColumn(def_.fields, o.cols, i) + " IS ?" + std::to_string(i + 1) + " AND ";
   std::string col = levelColumn(def_.fields, o.cols, level);
   if (forward)
     sql += variant ? col + " IS NOT NULL" : col + " > ?" + std::to_string(level + 1);
@@ -313,10 +314,18 @@ const Value& levelValue(const Row& r, const std::vector<int>& cols, size_t k, Va
 
 void TableCursor::bindValue(Stmt& s, int at, const Value& v) const {
   switch (v.kind) {
-    case Value::Null: s.bindNull(at); break;
-    case Value::Int: s.bindInt(at, v.i); break;
-    case Value::Real: s.bindReal(at, v.d); break;
-    case Value::Text: s.bindText(at, v.s); break;
+    case Value::Null:
+      s.bindNull(at);
+      break;
+    case Value::Int:
+      s.bindInt(at, v.i);
+      break;
+    case Value::Real:
+      s.bindReal(at, v.d);
+      break;
+    case Value::Text:
+      s.bindText(at, v.s);
+      break;
   }
 }
 
@@ -333,9 +342,15 @@ namespace {
 void readColumn(Stmt& s, int c, Value& v) {
   sqlite3_value* x = sqlite3_column_value(s.get(), c);
   switch (sqlite3_value_type(x)) {
-    case SQLITE_NULL: v.setNull(); break;
-    case SQLITE_INTEGER: v.setInt(sqlite3_value_int64(x)); break;
-    case SQLITE_FLOAT: v.setReal(sqlite3_value_double(x)); break;
+    case SQLITE_NULL:
+      v.setNull();
+      break;
+    case SQLITE_INTEGER:
+      v.setInt(sqlite3_value_int64(x));
+      break;
+    case SQLITE_FLOAT:
+      v.setReal(sqlite3_value_double(x));
+      break;
     default: {
       const unsigned char* p = sqlite3_value_text(x);
       v.setText(
@@ -508,7 +523,8 @@ int TableCursor::recNo() {
       Stmt& s = o.countLess[k * 2 + variant];
       if (!s) {
         std::string sql = "SELECT count(*)" + fromClause(o) + " WHERE ";
-        for (int i = 0; i < k; ++i) sql += levelColumn(def_.fields, o.cols, i) + " IS ?" + std::to_string(i + 1) + " AND ";
+        for (int i = 0; i < k; ++i)
+          sql += levelColumn(def_.fields, o.cols, i) + " IS ?" + std::to_string(i + 1) + " AND ";
         std::string col = levelColumn(def_.fields, o.cols, k);
         sql += variant ? col + " IS NULL" : col + " < ?" + std::to_string(k + 1);
         s = Stmt(conn_->db(), sql, path_);
@@ -528,9 +544,10 @@ std::vector<std::string> TableCursor::fieldValues(std::string_view field, int fi
   std::vector<std::string> out;
   if (count <= 0) return out;
   ReadScope scope(*conn_, path_, ReadScope::Release);
-  Stmt s(conn_->db(),
-         "SELECT " + selectList_ + fromClause(*order_) + " ORDER BY " + order_->orderAsc + " LIMIT ?1 OFFSET ?2",
-         path_);
+  Stmt s(
+      conn_->db(),
+      "SELECT " + selectList_ + fromClause(*order_) + " ORDER BY " + order_->orderAsc + " LIMIT ?1 OFFSET ?2",
+      path_);
   s.bindInt(1, count);
   s.bindInt(2, std::max(0, firstRecNo - 1));
   StmtUse use(s);
@@ -584,7 +601,8 @@ bool TableCursor::findKey(const std::vector<KeyValue>& values) {
   if (!s) {
     std::string sql = "SELECT " + o.keyList + fromClause(o);
     for (size_t i = 0; i < m; ++i)
-      sql += (i ? " AND " : " WHERE ") + levelColumn(def_.fields, o.cols, i) + " IS ?" + std::to_string(i + 1);
+      sql +=
+          (i ? " AND " : " WHERE ") + levelColumn(def_.fields, o.cols, i) + " IS ?" + std::to_string(i + 1);
     sql += " ORDER BY " + o.orderAsc + " LIMIT 1";
     s = Stmt(conn_->db(), sql, path_);
   }
@@ -614,7 +632,8 @@ bool TableCursor::findKey(const std::vector<KeyValue>& values) {
 
 bool TableCursor::reread(int64_t rowid, Row& into) {
   if (!byRowid_)
-    byRowid_ = Stmt(conn_->db(), "SELECT " + selectList_ + " FROM " + quoteId(dataTable_) + " WHERE rowid = ?1", path_);
+    byRowid_ = Stmt(conn_->db(),
+                    "SELECT " + selectList_ + " FROM " + quoteId(dataTable_) + " WHERE rowid = ?1", path_);
   byRowid_.bindInt(1, rowid);
   StmtUse use(byRowid_);
   if (!byRowid_.step()) return false;
@@ -681,7 +700,8 @@ void TableCursor::assignAutoInc(Row& r) {
   for (size_t i = 0; i < def_.fields.size(); ++i) {
     if (def_.fields[i].type != FieldType::AutoInc || r.v[i].kind != Value::Null) continue;
     Stmt s(conn_->db(),
-           "SELECT coalesce(max(" + quoteId(def_.fields[i].name) + "), 0) + 1 FROM " + quoteId(dataTable_), path_);
+           "SELECT coalesce(max(" + quoteId(def_.fields[i].name) + "), 0) + 1 FROM " + quoteId(dataTable_),
+           path_);
     StmtUse use(s);
     s.step();
     r.v[i].setInt(s.columnInt(0));
@@ -758,10 +778,10 @@ void TableCursor::remove() {
     return;
   }
   mode_ = Mode::Browse;
-  if (!hasCur_)
-    throw EDBEngineError(std::string("Operação impossível numa tabela vazia: "_cp) + path_);
+  if (!hasCur_) throw EDBEngineError(std::string("Operação impossível numa tabela vazia: "_cp) + path_);
   conn_->beginWrite(path_);
-  if (!delete_) delete_ = Stmt(conn_->db(), "DELETE FROM " + quoteId(dataTable_) + " WHERE rowid = ?1", path_);
+  if (!delete_)
+    delete_ = Stmt(conn_->db(), "DELETE FROM " + quoteId(dataTable_) + " WHERE rowid = ?1", path_);
   delete_.bindInt(1, cur_.rowid);
   {
     StmtUse use(delete_);

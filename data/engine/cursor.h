@@ -46,9 +46,9 @@ class TableCursor {
   void selectIndex(const std::string& indexName, const std::string& indexFieldNames);
 
   int recordCount();
-  bool first();   // true when positioned on a row
-  bool next();    // true when it moved
-  bool prior();   // true when it moved
+  bool first();  // true when positioned on a row
+  bool next();   // true when it moved
+  bool prior();  // true when it moved
   bool eof() const { return eof_; }
   int recNo();
   std::vector<std::string> fieldValues(std::string_view field, int firstRecNo, int count);
@@ -74,16 +74,16 @@ class TableCursor {
 
  private:
   struct Order {
-    std::string name;                 // secondary index name, "" for the primary
-    std::string sqlIndex;             // SQLite index to use, "" for rowid order
-    std::vector<int> cols;            // ordering fields (without the rowid)
-    std::string orderAsc, orderDesc;  // ORDER BY clauses
-    std::string keyList;              // "rowid" and the ordering fields
-    std::vector<engine::Stmt> fwd;    // level seeks forward: 2 per level (value, null)
-    std::vector<engine::Stmt> fwdKeys;  // the same, reading the ordering fields only
-    engine::Stmt fwdRow, fwdRowKeys;  // the row-value seek forward (whole rows, ordering fields)
-    std::vector<engine::Stmt> back;   // level seeks backward: 2 per level (less, is null)
-    std::vector<engine::Stmt> key;    // key searches by number of values
+    std::string name;                     // secondary index name, "" for the primary
+    std::string sqlIndex;                 // SQLite index to use, "" for rowid order
+    std::vector<int> cols;                // ordering fields (without the rowid)
+    std::string orderAsc, orderDesc;      // ORDER BY clauses
+    std::string keyList;                  // "rowid" and the ordering fields
+    std::vector<engine::Stmt> fwd;        // level seeks forward: 2 per level (value, null)
+    std::vector<engine::Stmt> fwdKeys;    // the same, reading the ordering fields only
+    engine::Stmt fwdRow, fwdRowKeys;      // the row-value seek forward (whole rows, ordering fields)
+    std::vector<engine::Stmt> back;       // level seeks backward: 2 per level (less, is null)
+    std::vector<engine::Stmt> key;        // key searches by number of values
     std::vector<engine::Stmt> countLess;  // recNo counts: 2 per level
     engine::Stmt firstRows, firstKeys, lastRow;
   };
@@ -132,7 +132,7 @@ class TableCursor {
     int index = -1;
   };
   mutable std::array<NameMemo, 128> nameMemo_;
-  std::vector<engine::Value> keyScratch_;  // a key search's values, converted
+  std::vector<engine::Value> keyScratch_;                 // a key search's values, converted
   std::map<std::string, std::unique_ptr<Order>> orders_;  // by upper-case index name
   Order* order_ = nullptr;
 

@@ -39,23 +39,23 @@ CG_DECLARE_ERROR(EAliasNotFound, EDBEngineError);
 
 // Field types as a Paradox table knows them.
 enum class FieldType {
-  Alpha,          // text of a fixed maximum width (1..255)
-  Number,         // double
-  Money,          // double
-  Short,          // 16-bit integer
-  LongInt,        // 32-bit integer
-  AutoInc,        // 32-bit integer assigned on append
-  Logical,        // boolean ("True"/"False" as text)
-  Date,           // date, text "dd/mm/yyyy"
-  Time,           // time, text "hh:nn:ss"
-  Timestamp,      // date-time, text "dd/mm/yyyy hh:nn:ss"
-  Memo,           // text without width
+  Alpha,      // text of a fixed maximum width (1..255)
+  Number,     // double
+  Money,      // double
+  Short,      // 16-bit integer
+  LongInt,    // 32-bit integer
+  AutoInc,    // 32-bit integer assigned on append
+  Logical,    // boolean ("True"/"False" as text)
+  Date,       // date, text "dd/mm/yyyy"
+  Time,       // time, text "hh:nn:ss"
+  Timestamp,  // date-time, text "dd/mm/yyyy hh:nn:ss"
+  Memo,       // text without width
 };
 
 struct FieldDef {
-  std::string name;   // as declared (case kept, looked up without regard to case)
+  std::string name;  // as declared (case kept, looked up without regard to case)
   FieldType type = FieldType::Alpha;
-  int size = 0;       // width of an Alpha field
+  int size = 0;  // width of an Alpha field
 };
 
 struct IndexDef {
@@ -127,9 +127,9 @@ class Table {
   // Fields of the current record (or of the pending edit / append buffer).
   bool fieldExists(std::string_view name);
   bool isNull(std::string_view name);
-  std::string asString(std::string_view name);  // pt-BR text; null -> ""
-  int32_t asInteger(std::string_view name);     // null -> 0
-  double asFloat(std::string_view name);        // null -> 0
+  std::string asString(std::string_view name);                      // pt-BR text; null -> ""
+  int32_t asInteger(std::string_view name);                         // null -> 0
+  double asFloat(std::string_view name);                            // null -> 0
   void setString(std::string_view name, const std::string& value);  // "" stores a blank
   void setInteger(std::string_view name, int64_t value);
   void setFloat(std::string_view name, double value);
@@ -137,9 +137,9 @@ class Table {
 
   void edit();
   void append();
-  void post();    // fires afterPost
+  void post();  // fires afterPost
   void cancel();
-  void remove();  // Delete: the cursor then stands on the record that followed
+  void remove();         // Delete: the cursor then stands on the record that followed
   bool editing() const;  // in edit or append state
 
   // Key search on the current index: the values are matched against its
@@ -222,8 +222,7 @@ class Session {
 
   // Creates a table file (used by the sample installation and the tests;
   // the system itself never creates tables). Overwrites an existing file.
-  static void createTable(const std::string& directoryWin, const std::string& tableName,
-                          const TableDef& def);
+  static void createTable(const std::string& directoryWin, const std::string& tableName, const TableDef& def);
 
  private:
   std::string name_;

@@ -6,10 +6,10 @@
 #include <fstream>
 
 #include "data/engine/engine.h"
-#include "platform/faults.h"
 #include "data/engine/sqlite.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
+#include "platform/faults.h"
 #include "platform/ini.h"
 
 namespace cg {
@@ -83,8 +83,9 @@ std::string Session::databaseDirectory(const std::string& databaseName) const {
     std::map<std::string, std::string> found;
     auto entries = ReadPlatformIniSection("aliases");
     if (!entries)
-      throw EAliasNotFound(std::string("Alias não encontrado: "_cp) + name + std::string(" (arquivo de configuração "_cp) +
-                           kConfigFile + std::string(" ausente)"_cp));
+      throw EAliasNotFound(std::string("Alias não encontrado: "_cp) + name +
+                           std::string(" (arquivo de configuração "_cp) + kConfigFile +
+                           std::string(" ausente)"_cp));
     for (const auto& [alias, directory] : *entries) found[upperAscii(alias)] = directory;
     aliases_ = std::move(found);
   }
@@ -102,7 +103,9 @@ void Session::registerTable(Table* t) {
   if (std::find(open_.begin(), open_.end(), t) == open_.end()) open_.push_back(t);
 }
 
-void Session::unregisterTable(Table* t) { open_.erase(std::remove(open_.begin(), open_.end(), t), open_.end()); }
+void Session::unregisterTable(Table* t) {
+  open_.erase(std::remove(open_.begin(), open_.end(), t), open_.end());
+}
 
 void Session::closeAll() {
   std::vector<Table*> tables = open_;
@@ -122,7 +125,8 @@ void Session::flushAll() noexcept {
   for (auto& c : Connection::live()) c->tryCommit();
 }
 
-void Session::createTable(const std::string& directoryWin, const std::string& tableName, const TableDef& def) {
+void Session::createTable(const std::string& directoryWin, const std::string& tableName,
+                          const TableDef& def) {
   fs::path hostDir = DriveC::resolveDir(directoryWin);
   std::string win = joinWindows(withoutTrailingSeparator(directoryWin), withExtension(tableName));
   fs::path file = tableFile(hostDir, tableName);
@@ -150,7 +154,9 @@ Query::~Query() = default;
 
 namespace {
 
-bool identStart(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80; }
+bool identStart(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80;
+}
 bool identChar(unsigned char c) { return identStart(c) || (c >= '0' && c <= '9') || c == '$'; }
 
 // A name in the statement that may be a table, with where it stands.
@@ -236,7 +242,8 @@ int Query::execSQL() {
     tableNames.emplace_back(t, static_cast<size_t>(at - refs.begin()));
   }
   if (refs.empty())
-    throw ETableNotFound(std::string("Nenhuma tabela da instrução SQL foi encontrada em "_cp) + dir + ": " + sql_);
+    throw ETableNotFound(std::string("Nenhuma tabela da instrução SQL foi encontrada em "_cp) + dir + ": " +
+                         sql_);
 
   // Grouped writes of open tables hold the write lock of their file; commit
   // them so that the statement does not wait on this very program.
@@ -258,7 +265,8 @@ int Query::execSQL() {
     Stmt q(h.db, "SELECT name FROM " + quoteId(schema) + ".\"_table\"", refs[i].windowsPath);
     StmtUse use(q);
     if (!q.step())
-      throw EDBEngineError(std::string("Arquivo de tabela inválido ou danificado: "_cp) + refs[i].windowsPath);
+      throw EDBEngineError(std::string("Arquivo de tabela inválido ou danificado: "_cp) +
+                           refs[i].windowsPath);
     dataTables.emplace_back(q.columnText(0));
   }
   // A name written as the file ("componen.db") or spelled otherwise than the
@@ -285,7 +293,8 @@ int Query::execSQL() {
   std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> guard(st, sqlite3_finalize);
   for (const char* p = tail; p && *p; ++p)
     if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n' && *p != ';')
-      throw EDBEngineError(std::string("Somente uma instrução SQL pode ser executada de cada vez ("_cp) + dir + ").");
+      throw EDBEngineError(std::string("Somente uma instrução SQL pode ser executada de cada vez ("_cp) +
+                           dir + ").");
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
   }
   if (rc != SQLITE_DONE) {
@@ -293,7 +302,8 @@ int Query::execSQL() {
       throw ERecordLocked(lockedMessage(refs[0].windowsPath));
     if ((rc & 0xFF) == SQLITE_CONSTRAINT)
       throw EKeyViolation(std::string("Violação de chave em "_cp) + refs[0].windowsPath + ".");
-    throw EDBEngineError(std::string("Erro na instrução SQL ("_cp) + dir + "): " + fromUtf8(sqlite3_errmsg(h.db)));
+    throw EDBEngineError(std::string("Erro na instrução SQL ("_cp) + dir +
+                         "): " + fromUtf8(sqlite3_errmsg(h.db)));
   }
   int changed = sqlite3_changes(h.db);
   faults::wrote();

@@ -1,14 +1,14 @@
 #include "data/engine/sqlite.h"
-#include "platform/ascii.h"
 
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <system_error>
 
-#include "platform/faults.h"
+#include "platform/ascii.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
+#include "platform/faults.h"
 
 namespace cg::engine {
 namespace fs = std::filesystem;
@@ -133,9 +133,12 @@ Storage storageOf(FieldType t) {
 
 const char* sqlTypeOf(FieldType t) {
   switch (storageOf(t)) {
-    case Storage::Int: return "INTEGER";
-    case Storage::Real: return "REAL";
-    case Storage::Text: return "TEXT";
+    case Storage::Int:
+      return "INTEGER";
+    case Storage::Real:
+      return "REAL";
+    case Storage::Text:
+      return "TEXT";
   }
   return "TEXT";
 }
@@ -146,9 +149,9 @@ struct TypeCodeEntry {
   char code;
 };
 constexpr TypeCodeEntry kTypeCodes[] = {
-    {FieldType::Alpha, 'A'},   {FieldType::Number, 'N'}, {FieldType::Money, '$'},
-    {FieldType::Short, 'S'},   {FieldType::LongInt, 'I'}, {FieldType::AutoInc, '+'},
-    {FieldType::Logical, 'L'}, {FieldType::Date, 'D'},    {FieldType::Time, 'T'},
+    {FieldType::Alpha, 'A'},     {FieldType::Number, 'N'},  {FieldType::Money, '$'},
+    {FieldType::Short, 'S'},     {FieldType::LongInt, 'I'}, {FieldType::AutoInc, '+'},
+    {FieldType::Logical, 'L'},   {FieldType::Date, 'D'},    {FieldType::Time, 'T'},
     {FieldType::Timestamp, '@'}, {FieldType::Memo, 'M'},
 };
 }  // namespace
@@ -265,7 +268,8 @@ void checkDef(const TableDef& def, const std::string& windowsPath) {
   for (const auto& ix : def.indexes) {
     if (ix.name.empty() || ix.fields.empty()) bad(std::string("índice sem nome ou sem campos"_cp));
     for (const auto& f : ix.fields)
-      if (!findField(def, f)) bad(std::string("campo do índice "_cp) + ix.name + std::string(" não existe: "_cp) + f);
+      if (!findField(def, f))
+        bad(std::string("campo do índice "_cp) + ix.name + std::string(" não existe: "_cp) + f);
   }
 }
 

@@ -77,7 +77,7 @@ class StmtUse {
 enum class Storage { Int, Real, Text };
 Storage storageOf(FieldType t);
 const char* sqlTypeOf(FieldType t);
-char typeCode(FieldType t);           // the letter kept in _fields
+char typeCode(FieldType t);  // the letter kept in _fields
 bool typeFromCode(std::string_view code, FieldType& out);
 
 // A quoted SQL identifier.
@@ -163,7 +163,7 @@ class Connection {
   // Transaction control, prepared once per connection: a walk that posts
   // and saves every record begins and ends hundreds of thousands of them.
   enum Control { kBegin, kBeginImmediate, kCommit, kRollback, kControls };
-  int control(Control which) noexcept;  // SQLite's result code, SQLITE_OK on success
+  int control(Control which) noexcept;                          // SQLite's result code, SQLITE_OK on success
   void control(Control which, const std::string& windowsPath);  // raises on failure
   void syncTransaction() noexcept;
   sqlite3* db_ = nullptr;

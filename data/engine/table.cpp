@@ -1,8 +1,8 @@
 // Table objects: binding, the open cursor's lifetime and the events.
 #include <filesystem>
 
-#include "data/engine/engine.h"
 #include "data/engine/cursor.h"
+#include "data/engine/engine.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 
@@ -25,7 +25,8 @@ static Located locate(const Table& t, const std::string& sessionName, bool check
   if (t.tableName().empty())
     throw EDBEngineError(std::string("Nome da tabela não definido em "_cp) + t.name() + ".");
   if (t.databaseName().empty())
-    throw EDBEngineError(std::string("Banco de dados não definido em "_cp) + t.name() + " (" + t.tableName() + ").");
+    throw EDBEngineError(std::string("Banco de dados não definido em "_cp) + t.name() + " (" + t.tableName() +
+                         ").");
   Session* s = Session::find(sessionName);
   if (!s) throw EDBEngineError(std::string("Sessão não encontrada: "_cp) + sessionName);
   std::string dir = s->databaseDirectory(t.databaseName());
@@ -56,15 +57,15 @@ Table::~Table() {
 
 void Table::setDatabaseName(const std::string& db) {
   if (cursor_ && db != databaseName_)
-    throw EDBEngineError(std::string("Não é possível alterar o banco de dados de uma tabela aberta: "_cp) + name_ +
-                         " (" + cursor_->path() + ")");
+    throw EDBEngineError(std::string("Não é possível alterar o banco de dados de uma tabela aberta: "_cp) +
+                         name_ + " (" + cursor_->path() + ")");
   databaseName_ = db;
 }
 
 void Table::setTableName(const std::string& table) {
   if (cursor_ && table != tableName_)
-    throw EDBEngineError(std::string("Não é possível alterar o nome de uma tabela aberta: "_cp) + name_ + " (" +
-                         cursor_->path() + ")");
+    throw EDBEngineError(std::string("Não é possível alterar o nome de uma tabela aberta: "_cp) + name_ +
+                         " (" + cursor_->path() + ")");
   tableName_ = table;
 }
 

@@ -12,10 +12,14 @@ namespace cg::engine {
 bool Value::operator==(const Value& o) const {
   if (kind != o.kind) return false;
   switch (kind) {
-    case Null: return true;
-    case Int: return i == o.i;
-    case Real: return d == o.d || (std::isnan(d) && std::isnan(o.d));
-    case Text: return s == o.s;
+    case Null:
+      return true;
+    case Int:
+      return i == o.i;
+    case Real:
+      return d == o.d || (std::isnan(d) && std::isnan(o.d));
+    case Text:
+      return s == o.s;
   }
   return false;
 }
@@ -120,12 +124,15 @@ void FieldCodec::badValue(std::string_view text) const {
 
 std::string FieldCodec::asString(const Value& v) const {
   switch (v.kind) {
-    case Value::Null: return {};
+    case Value::Null:
+      return {};
     case Value::Int:
       if (def->type == FieldType::Logical) return v.i ? "True" : "False";
       return IntToStr(v.i);
-    case Value::Real: return FloatToStr(v.d);
-    case Value::Text: break;
+    case Value::Real:
+      return FloatToStr(v.d);
+    case Value::Text:
+      break;
   }
   switch (def->type) {
     case FieldType::Date:
@@ -147,8 +154,11 @@ std::string FieldCodec::asString(const Value& v) const {
 int32_t FieldCodec::asInteger(const Value& v) const {
   int64_t r = 0;
   switch (v.kind) {
-    case Value::Null: return 0;
-    case Value::Int: r = v.i; break;
+    case Value::Null:
+      return 0;
+    case Value::Int:
+      r = v.i;
+      break;
     case Value::Real:
       if (!(std::fabs(v.d) < 2147483648.0)) badValue(FloatToStr(v.d));
       r = roundToInt(v.d);
@@ -166,16 +176,21 @@ int32_t FieldCodec::asInteger(const Value& v) const {
       break;
     }
   }
-  if (r < std::numeric_limits<int32_t>::min() || r > std::numeric_limits<int32_t>::max()) badValue(IntToStr(r));
+  if (r < std::numeric_limits<int32_t>::min() || r > std::numeric_limits<int32_t>::max())
+    badValue(IntToStr(r));
   return static_cast<int32_t>(r);
 }
 
 double FieldCodec::asFloat(const Value& v) const {
   switch (v.kind) {
-    case Value::Null: return 0;
-    case Value::Int: return static_cast<double>(v.i);
-    case Value::Real: return v.d;
-    case Value::Text: break;
+    case Value::Null:
+      return 0;
+    case Value::Int:
+      return static_cast<double>(v.i);
+    case Value::Real:
+      return v.d;
+    case Value::Text:
+      break;
   }
   if (def->type == FieldType::Date || def->type == FieldType::Time || def->type == FieldType::Timestamp) {
     TDateTime t;
@@ -279,8 +294,8 @@ bool FieldCodec::equalsTrue(std::string_view t) {
 
 bool FieldCodec::equalsFalse(std::string_view t) {
   return (t.size() == 1 && (t[0] | 32) == 'f') ||
-         (t.size() == 5 && (t[0] | 32) == 'f' && (t[1] | 32) == 'a' && (t[2] | 32) == 'l' && (t[3] | 32) == 's' &&
-          (t[4] | 32) == 'e');
+         (t.size() == 5 && (t[0] | 32) == 'f' && (t[1] | 32) == 'a' && (t[2] | 32) == 'l' &&
+          (t[3] | 32) == 's' && (t[4] | 32) == 'e');
 }
 
 void FieldCodec::fromInteger(Value& out, int64_t n) const {

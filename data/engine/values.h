@@ -24,9 +24,18 @@ struct Value {
   std::string s;
 
   void setNull() { kind = Null; }
-  void setInt(int64_t v) { kind = Int; i = v; }
-  void setReal(double v) { kind = Real; d = v; }
-  void setText(std::string_view v) { kind = Text; s.assign(v.data(), v.size()); }
+  void setInt(int64_t v) {
+    kind = Int;
+    i = v;
+  }
+  void setReal(double v) {
+    kind = Real;
+    d = v;
+  }
+  void setText(std::string_view v) {
+    kind = Text;
+    s.assign(v.data(), v.size());
+  }
   bool operator==(const Value& o) const;
 };
 

@@ -4,12 +4,12 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "platform/faults.h"
 #include "data/sql/firebird.h"
-#include "platform/clock.h"
 #include "platform/ascii.h"
+#include "platform/clock.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
+#include "platform/faults.h"
 #include "platform/ini.h"
 
 namespace cg {

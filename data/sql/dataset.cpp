@@ -14,10 +14,10 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "platform/faults.h"
 #include "data/sql/firebird.h"
 #include "platform/ascii.h"
 #include "platform/cp1252.h"
+#include "platform/faults.h"
 #include "platform/regional.h"
 
 namespace cg {

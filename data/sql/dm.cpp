@@ -2,8 +2,8 @@
 // server dataset chains, their declared field objects and their handlers.
 #include "data/sql/dm.h"
 
-#include "platform/user_interface.h"
 #include "platform/cp1252.h"
+#include "platform/user_interface.h"
 
 namespace cg {
 

@@ -17,8 +17,8 @@
 #include <optional>
 #include <system_error>
 
-#include "platform/faults.h"
 #include "platform/cp1252.h"
+#include "platform/faults.h"
 
 namespace cg {
 
@@ -111,7 +111,8 @@ class Status {
     if (c && gone) c->lost();
     if (gone && !connectionLevel) throw EConnectionError(lostConnectionMessage(message));
     if (connectionLevel)
-      throw EConnectionError(std::string("Não foi possível conectar ao servidor de banco de dados: "_cp) + message);
+      throw EConnectionError(std::string("Não foi possível conectar ao servidor de banco de dados: "_cp) +
+                             message);
     throw ESQLError(message);
   }
 

@@ -69,7 +69,7 @@ class SQLConnection {
   void beginGroup();
   void commitGroup();  // raises; nothing pending: nothing to do
   void rollbackGroup();
-  void endGroup();  // commits what is pending (raises) and ends the grouping
+  void endGroup();     // commits what is pending (raises) and ends the grouping
   void cancelGroup();  // rolls back what is pending and ends the grouping
   bool grouping() const { return grouping_; }
   // Statements run in the open group since its start, and how long ago
@@ -123,7 +123,7 @@ class SQLDataSet {
   const std::string& name() const { return name_; }
   void setCommandText(const std::string& sql);  // raises when open
   const std::string& commandText() const { return commandText_; }
-  void open();   // checks the statement on the server (prepares it)
+  void open();  // checks the statement on the server (prepares it)
   void close();
   bool active() const { return active_; }
   SQLConnection& connection() { return connection_; }
@@ -135,7 +135,20 @@ class SQLDataSet {
   bool active_ = false;
 };
 
-enum class SQLFieldType { String, FixedChar, Integer, SmallInt, BigInt, Float, Decimal, Date, Time, Timestamp, Memo, Blob };
+enum class SQLFieldType {
+  String,
+  FixedChar,
+  Integer,
+  SmallInt,
+  BigInt,
+  Float,
+  Decimal,
+  Date,
+  Time,
+  Timestamp,
+  Memo,
+  Blob
+};
 
 // The value of one column of one row; nullopt is NULL. Numbers are held as
 // their exact text ("12.50000000" for a decimal), texts as CP1252 bytes.
@@ -187,8 +200,8 @@ class ClientDataSet {
   // what the server reports).
   Field& declareField(const std::string& name, SQLFieldType type, int size = 0, bool required = false);
 
-  void open();    // opens the source if needed and fetches every row
-  void close();   // fires beforeClose first; an error there stops the close
+  void open();   // opens the source if needed and fetches every row
+  void close();  // fires beforeClose first; an error there stops the close
   // Closes without firing beforeClose, dropping the change log.
   void closeDiscarding();
   bool active() const { return active_; }
@@ -205,7 +218,7 @@ class ClientDataSet {
   Field& field(int index);
 
   void edit();
-  void post();    // into the change log; a failure goes through onPostError
+  void post();  // into the change log; a failure goes through onPostError
   void cancel();
   bool editing() const { return editing_; }
   int changeCount() const;
@@ -232,6 +245,7 @@ class ClientDataSet {
   std::function<void(ClientDataSet&, const Exception&)> onReconcileError;
 
   struct Row;
+
  private:
   friend class Field;
   void checkField(int index, const std::string& fieldName) const;

@@ -34,7 +34,8 @@ void TFormConsistGeral::BitBtn2Click() {
 
   StatementGroup grupo(dm.sqlcon1, kGrupo, kGrupoMs);
   Field& codigoField = comp.fieldByName("CODIGO");
-  Field& nomeField = dm.cds_ComponentesCOMPONENTE ? *dm.cds_ComponentesCOMPONENTE : comp.fieldByName("COMPONENTE");
+  Field& nomeField =
+      dm.cds_ComponentesCOMPONENTE ? *dm.cds_ComponentesCOMPONENTE : comp.fieldByName("COMPONENTE");
   while (!comp.eof()) {
     std::string codigo = codigoField.asString().substr(0, kTamanhoCodigo);
     std::string nome = nomeField.asString();

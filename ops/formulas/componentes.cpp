@@ -18,7 +18,8 @@ constexpr std::string_view kCaptionNomes = "Corrigindo o padrão de escrita dos 
 constexpr std::string_view kCaptionUnidades = "Corrigindo Unidades"_cp;
 constexpr std::string_view kCaptionDesconto = "Registrando desconto máximo padrão"_cp;
 constexpr std::string_view kNaoCorrigiu = "Não foi possível corrigir"_cp;
-constexpr std::string_view kNaoCorrigiuFim = ". Favor verificar se já existe outro componente com este nome."_cp;
+constexpr std::string_view kNaoCorrigiuFim =
+    ". Favor verificar se já existe outro componente com este nome."_cp;
 constexpr std::string_view kSucesso = "Procedimento Concluído com Sucesso."_cp;
 constexpr std::string_view kDescontoInvalido = "O desconto digitado, "_cp;
 constexpr std::string_view kDescontoInvalidoFim =

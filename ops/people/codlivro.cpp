@@ -31,23 +31,27 @@ constexpr std::string_view kSucesso = "Procedimento concluído com sucesso."_cp;
 
 // M1: a dataset could not be opened ("Classe do erro", lower-case e).
 std::string naoAbriu(const char* dataset, const std::exception& e) {
-  return cp("Não foi possível abrir a tabela"_cp) + " \"" + dataset + "\"." + "\r" + "Classe do erro: " +
-         ErrorClassName(e) + "\r" + "Erro: " + ErrorText(e);
+  return cp("Não foi possível abrir a tabela"_cp) + " \"" + dataset + "\"." + "\r" +
+         "Classe do erro: " + ErrorClassName(e) + "\r" + "Erro: " + ErrorText(e);
 }
 
 // M2: an order could not receive its code.
-std::string naoGravouPedido(int32_t code, const std::string& estacao, int32_t npedido, const std::exception& e) {
-  return cp("Não consegui gravar o codigo "_cp) + std::to_string(code) + cp(" no pedido nº: "_cp) + estacao + "." +
-         std::to_string(npedido) + "\r" + "Classe do Erro: " + ErrorClassName(e) + "\r" + "Erro: " + ErrorText(e);
+std::string naoGravouPedido(int32_t code, const std::string& estacao, int32_t npedido,
+                            const std::exception& e) {
+  return cp("Não consegui gravar o codigo "_cp) + std::to_string(code) + cp(" no pedido nº: "_cp) + estacao +
+         "." + std::to_string(npedido) + "\r" + "Classe do Erro: " + ErrorClassName(e) + "\r" +
+         "Erro: " + ErrorText(e);
 }
 
 // M3: the configuration could not be rewritten.
 std::string naoGravouConfig(int32_t code, const std::exception& e) {
-  return cp("Não consegui gravar o codigo "_cp) + std::to_string(code) + " na tabela \"Config\" do Servidor" + "\r" +
-         "Classe do Erro: " + ErrorClassName(e) + "\r" + "Erro: " + ErrorText(e);
+  return cp("Não consegui gravar o codigo "_cp) + std::to_string(code) + " na tabela \"Config\" do Servidor" +
+         "\r" + "Classe do Erro: " + ErrorClassName(e) + "\r" + "Erro: " + ErrorText(e);
 }
 
-std::string updateConfig(int32_t code) { return "UPDATE CONFIG SET CODLIVRO = '" + std::to_string(code) + "'"; }
+std::string updateConfig(int32_t code) {
+  return "UPDATE CONFIG SET CODLIVRO = '" + std::to_string(code) + "'";
+}
 
 std::string updatePedido(int32_t code, const std::string& estacao, int32_t npedido) {
   return "Update Pedidos Set CodLivro = " + std::to_string(code) + " where Estacao = '" + SqlQuoted(estacao) +
@@ -106,8 +110,8 @@ void TFormConsistGeral::BitBtn5Click() {
     dm.cdsPedidos.first();
   }
   dm.cds_ConfigServidor.open();
-  Field& codLivro =
-      dm.cds_ConfigServidorCODLIVRO ? *dm.cds_ConfigServidorCODLIVRO : dm.cds_ConfigServidor.fieldByName("CODLIVRO");
+  Field& codLivro = dm.cds_ConfigServidorCODLIVRO ? *dm.cds_ConfigServidorCODLIVRO
+                                                  : dm.cds_ConfigServidor.fieldByName("CODLIVRO");
   int32_t code = dm.cds_ConfigServidor.eof() ? 0 : codLivro.asInteger();
   ui().processMessages();
 

@@ -22,7 +22,8 @@ TEST(Cp1252, LiteralsAreConvertedAtCompileTime) {
   constexpr std::string_view s = "Ação €"_cp;
   static_assert(s.size() == 6);
   EXPECT_EQ(s, std::string("A\xE7\xE3o \x80"));
-  EXPECT_EQ("Médicos"_cp, std::string("M\xE9" "dicos"));
+  EXPECT_EQ("Médicos"_cp, std::string("M\xE9"
+                                      "dicos"));
 }
 
 TEST(Cp1252, EveryByteRoundTripsThroughUtf8) {
@@ -40,7 +41,8 @@ TEST(Regional, DateTimeTextLeavesOutAZeroTime) {
 }
 
 TEST(Regional, DateTimeTextRoundTrips) {
-  for (const char* text : {"07/12/2026 08:05:09", "07/12/0622 08:05:09", "29/12/1899 06:00:00", "29/02/2024 23:59:59", "01/01/1900", "31/12/9999 12:00:00"})
+  for (const char* text : {"07/12/2026 08:05:09", "07/12/0622 08:05:09", "29/12/1899 06:00:00",
+                           "29/02/2024 23:59:59", "01/01/1900", "31/12/9999 12:00:00"})
     EXPECT_EQ(DateTimeToStr(StrToDateTime(text)), text);
   EXPECT_EQ(DateTimeToStr(StrToDateTime(" 7/1/2026 8:05 ")), "07/01/2026 08:05:00");
   EXPECT_EQ(DateTimeToStr(StrToDateTime("07/01/26")), "07/01/2026");
@@ -51,8 +53,17 @@ TEST(Regional, DateTimeTextRoundTrips) {
 }
 
 TEST(Regional, DateTimeParsingRefusesAnythingElse) {
-  const char* errors[] = {"", "abc", "2026-12-07", "12/07", "32/01/2026", "29/02/2025", "01/13/2026",
-                          "07/12/2026 25:00:00", "07/12/2026 10:60", "07/12/2026x", "07/12/2026 10:00:00 PM",
+  const char* errors[] = {"",
+                          "abc",
+                          "2026-12-07",
+                          "12/07",
+                          "32/01/2026",
+                          "29/02/2025",
+                          "01/13/2026",
+                          "07/12/2026 25:00:00",
+                          "07/12/2026 10:60",
+                          "07/12/2026x",
+                          "07/12/2026 10:00:00 PM",
                           "\xFF\xFE"};
   for (const char* e : errors) {
     EXPECT_THROW(StrToDateTime(e), EConvertError) << e;
@@ -160,7 +171,8 @@ TEST_F(DriveCTest, StartsABatFileUnderShellWithoutWaiting) {
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_TRUE(StartProcess("C:\\vitralon\\formatcli.bat "));
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(800));  // did not wait
-  for (int i = 0; i < 100 && !fs::exists(out); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  for (int i = 0; i < 100 && !fs::exists(out); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_TRUE(fs::exists(out));
   EXPECT_FALSE(StartProcess("C:\\VITRALON\\Missing.bat"));
 }

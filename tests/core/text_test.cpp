@@ -169,8 +169,10 @@ TEST(TextProperties, CasingTouchesOnlyAsciiLetters) {
     for (std::size_t k = 0; k < in.size(); ++k) {
       unsigned char a = static_cast<unsigned char>(stripped[k]), b = static_cast<unsigned char>(out[k]);
       bool asciiLetter = (a >= 'a' && a <= 'z') || (a >= 'A' && a <= 'Z');
-      if (asciiLetter) EXPECT_EQ(a | 32, b | 32);
-      else EXPECT_EQ(a, b);
+      if (asciiLetter)
+        EXPECT_EQ(a | 32, b | 32);
+      else
+        EXPECT_EQ(a, b);
     }
     // AbreviaNome keeps every non-blank non-ASCII-letter byte of the words it keeps.
     std::string ab = AbreviaNome(in);

@@ -25,14 +25,21 @@ class Cursor : public EngineTest {
 TEST_F(Cursor, TextSortsInCp1252ByteOrderWithBlanksFirst) {
   auto t = opened("Pessoas");
   addPerson(*t, "01", 1, "ZECA");
-  addPerson(*t, "01", 2, "\xC1" "BACO");  // Á
+  addPerson(*t, "01", 2,
+            "\xC1"
+            "BACO");  // Á
   addPerson(*t, "01", 3, "");
   addPerson(*t, "01", 4, "ABEL");
-  addPerson(*t, "01", 5, "\x80" "URO");  // €
+  addPerson(*t, "01", 5,
+            "\x80"
+            "URO");  // €
   addPerson(*t, "01", 6, "abel");
   t->setIndexName("Nome");
-  EXPECT_EQ(walk(*t, "Nome"),
-            (std::vector<std::string>{"", "ABEL", "ZECA", "abel", "\x80" "URO", "\xC1" "BACO"}));
+  EXPECT_EQ(walk(*t, "Nome"), (std::vector<std::string>{"", "ABEL", "ZECA", "abel",
+                                                        "\x80"
+                                                        "URO",
+                                                        "\xC1"
+                                                        "BACO"}));
   EXPECT_EQ(walk(*t, "Codigo"), (std::vector<std::string>{"3", "4", "1", "6", "5", "2"}));
 }
 
@@ -205,7 +212,14 @@ TEST_F(Cursor, RandomChangesDuringAWalkFollowTheOrderingRules) {
     return std::get<3>(a) < std::get<3>(b);
   };
   std::mt19937 rng(7);
-  const std::vector<std::string> names = {"", "ANA", "ANA", "BETO", "\xC9" "DER", "ZULU", "a"};
+  const std::vector<std::string> names = {"",
+                                          "ANA",
+                                          "ANA",
+                                          "BETO",
+                                          "\xC9"
+                                          "DER",
+                                          "ZULU",
+                                          "a"};
   const std::vector<std::string> phones = {"", "1", "2", "\x80"};
   auto t = opened("Pessoas", "NomeFone");
   std::vector<Key> model;

@@ -68,8 +68,10 @@ class EngineTest : public ::testing::Test {
 // People: primary key Estacao;Codigo, secondary Nome (Nome) and NomeFone.
 inline TableDef peopleDef() {
   TableDef d;
-  d.fields = {{"Estacao", FieldType::Alpha, 3}, {"Codigo", FieldType::LongInt, 0},
-              {"Nome", FieldType::Alpha, 20},   {"Fone", FieldType::Alpha, 12},
+  d.fields = {{"Estacao", FieldType::Alpha, 3},
+              {"Codigo", FieldType::LongInt, 0},
+              {"Nome", FieldType::Alpha, 20},
+              {"Fone", FieldType::Alpha, 12},
               {"Valor", FieldType::Number, 0}};
   d.primaryKey = {"Estacao", "Codigo"};
   d.indexes = {IndexDef{"Nome", {"Nome"}, false}, IndexDef{"NomeFone", {"Nome", "Fone"}, false}};

@@ -12,11 +12,11 @@ namespace {
 
 TableDef allTypes() {
   TableDef d;
-  d.fields = {{"Codigo", FieldType::AutoInc, 0},  {"Nome", FieldType::Alpha, 10},
-              {"Fator", FieldType::Number, 0},    {"Preco", FieldType::Money, 0},
-              {"Qtde", FieldType::Short, 0},      {"Total", FieldType::LongInt, 0},
-              {"Ativo", FieldType::Logical, 0},   {"Nascimento", FieldType::Date, 0},
-              {"Hora", FieldType::Time, 0},       {"Alterado", FieldType::Timestamp, 0},
+  d.fields = {{"Codigo", FieldType::AutoInc, 0}, {"Nome", FieldType::Alpha, 10},
+              {"Fator", FieldType::Number, 0},   {"Preco", FieldType::Money, 0},
+              {"Qtde", FieldType::Short, 0},     {"Total", FieldType::LongInt, 0},
+              {"Ativo", FieldType::Logical, 0},  {"Nascimento", FieldType::Date, 0},
+              {"Hora", FieldType::Time, 0},      {"Alterado", FieldType::Timestamp, 0},
               {"Obs", FieldType::Memo, 0}};
   d.primaryKey = {"Codigo"};
   return d;

@@ -9,8 +9,10 @@ namespace {
 // Formula rows: a four-field primary key, text and integers mixed.
 TableDef formulaDef() {
   TableDef d;
-  d.fields = {{"Estacao", FieldType::Alpha, 3}, {"NPedido", FieldType::LongInt, 0},
-              {"NFormula", FieldType::Short, 0}, {"Serie", FieldType::Short, 0},
+  d.fields = {{"Estacao", FieldType::Alpha, 3},
+              {"NPedido", FieldType::LongInt, 0},
+              {"NFormula", FieldType::Short, 0},
+              {"Serie", FieldType::Short, 0},
               {"Descricao", FieldType::Alpha, 30}};
   d.primaryKey = {"Estacao", "NPedido", "NFormula", "Serie"};
   d.indexes = {IndexDef{"Descricao", {"Descricao"}, false}, IndexDef{"Unica", {"Descricao", "Serie"}, true}};

@@ -76,7 +76,8 @@ TEST_F(Locking, EditWhileAnotherProgramHoldsTheWriteLockFailsWithinTwoSeconds) {
     t->edit();
     FAIL() << "edit went through";
   } catch (const cg::ERecordLocked& e) {
-    EXPECT_EQ(e.message(), "Registro bloqueado por outro usuário.\rTabela: C:\\VITRALON\\DADOS\\Pessoas.DB"_cp);
+    EXPECT_EQ(e.message(),
+              "Registro bloqueado por outro usuário.\rTabela: C:\\VITRALON\\DADOS\\Pessoas.DB"_cp);
     EXPECT_STREQ(e.className(), "ERecordLocked");
   }
   auto waited = std::chrono::steady_clock::now() - start;
@@ -159,7 +160,8 @@ TEST_F(Locking, AKilledWriterLeavesNoHalfWrittenGroup) {
   // Its log goes once the table is closed again.
   addPerson(*t, "09", 1, "NOVO");
   t->close();
-  for (const char* side : {"-journal", "-wal", "-shm"}) EXPECT_FALSE(fs::exists(file().string() + side)) << side;
+  for (const char* side : {"-journal", "-wal", "-shm"})
+    EXPECT_FALSE(fs::exists(file().string() + side)) << side;
   EXPECT_EQ(opened("Pessoas")->recordCount(), kept + 1);
 }
 
@@ -181,7 +183,8 @@ TEST_F(Locking, AClosedTableIsOneFileAgain) {
     sqlite3_close(db);
   }
   t->close();
-  for (const char* side : {"-journal", "-wal", "-shm"}) EXPECT_FALSE(fs::exists(file().string() + side)) << side;
+  for (const char* side : {"-journal", "-wal", "-shm"})
+    EXPECT_FALSE(fs::exists(file().string() + side)) << side;
   // The file alone holds everything: a copy of it is the whole table.
   fs::path copy = host("VITRALON/DADOS/Copia.DB");
   fs::copy_file(file(), copy);
@@ -259,7 +262,8 @@ TEST_F(Locking, EmptyingATableWaitsOnlyForAnotherProgramsWriteLock) {
     t->emptyTable();
     FAIL() << "emptied";
   } catch (const cg::ERecordLocked& e) {
-    EXPECT_EQ(e.message(), "Registro bloqueado por outro usuário.\rTabela: C:\\VITRALON\\DADOS\\Pessoas.DB"_cp);
+    EXPECT_EQ(e.message(),
+              "Registro bloqueado por outro usuário.\rTabela: C:\\VITRALON\\DADOS\\Pessoas.DB"_cp);
   }
   writer.exec("ROLLBACK");
   t->open();

@@ -1,8 +1,8 @@
 // Database names, aliases, table files, binding rules, emptying and local SQL.
 #include <set>
 
-#include "sample/layouts.h"
 #include "engine_fixture.h"
+#include "sample/layouts.h"
 
 using namespace enginetest;
 using cg::operator""_cp;
@@ -89,7 +89,8 @@ TEST_F(Sessions, MissingTablesAndBindingsAreReported) {
   EXPECT_EQ(messageOf<cg::ETableNotFound>([&] { t->open(); }),
             "Tabela não encontrada: C:\\VITRALON\\DADOS\\Clientes.DB"_cp);
   cg::Table unbound("Fonte");
-  EXPECT_EQ(messageOf<cg::EDBEngineError>([&] { unbound.open(); }), "Nome da tabela não definido em Fonte."_cp);
+  EXPECT_EQ(messageOf<cg::EDBEngineError>([&] { unbound.open(); }),
+            "Nome da tabela não definido em Fonte."_cp);
   unbound.setTableName("Clientes.DB");
   EXPECT_EQ(messageOf<cg::EDBEngineError>([&] { unbound.open(); }),
             "Banco de dados não definido em Fonte (Clientes.DB)."_cp);
@@ -159,7 +160,8 @@ TEST_F(Sessions, LocalSqlResolvesTableNamesWithoutRegardToCase) {
   EXPECT_EQ(q.execSQL(), 3);
   std::vector<std::string> costs;
   t->setIndexName("CodUnic");
-  for (t->first(); !t->eof(); t->next()) costs.push_back(t->asString("Grupo") + "=" + t->asString("CustoFixo"));
+  for (t->first(); !t->eof(); t->next())
+    costs.push_back(t->asString("Grupo") + "=" + t->asString("CustoFixo"));
   EXPECT_EQ(costs, (std::vector<std::string>{"CAP=0", "EMB=0", "EXC=0", "MP=2,5", "=2,5", "cap=2,5"}));
   q.setSQL("DELETE FROM \"COMPONEN.DB\" WHERE Grupo IS NULL");
   EXPECT_EQ(q.execSQL(), 1);
@@ -167,10 +169,13 @@ TEST_F(Sessions, LocalSqlResolvesTableNamesWithoutRegardToCase) {
   q.setSQL("update componen.db set CustoFixo = 1 where Grupo = 'MP'");
   EXPECT_EQ(q.execSQL(), 1);
   q.setSQL("update Compras set Quantidade = 0");
-  EXPECT_EQ(messageOf<cg::ETableNotFound>([&] { q.execSQL(); }),
-            "Nenhuma tabela da instrução SQL foi encontrada em C:\\VITRALON\\DADOS: update Compras set Quantidade = 0"_cp);
+  EXPECT_EQ(
+      messageOf<cg::ETableNotFound>([&] { q.execSQL(); }),
+      "Nenhuma tabela da instrução SQL foi encontrada em C:\\VITRALON\\DADOS: update Compras set Quantidade = 0"_cp);
   q.setSQL("update componen set Inexistente = 0");
-  EXPECT_NE(messageOf<cg::EDBEngineError>([&] { q.execSQL(); }).find("Erro na instrução SQL (C:\\VITRALON\\DADOS)"_cp),
+  EXPECT_NE(messageOf<cg::EDBEngineError>([&] {
+              q.execSQL();
+            }).find("Erro na instrução SQL (C:\\VITRALON\\DADOS)"_cp),
             std::string::npos);
 }
 
@@ -210,8 +215,9 @@ TEST_F(Sessions, LocalSqlReachesSeveralTablesOfTheDirectory) {
   items->first();  // a walk in progress holds its read lock
   cg::Query q("Query1");
   q.setDatabaseName("VTRNDADOS");
-  q.setSQL("delete from compedid where not exists (select 1 from PEDIFORM p where p.Estacao = compedid.Estacao "
-           "and p.NPedido = compedid.NPedido and p.NFormula = compedid.NFormula)");
+  q.setSQL(
+      "delete from compedid where not exists (select 1 from PEDIFORM p where p.Estacao = compedid.Estacao "
+      "and p.NPedido = compedid.NPedido and p.NFormula = compedid.NFormula)");
   EXPECT_EQ(q.execSQL(), 2);
   EXPECT_EQ(items->recordCount(), 1);
   EXPECT_EQ(walk(*items, "NFormula"), std::vector<std::string>{"1"});

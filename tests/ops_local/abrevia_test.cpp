@@ -6,8 +6,8 @@
 #include <fstream>
 #include <thread>
 
-#include "sample/layouts.h"
 #include "ops_local/installation.h"
+#include "sample/layouts.h"
 
 namespace opslocal {
 namespace {

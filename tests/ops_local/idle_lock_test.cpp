@@ -36,7 +36,8 @@ TEST(IdleWindow, AnOpenReviewLeavesTheLiveTableWritableByOtherPrograms) {
   std::vector<int> results;
   const int rc = cg::RunScript(script, transcript, errors, [&](const std::string& action) {
     // Between actions the review is open, with Clientes and Clientes_I open.
-    if (action == "state") results.push_back(WriteFromAnotherProgram(inst.host("C:\\VITRALON\\DADOS\\Clientes.DB")));
+    if (action == "state")
+      results.push_back(WriteFromAnotherProgram(inst.host("C:\\VITRALON\\DADOS\\Clientes.DB")));
   });
   ASSERT_EQ(rc, 0) << errors.str();
   ASSERT_EQ(results.size(), 1u);

@@ -7,9 +7,9 @@
 
 #include "app/cli/json.h"
 #include "app/cli/runner.h"
-#include "sample/layouts.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
+#include "sample/layouts.h"
 #include "text/normaliza.h"
 
 namespace opslocal {

@@ -16,8 +16,8 @@ using testsupport::Row;
 
 std::string componente(const std::string& codigo, const std::string& nome, const std::string& unid,
                        const std::string& desconto) {
-  return "INSERT INTO COMPONEN (CODIGO, COMPONENTE, UNID, DESCONTO) VALUES ('" + codigo + "', '" + nome + "', '" +
-         unid + "', " + desconto + ")";
+  return "INSERT INTO COMPONEN (CODIGO, COMPONENTE, UNID, DESCONTO) VALUES ('" + codigo + "', '" + nome +
+         "', '" + unid + "', " + desconto + ")";
 }
 
 std::vector<Row> registro(Installation& inst) {
@@ -26,8 +26,9 @@ std::vector<Row> registro(Installation& inst) {
       {"CODIGO", "COMPONENTE", "UNID", "D"});
 }
 
-const char* kGated[] = {"BotCorrecaoComp", "BotAjusta",           "BotSair", "BotCorrigeCadMed", "BotAbreviaNomeCli",
-                        "BotAbreviaNomeMed", "BotAcertaGrupoSinon", "BitBtn5", "BitBtn1",          "btn1"};
+const char* kGated[] = {
+    "BotCorrecaoComp",   "BotAjusta",           "BotSair", "BotCorrigeCadMed", "BotAbreviaNomeCli",
+    "BotAbreviaNomeMed", "BotAcertaGrupoSinon", "BitBtn5", "BitBtn1",          "btn1"};
 
 void expectGated(const testsupport::Event& state, bool enabled) {
   for (const char* b : kGated) EXPECT_EQ(ButtonEnabled(state, b), enabled) << b;
@@ -40,7 +41,8 @@ TEST(CorrecaoComponentes, OkWithoutOptionKeepsThePanelOpenAndCancelRestoresTheCo
       "invoke BotCorrecaoComp\nstate\n"
       "click BitBtn3\nstate\n"
       "key Escape\nstate\n");
-  EXPECT_EQ(t.messages(), std::vector<std::string>{cp("Selecione uma Opção ou Clique em Cancelar"_cp)}) << t.dump();
+  EXPECT_EQ(t.messages(), std::vector<std::string>{cp("Selecione uma Opção ou Clique em Cancelar"_cp)})
+      << t.dump();
 
   EXPECT_TRUE(PanelVisible(t.state(0), "PainelCorrigComponentes"));
   expectGated(t.state(0), false);
@@ -61,17 +63,19 @@ CG_BOTH_TRANSPORTS(CorrecaoComponentesTransportes);
 
 TEST_P(CorrecaoComponentesTransportes, UnitsAreLoweredWithGrAndLtShortened) {
   Installation inst(GetParam());
-  inst.exec({componente("01", "A", "GR", "0"), componente("02", "B", "Gr", "0"), componente("03", "C", "gr", "0"),
-             componente("04", "D", "LT", "0"), componente("05", "E", "ML", "0"), componente("06", "F", "Kg", "0"),
-             componente("07", "G", "g", "0"), componente("08", "H", "ml", "0"), componente("09", "I", "gr ", "0"),
-             componente("10", "J", "", "0"), componente("11", "K", "Lt", "0"), componente("12", "L", "UI", "0"),
-             "INSERT INTO COMPONEN (CODIGO, COMPONENTE, UNID) VALUES ('13', 'M', NULL)"});
+  inst.exec(
+      {componente("01", "A", "GR", "0"), componente("02", "B", "Gr", "0"), componente("03", "C", "gr", "0"),
+       componente("04", "D", "LT", "0"), componente("05", "E", "ML", "0"), componente("06", "F", "Kg", "0"),
+       componente("07", "G", "g", "0"), componente("08", "H", "ml", "0"), componente("09", "I", "gr ", "0"),
+       componente("10", "J", "", "0"), componente("11", "K", "Lt", "0"), componente("12", "L", "UI", "0"),
+       "INSERT INTO COMPONEN (CODIGO, COMPONENTE, UNID) VALUES ('13', 'M', NULL)"});
   auto t = inst.run("invoke BotCorrecaoComp\ncheck RadioButton4\nclick BitBtn3\nstate\n");
   EXPECT_TRUE(t.messages().empty()) << t.dump();
   EXPECT_TRUE(t.errorReports().empty()) << t.dump();
 
-  const char* expected[][2] = {{"01", "g"},  {"02", "g"},   {"03", "g"}, {"04", "l"}, {"05", "ml"}, {"06", "kg"},
-                               {"07", "g"},  {"08", "ml"},  {"09", "gr "}, {"10", ""}, {"11", "l"}, {"12", "ui"}};
+  const char* expected[][2] = {{"01", "g"},   {"02", "g"},  {"03", "g"}, {"04", "l"},
+                               {"05", "ml"},  {"06", "kg"}, {"07", "g"}, {"08", "ml"},
+                               {"09", "gr "}, {"10", ""},   {"11", "l"}, {"12", "ui"}};
   auto rows = registro(inst);
   ASSERT_EQ(rows.size(), 13u);
   EXPECT_EQ(rows[12][2], std::nullopt);  // no unit stays none
@@ -92,8 +96,9 @@ TEST_P(CorrecaoComponentesTransportes, UnitsAreLoweredWithGrAndLtShortened) {
 
 TEST(CorrecaoComponentes, DefaultDiscountGoesToZeroAndEmptyDiscountsOnly) {
   Installation inst;
-  inst.exec({componente("1", "A", "g", "0"), componente("2", "B", "g", "NULL"), componente("3", "C", "g", "5"),
-             componente("4", "D", "g", "-1"), componente("5", "E", "g", "0.00000001")});
+  inst.exec({componente("1", "A", "g", "0"), componente("2", "B", "g", "NULL"),
+             componente("3", "C", "g", "5"), componente("4", "D", "g", "-1"),
+             componente("5", "E", "g", "0.00000001")});
   // A decimal comma as the pharmacy types it.
   auto t = inst.run("invoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 12,5\nclick BitBtn3\n");
   EXPECT_TRUE(t.messages().empty()) << t.dump();
@@ -126,9 +131,9 @@ TEST(CorrecaoComponentes, APercentageThatIsNoNumberIsRefusedBeforeAnythingChange
   Installation inst;
   inst.exec({componente("1", "A", "g", "0"), componente("2", "B", "g", "0")});
   auto t = inst.run("invoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 10%\nclick BitBtn3\nstate\n");
-  EXPECT_EQ(t.messages(),
-            std::vector<std::string>{cp("O desconto digitado, \"10%\", não é um número. Digite o percentual (por "
-                                        "exemplo 10 ou 12,5) ou deixe a caixa vazia."_cp)})
+  EXPECT_EQ(t.messages(), std::vector<std::string>{cp(
+                              "O desconto digitado, \"10%\", não é um número. Digite o percentual (por "
+                              "exemplo 10 ou 12,5) ou deixe a caixa vazia."_cp)})
       << t.dump();
   EXPECT_TRUE(t.errorReports().empty()) << t.dump();
   EXPECT_TRUE(PanelVisible(t.state(0), "PainelCorrigComponentes"));
@@ -140,7 +145,8 @@ TEST(CorrecaoComponentes, APercentageThatIsNoNumberIsRefusedBeforeAnythingChange
   auto fixed = inst.run("invoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 10\nclick BitBtn3\nstate\n");
   EXPECT_TRUE(fixed.messages().empty()) << fixed.dump();
   expectGated(fixed.state(0), true);
-  EXPECT_EQ(registro(inst), (std::vector<Row>{{"1", "A", "g", "10.00000000"}, {"2", "B", "g", "10.00000000"}}));
+  EXPECT_EQ(registro(inst),
+            (std::vector<Row>{{"1", "A", "g", "10.00000000"}, {"2", "B", "g", "10.00000000"}}));
 }
 
 TEST(CorrecaoComponentes, EnteringThePercentageBoxSelectsTheDiscountOption) {
@@ -192,7 +198,8 @@ TEST(CorrecaoComponentes, ANameTheServerRefusesIsReportedAndTheOthersAreStillCor
   auto t = inst.run("invoke BotCorrecaoComp\ncheck RadioButton3\nclick BitBtn3\n");
   auto m = t.messages();
   ASSERT_EQ(m.size(), 2u) << t.dump();
-  const std::string prefix = cp("O servidor recusou 1 alteração, que não foi gravada.\rMensagem do servidor: "_cp);
+  const std::string prefix =
+      cp("O servidor recusou 1 alteração, que não foi gravada.\rMensagem do servidor: "_cp);
   EXPECT_EQ(m[0].substr(0, prefix.size()), prefix) << m[0];
   EXPECT_NE(m[0].find("UQ_COMPONEN_COMPONENTE"), std::string::npos) << m[0];
   EXPECT_EQ(m[1], cp("Procedimento Concluído com Sucesso."_cp));
@@ -209,16 +216,17 @@ TEST(CorrecaoComponentes, ANameTheServerRefusesIsReportedAndTheOthersAreStillCor
 TEST(CorrecaoComponentes, AFailedPostNamesTheStoredNameAndTheWalkGoesOn) {
   Installation inst;
   // A row without its code cannot be posted by the dataset.
-  inst.exec({"ALTER TABLE COMPONEN DROP CONSTRAINT PK_COMPONEN", "ALTER TABLE COMPONEN ALTER CODIGO DROP NOT NULL",
-             componente("1", "ALFA", "g", "0"),
+  inst.exec({"ALTER TABLE COMPONEN DROP CONSTRAINT PK_COMPONEN",
+             "ALTER TABLE COMPONEN ALTER CODIGO DROP NOT NULL", componente("1", "ALFA", "g", "0"),
              "INSERT INTO COMPONEN (CODIGO, COMPONENTE) VALUES (NULL, 'BETA AMARGA')",
              componente("3", "GAMA", "g", "0")});
   auto t = inst.run("invoke BotCorrecaoComp\ncheck RadioButton3\nclick BitBtn3\n");
   auto m = t.messages();
   ASSERT_EQ(m.size(), 3u) << t.dump();
   EXPECT_NE(m[0].find("CODIGO"), std::string::npos) << m[0];  // the data module's own report
-  EXPECT_EQ(m[1], cp("Não foi possível corrigir \"BETA AMARGA\". Favor verificar se já existe outro componente "
-                     "com este nome."_cp));
+  EXPECT_EQ(m[1],
+            cp("Não foi possível corrigir \"BETA AMARGA\". Favor verificar se já existe outro componente "
+               "com este nome."_cp));
   EXPECT_EQ(m[2], cp("Procedimento Concluído com Sucesso."_cp));
   EXPECT_EQ(inst.query("select COMPONENTE from COMPONEN order by COMPONENTE", {"COMPONENTE"}),
             (std::vector<Row>{{"Alfa"}, {"BETA AMARGA"}, {"Gama"}}));

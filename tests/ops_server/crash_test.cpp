@@ -1,8 +1,7 @@
 // The book code fill killed in the middle of its run: the next run must not
 // hand out again a code that an order already carries.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -42,8 +41,12 @@ class Program {
     posix_spawn_file_actions_addopen(&files, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&files, 1, 2);
     std::string root = driveC.string(), scriptPath = script.string();
-    std::vector<char*> argv = {const_cast<char*>(binary.c_str()), const_cast<char*>("--drive-c"), root.data(),
-                               const_cast<char*>("--script"), scriptPath.data(), nullptr};
+    std::vector<char*> argv = {const_cast<char*>(binary.c_str()),
+                               const_cast<char*>("--drive-c"),
+                               root.data(),
+                               const_cast<char*>("--script"),
+                               scriptPath.data(),
+                               nullptr};
     if (posix_spawn(&pid_, binary.c_str(), &files, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&files);
     EXPECT_GT(pid_, 0) << "could not start " << binary;

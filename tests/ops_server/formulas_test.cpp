@@ -18,7 +18,8 @@ std::string formula(int codigo, const std::string& nome) {
 }
 
 std::vector<Row> formulas(Installation& inst) {
-  return inst.query("select CODIGOFORM, FORMULA from FORMULAS order by CODIGOFORM", {"CODIGOFORM", "FORMULA"});
+  return inst.query("select CODIGOFORM, FORMULA from FORMULAS order by CODIGOFORM",
+                    {"CODIGOFORM", "FORMULA"});
 }
 
 TEST(NomesFormulas, EveryNameIsRewrittenInTheProductNameForm) {
@@ -72,15 +73,17 @@ TEST(NomesFormulas, ANameTheServerRefusesAtCloseIsReportedByTheDataModule) {
 TEST(NomesFormulas, AFailedPostNamesTheStoredNameAndTheWalkGoesOn) {
   Installation inst;
   // A row without its key cannot be posted by the dataset.
-  inst.exec({"ALTER TABLE FORMULAS DROP CONSTRAINT PK_FORMULAS", "ALTER TABLE FORMULAS ALTER CODIGOFORM DROP NOT NULL",
-             formula(1, "ALFA"), "INSERT INTO FORMULAS (CODIGOFORM, FORMULA) VALUES (NULL, 'BETA COMPOSTA')",
+  inst.exec({"ALTER TABLE FORMULAS DROP CONSTRAINT PK_FORMULAS",
+             "ALTER TABLE FORMULAS ALTER CODIGOFORM DROP NOT NULL", formula(1, "ALFA"),
+             "INSERT INTO FORMULAS (CODIGOFORM, FORMULA) VALUES (NULL, 'BETA COMPOSTA')",
              formula(3, "GAMA")});
   auto t = inst.run("invoke BitBtn1\n");
   auto m = t.messages();
   ASSERT_EQ(m.size(), 3u) << t.dump();
   EXPECT_EQ(m[0].substr(0, 3), "1) ");  // the data module's own report comes first
-  EXPECT_EQ(m[1], cp("Não foi possível corrigir \"BETA COMPOSTA\". Favor verificar se já existe outra fórmula com "
-                     "este nome."_cp));
+  EXPECT_EQ(m[1],
+            cp("Não foi possível corrigir \"BETA COMPOSTA\". Favor verificar se já existe outra fórmula com "
+               "este nome."_cp));
   EXPECT_EQ(m[2], cp("Procedimento Concluído com Sucesso."_cp));
   EXPECT_EQ(inst.query("select FORMULA from FORMULAS order by FORMULA", {"FORMULA"}),
             (std::vector<Row>{{"Alfa"}, {"BETA COMPOSTA"}, {"Gama"}}));
@@ -104,10 +107,10 @@ std::vector<Row> itens(Installation& inst) {
 
 TEST(CodigoComponenteItens, CodesFollowTheRegistryByNameWithQuotesKeptInTheirValue) {
   Installation inst;
-  inst.exec({componente("C-100", "CAFEINA"), componente("C-200", "OLEO D''AGUA"), componente("C-300", "ZINCO"),
-             componente("C-400", "X'' OR ''1''=''1"),
-             item(1, 1, "CAFEINA", "velho"), item(1, 2, "OLEO D''AGUA", "velho"), item(2, 1, "ZINCO", "C-300"),
-             item(2, 2, "Cafeina", "velho"),  // another spelling: not matched
+  inst.exec({componente("C-100", "CAFEINA"), componente("C-200", "OLEO D''AGUA"),
+             componente("C-300", "ZINCO"), componente("C-400", "X'' OR ''1''=''1"),
+             item(1, 1, "CAFEINA", "velho"), item(1, 2, "OLEO D''AGUA", "velho"),
+             item(2, 1, "ZINCO", "C-300"), item(2, 2, "Cafeina", "velho"),  // another spelling: not matched
              item(3, 1, "SEM CADASTRO", "velho")});
   auto t = inst.run("click BitBtn2\ninvoke BitBtn2\nstate\n");
   // The button stays disabled in the window; the runner's invoke runs it.
@@ -149,8 +152,9 @@ TEST_P(CodigoComponenteItensTransportes, ARejectedStatementIsShownAsSentAndTheWa
              "IF (OLD.COMPONENTE STARTING WITH 'ACIDO') THEN EXCEPTION E_ITEM_FATURADO; END"});
   auto t = inst.run("invoke BitBtn2\n");
   EXPECT_EQ(t.messages(),
-            std::vector<std::string>{cp("Não foi possível executar o comando \r"
-                                        "UPDATE COMPEDID set CODIGOCOMP = 'C-1' WHERE COMPONENTE = 'ACIDO D''ARCO'"_cp)})
+            std::vector<std::string>{
+                cp("Não foi possível executar o comando \r"
+                   "UPDATE COMPEDID set CODIGOCOMP = 'C-1' WHERE COMPONENTE = 'ACIDO D''ARCO'"_cp)})
       << t.dump();
   EXPECT_EQ(itens(inst), (std::vector<Row>{{"1", "1", "x"}, {"1", "2", "C-2"}, {"1", "3", "C-3"}}));
 }

@@ -7,14 +7,14 @@
 #include <sstream>
 
 #include "app/cli/runner.h"
-#include "data/sql/dm.h"
 #include "data/engine/engine.h"
-#include "sample/layouts.h"
-#include "sample/server_schema.h"
-#include "data/sql/sql.h"
+#include "data/sql/dm.h"
 #include "data/sql/firebird.h"
+#include "data/sql/sql.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
+#include "sample/layouts.h"
+#include "sample/server_schema.h"
 
 namespace testsupport {
 
@@ -42,9 +42,15 @@ std::optional<std::string> jsonString(const std::string& line, const std::string
     }
     char e = line[p++];
     switch (e) {
-      case 'r': utf8 += '\r'; break;
-      case 'n': utf8 += '\n'; break;
-      case 't': utf8 += '\t'; break;
+      case 'r':
+        utf8 += '\r';
+        break;
+      case 'n':
+        utf8 += '\n';
+        break;
+      case 't':
+        utf8 += '\t';
+        break;
       case 'u': {
         unsigned cp = static_cast<unsigned>(std::stoul(line.substr(p, 4), nullptr, 16));
         p += 4;
@@ -60,7 +66,9 @@ std::optional<std::string> jsonString(const std::string& line, const std::string
         }
         break;
       }
-      default: utf8 += e; break;
+      default:
+        utf8 += e;
+        break;
     }
   }
   return cg::fromUtf8(utf8);
@@ -129,10 +137,12 @@ bool EnsureTestServer(std::string& why) {
     // Test binaries run side by side: the lock keeps two of them from
     // starting a server each.
     const std::string script = std::string("'") + CG_SOURCE_DIR + "/scripts/fbserver.sh'";
-    const std::string lock = (std::filesystem::temp_directory_path() / "consistgeral-fbserver-start.lock").string();
+    const std::string lock =
+        (std::filesystem::temp_directory_path() / "consistgeral-fbserver-start.lock").string();
     std::string cmd = "flock '" + lock + "' bash " + script + " start >/dev/null 2>&1";
     status = std::system(cmd.c_str()) == 0 ? 1 : 0;
-    if (status == 0) status = std::system(("bash " + script + " status >/dev/null 2>&1").c_str()) == 0 ? 1 : 0;
+    if (status == 0)
+      status = std::system(("bash " + script + " status >/dev/null 2>&1").c_str()) == 0 ? 1 : 0;
   }
   if (status == 0) why = "scripts/fbserver.sh start failed";
   return status == 1;
@@ -147,13 +157,16 @@ Installation::Installation(Transport transport) {
   for (const char* d : {"C:\\VITRALON\\DADOS", "C:\\VITRALON\\INTER", "C:\\VITRALON\\ARQMORTO"})
     cg::DriveC::resolveDir(d);
   std::string ini =
-      "[aliases]\nVTRNDADOS=C:\\VITRALON\\DADOS\nVTRNINTER=C:\\VITRALON\\INTER\nVTRNARQM=C:\\VITRALON\\ARQMORTO\n"
+      "[aliases]\nVTRNDADOS=C:\\VITRALON\\DADOS\nVTRNINTER=C:\\VITRALON\\INTER\nVTRNARQM=C:"
+      "\\VITRALON\\ARQMORTO\n"
       "[sql]\n";
-  ini += transport == Transport::Embedded ? "transport=embedded\n" : "transport=server\nport=" + serverPort() + "\n";
+  ini += transport == Transport::Embedded ? "transport=embedded\n"
+                                          : "transport=server\nport=" + serverPort() + "\n";
   writeFile(cg::DriveC::resolve("C:\\platform.ini"), ini);
 
   // The local tables, and the one Config row the window reads at start.
-  for (const cg::LocalTableSpec& t : cg::LocalTables()) cg::Session::createTable(t.directory, t.fileName, t.def);
+  for (const cg::LocalTableSpec& t : cg::LocalTables())
+    cg::Session::createTable(t.directory, t.fileName, t.def);
   {
     cg::Session session(kSetupSession);
     cg::Table config("Config", kSetupSession);

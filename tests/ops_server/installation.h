@@ -6,13 +6,13 @@
 // headless runner in this process; the transcript comes back parsed.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <memory>
-#include <ostream>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
 
@@ -23,14 +23,16 @@ class SQLConnection;
 namespace testsupport {
 
 enum class Transport { Embedded, Server };
-inline void PrintTo(Transport t, std::ostream* os) { *os << (t == Transport::Embedded ? "embedded" : "server"); }
+inline void PrintTo(Transport t, std::ostream* os) {
+  *os << (t == Transport::Embedded ? "embedded" : "server");
+}
 
 // One line of the runner's transcript.
 struct Event {
-  std::string kind;   // "message", "error", "state", "closed", "ignored", ...
-  std::string text;   // message and error text, CP1252
-  std::string cls;    // error class
-  std::string raw;    // the JSON line as written
+  std::string kind;  // "message", "error", "state", "closed", "ignored", ...
+  std::string text;  // message and error text, CP1252
+  std::string cls;   // error class
+  std::string raw;   // the JSON line as written
 };
 
 struct Transcript {
@@ -103,10 +105,10 @@ class BothTransports : public ::testing::TestWithParam<Transport> {
   }
 };
 std::string TransportName(const ::testing::TestParamInfo<Transport>& info);
-#define CG_BOTH_TRANSPORTS(Suite)                                                                      \
-  INSTANTIATE_TEST_SUITE_P(Transportes, Suite,                                                          \
-                           ::testing::Values(::testsupport::Transport::Embedded,                         \
-                                             ::testsupport::Transport::Server),                          \
-                           ::testsupport::TransportName)
+#define CG_BOTH_TRANSPORTS(Suite)                                                              \
+  INSTANTIATE_TEST_SUITE_P(                                                                    \
+      Transportes, Suite,                                                                      \
+      ::testing::Values(::testsupport::Transport::Embedded, ::testsupport::Transport::Server), \
+      ::testsupport::TransportName)
 
 }  // namespace testsupport

@@ -10,23 +10,25 @@ namespace cg {
 namespace {
 
 using testsupport::ButtonEnabled;
-using testsupport::ScopedEnv;
 using testsupport::GaugeOf;
 using testsupport::Installation;
 using testsupport::PanelVisible;
 using testsupport::Row;
+using testsupport::ScopedEnv;
 
 std::string sqlText(const std::optional<std::string>& v) { return v ? "'" + *v + "'" : "NULL"; }
 
 std::string pedido(const std::string& estacao, int npedido, const std::optional<std::string>& nome,
-                   const std::optional<std::string>& medico = std::nullopt, std::optional<int> codlivro = {}) {
+                   const std::optional<std::string>& medico = std::nullopt,
+                   std::optional<int> codlivro = {}) {
   return "INSERT INTO PEDIDOS (ESTACAO, NPEDIDO, NOME, MEDICO, CODLIVRO) VALUES (" + sqlText(estacao) + ", " +
          std::to_string(npedido) + ", " + sqlText(nome) + ", " + sqlText(medico) + ", " +
          (codlivro ? std::to_string(*codlivro) : "NULL") + ")";
 }
 
-const char* kGated[] = {"BotCorrecaoComp", "BotAjusta",           "BotSair", "BotCorrigeCadMed", "BotAbreviaNomeCli",
-                        "BotAbreviaNomeMed", "BotAcertaGrupoSinon", "BitBtn5", "BitBtn1",          "btn1"};
+const char* kGated[] = {
+    "BotCorrecaoComp",   "BotAjusta",           "BotSair", "BotCorrigeCadMed", "BotAbreviaNomeCli",
+    "BotAbreviaNomeMed", "BotAcertaGrupoSinon", "BitBtn5", "BitBtn1",          "btn1"};
 
 // ---- Client names in the orders --------------------------------------------
 
@@ -41,8 +43,7 @@ const char* kLetras = "A B C D E F G H I J K L M N O P Q R S T";
 TEST(NomesPedidos, NamesAreAbbreviatedInPlaceAndNullNamesKept) {
   Installation inst;
   inst.exec({pedido("01", 1, "JOSE CARLOS DE OLIVEIRA SOUZA"), pedido("01", 2, std::nullopt),
-             pedido("01", 3, ""), pedido("02", 1, "maria  da   silva"),
-             pedido("02", 2, kLetras)});
+             pedido("01", 3, ""), pedido("02", 1, "maria  da   silva"), pedido("02", 2, kLetras)});
   auto t = inst.run("invoke btn1\nstate\n");
   EXPECT_TRUE(t.messages().empty()) << t.dump();
   EXPECT_TRUE(t.errorReports().empty()) << t.dump();
@@ -178,11 +179,13 @@ TEST_P(CodLivroTransportes, AFailedOrderUsesUpItsCodeAndIsReported) {
   auto t = inst.run("invoke BitBtn5\n");
   auto m = t.messages();
   ASSERT_EQ(m.size(), 2u) << t.dump();
-  const std::string m2 = cp("Não consegui gravar o codigo 43 no pedido nº: 01.2\rClasse do Erro: ESQLError\rErro: "_cp);
+  const std::string m2 =
+      cp("Não consegui gravar o codigo 43 no pedido nº: 01.2\rClasse do Erro: ESQLError\rErro: "_cp);
   EXPECT_EQ(m[0].substr(0, m2.size()), m2) << m[0];
   EXPECT_NE(m[0].find("pedido fechado no caixa"), std::string::npos) << m[0];
   EXPECT_EQ(m[1], kSucesso);
-  EXPECT_EQ(livros(inst), (std::vector<Row>{{"01", "1", "42"}, {"01", "2", std::nullopt}, {"01", "3", "44"}}));
+  EXPECT_EQ(livros(inst),
+            (std::vector<Row>{{"01", "1", "42"}, {"01", "2", std::nullopt}, {"01", "3", "44"}}));
   EXPECT_EQ(configLivro(inst), "44");
 }
 
@@ -197,8 +200,7 @@ TEST(CodLivro, TheConfigurationNeverLagsBehindTheCodesHandedOut) {
   inst.exec({pedido("01", 1, "A", "DR X"), pedido("01", 2, "B", "DR Y"), pedido("01", 3, "C", "DR Z"),
              pedido("01", 4, "D", "DR W"), pedido("01", 5, "E", "DR V"),
              "CREATE TABLE VISTO (N INTEGER, CONFIGURADO INTEGER, MAIOR INTEGER, PEDIDOS INTEGER)",
-             "CREATE SEQUENCE S_VISTO",
-             "CREATE EXCEPTION E_PEDIDO_FECHADO 'pedido fechado no caixa'",
+             "CREATE SEQUENCE S_VISTO", "CREATE EXCEPTION E_PEDIDO_FECHADO 'pedido fechado no caixa'",
              "CREATE TRIGGER T_PEDIDOS_FECHADO FOR PEDIDOS BEFORE UPDATE AS BEGIN "
              "IF (NEW.NPEDIDO = 2) THEN EXCEPTION E_PEDIDO_FECHADO; END",
              "CREATE TRIGGER T_CONFIG_VISTO FOR CONFIG AFTER UPDATE AS BEGIN "
@@ -206,14 +208,19 @@ TEST(CodLivro, TheConfigurationNeverLagsBehindTheCodesHandedOut) {
              "(SELECT max(CODLIVRO) FROM PEDIDOS), (SELECT count(CODLIVRO) FROM PEDIDOS)); END"});
   auto t = inst.run("invoke BitBtn5\n");
   ASSERT_EQ(t.messages().size(), 2u) << t.dump();
-  auto seen = inst.query("select CONFIGURADO, MAIOR, PEDIDOS from VISTO order by N", {"CONFIGURADO", "MAIOR", "PEDIDOS"});
+  auto seen = inst.query("select CONFIGURADO, MAIOR, PEDIDOS from VISTO order by N",
+                         {"CONFIGURADO", "MAIOR", "PEDIDOS"});
   EXPECT_EQ(seen, (std::vector<Row>{{"12", "11", "1"}, {"14", "14", "3"}, {"15", "15", "4"}}));
   EXPECT_EQ(configLivro(inst), "15");
-  EXPECT_EQ(livros(inst), (std::vector<Row>{{"01", "1", "11"}, {"01", "2", std::nullopt}, {"01", "3", "13"},
-                                            {"01", "4", "14"}, {"01", "5", "15"}}));
+  EXPECT_EQ(livros(inst), (std::vector<Row>{{"01", "1", "11"},
+                                            {"01", "2", std::nullopt},
+                                            {"01", "3", "13"},
+                                            {"01", "4", "14"},
+                                            {"01", "5", "15"}}));
 
   // A run after a crash goes on after the last code the configuration holds.
-  inst.exec({"DROP TRIGGER T_PEDIDOS_FECHADO", "UPDATE CONFIG SET CODLIVRO = 20", pedido("01", 6, "F", "DR U")});
+  inst.exec(
+      {"DROP TRIGGER T_PEDIDOS_FECHADO", "UPDATE CONFIG SET CODLIVRO = 20", pedido("01", 6, "F", "DR U")});
   inst.run("invoke BitBtn5\n");
   EXPECT_EQ(inst.scalar("select CODLIVRO as V from PEDIDOS where NPEDIDO = 2"), "21");
   EXPECT_EQ(inst.scalar("select CODLIVRO as V from PEDIDOS where NPEDIDO = 6"), "22");
@@ -222,15 +229,17 @@ TEST(CodLivro, TheConfigurationNeverLagsBehindTheCodesHandedOut) {
 TEST(CodLivro, AConfigurationThatCannotBeWrittenHandsOutNoCode) {
   Installation inst;
   config(inst, "5");
-  inst.exec({pedido("01", 1, "A", "DR X"), "CREATE EXCEPTION E_CONFIG_TRAVADA 'configuracao travada'",
-             "CREATE TRIGGER T_CONFIG_TRAVA FOR CONFIG BEFORE UPDATE AS BEGIN EXCEPTION E_CONFIG_TRAVADA; END"});
+  inst.exec(
+      {pedido("01", 1, "A", "DR X"), "CREATE EXCEPTION E_CONFIG_TRAVADA 'configuracao travada'",
+       "CREATE TRIGGER T_CONFIG_TRAVA FOR CONFIG BEFORE UPDATE AS BEGIN EXCEPTION E_CONFIG_TRAVADA; END"});
   auto t = inst.run("invoke BitBtn5\n");
   auto m = t.messages();
   ASSERT_EQ(m.size(), 3u) << t.dump();
-  const std::string m2 = cp("Não consegui gravar o codigo 6 no pedido nº: 01.1\rClasse do Erro: ESQLError\rErro: "_cp);
+  const std::string m2 =
+      cp("Não consegui gravar o codigo 6 no pedido nº: 01.1\rClasse do Erro: ESQLError\rErro: "_cp);
   EXPECT_EQ(m[0].substr(0, m2.size()), m2) << m[0];
-  const std::string m3 =
-      cp("Não consegui gravar o codigo 6 na tabela \"Config\" do Servidor\rClasse do Erro: ESQLError\rErro: "_cp);
+  const std::string m3 = cp(
+      "Não consegui gravar o codigo 6 na tabela \"Config\" do Servidor\rClasse do Erro: ESQLError\rErro: "_cp);
   EXPECT_EQ(m[1].substr(0, m3.size()), m3) << m[1];
   EXPECT_NE(m[1].find("configuracao travada"), std::string::npos) << m[1];
   EXPECT_EQ(m[2], kSucesso);
@@ -254,7 +263,8 @@ TEST(CodLivro, AnUnreadableOrdersTableIsReportedAndTheConfigurationStillRewritte
   auto t = inst.run("invoke BitBtn5\nstate\n");
   auto m = t.messages();
   ASSERT_EQ(m.size(), 3u) << t.dump();
-  const std::string m1a = cp("Não foi possível abrir a tabela \"sqldspedidos\".\rClasse do erro: ESQLError\rErro: "_cp);
+  const std::string m1a =
+      cp("Não foi possível abrir a tabela \"sqldspedidos\".\rClasse do erro: ESQLError\rErro: "_cp);
   const std::string m1b = cp("Não foi possível abrir a tabela \"cdspedidos\".\rClasse do erro: "_cp);
   EXPECT_EQ(m[0].substr(0, m1a.size()), m1a) << m[0];
   EXPECT_NE(m[0].find("MEDICO"), std::string::npos) << m[0];

@@ -69,15 +69,17 @@ TEST(PercentualDesconto, AcceptsDecimalNumbersAndEmptyText) {
   struct Case {
     std::string in, out;
   } cases[] = {
-      {"", ""}, {"   ", ""}, {"10", "10"}, {" 10 ", "10"}, {"12,5", "12,5"}, {"12.5", "12,5"},
-      {"0", "0"}, {"-1", "-1"}, {"+3", "3"}, {",5", ",5"}, {"150", "150"}, {"1234567,12345678", "1234567,12345678"},
+      {"", ""},         {"   ", ""},      {"10", "10"},   {" 10 ", "10"},
+      {"12,5", "12,5"}, {"12.5", "12,5"}, {"0", "0"},     {"-1", "-1"},
+      {"+3", "3"},      {",5", ",5"},     {"150", "150"}, {"1234567,12345678", "1234567,12345678"},
   };
   for (const auto& c : cases) {
     auto v = PercentualDesconto(c.in);
     ASSERT_TRUE(v.has_value()) << c.in;
     EXPECT_EQ(*v, c.out) << c.in;
   }
-  const char* refused[] = {"abc", "10%", "1,2,3", "1.2.3", "12,5a", "-", ",", "1 0", "12345678", "1,123456789", "1e3"};
+  const char* refused[] = {"abc", "10%", "1,2,3",    "1.2.3",       "12,5a", "-",
+                           ",",   "1 0", "12345678", "1,123456789", "1e3"};
   for (const char* r : refused) EXPECT_FALSE(PercentualDesconto(r).has_value()) << r;
 }
 

@@ -67,13 +67,14 @@ class Instalacao : public ::testing::Test {
 TEST_F(Instalacao, AFileThatIsNotATableIsRefusedByName) {
   WriteFile(file("VITRALON/DADOS/Sinonimo.DB"), "Lista de sinônimos exportada em 01/02/2024\r\n");
   expectRefused("state\ninvoke BotAcertaGrupoSinon\nstate\n",
-                errorEvent("EDBEngineError", "Arquivo de tabela inválido ou danificado: C:\\VITRALON\\DADOS\\Sinonimo.DB"),
+                errorEvent("EDBEngineError",
+                           "Arquivo de tabela inválido ou danificado: C:\\VITRALON\\DADOS\\Sinonimo.DB"),
                 true);
 }
 
 TEST_F(Instalacao, ATruncatedOrEmptiedTableFileIsRefusedByName) {
-  const std::string expected =
-      errorEvent("EDBEngineError", "Arquivo de tabela inválido ou danificado: C:\\VITRALON\\DADOS\\Componen.DB");
+  const std::string expected = errorEvent(
+      "EDBEngineError", "Arquivo de tabela inválido ou danificado: C:\\VITRALON\\DADOS\\Componen.DB");
   for (std::uintmax_t size : {std::uintmax_t{20000}, std::uintmax_t{50}, std::uintmax_t{0}}) {
     SCOPED_TRACE("Componen.DB cut to " + std::to_string(size) + " bytes");
     fs::resize_file(file("VITRALON/DADOS/Componen.DB"), size);
@@ -84,16 +85,19 @@ TEST_F(Instalacao, ATruncatedOrEmptiedTableFileIsRefusedByName) {
 TEST_F(Instalacao, AMissingFieldIsNamed) {
   execOn(file("VITRALON/DADOS/Componen.DB"),
          "ALTER TABLE Componen DROP COLUMN Densidade; DELETE FROM _fields WHERE name = 'Densidade'");
-  expectRefused("state\ninvoke BotAjusta\nstate\n",
-                errorEvent("EFieldNotFound", "Campo não encontrado: Densidade (C:\\VITRALON\\DADOS\\Componen.DB)"), true);
+  expectRefused(
+      "state\ninvoke BotAjusta\nstate\n",
+      errorEvent("EFieldNotFound", "Campo não encontrado: Densidade (C:\\VITRALON\\DADOS\\Componen.DB)"),
+      true);
 }
 
 TEST_F(Instalacao, AMissingIndexIsNamed) {
   execOn(file("VITRALON/DADOS/Componen.DB"),
          "DROP INDEX \"Componen$Descricao\"; DELETE FROM _indexes WHERE name = 'Descricao'");
-  expectRefused("state\ninvoke BotAjusta\nstate\n",
-                errorEvent("EIndexNotFound", "Índice não encontrado: Descricao (C:\\VITRALON\\DADOS\\Componen.DB)"),
-                true);
+  expectRefused(
+      "state\ninvoke BotAjusta\nstate\n",
+      errorEvent("EIndexNotFound", "Índice não encontrado: Descricao (C:\\VITRALON\\DADOS\\Componen.DB)"),
+      true);
 }
 
 TEST_F(Instalacao, TextInANumericFieldIsNamedWithTheField) {
@@ -104,7 +108,9 @@ TEST_F(Instalacao, TextInANumericFieldIsNamedWithTheField) {
          "INDEXED BY \"Componen$Descricao\" ORDER BY Descricao, Grupo, Codigo LIMIT 1)");
   expectRefused(
       "state\ninvoke BotAjusta\nstate\n",
-      errorEvent("EConvertError", "'doze' não é um valor válido para o campo FatorCorrecao (C:\\VITRALON\\DADOS\\Componen.DB)"),
+      errorEvent(
+          "EConvertError",
+          "'doze' não é um valor válido para o campo FatorCorrecao (C:\\VITRALON\\DADOS\\Componen.DB)"),
       true);
 }
 
@@ -112,14 +118,16 @@ TEST_F(Instalacao, TextInANumericFieldIsNamedWithTheField) {
 
 TEST_F(Instalacao, AMissingConfigurationIsNamed) {
   fs::remove(file("platform.ini"));
-  expectRefused("state\ninvoke BotCorrigeCadMed\nstate\n",
-                errorEvent("EAliasNotFound",
-                           "Alias não encontrado: VTRNDADOS (arquivo de configuração C:\\platform.ini ausente)"),
-                false);
-  expectRefused("state\ninvoke BotAbreviaNomeCli\nstate\n",
-                errorEvent("EAliasNotFound",
-                           "Alias não encontrado: VTRNINTER (arquivo de configuração C:\\platform.ini ausente)"),
-                true);
+  expectRefused(
+      "state\ninvoke BotCorrigeCadMed\nstate\n",
+      errorEvent("EAliasNotFound",
+                 "Alias não encontrado: VTRNDADOS (arquivo de configuração C:\\platform.ini ausente)"),
+      false);
+  expectRefused(
+      "state\ninvoke BotAbreviaNomeCli\nstate\n",
+      errorEvent("EAliasNotFound",
+                 "Alias não encontrado: VTRNINTER (arquivo de configuração C:\\platform.ini ausente)"),
+      true);
 }
 
 TEST_F(Instalacao, AMalformedConfigurationFindsNoAlias) {
@@ -135,10 +143,12 @@ TEST_F(Instalacao, AMalformedConfigurationFindsNoAlias) {
 
 TEST_F(Instalacao, AnAliasNamingAMissingFolderIsNamed) {
   WriteFile(file("platform.ini"),
-            "[aliases]\nVTRNDADOS = C:\\VITRALON\\DADOS\nVTRNINTER = C:\\NADA\\INTER\nVTRNARQM = C:\\VITRALON\\ARQMORTO\n"
+            "[aliases]\nVTRNDADOS = C:\\VITRALON\\DADOS\nVTRNINTER = C:\\NADA\\INTER\nVTRNARQM = "
+            "C:\\VITRALON\\ARQMORTO\n"
             "[sql]\ntransport = embedded\n");
   expectRefused("state\ninvoke BotAbreviaNomeMed\nstate\n",
-                errorEvent("EAliasNotFound", "Diretório do alias VTRNINTER não encontrado: C:\\NADA\\INTER"), true);
+                errorEvent("EAliasNotFound", "Diretório do alias VTRNINTER não encontrado: C:\\NADA\\INTER"),
+                true);
 }
 
 // ---------------------------------------------------------------- marker file
@@ -167,8 +177,9 @@ TEST_F(Instalacao, AStrangeMarkerIsReportedAndLeftAlone) {
     ChildResult r = RunScript(drive_, "state\n");
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(EventLines(r.output, "error"),
-              std::vector<std::string>{"{\"event\":\"error\",\"class\":\"EConvertError\",\"text\":" +
-                                       cg::json::text("'" + c.shown + cg::fromUtf8("' não é uma data e hora válida.")) + "}"});
+              std::vector<std::string>{
+                  "{\"event\":\"error\",\"class\":\"EConvertError\",\"text\":" +
+                  cg::json::text("'" + c.shown + cg::fromUtf8("' não é uma data e hora válida.")) + "}"});
     const auto states = EventLines(r.output, "state");
     ASSERT_EQ(states.size(), 1u) << r.output;
     EXPECT_NE(states[0].find("\"BotSair\":{\"enabled\":true"), std::string::npos) << "the window closed";
@@ -182,7 +193,8 @@ TEST_F(Instalacao, AStrangeMarkerIsReportedAndLeftAlone) {
   ChildResult r = RunScript(drive_, "state\n");
   EXPECT_EQ(EventLines(r.output, "error"),
             std::vector<std::string>{errorEvent(
-                "EInOutError", "Erro de entrada/saída ao ler C:\\VITRALON\\Em_Uso.txt (há uma pasta com esse nome).")});
+                "EInOutError",
+                "Erro de entrada/saída ao ler C:\\VITRALON\\Em_Uso.txt (há uma pasta com esse nome).")});
   EXPECT_TRUE(fs::is_directory(marker));
 }
 
@@ -207,8 +219,10 @@ TEST_F(Instalacao, AReadOnlyDataFolderIsReportedAndNothingChanges) {
   ChildResult r = RunScriptAs(wrapper, drive_, "state\ninvoke BotAjusta\nstate\n", env);
   EXPECT_EQ(EventLines(r.output, "error"),
             (std::vector<std::string>{
-                errorEvent("EInOutError", "Erro de entrada/saída ao criar C:\\VITRALON\\Em_Uso.txt (acesso negado)."),
-                errorEvent("EDBEngineError", "Sem permissão para gravar a tabela C:\\VITRALON\\DADOS\\Componen.DB")}))
+                errorEvent("EInOutError",
+                           "Erro de entrada/saída ao criar C:\\VITRALON\\Em_Uso.txt (acesso negado)."),
+                errorEvent("EDBEngineError",
+                           "Sem permissão para gravar a tabela C:\\VITRALON\\DADOS\\Componen.DB")}))
       << r.output;
   ExpectWindowInOrder(r.output, true);
   if (geteuid() != 0)
@@ -242,7 +256,8 @@ void putOddValues(const fs::path& file, const std::string& table, const std::str
   ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
   for (int i = 0; i < 4; ++i) {
     sqlite3_stmt* st = nullptr;
-    const std::string sql = "UPDATE \"" + table + "\" SET \"" + field + "\" = ?1 WHERE rowid = " + std::to_string(i + 1);
+    const std::string sql =
+        "UPDATE \"" + table + "\" SET \"" + field + "\" = ?1 WHERE rowid = " + std::to_string(i + 1);
     ASSERT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK);
     const std::string v = oddText(i);
     sqlite3_bind_text(st, 1, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
@@ -319,7 +334,8 @@ TEST_F(Instalacao, OddRegistrationNumbersAreCorrectedOrReported) {
   for (int i = 0; i < 4; ++i)
     if (report.find("  " + oddText(i) + "\r\n") != std::string::npos) ++reported;
   EXPECT_EQ(reported, 3) << report.substr(0, 400);
-  EXPECT_EQ(longestText(file("VITRALON/DADOS/Medicos.DB"), "Medicos", "CRM"), 10'000) << "a reported CRM changed";
+  EXPECT_EQ(longestText(file("VITRALON/DADOS/Medicos.DB"), "Medicos", "CRM"), 10'000)
+      << "a reported CRM changed";
 }
 
 // ---------------------------------------------------------------- Edit1
@@ -328,14 +344,15 @@ TEST_F(Instalacao, ADiscountThatIsNotANumberIsRefusedBeforeTheServerIsTouched) {
   const auto server = ServerImage(drive_);
   for (const char* typed : {"abc", "1e400", "12,5,0", "--5", "1.5e2", "0x10"}) {
     SCOPED_TRACE(typed);
-    ChildResult r = RunScript(drive_, std::string("invoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 ") + typed +
-                                          "\nclick BitBtn3\nstate\n");
+    ChildResult r = RunScript(drive_, std::string("invoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 ") +
+                                          typed + "\nclick BitBtn3\nstate\n");
     EXPECT_EQ(EventLines(r.output, "message"),
-              std::vector<std::string>{"{\"event\":\"message\",\"text\":" +
-                                       cg::json::quote(std::string("O desconto digitado, \"") + typed +
-                                                       "\", não é um número. Digite o percentual (por exemplo 10 ou "
-                                                       "12,5) ou deixe a caixa vazia.") +
-                                       "}"})
+              std::vector<std::string>{
+                  "{\"event\":\"message\",\"text\":" +
+                  cg::json::quote(std::string("O desconto digitado, \"") + typed +
+                                  "\", não é um número. Digite o percentual (por exemplo 10 ou "
+                                  "12,5) ou deixe a caixa vazia.") +
+                  "}"})
         << r.output;
     EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
   }
@@ -356,8 +373,8 @@ TEST_F(Instalacao, ADiscountWithCommaDotOrMinusZeroIsTakenAsTyped) {
     const std::string sql = "select CODIGO, DESCONTO from COMPONEN order by CODIGO";
     const auto before = ServerImage(d);
     const auto discounts = ServerQuery(d, sql);
-    ChildResult r = RunScript(d, std::string("invoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 ") + c.typed +
-                                     "\nclick BitBtn3\nstate\n");
+    ChildResult r = RunScript(d, std::string("invoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 ") +
+                                     c.typed + "\nclick BitBtn3\nstate\n");
     EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
     EXPECT_TRUE(EventLines(r.output, "message").empty()) << r.output;
     const auto after = ServerImage(d);

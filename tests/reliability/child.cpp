@@ -1,6 +1,7 @@
 #include "child.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sqlite3.h>
@@ -14,8 +15,6 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "data/sql/dm.h"
 #include "data/sql/sql.h"
@@ -147,15 +146,16 @@ ChildResult RunScriptHaltingAt(const fs::path& driveC, const std::string& script
   });
 }
 
-ChildResult RunScriptAs(const std::vector<std::string>& wrapper, const fs::path& driveC, const std::string& script,
+ChildResult RunScriptAs(const std::vector<std::string>& wrapper, const fs::path& driveC,
+                        const std::string& script,
                         const std::vector<std::pair<std::string, std::string>>& env) {
   testsupport::TempDir scratch;
   const fs::path file = scratch.path() / "roteiro.txt";
   WriteFile(file, script);
   fs::permissions(scratch.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                       fs::perms::others_read | fs::perms::others_exec);
-  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                            fs::perms::others_read);
+  fs::permissions(
+      file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
   return RunProgram(driveC, {"--script", file.string()}, env, 120, wrapper);
 }
 
@@ -249,8 +249,10 @@ bool EnsureTestServer(std::string& why) {
     // starting a server each.
     const std::string script = std::string("'") + CG_SOURCE_DIR + "/scripts/fbserver.sh'";
     const std::string lock = (fs::temp_directory_path() / "consistgeral-fbserver-start.lock").string();
-    status = std::system(("flock '" + lock + "' bash " + script + " start >/dev/null 2>&1").c_str()) == 0 ? 1 : 0;
-    if (status == 0) status = std::system(("bash " + script + " status >/dev/null 2>&1").c_str()) == 0 ? 1 : 0;
+    status =
+        std::system(("flock '" + lock + "' bash " + script + " start >/dev/null 2>&1").c_str()) == 0 ? 1 : 0;
+    if (status == 0)
+      status = std::system(("bash " + script + " status >/dev/null 2>&1").c_str()) == 0 ? 1 : 0;
   }
   if (status == 0) why = "scripts/fbserver.sh start failed";
   return status == 1;
@@ -315,7 +317,7 @@ std::map<std::string, std::vector<std::string>> ServerImage(const fs::path& driv
 // before the run and after it, and at least the highest code an order
 // carries; every other column as before.
 void ExpectBookCodeConfig(const std::vector<std::string>& rows, const std::vector<std::string>& was,
-                         const std::vector<std::string>& will, const fs::path& driveC) {
+                          const std::vector<std::string>& will, const fs::path& driveC) {
   ASSERT_EQ(rows.size(), 1u);
   ASSERT_EQ(was.size(), 1u);
   ASSERT_EQ(will.size(), 1u);
@@ -328,7 +330,8 @@ void ExpectBookCodeConfig(const std::vector<std::string>& rows, const std::vecto
   const auto [restAfter, codeAfter] = split(will[0]);
   EXPECT_EQ(rest, restBefore);
   EXPECT_EQ(restAfter, restBefore);
-  const long n = std::atol(code.c_str()), from = std::atol(codeBefore.c_str()), to = std::atol(codeAfter.c_str());
+  const long n = std::atol(code.c_str()), from = std::atol(codeBefore.c_str()),
+             to = std::atol(codeAfter.c_str());
   EXPECT_GE(n, from);
   EXPECT_LE(n, to);
   const auto highest = ServerQuery(driveC, "select max(CODLIVRO) from PEDIDOS");
@@ -340,12 +343,23 @@ void ExpectBookCodeConfig(const std::vector<std::string>& rows, const std::vecto
 
 namespace {
 
-const char* const kGated[] = {"BotFormulaOrfan",   "BotCorrecaoComp",   "BotAjusta",
-                              "BotSair",           "BotCorrigeCadMed",  "BotAbreviaNomeCli",
-                              "BotAbreviaNomeMed", "BotAcertaGrupoSinon", "BitBtn5",
-                              "BitBtn1",           "btn1"};
-const char* const kPanels[] = {"PainelCG",           "PainelAguarde",       "PainelFormatCliAntigo",
-                               "PainelFormatCliNovo", "PainelFormatMedAntigo", "PainelFormatMedNovo",
+const char* const kGated[] = {"BotFormulaOrfan",
+                              "BotCorrecaoComp",
+                              "BotAjusta",
+                              "BotSair",
+                              "BotCorrigeCadMed",
+                              "BotAbreviaNomeCli",
+                              "BotAbreviaNomeMed",
+                              "BotAcertaGrupoSinon",
+                              "BitBtn5",
+                              "BitBtn1",
+                              "btn1"};
+const char* const kPanels[] = {"PainelCG",
+                               "PainelAguarde",
+                               "PainelFormatCliAntigo",
+                               "PainelFormatCliNovo",
+                               "PainelFormatMedAntigo",
+                               "PainelFormatMedNovo",
                                "PainelCorrigComponentes"};
 
 // `"name":` followed by a tail, built by appending (GCC 12 warns wrongly about
@@ -373,8 +387,7 @@ void ExpectWindowInOrder(const std::string& output, bool gated) {
     EXPECT_NE(s.find(member(p, "false")), std::string::npos) << p << " is shown:\n" << s;
   if (gated) {
     for (const char* b : kGated)
-      EXPECT_NE(s.find(member(b, "{\"enabled\":true")), std::string::npos)
-          << b << " is disabled:\n" << s;
+      EXPECT_NE(s.find(member(b, "{\"enabled\":true")), std::string::npos) << b << " is disabled:\n" << s;
   } else {
     EXPECT_EQ(buttonsOf(s), buttonsOf(states.front()));
   }

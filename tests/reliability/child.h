@@ -30,8 +30,8 @@ ChildResult RunScript(const std::filesystem::path& driveC, const std::string& sc
 // Runs a script with CG_FAULT_STOP_AFTER_WRITES=N: when the program halts
 // itself after its N-th write event, `onHalt` runs, then the program goes on.
 // `halted` tells whether it got there.
-ChildResult RunScriptHaltingAt(const std::filesystem::path& driveC, const std::string& script, long writeEvent,
-                               const std::function<void()>& onHalt, bool& halted,
+ChildResult RunScriptHaltingAt(const std::filesystem::path& driveC, const std::string& script,
+                               long writeEvent, const std::function<void()>& onHalt, bool& halted,
                                const std::vector<std::pair<std::string, std::string>>& env = {});
 // The same through a program that starts it (`setpriv ... --` to run it as
 // another user); the script file is readable by every user.

@@ -9,11 +9,10 @@
 // repair (20 by default; scripts/faults.sh runs a longer sweep).
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
+#include <ostream>
 #include <set>
 
 #include "child.h"
@@ -144,7 +143,8 @@ TEST_P(QuedaLocal, KilledAnywhereLeavesSoundTablesAndFinishesAsIfUninterrupted) 
     CopyTree(pristine, drive);
     ChildResult killed =
         RunScript(drive, repair.script, {{"CG_FAULT_KILL_AFTER_WRITES", std::to_string(point)}});
-    ASSERT_TRUE(killed.killed) << "the program was not killed at write event " << point << ":\n" << killed.output;
+    ASSERT_TRUE(killed.killed) << "the program was not killed at write event " << point << ":\n"
+                               << killed.output;
 
     const auto left = ImageOfTables(drive);
     ASSERT_EQ(left.size(), before.size()) << describe(left);
@@ -176,7 +176,9 @@ TEST_P(QuedaLocal, KilledAnywhereLeavesSoundTablesAndFinishesAsIfUninterrupted) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Reparos, QuedaLocal, ::testing::ValuesIn(kRepairs),
-                         [](const ::testing::TestParamInfo<Repair>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Repair>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace reliability

@@ -11,11 +11,10 @@
 // default; scripts/faults.sh runs a longer sweep).
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
+#include <ostream>
 #include <set>
 #include <tuple>
 
@@ -64,7 +63,8 @@ void useTransport(const fs::path& driveC, Via via) {
   const size_t at = ini.find("[sql]");
   ASSERT_NE(at, std::string::npos) << ini;
   ini = ini.substr(0, at) + "[sql]\n" +
-        (via == Via::Embedded ? std::string("transport = embedded\n") : "transport = server\nport = " + port() + "\n");
+        (via == Via::Embedded ? std::string("transport = embedded\n")
+                              : "transport = server\nport = " + port() + "\n");
   WriteFile(driveC / "platform.ini", ini);
 }
 
@@ -170,7 +170,8 @@ TEST_P(QuedaServidor, KilledAnywhereLeavesWholeRowsAndFinishesAsIfUninterrupted)
     for (const auto& [table, rows] : afterTwo.server)
       EXPECT_TRUE(finished.server.at(table) == rows) << table << " differs from two uninterrupted runs";
     for (const auto& [file, table] : afterTwo.local)
-      EXPECT_TRUE(finished.local.at(file).rows == table.rows) << file << " differs from two uninterrupted runs";
+      EXPECT_TRUE(finished.local.at(file).rows == table.rows)
+          << file << " differs from two uninterrupted runs";
     if (isBookCodes) expectNoCodeTwice(drive);
     std::error_code ec;
     fs::remove_all(drive, ec);
@@ -178,12 +179,13 @@ TEST_P(QuedaServidor, KilledAnywhereLeavesWholeRowsAndFinishesAsIfUninterrupted)
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Reparos, QuedaServidor, ::testing::Combine(::testing::ValuesIn(kServerRepairs), ::testing::Values(Via::Embedded, Via::Server)),
-    [](const ::testing::TestParamInfo<std::tuple<ServerRepair, Via>>& info) {
-      return std::string(std::get<0>(info.param).name) +
-             (std::get<1>(info.param) == Via::Server ? "_Servidor" : "_Embarcado");
-    });
+INSTANTIATE_TEST_SUITE_P(Reparos, QuedaServidor,
+                         ::testing::Combine(::testing::ValuesIn(kServerRepairs),
+                                            ::testing::Values(Via::Embedded, Via::Server)),
+                         [](const ::testing::TestParamInfo<std::tuple<ServerRepair, Via>>& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) == Via::Server ? "_Servidor" : "_Embarcado");
+                         });
 
 }  // namespace
 }  // namespace reliability

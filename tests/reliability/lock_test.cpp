@@ -64,19 +64,22 @@ struct LockCase {
 };
 
 const LockCase kStopping[] = {
-    {"OrfasAtivas", "state\ninvoke BotFormulaOrfan\nstate\n", "DADOS/PEDIFORM.DB", "C:\\VITRALON\\DADOS\\PEDIFORM.DB",
-     false},
+    {"OrfasAtivas", "state\ninvoke BotFormulaOrfan\nstate\n", "DADOS/PEDIFORM.DB",
+     "C:\\VITRALON\\DADOS\\PEDIFORM.DB", false},
     {"OrfasArquivoMorto", "state\ninvoke BotFormulaOrfanArqQM\nstate\n", "ARQMORTO/pediform.DB",
      "C:\\VITRALON\\ARQMORTO\\PEDIFORM.DB", false},
-    {"GrupoSinonimos", "state\ninvoke BotAcertaGrupoSinon\nstate\n", "DADOS/Sinonimo.DB", "C:\\VITRALON\\DADOS\\Sinonimo.DB",
-     true},
-    {"ParametrosTecnicos", "state\ninvoke BotAjusta\nstate\n", "DADOS/Componen.DB", "C:\\VITRALON\\DADOS\\Componen.DB", true},
-    {"CustoFixo", "state\ninvoke BitBtn6\nstate\n", "DADOS/Componen.DB", "C:\\VITRALON\\DADOS\\componen.DB", false},
-    {"CRMMedicos", "state\ninvoke BotCorrigeCadMed\nstate\n", "DADOS/Medicos.DB", "C:\\VITRALON\\DADOS\\Medicos.DB", false},
-    {"AbreviaClientes", "state\ninvoke BotAbreviaNomeCli\nstate\n", "INTER/Clientes.DB", "C:\\VITRALON\\INTER\\Clientes.DB",
-     true},
-    {"AbreviaMedicos", "state\ninvoke BotAbreviaNomeMed\nstate\n", "INTER/Medicos.DB", "C:\\VITRALON\\INTER\\Medicos.DB",
-     true},
+    {"GrupoSinonimos", "state\ninvoke BotAcertaGrupoSinon\nstate\n", "DADOS/Sinonimo.DB",
+     "C:\\VITRALON\\DADOS\\Sinonimo.DB", true},
+    {"ParametrosTecnicos", "state\ninvoke BotAjusta\nstate\n", "DADOS/Componen.DB",
+     "C:\\VITRALON\\DADOS\\Componen.DB", true},
+    {"CustoFixo", "state\ninvoke BitBtn6\nstate\n", "DADOS/Componen.DB", "C:\\VITRALON\\DADOS\\componen.DB",
+     false},
+    {"CRMMedicos", "state\ninvoke BotCorrigeCadMed\nstate\n", "DADOS/Medicos.DB",
+     "C:\\VITRALON\\DADOS\\Medicos.DB", false},
+    {"AbreviaClientes", "state\ninvoke BotAbreviaNomeCli\nstate\n", "INTER/Clientes.DB",
+     "C:\\VITRALON\\INTER\\Clientes.DB", true},
+    {"AbreviaMedicos", "state\ninvoke BotAbreviaNomeMed\nstate\n", "INTER/Medicos.DB",
+     "C:\\VITRALON\\INTER\\Medicos.DB", true},
 };
 
 // Test names and failure output show the case by its name.
@@ -118,7 +121,9 @@ TEST_P(Trava, TheRepairStopsWithTheEngineMessageAndLosesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Reparos, Trava, ::testing::ValuesIn(kStopping),
-                         [](const ::testing::TestParamInfo<LockCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<LockCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // The orders pass reports an order it cannot write and goes on; the doctors
 // are corrected all the same and the run ends with its closing message.
@@ -130,7 +135,8 @@ TEST(TravaPedidos, ALockedOrderIsReportedAndTheScanGoesOn) {
   // Three orders are enough: each one waits for the lock before it is
   // reported.
   execOn(drive / "VITRALON/DADOS/Pedidos.DB",
-         "DELETE FROM Pedidos WHERE rowid NOT IN (SELECT rowid FROM Pedidos WHERE CRM IS NOT NULL ORDER BY rowid "
+         "DELETE FROM Pedidos WHERE rowid NOT IN (SELECT rowid FROM Pedidos WHERE CRM IS NOT NULL ORDER BY "
+         "rowid "
          "LIMIT 3)");
   const auto before = ImageOfTables(drive);
   ChildResult r;
@@ -140,22 +146,25 @@ TEST(TravaPedidos, ALockedOrderIsReportedAndTheScanGoesOn) {
   }
   EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
   EXPECT_EQ(EventLines(r.output, "message"),
-            std::vector<std::string>{"{\"event\":\"message\",\"text\":" +
-                                     cg::json::quote("Procedimento concluído. Favor verificar o relatório de erros de "
-                                                     "consistência (C:\\VITRALON\\CRMERROS.TXT) para completar a "
-                                                     "correção manualmente.") +
-                                     "}"})
+            std::vector<std::string>{
+                "{\"event\":\"message\",\"text\":" +
+                cg::json::quote("Procedimento concluído. Favor verificar o relatório de erros de "
+                                "consistência (C:\\VITRALON\\CRMERROS.TXT) para completar a "
+                                "correção manualmente.") +
+                "}"})
       << r.output;
   ExpectWindowInOrder(r.output, false);
   const auto after = ImageOfTables(drive);
   EXPECT_EQ(after.at("DADOS/Pedidos.DB").rows, before.at("DADOS/Pedidos.DB").rows);
-  EXPECT_NE(after.at("DADOS/Medicos.DB").rows, before.at("DADOS/Medicos.DB").rows) << "no doctor was corrected";
+  EXPECT_NE(after.at("DADOS/Medicos.DB").rows, before.at("DADOS/Medicos.DB").rows)
+      << "no doctor was corrected";
 
   // Every order of the table is in the report with its CRM as stored.
   const std::string report = ReadFile(drive / "VITRALON/CRMERROS.TXT");
   sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open_v2((drive / "VITRALON/DADOS/Pedidos.DB").c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
-            SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_open_v2((drive / "VITRALON/DADOS/Pedidos.DB").c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+      SQLITE_OK);
   sqlite3_stmt* st = nullptr;
   ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT Estacao, NPedido, CRM FROM Pedidos", -1, &st, nullptr), SQLITE_OK);
   int orders = 0;

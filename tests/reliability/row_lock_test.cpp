@@ -2,8 +2,8 @@
 // that updated those rows, in isql). The connection waits on locks: the
 // repair waits for the other transaction to end, then goes on, and the rows
 // end exactly as a run without the lock leaves them. Through the test server.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -46,7 +46,8 @@ class RowLock {
     posix_spawn_file_actions_addclose(&files, in[1]);
     posix_spawn_file_actions_addclose(&files, out[0]);
     const std::string target = "127.0.0.1/" + port() + ":" + database.string();
-    std::vector<std::string> args = {"/usr/bin/isql-fb", "-q", "-user", "SYSDBA", "-password", "corvidane", target};
+    std::vector<std::string> args = {"/usr/bin/isql-fb", "-q",        "-user", "SYSDBA",
+                                     "-password",        "corvidane", target};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -72,7 +73,8 @@ class RowLock {
       else
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    held_ = output_.find("TRAVADO") != std::string::npos && output_.find("Statement failed") == std::string::npos;
+    held_ =
+        output_.find("TRAVADO") != std::string::npos && output_.find("Statement failed") == std::string::npos;
   }
   ~RowLock() { release(); }
   bool held() const { return held_; }
@@ -90,7 +92,8 @@ class RowLock {
 
  private:
   void say(const std::string& text) {
-    if (::write(toIsql_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) ADD_FAILURE() << "isql";
+    if (::write(toIsql_, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+      ADD_FAILURE() << "isql";
   }
   pid_t pid_ = -1;
   int toIsql_ = -1, fromIsql_ = -1;
@@ -155,7 +158,9 @@ TEST_P(TravaServidor, TheRepairWaitsForTheOtherTransactionAndLosesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Reparos, TravaServidor, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<RowLockCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<RowLockCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace reliability

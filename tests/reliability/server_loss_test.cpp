@@ -6,10 +6,9 @@
 // of the test's own is used, so that the shared test server stays up.
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include <algorithm>
 #include <cstdlib>
+#include <ostream>
 
 #include "app/cli/json.h"
 #include "child.h"
@@ -34,12 +33,13 @@ const LossCase kCases[] = {
     {"CodLivro", "state\ninvoke BitBtn5\nstate\n", true, 1, false},
     {"CodigoComponente", "state\ninvoke BitBtn2\nstate\n", false, 2, false},
     // The component names then go on to the local purchases.
-    {"NomesComponentes", "state\ninvoke BotCorrecaoComp\ncheck RadioButton3\nclick BitBtn3\nstate\n", true, 3, true},
+    {"NomesComponentes", "state\ninvoke BotCorrecaoComp\ncheck RadioButton3\nclick BitBtn3\nstate\n", true, 3,
+     true},
     {"CNPJ", "state\ninvoke BitBtn7\nstate\n", false, 4, true},
     {"NomesFormulas", "state\ninvoke BitBtn1\nstate\n", false, 5, true},
     {"Unidades", "state\ninvoke BotCorrecaoComp\ncheck RadioButton4\nclick BitBtn3\nstate\n", true, 6, true},
-    {"Desconto", "state\ninvoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 10\nclick BitBtn3\nstate\n", true,
-     7, true},
+    {"Desconto", "state\ninvoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 10\nclick BitBtn3\nstate\n",
+     true, 7, true},
 };
 
 // The cases of the test before the apply: the single-apply repairs, each on
@@ -89,7 +89,8 @@ void useServer(const fs::path& driveC, int port) {
   std::string ini = ReadFile(driveC / "platform.ini");
   const size_t at = ini.find("[sql]");
   ASSERT_NE(at, std::string::npos);
-  WriteFile(driveC / "platform.ini", ini.substr(0, at) + "[sql]\ntransport = server\nport = " + std::to_string(port) + "\n");
+  WriteFile(driveC / "platform.ini",
+            ini.substr(0, at) + "[sql]\ntransport = server\nport = " + std::to_string(port) + "\n");
 }
 
 bool in(const std::vector<std::string>& sorted, const std::string& row) {
@@ -149,7 +150,8 @@ TEST_P(ServidorCai, TheRunEndsWithAClearMessageAndKeepsWhatWasApplied) {
   CopyTree(pristine, drive);
   const long middle = (writes + 1) / 2;
   bool halted = false;
-  ChildResult r = RunScriptHaltingAt(drive, c.script, middle, [&] { EXPECT_TRUE(server.run("kill")); }, halted);
+  ChildResult r = RunScriptHaltingAt(
+      drive, c.script, middle, [&] { EXPECT_TRUE(server.run("kill")); }, halted);
   ASSERT_TRUE(halted) << "the run did not reach write event " << middle << " of " << writes;
   EXPECT_EQ(r.exitCode, 0) << r.output;
   ExpectWindowInOrder(r.output, c.gated);
@@ -189,7 +191,8 @@ TEST_P(ServidorCai, TheRunEndsWithAClearMessageAndKeepsWhatWasApplied) {
   // reach and its closing line; the others stop with the error.
   EXPECT_LE(said.size(), 3u) << r.output;
   if (!told) {
-    EXPECT_TRUE(left == afterOne) << "the server rows differ from a whole run and nothing was said:\n" << r.output;
+    EXPECT_TRUE(left == afterOne) << "the server rows differ from a whole run and nothing was said:\n"
+                                  << r.output;
     EXPECT_EQ(EventLines(r.output, "error"), EventLines(whole.output, "error")) << r.output;
   }
   std::cout << c.name << ": halted at write event " << middle << " of " << writes << ", "
@@ -197,7 +200,9 @@ TEST_P(ServidorCai, TheRunEndsWithAClearMessageAndKeepsWhatWasApplied) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Reparos, ServidorCai, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<LossCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<LossCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // The server goes while the repair walks its rows, before it has sent
 // anything: the loss is told, the window is back in order and the server
@@ -235,7 +240,9 @@ TEST_P(ServidorCaiAntesDoEnvio, NothingChangesAndTheLossIsTold) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Reparos, ServidorCaiAntesDoEnvio, ::testing::ValuesIn(singleApplyCases()),
-                         [](const ::testing::TestParamInfo<LossCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<LossCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace reliability

@@ -14,10 +14,10 @@
 #include <sstream>
 
 #include "data/engine/engine.h"
-#include "sample/sample.h"
-#include "sample/layouts.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
+#include "sample/layouts.h"
+#include "sample/sample.h"
 #include "support/temp_dir.h"
 
 using namespace cg;
@@ -32,7 +32,8 @@ class LocalSample : public ::testing::Test {
     CreateLocalSample(SampleSizeFor("small"), 20261207);
     session_ = std::make_unique<Session>("Sessao1");
   }
-  std::unique_ptr<Table> open(const std::string& db, const std::string& table, const std::string& index = "") {
+  std::unique_ptr<Table> open(const std::string& db, const std::string& table,
+                              const std::string& index = "") {
     auto t = std::make_unique<Table>("T");
     t->setDatabaseName(db);
     t->setTableName(table);
@@ -63,12 +64,13 @@ class LocalSample : public ::testing::Test {
 }  // namespace
 
 TEST_F(LocalSample, BuildsTheTreeAndTheAliases) {
-  for (const char* p : {"VITRALON/Config.DB", "VITRALON/FormatCli.bat", "VITRALON/FormatMed.bat",
-                        "VITRALON/DADOS/Clientes.DB", "VITRALON/DADOS/Medicos.DB", "VITRALON/DADOS/Pedidos.DB",
-                        "VITRALON/DADOS/PEDIFORM.DB", "VITRALON/DADOS/COMPEDID.DB", "VITRALON/DADOS/Componen.DB",
-                        "VITRALON/DADOS/Sinonimo.DB", "VITRALON/DADOS/COMPRAS.DB", "VITRALON/DADOS/formulas.DB",
-                        "VITRALON/INTER/Clientes.DB", "VITRALON/INTER/Medicos.DB", "VITRALON/ARQMORTO/pedidos.DB",
-                        "VITRALON/ARQMORTO/pediform.DB", "VITRALON/ARQMORTO/Compedid.DB"})
+  for (const char* p :
+       {"VITRALON/Config.DB", "VITRALON/FormatCli.bat", "VITRALON/FormatMed.bat",
+        "VITRALON/DADOS/Clientes.DB", "VITRALON/DADOS/Medicos.DB", "VITRALON/DADOS/Pedidos.DB",
+        "VITRALON/DADOS/PEDIFORM.DB", "VITRALON/DADOS/COMPEDID.DB", "VITRALON/DADOS/Componen.DB",
+        "VITRALON/DADOS/Sinonimo.DB", "VITRALON/DADOS/COMPRAS.DB", "VITRALON/DADOS/formulas.DB",
+        "VITRALON/INTER/Clientes.DB", "VITRALON/INTER/Medicos.DB", "VITRALON/ARQMORTO/pedidos.DB",
+        "VITRALON/ARQMORTO/pediform.DB", "VITRALON/ARQMORTO/Compedid.DB"})
     EXPECT_TRUE(fs::is_regular_file(tmp_.path() / p)) << p;
   std::string ini = readFile(tmp_.path() / "platform.ini");
   EXPECT_NE(ini.find("[aliases]"), std::string::npos);
@@ -166,7 +168,8 @@ TEST_F(LocalSample, PeopleAndComponentsAreMessyWhereTheRepairsLook) {
   auto med = open("VTRNDADOS", "Medicos.DB", "CRM");
   std::set<std::string> crms;
   for (med->first(); !med->eof(); med->next()) crms.insert(med->asString("CRM"));
-  for (const char* c : {"12.345-SP", "12345", "1234/RJ", "SP", "", "777-SP", "7.77/MG"}) EXPECT_EQ(crms.count(c), 1u) << c;
+  for (const char* c : {"12.345-SP", "12345", "1234/RJ", "SP", "", "777-SP", "7.77/MG"})
+    EXPECT_EQ(crms.count(c), 1u) << c;
   auto cli = open("VTRNDADOS", "Clientes.DB", "Nome");
   EXPECT_TRUE(cli->findKey({std::string("X")}));
   EXPECT_TRUE(cli->findKey({std::string("")}));
@@ -290,23 +293,22 @@ TEST_F(LocalSample, CreateSampleRefusesAnExistingInstallation) {
 
 TEST(SampleSizes, TheQuarterScaleIsAQuarterOfTheLargeOneAndUnknownScalesAreRefused) {
   const SampleSize large = SampleSizeFor("large"), quarter = SampleSizeFor("quarter");
-  const std::vector<std::pair<int, int>> counts = {
-      {large.clients, quarter.clients},
-      {large.doctors, quarter.doctors},
-      {large.orders, quarter.orders},
-      {large.formulaRows, quarter.formulaRows},
-      {large.formulaItems, quarter.formulaItems},
-      {large.components, quarter.components},
-      {large.synonyms, quarter.synonyms},
-      {large.purchases, quarter.purchases},
-      {large.archiveOrders, quarter.archiveOrders},
-      {large.archiveFormulaRows, quarter.archiveFormulaRows},
-      {large.archiveFormulaItems, quarter.archiveFormulaItems},
-      {large.serverOrders, quarter.serverOrders},
-      {large.serverFormulas, quarter.serverFormulas},
-      {large.serverComponents, quarter.serverComponents},
-      {large.suppliers, quarter.suppliers},
-      {large.serverOrderItems, quarter.serverOrderItems}};
+  const std::vector<std::pair<int, int>> counts = {{large.clients, quarter.clients},
+                                                   {large.doctors, quarter.doctors},
+                                                   {large.orders, quarter.orders},
+                                                   {large.formulaRows, quarter.formulaRows},
+                                                   {large.formulaItems, quarter.formulaItems},
+                                                   {large.components, quarter.components},
+                                                   {large.synonyms, quarter.synonyms},
+                                                   {large.purchases, quarter.purchases},
+                                                   {large.archiveOrders, quarter.archiveOrders},
+                                                   {large.archiveFormulaRows, quarter.archiveFormulaRows},
+                                                   {large.archiveFormulaItems, quarter.archiveFormulaItems},
+                                                   {large.serverOrders, quarter.serverOrders},
+                                                   {large.serverFormulas, quarter.serverFormulas},
+                                                   {large.serverComponents, quarter.serverComponents},
+                                                   {large.suppliers, quarter.suppliers},
+                                                   {large.serverOrderItems, quarter.serverOrderItems}};
   for (size_t i = 0; i < counts.size(); ++i) EXPECT_EQ(counts[i].second * 4, counts[i].first) << i;
   EXPECT_EQ(quarter.formulaItems, 375000);
   try {

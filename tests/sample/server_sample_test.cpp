@@ -9,10 +9,10 @@
 #include <map>
 #include <regex>
 
-#include "sample/sample.h"
 #include "data/sql/sql.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
+#include "sample/sample.h"
 #include "support/temp_dir.h"
 
 using namespace cg;

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/user_interface.h"
 #include "data/sql/dm.h"
-#include "sample/server_schema.h"
 #include "data/sql/sql.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
+#include "platform/user_interface.h"
+#include "sample/server_schema.h"
 #include "support/temp_dir.h"
 
 namespace sqltest {
