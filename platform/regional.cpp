@@ -290,22 +290,24 @@ int64_t StrToInt64(std::string_view text) {
   bool neg = false;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
   bool ok = i < s.size();
-  __int128 v = 0;
+  // The magnitude, up to 2^63 (the magnitude of INT64_MIN).
+  const uint64_t limit = static_cast<uint64_t>(INT64_MAX) + 1;
+  uint64_t v = 0;
   for (; ok && i < s.size(); ++i) {
     if (s[i] < '0' || s[i] > '9') {
       ok = false;
       break;
     }
-    v = v * 10 + (s[i] - '0');
-    if (v > static_cast<__int128>(INT64_MAX) + 1) {
+    const uint64_t digit = static_cast<uint64_t>(s[i] - '0');
+    if (v > (limit - digit) / 10) {
       ok = false;
       break;
     }
+    v = v * 10 + digit;
   }
-  if (neg) v = -v;
-  if (!ok || v > INT64_MAX || v < INT64_MIN)
+  if (!ok || (!neg && v == limit))
     throw EConvertError("'"_cp.data() + std::string(text) + "' não é um valor inteiro válido."_cp.data());
-  return static_cast<int64_t>(v);
+  return neg ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
 }
 
 TDateTime UnixToDateTime(int64_t unixSeconds, int msec) {

@@ -11,7 +11,7 @@ PACKAGES=(
   fonts-liberation fonts-dejavu-core
   xvfb xauth x11-apps imagemagick
   googletest libgtest-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   time procps
 )
 

@@ -8,6 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 export CCACHE_BASEDIR="$PWD"
 bash scripts/install-deps.sh
+# House rules first: the format and the direction of every include.
+bash scripts/lint.sh
 bash scripts/build.sh
 # The server tests go through a private Firebird server on 127.0.0.1 (see
 # docs/server.md), started here and stopped at the end whatever the outcome.

@@ -71,7 +71,8 @@ class TControl {
 
 class TButton : public TControl {
  public:
-  TButton(std::string name, TControl* parent) : TControl(ControlKind::Button, std::move(name), parent) {}
+  TButton(std::string componentName, TControl* parentControl)
+      : TControl(ControlKind::Button, std::move(componentName), parentControl) {}
   std::string hint;        // tooltip
   bool isDefault = false;  // answers Enter
   bool isCancel = false;   // answers Escape
@@ -81,22 +82,24 @@ class TButton : public TControl {
 
 class TRadioButton : public TControl {
  public:
-  TRadioButton(std::string name, TControl* parent)
-      : TControl(ControlKind::RadioButton, std::move(name), parent) {}
+  TRadioButton(std::string componentName, TControl* parentControl)
+      : TControl(ControlKind::RadioButton, std::move(componentName), parentControl) {}
   bool checked = false;
   bool handCursor = false;
 };
 
 class TEdit : public TControl {
  public:
-  TEdit(std::string name, TControl* parent) : TControl(ControlKind::Edit, std::move(name), parent) {}
+  TEdit(std::string componentName, TControl* parentControl)
+      : TControl(ControlKind::Edit, std::move(componentName), parentControl) {}
   std::string text;               // CP1252
   std::function<void()> onEnter;  // receives the focus
 };
 
 class TGrid : public TControl {
  public:
-  TGrid(std::string name, TControl* parent) : TControl(ControlKind::Grid, std::move(name), parent) {}
+  TGrid(std::string componentName, TControl* parentControl)
+      : TControl(ControlKind::Grid, std::move(componentName), parentControl) {}
   Table* dataSet = nullptr;  // through its data source
   std::string dataSourceName;
   std::string column = "Nome";
@@ -111,7 +114,8 @@ class TGrid : public TControl {
 // percentage.
 class TGauge : public TControl {
  public:
-  TGauge(std::string name, TControl* parent) : TControl(ControlKind::Gauge, std::move(name), parent) {}
+  TGauge(std::string componentName, TControl* parentControl)
+      : TControl(ControlKind::Gauge, std::move(componentName), parentControl) {}
   int minValue() const { return min_; }
   int maxValue() const { return max_; }
   int progress() const { return progress_; }

@@ -7,8 +7,8 @@ namespace cg {
 
 void TFormConsistGeral::repaint(TControl& control) { ui_.repaint(control.name); }
 
-void TFormConsistGeral::MostraPainelCG(int left, int top, int width, int height) {
-  PainelCG.setBounds(left, top, width, height);
+void TFormConsistGeral::MostraPainelCG(int l, int t, int w, int h) {
+  PainelCG.setBounds(l, t, w, h);
   PainelCG.visible = true;
   repaint(PainelCG);
 }

@@ -420,10 +420,10 @@ bool TableCursor::seekAfter(const Row& from) {
   Value rid;
   for (int k = n; k >= 0 && got < capacity; --k) {
     const Value& v = levelValue(seekFrom_, order_->cols, k, rid);
-    bool blank = v.kind == Value::Null;
-    Stmt& s = seekStmt(*order_, true, k, blank);
+    bool levelBlank = v.kind == Value::Null;
+    Stmt& s = seekStmt(*order_, true, k, levelBlank);
     bindPrefix(s, seekFrom_, k);
-    if (!blank) bindValue(s, k + 1, v);
+    if (!levelBlank) bindValue(s, k + 1, v);
     const int limit = capacity - got;
     s.bindInt(kLimitParam, limit);
     const int rows = fill(s, got > 0, keysOnly_);

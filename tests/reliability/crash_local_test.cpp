@@ -176,8 +176,8 @@ TEST_P(QuedaLocal, KilledAnywhereLeavesSoundTablesAndFinishesAsIfUninterrupted) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Reparos, QuedaLocal, ::testing::ValuesIn(kRepairs),
-                         [](const ::testing::TestParamInfo<Repair>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<Repair>& param) {
+                           return std::string(param.param.name);
                          });
 
 }  // namespace

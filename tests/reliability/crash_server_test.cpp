@@ -182,9 +182,9 @@ TEST_P(QuedaServidor, KilledAnywhereLeavesWholeRowsAndFinishesAsIfUninterrupted)
 INSTANTIATE_TEST_SUITE_P(Reparos, QuedaServidor,
                          ::testing::Combine(::testing::ValuesIn(kServerRepairs),
                                             ::testing::Values(Via::Embedded, Via::Server)),
-                         [](const ::testing::TestParamInfo<std::tuple<ServerRepair, Via>>& info) {
-                           return std::string(std::get<0>(info.param).name) +
-                                  (std::get<1>(info.param) == Via::Server ? "_Servidor" : "_Embarcado");
+                         [](const ::testing::TestParamInfo<std::tuple<ServerRepair, Via>>& param) {
+                           return std::string(std::get<0>(param.param).name) +
+                                  (std::get<1>(param.param) == Via::Server ? "_Servidor" : "_Embarcado");
                          });
 
 }  // namespace

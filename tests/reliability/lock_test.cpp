@@ -121,8 +121,8 @@ TEST_P(Trava, TheRepairStopsWithTheEngineMessageAndLosesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Reparos, Trava, ::testing::ValuesIn(kStopping),
-                         [](const ::testing::TestParamInfo<LockCase>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<LockCase>& param) {
+                           return std::string(param.param.name);
                          });
 
 // The orders pass reports an order it cannot write and goes on; the doctors

@@ -158,8 +158,8 @@ TEST_P(TravaServidor, TheRepairWaitsForTheOtherTransactionAndLosesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Reparos, TravaServidor, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<RowLockCase>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<RowLockCase>& param) {
+                           return std::string(param.param.name);
                          });
 
 }  // namespace

@@ -200,8 +200,8 @@ TEST_P(ServidorCai, TheRunEndsWithAClearMessageAndKeepsWhatWasApplied) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Reparos, ServidorCai, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<LossCase>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<LossCase>& param) {
+                           return std::string(param.param.name);
                          });
 
 // The server goes while the repair walks its rows, before it has sent
@@ -240,8 +240,8 @@ TEST_P(ServidorCaiAntesDoEnvio, NothingChangesAndTheLossIsTold) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Reparos, ServidorCaiAntesDoEnvio, ::testing::ValuesIn(singleApplyCases()),
-                         [](const ::testing::TestParamInfo<LossCase>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<LossCase>& param) {
+                           return std::string(param.param.name);
                          });
 
 }  // namespace
