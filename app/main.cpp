@@ -23,6 +23,7 @@
 
 namespace {
 
+#if CG_WITH_GUI
 bool hasDisplay() {
   for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
     const char* value = std::getenv(v);
@@ -30,6 +31,7 @@ bool hasDisplay() {
   }
   return false;
 }
+#endif
 
 // A state record is long: for the demonstration, the commands that respond,
 // the marker and the colour are enough.
@@ -48,18 +50,19 @@ std::string readable(const std::string& line) {
   return "estado: respondem " + usable + "; marcador \"" + marker + "\"; cor de fundo " + colour;
 }
 
-// Without a screen: a picture of the window, then a short run of the
-// program through its script runner, told step by step.
+// Without a screen (or in a build without the window): a picture of the
+// window when there is one, then a short run of the program through its
+// script runner, told step by step.
 int demonstrate() {
   namespace fs = std::filesystem;
   const fs::path picture = fs::absolute(cg::DriveC::root().parent_path() / "consistgeral-janela.png");
+#if CG_WITH_GUI
   std::printf(
       "consistgeral: não há tela (nem DISPLAY nem WAYLAND_DISPLAY definidos), então a janela não pode ser "
       "aberta.\n"
       "Em vez dela: uma imagem da janela e uma demonstração sem janela sobre a instalação de exemplo em\n  "
       "%s\n\n",
       cg::DriveC::root().string().c_str());
-#if CG_WITH_GUI
   {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     int argc = 1;
@@ -76,7 +79,11 @@ int demonstrate() {
 
 #else
   (void)picture;
-  std::printf("1. Esta versão do programa não tem janela: sem imagem.\n");
+  std::printf(
+      "consistgeral: esta versão do programa não tem janela.\n"
+      "Em vez dela: uma demonstração sem janela sobre a instalação de exemplo em\n  %s\n\n",
+      cg::DriveC::root().string().c_str());
+  std::printf("1. Sem imagem da janela.\n");
 #endif
 
   // One run of the script runner; before each action the transcript lines of
@@ -117,7 +124,9 @@ int demonstrate() {
   });
   flush();
   if (code != 0) std::printf("%s", errors.str().c_str());
+#if CG_WITH_GUI
   std::printf("\nPara ver a janela, rode o mesmo comando numa sessão com tela (X11 ou Wayland).\n");
+#endif
   return 0;
 }
 

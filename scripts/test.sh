@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite: a short
-# fuzz of the parsers, the suite under AddressSanitizer and
+# Installs what is missing, builds, and runs the whole test suite: the
+# program and its form and runner tests built without Qt, a short fuzz of
+# the parsers, the suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer (build-asan), then the suite on the Release
 # build. The last line is CTest's summary of the Release run; a failure of an
 # earlier stage ends the script there, with that stage's output last.
@@ -41,6 +42,20 @@ failure_report() {
 }
 # Tests run on the offscreen Qt platform; each makes its own temporary folders.
 export QT_QPA_PLATFORM=offscreen
+
+# The program without the window (build-nogui, -DCG_BUILD_GUI=OFF): the
+# runner and the tests of the form and the runner build and pass without Qt.
+# Only those two targets: the other suites run below, with the window.
+cmake -S . -B build-nogui -DCMAKE_BUILD_TYPE=Release -DCG_BUILD_GUI=OFF >/dev/null
+cmake --build build-nogui -j "$(nproc)" --target consistgeral test_app >build-nogui/build.log 2>&1 || {
+  tail -50 build-nogui/build.log
+  exit 1
+}
+build-nogui/tests/test_app --gtest_brief=1 >build-nogui/test_app.log 2>&1 || {
+  tail -40 build-nogui/test_app.log
+  exit 1
+}
+echo "without the window: test_app $(grep -E '^\[  PASSED  \]' build-nogui/test_app.log)"
 
 # A short run of every fuzz target (clang's libFuzzer, build-fuzz); a longer
 # one is described in docs/reliability.md.

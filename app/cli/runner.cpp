@@ -8,15 +8,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <memory>
 #include <optional>
 #include <sstream>
 
 #include "app/cli/json.h"
 #include "app/cli/script_parser.h"
 #include "app/cli/script_ui.h"
-#include "app/form/form.h"
-#include "data/sql/dm.h"
+#include "app/form/program.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 
@@ -103,7 +101,8 @@ void writeState(TFormConsistGeral& form, std::ostream& out) {
   out.flush();
 }
 
-void runAction(TFormConsistGeral& form, ScriptInterface& ui, const Action& a) {
+void runAction(Program& program, ScriptInterface& ui, const Action& a) {
+  TFormConsistGeral& form = program.form();
   switch (a.verb) {
     case Verb::Click: {
       if (!form.click(static_cast<TButton&>(*a.control))) ui.ignored(a.line, "disabled");
@@ -134,31 +133,26 @@ void runAction(TFormConsistGeral& form, ScriptInterface& ui, const Action& a) {
       else
         form.focus(*a.control);
       break;
-    case Verb::Row: {
-      Table* t = static_cast<TGrid&>(*a.control).dataSet;
-      if (!t || !t->active()) {
-        ui.ignored(a.line, "table closed");
-        break;
+    case Verb::Row:
+      switch (program.selectRow(static_cast<TGrid&>(*a.control), a.row)) {
+        case Program::RowSelection::Moved:
+          break;
+        case Program::RowSelection::TableClosed:
+          ui.ignored(a.line, "table closed");
+          break;
+        case Program::RowSelection::NoSuchRow:
+          ui.ignored(a.line, "no row " + std::to_string(a.row));
+          break;
+        case Program::RowSelection::AlreadyThere:
+          ui.ignored(a.line, "already on row " + std::to_string(a.row));
+          break;
       }
-      const int count = t->recordCount();
-      if (a.row > count) {
-        ui.ignored(a.line, "no row " + std::to_string(a.row));
-        break;
-      }
-      // A click on the row that is already current moves nothing, and the
-      // grid fires no scroll event for it.
-      const int delta = a.row - t->recNo();
-      if (delta == 0)
-        ui.ignored(a.line, "already on row " + std::to_string(a.row));
-      else
-        form.runHandler([&] { t->moveBy(delta); });
       break;
-    }
     case Verb::Answer:
       ui.queueAnswer(a.yes);
       break;
     case Verb::Wait:
-      form.passTime(a.waitMs);
+      program.passTime(a.waitMs);
       break;
     case Verb::Close:
       form.Close();
@@ -173,9 +167,12 @@ void runAction(TFormConsistGeral& form, ScriptInterface& ui, const Action& a) {
 
 int RunScript(std::istream& script, std::ostream& transcript, std::ostream& errors,
               const std::function<void(const std::string& action)>& beforeAction) {
+  // Start-up: the window, then the data module (creating them opens and
+  // touches nothing).
   ScriptInterface ui(transcript);
-  TFormConsistGeral form(ui);
-  ui.attach(&form);
+  Program program(ui);
+  ui.attach(&program);
+  TFormConsistGeral& form = program.form();
 
   // The whole script is read and checked before anything runs, so that a
   // mistyped line cannot leave a repair half done.
@@ -198,28 +195,19 @@ int RunScript(std::istream& script, std::ostream& transcript, std::ostream& erro
     return 2;
   }
 
-  // Start-up: the window, then the data module, then the first activation.
-  auto dm = std::make_unique<TDM>(ui);
-  form.setDataModule(dm.get());
-  form.runHandler([&] { form.FormActivate(); });
+  // Then the first activation.
+  program.activate();
 
   // Once the window has closed, the remaining lines are read but not run.
   for (const Action& a : actions) {
     if (form.closed()) break;
     if (beforeAction) beforeAction(a.line);
-    runAction(form, ui, a);
+    runAction(program, ui, a);
   }
   if (beforeAction) beforeAction("");
   form.Close();  // as the frame's close command, unless closed already
   ui.closed();
-
-  try {
-    dm->Sessao1.closeAll();
-    dm->closeAllWithoutApply();
-  } catch (...) {
-  }
-  form.setDataModule(nullptr);
-  return 0;
+  return 0;  // the program closes its tables and datasets as it goes
 }
 
 int RunScriptFile(const std::string& file, std::ostream& transcript, std::ostream& errors) {

@@ -3,7 +3,7 @@
 #include <ostream>
 
 #include "app/cli/json.h"
-#include "app/form/form.h"
+#include "app/form/program.h"
 #include "platform/process.h"
 
 namespace cg {
@@ -32,7 +32,7 @@ void ScriptInterface::showError(const Exception& error) {
 void ScriptInterface::repaint(const std::string&) { ++repaints_; }
 
 void ScriptInterface::processMessages() {
-  if (form_) form_->pollTimers();
+  if (program_) program_->pollTimers();
 }
 
 void ScriptInterface::startProcess(const std::string& commandLine) {

@@ -12,13 +12,13 @@
 
 namespace cg {
 
-class TFormConsistGeral;
+class Program;
 
 class ScriptInterface : public UserInterface {
  public:
   explicit ScriptInterface(std::ostream& out) : out_(out) {}
-  // The form whose timers run when an operation lets events through.
-  void attach(TFormConsistGeral* form) { form_ = form; }
+  // The program whose timers run when an operation lets events through.
+  void attach(Program* program) { program_ = program; }
   void queueAnswer(bool yes) { answers_.push_back(yes); }
   std::size_t queuedAnswers() const { return answers_.size(); }
   // Synchronous repaints asked for so far (not in the transcript).
@@ -38,7 +38,7 @@ class ScriptInterface : public UserInterface {
 
  private:
   std::ostream& out_;
-  TFormConsistGeral* form_ = nullptr;
+  Program* program_ = nullptr;
   std::deque<bool> answers_;
   long repaints_ = 0;
 };

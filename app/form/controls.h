@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cg {
@@ -67,6 +68,26 @@ class TControl {
   }
   // Visible on screen: itself and every parent visible.
   bool showing() const;
+};
+
+// Every kind of component has a class constructed from its name and parent
+// (the form declares its components through one table, app/form/form.h).
+class TPanel : public TControl {
+ public:
+  TPanel(std::string componentName, TControl* parentControl)
+      : TControl(ControlKind::Panel, std::move(componentName), parentControl) {}
+};
+
+class TLabel : public TControl {
+ public:
+  TLabel(std::string componentName, TControl* parentControl)
+      : TControl(ControlKind::Label, std::move(componentName), parentControl) {}
+};
+
+class TGroupBox : public TControl {
+ public:
+  TGroupBox(std::string componentName, TControl* parentControl)
+      : TControl(ControlKind::GroupBox, std::move(componentName), parentControl) {}
 };
 
 class TButton : public TControl {

@@ -19,35 +19,16 @@ TFont arial(int height, bool bold, int32_t color) {
   return f;
 }
 
-// The command buttons of the main panel: caption, place, start state.
-struct CommandButton {
-  TButton TFormConsistGeral::*button;
-  std::string_view caption;
-  int left, top, width, height;
-  bool enabled;
-  bool visible;
-};
-
-const CommandButton kCommandButtons[] = {
-    {&TFormConsistGeral::BotSair, "Sair"_cp, 658, 21, 109, 45, true, true},
-    {&TFormConsistGeral::BotCorrecaoComp, "Corrigir  Cad.  Componentes"_cp, 28, 87, 339, 45, false, true},
-    {&TFormConsistGeral::BitBtn6, "Zerar Custo Fixo para Capsulas e Embagens"_cp, 368, 87, 399, 45, false,
-     true},
-    {&TFormConsistGeral::BitBtn1, "Corrigir Nomes das Fórmulas"_cp, 28, 133, 339, 45, false, true},
-    {&TFormConsistGeral::BotCorrigeCadMed, "Corrigir CRM"_cp, 368, 133, 399, 45, false, true},
-    {&TFormConsistGeral::BotAjusta, "Ajusta Param. Técnicos"_cp, 28, 179, 339, 45, false, true},
-    {&TFormConsistGeral::BotAbreviaNomeCli, "Abreviar Nomes Clientes"_cp, 368, 179, 399, 45, false, true},
-    {&TFormConsistGeral::BotAcertaGrupoSinon, "Acertar grupos de sinônimo"_cp, 28, 225, 339, 45, false, true},
-    {&TFormConsistGeral::BotAbreviaNomeMed, "Abreviar Nomes Médicos"_cp, 368, 225, 399, 45, false, true},
-    {&TFormConsistGeral::BitBtn5, "Preencher o campo CodLivro  na tabela Pedidos"_cp, 28, 271, 339, 45, false,
-     true},
-    {&TFormConsistGeral::btn1, "Abreviar Nomes nos Pedidos"_cp, 368, 271, 399, 45, false, true},
-    {&TFormConsistGeral::BitBtn7, "Retirar caract. \". . / -\" do CNPJ em Forneced"_cp, 28, 317, 339, 45,
-     true, true},
-    {&TFormConsistGeral::BitBtn2, "Corrigir CODIGOCOMP em Compedid"_cp, 368, 317, 399, 45, false, true},
-    {&TFormConsistGeral::BotFormulaOrfan, "Excluir Fórmulas Orfãs"_cp, 859, 267, 230, 45, true, false},
-    {&TFormConsistGeral::BotFormulaOrfanArqQM, "Arq. Morto"_cp, 1090, 267, 127, 45, true, false},
-};
+// A command button of the main panel: caption, place, start state.
+void command(TButton& b, std::string_view caption, int left, int top, int width, int height, bool enabled,
+             bool visible) {
+  b.caption = std::string(caption);
+  b.setBounds(left, top, width, height);
+  b.enabled = enabled;
+  b.visible = visible;
+  b.tabStop = visible;  // the two orphan-removal commands stay out of tab order
+  b.font = arial(13, true, clNavy);
+}
 
 void titleBar(TControl& bar, std::string_view text) {
   bar.align = Align::Top;
@@ -84,60 +65,20 @@ TDM& TFormConsistGeral::DM() {
 }
 
 void TFormConsistGeral::registerControls() {
-  controls_ = {&PainelConsistG,
-               &BotSair,
-               &BotCorrecaoComp,
-               &BitBtn6,
-               &BitBtn1,
-               &BotCorrigeCadMed,
-               &BotAjusta,
-               &BotAbreviaNomeCli,
-               &BotAcertaGrupoSinon,
-               &BotAbreviaNomeMed,
-               &BitBtn5,
-               &btn1,
-               &BitBtn7,
-               &BitBtn2,
-               &BotFormulaOrfan,
-               &BotFormulaOrfanArqQM,
-               &PainelCG,
-               &Panel36,
-               &Label111,
-               &NomeConsist,
-               &TermCG,
-               &PainelAguarde,
-               &PainelFormatCliAntigo,
-               &Panel24,
-               &GradeCliAntigos,
-               &BotCancelFormatCli,
-               &Label2,
-               &PainelFormatCliNovo,
-               &Panel76,
-               &GradeCliNovos,
-               &BotConfirmaFormatCli,
-               &Label361,
-               &PainelFormatMedAntigo,
-               &Panel2,
-               &GradeMedAntigos,
-               &BotCancelFormatMed,
-               &Label1,
-               &PainelFormatMedNovo,
-               &Panel5,
-               &GradeMedNovos,
-               &BotConfirmaFormatMed,
-               &Label3,
-               &PainelCorrigComponentes,
-               &Panel3,
-               &GroupBox2,
-               &RadioButton3,
-               &RadioButton4,
-               &RadioButton1,
-               &Edit1,
-               &Label4,
-               &BitBtn4,
-               &BitBtn3};
-  tables_ = {&Fonte,    &Destino,    &Pedidos, &PediForm,  &Compedid,  &Componentes, &Compras,   &Config,
-             &Clientes, &Clientes_I, &Medicos, &Medicos_I, &Pedidos_d, &PediForm_d,  &Compedid_d};
+#define CG_FORM_POINTER(name, ...) &name,
+  controls_ = {CG_FORM_COMPONENTS(CG_FORM_POINTER)};
+  tables_ = {CG_FORM_TABLES(CG_FORM_POINTER)};
+#undef CG_FORM_POINTER
+}
+
+// Every component with a handler in the component table gets it: a button
+// on its click, the edit box on receiving the focus.
+void TFormConsistGeral::wire(TButton& button, void (TFormConsistGeral::*handler)()) {
+  button.onClick = [this, handler] { (this->*handler)(); };
+}
+
+void TFormConsistGeral::wire(TEdit& edit, void (TFormConsistGeral::*handler)()) {
+  edit.onEnter = [this, handler] { (this->*handler)(); };
 }
 
 TControl* TFormConsistGeral::findControl(const std::string& name) const {
@@ -158,15 +99,9 @@ void TFormConsistGeral::FormCreate() {
   PainelConsistG.color = clBtnFace;
   PainelConsistG.tabStop = false;
 
-  for (const CommandButton& cb : kCommandButtons) {
-    TButton& b = this->*cb.button;
-    b.caption = std::string(cb.caption);
-    b.setBounds(cb.left, cb.top, cb.width, cb.height);
-    b.enabled = cb.enabled;
-    b.visible = cb.visible;
-    b.tabStop = cb.visible;  // the two orphan-removal commands stay out of tab order
-    b.font = arial(13, true, clNavy);
-  }
+#define CG_FORM_COMMAND(name, kind, parent, handler, ...) __VA_OPT__(command(name, __VA_ARGS__);)
+  CG_FORM_COMPONENTS(CG_FORM_COMMAND)
+#undef CG_FORM_COMMAND
   BotSair.font = arial(16, true, clRed);
   BotSair.font.name = "Arial Black";
   BotSair.isCancel = true;
@@ -174,21 +109,11 @@ void TFormConsistGeral::FormCreate() {
   BotFormulaOrfanArqQM.glyph = false;
   BitBtn2.hint = std::string("Colocar em CODIGOCOMP de COMPEDID o código atual da tabela de COMPONENTES"_cp);
 
-  BotSair.onClick = [this] { BotSairClick(); };
-  BotCorrecaoComp.onClick = [this] { BotCorrecaoCompClick(); };
-  BitBtn6.onClick = [this] { BitBtn6Click(); };
-  BitBtn1.onClick = [this] { BitBtn1Click(); };
-  BotCorrigeCadMed.onClick = [this] { BotCorrigeCadMedClick(); };
-  BotAjusta.onClick = [this] { BotAjustaClick(); };
-  BotAbreviaNomeCli.onClick = [this] { BotAbreviaNomeCliClick(); };
-  BotAcertaGrupoSinon.onClick = [this] { BotAcertaGrupoSinonClick(); };
-  BotAbreviaNomeMed.onClick = [this] { BotAbreviaNomeMedClick(); };
-  BitBtn5.onClick = [this] { BitBtn5Click(); };
-  btn1.onClick = [this] { btn1Click(); };
-  BitBtn7.onClick = [this] { BitBtn7Click(); };
-  BitBtn2.onClick = [this] { BitBtn2Click(); };
-  BotFormulaOrfan.onClick = [this] { BotFormulaOrfanClick(); };
-  BotFormulaOrfanArqQM.onClick = [this] { BotFormulaOrfanArqQMClick(); };
+#define CG_FORM_WIRE_TO(name, handler) wire(name, &TFormConsistGeral::handler);
+#define CG_FORM_WIRE(name, kind, parent, handler, ...) CG_FORM_WITH_HANDLER(CG_FORM_WIRE_TO, name, handler)
+  CG_FORM_COMPONENTS(CG_FORM_WIRE)
+#undef CG_FORM_WIRE
+#undef CG_FORM_WIRE_TO
 
   // Progress panel.
   PainelCG.visible = false;
@@ -276,10 +201,6 @@ void TFormConsistGeral::FormCreate() {
     label(r.confirmLabel, "Substitui o formato original pelo novo"_cp, 8, 330, 276, 16);
     r.confirmLabel.centered = true;
   }
-  BotCancelFormatCli.onClick = [this] { BotCancelFormatCliClick(); };
-  BotConfirmaFormatCli.onClick = [this] { BotConfirmaFormatCliClick(); };
-  BotCancelFormatMed.onClick = [this] { BotCancelFormatMedClick(); };
-  BotConfirmaFormatMed.onClick = [this] { BotConfirmaFormatMedClick(); };
 
   // Options of the component registry correction.
   PainelCorrigComponentes.visible = false;
@@ -308,18 +229,15 @@ void TFormConsistGeral::FormCreate() {
   }
   Edit1.setBounds(254, 76, 32, 21);
   Edit1.color = clWindow;
-  Edit1.onEnter = [this] { Edit1Enter(); };
   label(Label4, "%", 290, 80, 10, 13);
   BitBtn4.caption = "&Cancelar";
   BitBtn4.setBounds(23, 152, 163, 27);
   BitBtn4.font = arial(13, true, clRed);
   BitBtn4.isCancel = true;
-  BitBtn4.onClick = [this] { BitBtn4Click(); };
   BitBtn3.caption = "&OK";
   BitBtn3.setBounds(188, 152, 169, 27);
   BitBtn3.font = arial(13, true, clNavy);
   BitBtn3.isDefault = true;
-  BitBtn3.onClick = [this] { BitBtn3Click(); };
 
   // Heartbeat of the marker file.
   Timer1.name = "Timer1";
@@ -445,27 +363,14 @@ void TFormConsistGeral::focus(TControl& control) {
   }
 }
 
-void TFormConsistGeral::pollTimers() {
-  // A tick re-arms the timer 30 s after its own end, so at most one tick is
-  // due per call unless the clock jumped; passTime walks such jumps in steps.
-  if (closed_ || inTimerTick_ || !Timer1.enabled() || Clock::nowMs() < Timer1.dueMs() || !Timer1.onTimer)
-    return;
+void TFormConsistGeral::runTimerTick() {
+  if (closed_ || inTimerTick_ || !Timer1.onTimer) return;
   inTimerTick_ = true;
+  struct Tick {
+    bool& running;
+    ~Tick() { running = false; }
+  } tick{inTimerTick_};
   runHandler(Timer1.onTimer);
-  inTimerTick_ = false;
-}
-
-void TFormConsistGeral::passTime(int64_t ms) {
-  const int64_t target = Clock::nowMs() + ms;
-  while (!closed_ && Timer1.enabled() && Timer1.dueMs() <= target) {
-    const int64_t step = Timer1.dueMs() - Clock::nowMs();
-    if (step > 0) Clock::advanceMs(step);
-    const int64_t due = Timer1.dueMs();
-    pollTimers();
-    if (Timer1.enabled() && Timer1.dueMs() == due) break;  // the tick could not run now
-  }
-  const int64_t rest = target - Clock::nowMs();
-  if (rest > 0) Clock::advanceMs(rest);
 }
 
 void TFormConsistGeral::runHandler(const std::function<void()>& handler) {
@@ -484,19 +389,24 @@ void TFormConsistGeral::runHandler(const std::function<void()>& handler) {
       if (f.handlerDepth_ == 1 && f.dm_) f.dm_->Sessao1.flushAll();
     }
   } idle{*this};
-  try {
-    handler();
-    return;
-  } catch (const Exception& e) {
-    ui_.showError(e);
-  } catch (const std::exception& e) {
-    ui_.showError(Exception(fromUtf8(e.what())));
-  }
+  if (runReported(handler)) return;
   // Only the outermost handler puts the window back in order: one that ran
   // inside another operation's event dispatch must not close the tables the
   // running operation still walks. A failed heartbeat tick concerns the
   // marker only and leaves the window as it is.
   if (handlerDepth_ == 1 && !inTimerTick_) restoreAfterError();
+}
+
+bool TFormConsistGeral::runReported(const std::function<void()>& event) {
+  try {
+    event();
+    return true;
+  } catch (const Exception& e) {
+    ui_.showError(e);
+  } catch (const std::exception& e) {
+    ui_.showError(Exception(fromUtf8(e.what())));
+  }
+  return false;
 }
 
 // An operation stopped by an error leaves the window as it stood: panels

@@ -1,8 +1,9 @@
 // The main window TFormConsistGeral as plain state and handlers. The Qt
-// window and the headless script runner are two views of it: they show the
-// components, deliver clicks, keys and focus changes, and implement the
-// UserInterface port; every behaviour lives here and in the repairs
-// (ops/), which are handlers of this class defined in their own files.
+// window and the headless script runner are two views of it, each started
+// through a Program (app/form/program.h): they show the components, deliver
+// clicks, keys and focus changes, and implement the UserInterface port;
+// every behaviour lives here and in the repairs (ops/), which are handlers
+// of this class defined in their own files.
 #pragma once
 
 #include <memory>
@@ -12,6 +13,104 @@
 #include "app/form/controls.h"
 #include "data/engine/engine.h"
 #include "platform/user_interface.h"
+
+// clang-format off
+
+// Every component of the main window, once, in component order: the order of
+// controls(), in which the views build their widgets and the script runner
+// writes its state record. One row per component:
+//   X(name, kind, parent, handler[, caption, left, top, width, height, enabled, visible])
+// `kind` names the component's class (Panel: TPanel, Button: TButton, ...);
+// `parent` is empty for the main panel, which fills the window; `handler`,
+// empty for none, is the member function that a click on the button (or the
+// focus entering the edit box) runs, declared and wired from this row and
+// defined in its own file (ops/ for the repairs). The command buttons of the
+// main panel also give their caption, place and start state here. A parent
+// comes before its children.
+#define CG_FORM_COMPONENTS(X)                                                                                \
+  X(PainelConsistG, Panel, , )                                                                               \
+  X(BotSair, Button, PainelConsistG, BotSairClick, "Sair"_cp, 658, 21, 109, 45, true, true)                 \
+  X(BotCorrecaoComp, Button, PainelConsistG, BotCorrecaoCompClick, "Corrigir  Cad.  Componentes"_cp,        \
+    28, 87, 339, 45, false, true)                                                                            \
+  X(BitBtn6, Button, PainelConsistG, BitBtn6Click, "Zerar Custo Fixo para Capsulas e Embagens"_cp,          \
+    368, 87, 399, 45, false, true)                                                                           \
+  X(BitBtn1, Button, PainelConsistG, BitBtn1Click, "Corrigir Nomes das Fórmulas"_cp,                        \
+    28, 133, 339, 45, false, true)                                                                           \
+  X(BotCorrigeCadMed, Button, PainelConsistG, BotCorrigeCadMedClick, "Corrigir CRM"_cp,                     \
+    368, 133, 399, 45, false, true)                                                                          \
+  X(BotAjusta, Button, PainelConsistG, BotAjustaClick, "Ajusta Param. Técnicos"_cp,                         \
+    28, 179, 339, 45, false, true)                                                                           \
+  X(BotAbreviaNomeCli, Button, PainelConsistG, BotAbreviaNomeCliClick, "Abreviar Nomes Clientes"_cp,        \
+    368, 179, 399, 45, false, true)                                                                          \
+  X(BotAcertaGrupoSinon, Button, PainelConsistG, BotAcertaGrupoSinonClick, "Acertar grupos de sinônimo"_cp, \
+    28, 225, 339, 45, false, true)                                                                           \
+  X(BotAbreviaNomeMed, Button, PainelConsistG, BotAbreviaNomeMedClick, "Abreviar Nomes Médicos"_cp,         \
+    368, 225, 399, 45, false, true)                                                                          \
+  X(BitBtn5, Button, PainelConsistG, BitBtn5Click, "Preencher o campo CodLivro  na tabela Pedidos"_cp,      \
+    28, 271, 339, 45, false, true)                                                                           \
+  X(btn1, Button, PainelConsistG, btn1Click, "Abreviar Nomes nos Pedidos"_cp,                               \
+    368, 271, 399, 45, false, true)                                                                          \
+  X(BitBtn7, Button, PainelConsistG, BitBtn7Click, "Retirar caract. \". . / -\" do CNPJ em Forneced"_cp,    \
+    28, 317, 339, 45, true, true)                                                                            \
+  X(BitBtn2, Button, PainelConsistG, BitBtn2Click, "Corrigir CODIGOCOMP em Compedid"_cp,                    \
+    368, 317, 399, 45, false, true)                                                                          \
+  X(BotFormulaOrfan, Button, PainelConsistG, BotFormulaOrfanClick, "Excluir Fórmulas Orfãs"_cp,             \
+    859, 267, 230, 45, true, false)                                                                          \
+  X(BotFormulaOrfanArqQM, Button, PainelConsistG, BotFormulaOrfanArqQMClick, "Arq. Morto"_cp,               \
+    1090, 267, 127, 45, true, false)                                                                         \
+  /* Progress panel. */                                                                                      \
+  X(PainelCG, Panel, PainelConsistG, )                                                                       \
+  X(Panel36, Panel, PainelCG, )                                                                              \
+  X(Label111, Label, PainelCG, )                                                                             \
+  X(NomeConsist, Label, PainelCG, )                                                                          \
+  X(TermCG, Gauge, PainelCG, )                                                                               \
+  /* Wait panel. */                                                                                          \
+  X(PainelAguarde, Panel, PainelConsistG, )                                                                  \
+  /* Client review. */                                                                                       \
+  X(PainelFormatCliAntigo, Panel, PainelConsistG, )                                                          \
+  X(Panel24, Panel, PainelFormatCliAntigo, )                                                                 \
+  X(GradeCliAntigos, Grid, PainelFormatCliAntigo, )                                                          \
+  X(BotCancelFormatCli, Button, PainelFormatCliAntigo, BotCancelFormatCliClick)                              \
+  X(Label2, Label, PainelFormatCliAntigo, )                                                                  \
+  X(PainelFormatCliNovo, Panel, PainelConsistG, )                                                            \
+  X(Panel76, Panel, PainelFormatCliNovo, )                                                                   \
+  X(GradeCliNovos, Grid, PainelFormatCliNovo, )                                                              \
+  X(BotConfirmaFormatCli, Button, PainelFormatCliNovo, BotConfirmaFormatCliClick)                            \
+  X(Label361, Label, PainelFormatCliNovo, )                                                                  \
+  /* Doctor review. */                                                                                       \
+  X(PainelFormatMedAntigo, Panel, PainelConsistG, )                                                          \
+  X(Panel2, Panel, PainelFormatMedAntigo, )                                                                  \
+  X(GradeMedAntigos, Grid, PainelFormatMedAntigo, )                                                          \
+  X(BotCancelFormatMed, Button, PainelFormatMedAntigo, BotCancelFormatMedClick)                              \
+  X(Label1, Label, PainelFormatMedAntigo, )                                                                  \
+  X(PainelFormatMedNovo, Panel, PainelConsistG, )                                                            \
+  X(Panel5, Panel, PainelFormatMedNovo, )                                                                    \
+  X(GradeMedNovos, Grid, PainelFormatMedNovo, )                                                              \
+  X(BotConfirmaFormatMed, Button, PainelFormatMedNovo, BotConfirmaFormatMedClick)                            \
+  X(Label3, Label, PainelFormatMedNovo, )                                                                    \
+  /* Component correction options. */                                                                        \
+  X(PainelCorrigComponentes, Panel, PainelConsistG, )                                                        \
+  X(Panel3, Panel, PainelCorrigComponentes, )                                                                \
+  X(GroupBox2, GroupBox, PainelCorrigComponentes, )                                                          \
+  X(RadioButton3, RadioButton, GroupBox2, )                                                                  \
+  X(RadioButton4, RadioButton, GroupBox2, )                                                                  \
+  X(RadioButton1, RadioButton, GroupBox2, )                                                                  \
+  X(Edit1, Edit, GroupBox2, Edit1Enter)                                                                      \
+  X(Label4, Label, GroupBox2, )                                                                              \
+  X(BitBtn4, Button, PainelCorrigComponentes, BitBtn4Click)                                                  \
+  X(BitBtn3, Button, PainelCorrigComponentes, BitBtn3Click)
+
+// The local table objects, in the order of tables().
+#define CG_FORM_TABLES(X)                                                                                    \
+  X(Fonte) X(Destino) X(Pedidos) X(PediForm) X(Compedid) X(Componentes) X(Compras) X(Config) X(Clientes)    \
+  X(Clientes_I) X(Medicos) X(Medicos_I) X(Pedidos_d) X(PediForm_d) X(Compedid_d)
+
+// `&parent`, or nothing for the main panel; `what(name, handler)` for a row
+// with a handler, nothing for one without.
+#define CG_FORM_ADDRESS(...) __VA_OPT__(&__VA_ARGS__)
+#define CG_FORM_WITH_HANDLER(what, name, ...) __VA_OPT__(what(name, __VA_ARGS__))
+
+// clang-format on
 
 namespace cg {
 
@@ -34,89 +133,17 @@ class TFormConsistGeral {
   std::string caption;
   int width = 0, height = 0;  // outer size
 
-  // ---- Components (names are the system's own) -----------------------------
-  TControl PainelConsistG{ControlKind::Panel, "PainelConsistG", nullptr};
-
-  TButton BotSair{"BotSair", &PainelConsistG};
-  TButton BotCorrecaoComp{"BotCorrecaoComp", &PainelConsistG};
-  TButton BitBtn6{"BitBtn6", &PainelConsistG};
-  TButton BitBtn1{"BitBtn1", &PainelConsistG};
-  TButton BotCorrigeCadMed{"BotCorrigeCadMed", &PainelConsistG};
-  TButton BotAjusta{"BotAjusta", &PainelConsistG};
-  TButton BotAbreviaNomeCli{"BotAbreviaNomeCli", &PainelConsistG};
-  TButton BotAcertaGrupoSinon{"BotAcertaGrupoSinon", &PainelConsistG};
-  TButton BotAbreviaNomeMed{"BotAbreviaNomeMed", &PainelConsistG};
-  TButton BitBtn5{"BitBtn5", &PainelConsistG};
-  TButton btn1{"btn1", &PainelConsistG};
-  TButton BitBtn7{"BitBtn7", &PainelConsistG};
-  TButton BitBtn2{"BitBtn2", &PainelConsistG};
-  TButton BotFormulaOrfan{"BotFormulaOrfan", &PainelConsistG};
-  TButton BotFormulaOrfanArqQM{"BotFormulaOrfanArqQM", &PainelConsistG};
-
-  // Progress panel.
-  TControl PainelCG{ControlKind::Panel, "PainelCG", &PainelConsistG};
-  TControl Panel36{ControlKind::Panel, "Panel36", &PainelCG};
-  TControl Label111{ControlKind::Label, "Label111", &PainelCG};
-  TControl NomeConsist{ControlKind::Label, "NomeConsist", &PainelCG};
-  TGauge TermCG{"TermCG", &PainelCG};
-
-  // Wait panel.
-  TControl PainelAguarde{ControlKind::Panel, "PainelAguarde", &PainelConsistG};
-
-  // Client review.
-  TControl PainelFormatCliAntigo{ControlKind::Panel, "PainelFormatCliAntigo", &PainelConsistG};
-  TControl Panel24{ControlKind::Panel, "Panel24", &PainelFormatCliAntigo};
-  TGrid GradeCliAntigos{"GradeCliAntigos", &PainelFormatCliAntigo};
-  TButton BotCancelFormatCli{"BotCancelFormatCli", &PainelFormatCliAntigo};
-  TControl Label2{ControlKind::Label, "Label2", &PainelFormatCliAntigo};
-  TControl PainelFormatCliNovo{ControlKind::Panel, "PainelFormatCliNovo", &PainelConsistG};
-  TControl Panel76{ControlKind::Panel, "Panel76", &PainelFormatCliNovo};
-  TGrid GradeCliNovos{"GradeCliNovos", &PainelFormatCliNovo};
-  TButton BotConfirmaFormatCli{"BotConfirmaFormatCli", &PainelFormatCliNovo};
-  TControl Label361{ControlKind::Label, "Label361", &PainelFormatCliNovo};
-
-  // Doctor review.
-  TControl PainelFormatMedAntigo{ControlKind::Panel, "PainelFormatMedAntigo", &PainelConsistG};
-  TControl Panel2{ControlKind::Panel, "Panel2", &PainelFormatMedAntigo};
-  TGrid GradeMedAntigos{"GradeMedAntigos", &PainelFormatMedAntigo};
-  TButton BotCancelFormatMed{"BotCancelFormatMed", &PainelFormatMedAntigo};
-  TControl Label1{ControlKind::Label, "Label1", &PainelFormatMedAntigo};
-  TControl PainelFormatMedNovo{ControlKind::Panel, "PainelFormatMedNovo", &PainelConsistG};
-  TControl Panel5{ControlKind::Panel, "Panel5", &PainelFormatMedNovo};
-  TGrid GradeMedNovos{"GradeMedNovos", &PainelFormatMedNovo};
-  TButton BotConfirmaFormatMed{"BotConfirmaFormatMed", &PainelFormatMedNovo};
-  TControl Label3{ControlKind::Label, "Label3", &PainelFormatMedNovo};
-
-  // Component correction options.
-  TControl PainelCorrigComponentes{ControlKind::Panel, "PainelCorrigComponentes", &PainelConsistG};
-  TControl Panel3{ControlKind::Panel, "Panel3", &PainelCorrigComponentes};
-  TControl GroupBox2{ControlKind::GroupBox, "GroupBox2", &PainelCorrigComponentes};
-  TRadioButton RadioButton3{"RadioButton3", &GroupBox2};
-  TRadioButton RadioButton4{"RadioButton4", &GroupBox2};
-  TRadioButton RadioButton1{"RadioButton1", &GroupBox2};
-  TEdit Edit1{"Edit1", &GroupBox2};
-  TControl Label4{ControlKind::Label, "Label4", &GroupBox2};
-  TButton BitBtn4{"BitBtn4", &PainelCorrigComponentes};
-  TButton BitBtn3{"BitBtn3", &PainelCorrigComponentes};
+  // ---- Components (names are the system's own), from the table above -------
+#define CG_FORM_DECLARE(name, kind, parent, ...) T##kind name{#name, formParent(CG_FORM_ADDRESS(parent))};
+  CG_FORM_COMPONENTS(CG_FORM_DECLARE)
+#undef CG_FORM_DECLARE
 
   TTimer Timer1;
 
   // ---- Local table objects (all under the session Sessao1) -----------------
-  Table Fonte{"Fonte"};
-  Table Destino{"Destino"};
-  Table Pedidos{"Pedidos"};
-  Table PediForm{"PediForm"};
-  Table Compedid{"Compedid"};
-  Table Componentes{"Componentes"};
-  Table Compras{"Compras"};
-  Table Config{"Config"};
-  Table Clientes{"Clientes"};
-  Table Clientes_I{"Clientes_I"};
-  Table Medicos{"Medicos"};
-  Table Medicos_I{"Medicos_I"};
-  Table Pedidos_d{"Pedidos_d"};
-  Table PediForm_d{"PediForm_d"};
-  Table Compedid_d{"Compedid_d"};
+#define CG_FORM_DECLARE(name) Table name{#name};
+  CG_FORM_TABLES(CG_FORM_DECLARE)
+#undef CG_FORM_DECLARE
   Query Query1{"Query1"};
 
   // ---- Unit-level state ----------------------------------------------------
@@ -139,23 +166,25 @@ class TFormConsistGeral {
   void check(TRadioButton& radio);
   // The focus moves to a control (fires Edit1Enter for Edit1).
   void focus(TControl& control);
-  // Runs ticks of Timer1 that are due on the program's clock.
-  void pollTimers();
-  // Moves the program's clock forward by `ms`, stopping at every tick that
-  // falls due on the way and running it, in order (the script runner's
-  // `wait`; no real time passes).
-  void passTime(int64_t ms);
+  // Runs the tick of Timer1 as the event loop does (Program::pollTimers
+  // decides when): a failed tick is reported and leaves the window as it is.
+  void runTimerTick();
+  bool inTimerTick() const { return inTimerTick_; }
   // The control that holds the focus (nullptr before any focus change).
   TControl* focusedControl() const { return focused_; }
   // Runs a handler as the event loop does: an error no handler caught is
   // shown by the default error report, then the window is put back in order.
   void runHandler(const std::function<void()>& handler);
+  // The event loop's default report alone: runs `event`; an error that
+  // escapes it is shown, and false returned.
+  bool runReported(const std::function<void()>& event);
 
   // Start-up and closing.
   void FormCreate();
   void FormActivate();  // first activation: marker check, then colour
   void Close();         // closes the window (FormClose runs once)
   bool closed() const { return closed_; }
+  bool activated() const { return activated_; }
   void FormClose();
 
   // ---- Marker file ----------------------------------------------------------
@@ -182,7 +211,14 @@ class TFormConsistGeral {
   void repaint(TControl& control);
 
   // ---- Handlers ------------------------------------------------------------
-  void BotSairClick();
+  // Those of the components, from the table above (BotSairClick here, the
+  // repairs in ops/).
+#define CG_FORM_HANDLER(name, handler) void handler();
+#define CG_FORM_DECLARE(name, kind, parent, handler, ...) CG_FORM_WITH_HANDLER(CG_FORM_HANDLER, name, handler)
+  CG_FORM_COMPONENTS(CG_FORM_DECLARE)
+#undef CG_FORM_DECLARE
+#undef CG_FORM_HANDLER
+
   // After-post handlers: the save-changes call on the object's table.
   void FonteAfterPost(Table& t);
   void PedidosAfterPost(Table& t);
@@ -190,36 +226,16 @@ class TFormConsistGeral {
   void CompedidAfterPost(Table& t);
   void ComponentesAfterPost(Table& t);
   void ConfigAfterPost(Table& t);
-
-  // Repairs on the local tables (ops/).
-  void BotFormulaOrfanClick();
-  void BotFormulaOrfanArqQMClick();
-  void BotAbreviaNomeCliClick();
-  void BotAbreviaNomeMedClick();
+  // After-scroll handlers of the reviews (ops/).
   void Clientes_IAfterScroll(Table& t);
   void Medicos_IAfterScroll(Table& t);
-  void BotCancelFormatCliClick();
-  void BotCancelFormatMedClick();
-  void BotConfirmaFormatCliClick();
-  void BotConfirmaFormatMedClick();
-  void BotCorrigeCadMedClick();
-  void BotAcertaGrupoSinonClick();
-  void BotAjustaClick();
-  void BitBtn6Click();
-
-  // Repairs on the server (ops/).
-  void BitBtn7Click();
-  void BotCorrecaoCompClick();
-  void BitBtn4Click();
-  void BitBtn3Click();
-  void Edit1Enter();
-  void BitBtn1Click();
-  void btn1Click();
-  void BitBtn5Click();
-  void BitBtn2Click();
 
  private:
+  static TControl* formParent() { return nullptr; }
+  static TControl* formParent(TControl* parent) { return parent; }
   void registerControls();
+  void wire(TButton& button, void (TFormConsistGeral::*handler)());
+  void wire(TEdit& edit, void (TFormConsistGeral::*handler)());
   void restoreAfterError();
   // The single-module check of the first activation; true when another
   // module holds a fresh marker (the window has then been closed).

@@ -20,8 +20,6 @@
 #include "app/qt/look.h"
 #include "app/qt/widgets.h"
 #include "data/engine/engine.h"
-#include "data/sql/dm.h"
-#include "platform/clock.h"
 #include "platform/cp1252.h"
 #include "platform/process.h"
 
@@ -79,7 +77,8 @@ void QtInterface::startProcess(const std::string& commandLine) { StartProcess(co
 
 // ---- The window ----------------------------------------------------------------
 
-MainWindow::MainWindow(TFormConsistGeral& form, QtInterface& ui) : form_(form), ui_(ui) {
+MainWindow::MainWindow(Program& program, QtInterface& ui)
+    : program_(program), form_(program.form()), ui_(ui) {
   ui_.attach(this);
   setWindowTitle(qtext(form_.caption));
   resize(form_.width, form_.height);
@@ -156,13 +155,7 @@ void MainWindow::build() {
         connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
                 [this, g](const QModelIndex& current) {
                   if (syncing_ || !current.isValid()) return;
-                  deliver([this, g, row = current.row()] {
-                    form_.runHandler([g, row] {
-                      if (!g->dataSet || !g->dataSet->active()) return;
-                      const int delta = row + 1 - g->dataSet->recNo();
-                      if (delta != 0) g->dataSet->moveBy(delta);
-                    });
-                  });
+                  deliver([this, g, row = current.row()] { program_.selectRow(*g, row + 1); });
                 });
         w = view;
         break;
@@ -356,13 +349,7 @@ void MainWindow::repaintControl(const std::string& name) {
 }
 
 void MainWindow::deliver(const std::function<void()>& event) {
-  try {
-    event();
-  } catch (const Exception& e) {
-    ui_.showError(e);
-  } catch (const std::exception& e) {
-    ui_.showError(Exception(fromUtf8(e.what())));
-  }
+  form_.runReported(event);
   if (form_.closed()) {
     heartbeat_.stop();
     if (isVisible()) close();
@@ -385,13 +372,12 @@ void MainWindow::activate() {
     const QRect area = s->availableGeometry();
     move(area.center() - QPoint(form_.width / 2, form_.height / 2));
   }
-  deliver([this] { form_.runHandler([this] { form_.FormActivate(); }); });
+  deliver([this] { program_.activate(); });
   if (!form_.closed()) heartbeat_.start();
 }
 
 void MainWindow::pollHeartbeat() {
-  if (form_.Timer1.enabled() && Clock::nowMs() >= form_.Timer1.dueMs())
-    deliver([this] { form_.pollTimers(); });
+  if (program_.timerDue()) deliver([this] { program_.pollTimers(); });
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
@@ -443,22 +429,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- The program -----------------------------------------------------------------
 
-WindowProgram::WindowProgram(bool interactive) : ui_(interactive) {
-  dm_ = std::make_unique<TDM>(ui_);
-  form_.setDataModule(dm_.get());
-  window_ = std::make_unique<MainWindow>(form_, ui_);
-}
+WindowProgram::WindowProgram(bool interactive)
+    : ui_(interactive), window_(std::make_unique<MainWindow>(program_, ui_)) {}
 
-WindowProgram::~WindowProgram() {
-  window_.reset();
-  form_.Close();
-  try {
-    dm_->Sessao1.closeAll();
-    dm_->closeAllWithoutApply();
-  } catch (...) {
-  }
-  form_.setDataModule(nullptr);
-}
+WindowProgram::~WindowProgram() = default;
 
 void WindowProgram::start() {
   window_->show();

@@ -13,14 +13,10 @@
 #include <memory>
 #include <string>
 
-#include "app/form/form.h"
+#include "app/form/program.h"
 #include "platform/user_interface.h"
 
 class QTableView;
-
-namespace cg {
-class TDM;
-}
 
 namespace cg::qt {
 
@@ -51,7 +47,7 @@ class QtInterface : public UserInterface {
 
 class MainWindow : public QWidget {
  public:
-  MainWindow(TFormConsistGeral& form, QtInterface& ui);
+  MainWindow(Program& program, QtInterface& ui);
   ~MainWindow() override;
 
   // The first activation (the window runs it once, right after it is first
@@ -61,8 +57,9 @@ class MainWindow : public QWidget {
   void syncAll();
   // Copies one component and its children, and paints them at once.
   void repaintControl(const std::string& name);
-  // Delivers an event to the form, then shows the outcome (and closes the
-  // window when the form has closed).
+  // Delivers an event to the program, then shows the outcome (and closes
+  // the window when the form has closed). An error that escapes the event is
+  // shown by the form's report.
   void deliver(const std::function<void()>& event);
 
   QWidget* widgetFor(const std::string& name) const;
@@ -84,6 +81,7 @@ class MainWindow : public QWidget {
   void syncTree(const TControl& root);
   void pollHeartbeat();
 
+  Program& program_;
   TFormConsistGeral& form_;
   QtInterface& ui_;
   std::map<const TControl*, QWidget*> widgets_;
@@ -95,16 +93,17 @@ class MainWindow : public QWidget {
   bool syncing_ = false;
 };
 
-// The program as the window runs it: the form, then the data module, then
-// the window. Needs a QApplication.
+// The program as the window runs it: the program (the form, then the data
+// module), then the window. Needs a QApplication.
 class WindowProgram {
  public:
   explicit WindowProgram(bool interactive = true);
-  ~WindowProgram();
+  ~WindowProgram();  // the window first, then the program
   WindowProgram(const WindowProgram&) = delete;
   WindowProgram& operator=(const WindowProgram&) = delete;
 
-  TFormConsistGeral& form() { return form_; }
+  Program& program() { return program_; }
+  TFormConsistGeral& form() { return program_.form(); }
   MainWindow& window() { return *window_; }
   // Shows the window and runs the first activation at once.
   void start();
@@ -113,8 +112,7 @@ class WindowProgram {
 
  private:
   QtInterface ui_;
-  TFormConsistGeral form_{ui_};
-  std::unique_ptr<TDM> dm_;
+  Program program_{ui_};
   std::unique_ptr<MainWindow> window_;
 };
 

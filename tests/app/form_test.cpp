@@ -1,13 +1,11 @@
 // The main window's model: its components as created, the gating of the
 // commands, the gauge, the progress step with its heartbeat, and how the
 // window is put back in order after an operation stops with an error.
-#include "app/form/form.h"
-
-#include <memory>
+#include <algorithm>
 #include <sstream>
 
 #include "app/cli/script_ui.h"
-#include "data/sql/dm.h"
+#include "app/form/program.h"
 #include "shell_fixture.h"
 
 using namespace cg;
@@ -15,26 +13,16 @@ using shelltest::ShellTest;
 
 namespace {
 
-// The form with its data module, started as the program starts it, with the
-// runner's port writing the transcript to a string.
-struct Program {
+// The program (the form with its data module) as the views start it, with
+// the runner's port writing the transcript to a string.
+struct Shell {
   std::ostringstream out;
   ScriptInterface ui{out};
-  TFormConsistGeral form{ui};
-  std::unique_ptr<TDM> dm;
+  Program program{ui};
+  TFormConsistGeral& form = program.form();
 
-  Program() {
-    ui.attach(&form);
-    dm = std::make_unique<TDM>(ui);
-    form.setDataModule(dm.get());
-  }
-  ~Program() {
-    form.Close();
-    form.setDataModule(nullptr);
-  }
-  void activate() {
-    form.runHandler([this] { form.FormActivate(); });
-  }
+  Shell() { ui.attach(&program); }
+  void activate() { program.activate(); }
   std::vector<std::string> lines() const {
     std::vector<std::string> v;
     std::istringstream in(out.str());
@@ -73,7 +61,7 @@ TEST_F(FormTest, CommandButtonsAreCreatedAsListed) {
       {"BotFormulaOrfan", "Excluir Fórmulas Orfãs", 859, 267, 230, 45, true, false, true},
       {"BotFormulaOrfanArqQM", "Arq. Morto", 1090, 267, 127, 45, true, false, false},
   };
-  Program p;
+  Shell p;
   int commandButtons = 0;
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -110,7 +98,7 @@ TEST_F(FormTest, CommandButtonsAreCreatedAsListed) {
 }
 
 TEST_F(FormTest, WindowAndPanelsAreCreatedHiddenWithTheirTexts) {
-  Program p;
+  Shell p;
   TFormConsistGeral& f = p.form;
   EXPECT_EQ(f.caption, "Consist\xEAncia Geral BD - \"em desenvolvimento\"");
   EXPECT_EQ(f.width, 800);
@@ -215,8 +203,100 @@ TEST_F(FormTest, WindowAndPanelsAreCreatedHiddenWithTheirTexts) {
   EXPECT_FALSE(f.Timer1.enabled());
 }
 
+TEST_F(FormTest, EveryComponentIsListedOnceAfterItsParentInComponentOrder) {
+  Shell p;
+  TFormConsistGeral& f = p.form;
+  const std::vector<TControl*>& all = f.controls();
+  ASSERT_EQ(all.size(), 52u);
+  std::vector<std::string> buttons, panels, handled;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    TControl* c = all[i];
+    SCOPED_TRACE(c->name);
+    // Found by its name, and no other component has it.
+    EXPECT_EQ(f.findControl(c->name), c);
+    EXPECT_EQ(std::count_if(all.begin(), all.end(), [c](TControl* o) { return o->name == c->name; }), 1);
+    // The views build a parent's widget before its children's.
+    if (i == 0) {
+      EXPECT_EQ(c, &f.PainelConsistG);
+      EXPECT_EQ(c->parent, nullptr);
+    } else {
+      EXPECT_NE(std::find(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(i), c->parent),
+                all.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    if (c->kind == ControlKind::Button) {
+      buttons.push_back(c->name);
+      if (static_cast<TButton*>(c)->onClick) handled.push_back(c->name);
+    }
+    if (c->kind == ControlKind::Panel && c->name.rfind("Painel", 0) == 0) panels.push_back(c->name);
+    if (c->kind == ControlKind::Edit && static_cast<TEdit*>(c)->onEnter) handled.push_back(c->name);
+  }
+  // The order of the runner's state record.
+  const std::vector<std::string> stateButtons = {"BotSair",
+                                                 "BotCorrecaoComp",
+                                                 "BitBtn6",
+                                                 "BitBtn1",
+                                                 "BotCorrigeCadMed",
+                                                 "BotAjusta",
+                                                 "BotAbreviaNomeCli",
+                                                 "BotAcertaGrupoSinon",
+                                                 "BotAbreviaNomeMed",
+                                                 "BitBtn5",
+                                                 "btn1",
+                                                 "BitBtn7",
+                                                 "BitBtn2",
+                                                 "BotFormulaOrfan",
+                                                 "BotFormulaOrfanArqQM",
+                                                 "BotCancelFormatCli",
+                                                 "BotConfirmaFormatCli",
+                                                 "BotCancelFormatMed",
+                                                 "BotConfirmaFormatMed",
+                                                 "BitBtn4",
+                                                 "BitBtn3"};
+  EXPECT_EQ(buttons, stateButtons);
+  EXPECT_EQ(panels,
+            (std::vector<std::string>{"PainelConsistG", "PainelCG", "PainelAguarde", "PainelFormatCliAntigo",
+                                      "PainelFormatCliNovo", "PainelFormatMedAntigo", "PainelFormatMedNovo",
+                                      "PainelCorrigComponentes"}));
+  // Every button answers a click, and the edit box the focus.
+  std::vector<std::string> expectHandled = stateButtons;
+  expectHandled.insert(expectHandled.end() - 2, "Edit1");
+  EXPECT_EQ(handled, expectHandled);
+}
+
+TEST_F(FormTest, EndingTheProgramClosesWhatItOpenedAndOnlyItsOwnMarker) {
+  // A program that never activated wrote no marker: another module's stays.
+  writeMarkerAged(5);
+  const std::string other = markerContent();
+  { Shell p; }
+  EXPECT_EQ(markerContent(), other);
+
+  std::filesystem::remove(markerFile());
+  {
+    Shell p;
+    p.activate();
+    ASSERT_TRUE(markerExists());
+    TFormConsistGeral& f = p.form;
+    f.Config.open();
+    f.Config.edit();
+    f.Config.setInteger("CorFundo", 1);
+  }
+  // The window closed (its marker deleted), the pending edit was dropped,
+  // and no lock is left on the table.
+  EXPECT_FALSE(markerExists());
+  Session session("Outra");
+  Table config("Config", "Outra");
+  config.setDatabaseName("C:\\VITRALON");
+  config.setTableName("Config");
+  config.open();
+  EXPECT_EQ(config.asInteger("CorFundo"), 12345);
+  config.edit();
+  config.setInteger("CorFundo", 54321);
+  EXPECT_NO_THROW(config.post());
+  config.close();
+}
+
 TEST_F(FormTest, TableObjectsStartClosedWithTheirBindings) {
-  Program p;
+  Shell p;
   TFormConsistGeral& f = p.form;
   struct Binding {
     Table* t;
@@ -261,7 +341,7 @@ TEST_F(FormTest, TableObjectsStartClosedWithTheirBindings) {
 }
 
 TEST_F(FormTest, GatingSwitchesElevenCommandsInOrder) {
-  Program p;
+  Shell p;
   TFormConsistGeral& f = p.form;
   std::vector<std::string> names;
   for (TButton* b : f.gatedCommands()) names.push_back(b->name);
@@ -283,7 +363,7 @@ TEST_F(FormTest, GatingSwitchesElevenCommandsInOrder) {
 }
 
 TEST_F(FormTest, EscapeAndEnterGoToTheButtonThatAnswersThem) {
-  Program p;
+  Shell p;
   TFormConsistGeral& f = p.form;
   EXPECT_EQ(f.cancelButton(), &f.BotSair);
   EXPECT_EQ(f.defaultButton(), nullptr);
@@ -357,7 +437,7 @@ TEST(Gauge, ClampsAndRepaintsOnlyWhenTheShownPercentageChanges) {
 }
 
 TEST_F(FormTest, ProgressPanelCaptionAndStep) {
-  Program p;
+  Shell p;
   TFormConsistGeral& f = p.form;
   const long before = p.ui.repaints();
   f.MostraPainelCG(85, 126, 464, 185);
@@ -384,7 +464,7 @@ TEST_F(FormTest, ProgressPanelCaptionAndStep) {
 }
 
 TEST_F(FormTest, LongWalkRewritesTheMarkerEveryThirtySeconds) {
-  Program p;
+  Shell p;
   p.activate();
   ASSERT_TRUE(p.form.Timer1.enabled());
   const std::string first = markerContent();
@@ -411,7 +491,7 @@ TEST_F(FormTest, LongWalkRewritesTheMarkerEveryThirtySeconds) {
 }
 
 TEST_F(FormTest, AStoppedOperationLeavesTheWindowInOrder) {
-  Program p;
+  Shell p;
   p.activate();
   TFormConsistGeral& f = p.form;
   f.runHandler([&] {
@@ -448,7 +528,7 @@ TEST_F(FormTest, AStoppedOperationLeavesTheWindowInOrder) {
 }
 
 TEST_F(FormTest, AFailureThatGatedNothingEnablesNothing) {
-  Program p;
+  Shell p;
   p.activate();
   TFormConsistGeral& f = p.form;
   f.runHandler([] { throw std::runtime_error("sem classe"); });
@@ -461,7 +541,7 @@ TEST_F(FormTest, AFailureThatGatedNothingEnablesNothing) {
 }
 
 TEST_F(FormTest, AHandlerFailingInsideAnOperationDoesNotStopIt) {
-  Program p;
+  Shell p;
   p.activate();
   TFormConsistGeral& f = p.form;
   bool panelShownAfterInnerError = false;
@@ -480,7 +560,7 @@ TEST_F(FormTest, AHandlerFailingInsideAnOperationDoesNotStopIt) {
 }
 
 TEST_F(FormTest, ClosingDeletesTheMarkerAndEndsEventDelivery) {
-  Program p;
+  Shell p;
   p.activate();
   EXPECT_TRUE(markerExists());
   p.form.Close();
@@ -493,7 +573,7 @@ TEST_F(FormTest, ClosingDeletesTheMarkerAndEndsEventDelivery) {
 }
 
 TEST_F(FormTest, RadioButtonsExcludeEachOtherAndTheBoxSelectsTheDiscount) {
-  Program p;
+  Shell p;
   TFormConsistGeral& f = p.form;
   f.check(f.RadioButton3);
   f.check(f.RadioButton4);
@@ -507,22 +587,22 @@ TEST_F(FormTest, RadioButtonsExcludeEachOtherAndTheBoxSelectsTheDiscount) {
 }
 
 TEST_F(FormTest, AFailedHeartbeatIsReportedOnceAndStopsTheHeartbeat) {
-  Program p;
+  Shell p;
   p.activate();
   TFormConsistGeral& f = p.form;
   f.MostraPainelCG(80, 85, 465, 152);
   std::filesystem::remove_all(DriveC::resolve("C:\\VITRALON"));
-  f.passTime(31000);
+  p.program.passTime(31000);
   ASSERT_EQ(p.lines().size(), 1u);
   EXPECT_EQ(p.lines()[0].rfind("{\"event\":\"error\",\"class\":\"EInOutError\",", 0), 0u) << p.lines()[0];
   EXPECT_FALSE(f.Timer1.enabled());
   EXPECT_TRUE(f.PainelCG.visible);  // a tick concerns the marker only
-  f.passTime(120000);
+  p.program.passTime(120000);
   EXPECT_EQ(p.lines().size(), 1u);
 }
 
 TEST_F(FormTest, AFailedRewriteDuringAWalkDoesNotStopTheWalk) {
-  Program p;
+  Shell p;
   p.activate();
   TFormConsistGeral& f = p.form;
   f.TermCG.setMaxValue(10);

@@ -1,0 +1,83 @@
+#include "app/form/program.h"
+
+#include "platform/clock.h"
+
+namespace cg {
+
+Program::Program(UserInterface& ui) : form_(ui), dm_(ui) { form_.setDataModule(&dm_); }
+
+Program::~Program() {
+  // Each step on its own: one that fails must not keep the others from
+  // closing what they hold.
+  // A window that was never activated wrote no marker: the one in place
+  // (another module's) stays.
+  try {
+    if (form_.activated()) form_.Close();
+  } catch (...) {
+  }
+  try {
+    dm_.Sessao1.closeAll();
+  } catch (...) {
+  }
+  try {
+    dm_.closeAllWithoutApply();
+  } catch (...) {
+  }
+  form_.setDataModule(nullptr);
+}
+
+void Program::activate() {
+  form_.runHandler([this] { form_.FormActivate(); });
+}
+
+Program::RowSelection Program::selectRow(TGrid& grid, int row) {
+  RowSelection result = RowSelection::Moved;
+  form_.runHandler([&] {
+    Table* t = grid.dataSet;
+    if (!t || !t->active()) {
+      result = RowSelection::TableClosed;
+      return;
+    }
+    if (row > t->recordCount()) {
+      result = RowSelection::NoSuchRow;
+      return;
+    }
+    // A click on the row that is already current moves nothing, and the
+    // grid fires no scroll event for it.
+    const int delta = row - t->recNo();
+    if (delta == 0) {
+      result = RowSelection::AlreadyThere;
+      return;
+    }
+    t->moveBy(delta);
+  });
+  return result;
+}
+
+bool Program::timerDue() const {
+  const TTimer& timer = form_.Timer1;
+  return !form_.closed() && !form_.inTimerTick() && timer.enabled() && timer.onTimer &&
+         Clock::nowMs() >= timer.dueMs();
+}
+
+void Program::pollTimers() {
+  // A tick re-arms the timer 30 s after its own end, so at most one tick is
+  // due per call unless the clock jumped; passTime walks such jumps in steps.
+  if (timerDue()) form_.runTimerTick();
+}
+
+void Program::passTime(int64_t ms) {
+  const TTimer& timer = form_.Timer1;
+  const int64_t target = Clock::nowMs() + ms;
+  while (!form_.closed() && timer.enabled() && timer.dueMs() <= target) {
+    const int64_t step = timer.dueMs() - Clock::nowMs();
+    if (step > 0) Clock::advanceMs(step);
+    const int64_t due = timer.dueMs();
+    pollTimers();
+    if (timer.enabled() && timer.dueMs() == due) break;  // the tick could not run now
+  }
+  const int64_t rest = target - Clock::nowMs();
+  if (rest > 0) Clock::advanceMs(rest);
+}
+
+}  // namespace cg
