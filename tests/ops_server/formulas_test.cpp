@@ -66,7 +66,8 @@ TEST(NomesFormulas, ANameTheServerRefusesAtCloseIsReportedBeforeTheClosingMessag
   auto t = inst.run("invoke BitBtn1\n");
   auto m = t.messages();
   ASSERT_EQ(m.size(), 2u) << t.dump();
-  const std::string refused = cp("O servidor recusou 1 alteração, que não foi gravada.\rMensagem do servidor: "_cp);
+  const std::string refused =
+      cp("O servidor recusou 1 alteração, que não foi gravada.\rMensagem do servidor: "_cp);
   EXPECT_EQ(m[0].substr(0, refused.size()), refused) << m[0];
   EXPECT_NE(m[0].find("formula em uso no laboratorio"), std::string::npos) << m[0];
   EXPECT_EQ(m[1], cp("Procedimento Concluído com Sucesso."_cp));

@@ -61,10 +61,17 @@ TEST(LimpaCNPJ, EveryBlankSeparatesAnAlphanumericNumber) {
     in += "-35";
     EXPECT_EQ(LimpaCNPJ(in), "12ABC34501DE35") << "byte " << b;
   }
-  EXPECT_EQ(LimpaCNPJ("12\xA0" "ABC\xA0" "345\xA0" "01DE\xA0" "35"), "12ABC34501DE35");
+  EXPECT_EQ(LimpaCNPJ("12\xA0"
+                      "ABC\xA0"
+                      "345\xA0"
+                      "01DE\xA0"
+                      "35"),
+            "12ABC34501DE35");
   EXPECT_EQ(LimpaCNPJ("\t12ABC34501DE35\r\n"), "12ABC34501DE35");
   // Other bytes above 127 are no separators: the letters go as before.
-  EXPECT_EQ(LimpaCNPJ("12\xB7" "ABC34501DE35"), "123450135");
+  EXPECT_EQ(LimpaCNPJ("12\xB7"
+                      "ABC34501DE35"),
+            "123450135");
 }
 
 TEST(LimpaCNPJ, CheckDigitsFollowTheModulo11Rule) {

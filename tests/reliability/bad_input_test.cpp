@@ -162,11 +162,12 @@ TEST_F(Instalacao, AnUnreadableConfigurationIsNotCalledMissing) {
   const std::string ini = ReadFile(file("platform.ini"));
   fs::remove(file("platform.ini"));
   fs::create_directory(file("platform.ini"));
-  expectRefused("state\ninvoke BotCorrigeCadMed\nstate\n",
-                errorEvent("EAliasNotFound",
-                           "Alias não encontrado: VTRNDADOS (arquivo de configuração C:\\platform.ini ilegível: "
-                           "há uma pasta com esse nome)"),
-                false);
+  expectRefused(
+      "state\ninvoke BotCorrigeCadMed\nstate\n",
+      errorEvent("EAliasNotFound",
+                 "Alias não encontrado: VTRNDADOS (arquivo de configuração C:\\platform.ini ilegível: "
+                 "há uma pasta com esse nome)"),
+      false);
   expectRefused(
       "state\nclick BitBtn7\nstate\n",
       errorEvent("EDatabaseError",
@@ -207,14 +208,16 @@ TEST_F(Instalacao, DriverSettingsTheProgramDoesNotKnowAreNamed) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lines);
     withSql(c.lines);
-    expectRefused("state\nclick BitBtn7\nstate\n",
-                  errorEvent("EDatabaseError", std::string("Valor inválido em C:\\platform.ini, seção [sql]: ") +
-                                                   c.shown + ". " + c.accepted),
-                  false);
+    expectRefused(
+        "state\nclick BitBtn7\nstate\n",
+        errorEvent("EDatabaseError", std::string("Valor inválido em C:\\platform.ini, seção [sql]: ") +
+                                         c.shown + ". " + c.accepted),
+        false);
   }
   // The documented form, comments and all, reaches the embedded engine.
-  withSql("transport=embedded    ; or server (the default)\nport=3057             ; server only; the default "
-          "is the client's (3050)\n");
+  withSql(
+      "transport=embedded    ; or server (the default)\nport=3057             ; server only; the default "
+      "is the client's (3050)\n");
   ChildResult r = RunScript(drive_, "click BitBtn7\n");
   EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
   const auto messages = EventLines(r.output, "message");
@@ -487,9 +490,9 @@ TEST_F(Instalacao, ADiscountThatDoesNotFitTheColumnSaysWhy) {
     ChildResult r = RunScript(drive_, std::string("invoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 ") +
                                           c.typed + "\nclick BitBtn3\nstate\n");
     EXPECT_EQ(EventLines(r.output, "message"),
-              std::vector<std::string>{"{\"event\":\"message\",\"text\":" +
-                                       cg::json::quote(std::string("O desconto digitado, \"") + c.typed + c.why) +
-                                       "}"})
+              std::vector<std::string>{
+                  "{\"event\":\"message\",\"text\":" +
+                  cg::json::quote(std::string("O desconto digitado, \"") + c.typed + c.why) + "}"})
         << r.output;
     EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
   }
@@ -499,7 +502,8 @@ TEST_F(Instalacao, ADiscountThatDoesNotFitTheColumnSaysWhy) {
 // ---------------------------------------------------------------- book codes
 
 std::string semCodigo(const fs::path& driveC) {
-  const auto n = ServerQuery(driveC, "select count(*) from PEDIDOS where MEDICO is not null and CODLIVRO is null");
+  const auto n =
+      ServerQuery(driveC, "select count(*) from PEDIDOS where MEDICO is not null and CODLIVRO is null");
   return n.empty() ? "" : n[0];
 }
 
@@ -508,11 +512,12 @@ std::string semCodigo(const fs::path& driveC) {
 TEST_F(Instalacao, BookCodesWithoutTheConfigurationRowNumberNothing) {
   ServerExec(drive_, {"DELETE FROM CONFIG"});
   const auto server = ServerImage(drive_);
-  expectRefused("state\ninvoke BitBtn5\nstate\n",
-                errorEvent("EDatabaseError",
-                           "A tabela \"Config\" do Servidor não tem nenhum registro: não há de onde continuar a "
-                           "numeração dos códigos de livro. Nenhum pedido foi numerado."),
-                true);
+  expectRefused(
+      "state\ninvoke BitBtn5\nstate\n",
+      errorEvent("EDatabaseError",
+                 "A tabela \"Config\" do Servidor não tem nenhum registro: não há de onde continuar a "
+                 "numeração dos códigos de livro. Nenhum pedido foi numerado."),
+      true);
   EXPECT_TRUE(ServerImage(drive_) == server) << "the server rows changed";
 }
 
@@ -522,10 +527,11 @@ TEST_F(Instalacao, BookCodesStopBeforeTheLargestInteger) {
   const std::string waiting = semCodigo(drive_);
   ASSERT_GT(std::atoi(waiting.c_str()), 2);
   auto esgotado = [](int left) {
-    return errorEvent("EDatabaseError",
-                      "O próximo código de livro passaria de 2147483647, o maior número que a coluna CODLIVRO "
-                      "aceita. " +
-                          std::to_string(left) + " pedidos ficaram sem código.");
+    return errorEvent(
+        "EDatabaseError",
+        "O próximo código de livro passaria de 2147483647, o maior número que a coluna CODLIVRO "
+        "aceita. " +
+            std::to_string(left) + " pedidos ficaram sem código.");
   };
   ServerExec(drive_, {"UPDATE CONFIG SET CODLIVRO = 2147483647"});
   const auto server = ServerImage(drive_);
@@ -539,8 +545,9 @@ TEST_F(Instalacao, BookCodesStopBeforeTheLargestInteger) {
       << r.output;
   EXPECT_TRUE(EventLines(r.output, "message").empty()) << r.output;
   ExpectWindowInOrder(r.output, true);
-  EXPECT_EQ(ServerQuery(drive_, "select CODLIVRO from PEDIDOS where CODLIVRO > 1000 or CODLIVRO < 0 order by "
-                                "CODLIVRO"),
+  EXPECT_EQ(ServerQuery(drive_,
+                        "select CODLIVRO from PEDIDOS where CODLIVRO > 1000 or CODLIVRO < 0 order by "
+                        "CODLIVRO"),
             (std::vector<std::string>{"2147483646", "2147483647"}));
   EXPECT_EQ(ServerQuery(drive_, "select CODLIVRO from CONFIG"), std::vector<std::string>{"2147483647"});
   EXPECT_EQ(semCodigo(drive_), std::to_string(std::atoi(waiting.c_str()) - 2));
@@ -556,21 +563,19 @@ TEST_F(Instalacao, CollidingFormulaNamesAreCountedAndTheOtherCorrectionsReachThe
   const auto server = ServerImage(drive_);
   const std::string sql = "select CODIGOFORM, FORMULA from FORMULAS order by CODIGOFORM";
   const auto before = ServerQuery(drive_, sql);
-  for (int run = 0; run < 2; ++run) {
-    SCOPED_TRACE(run == 0 ? "first run" : "second run");
-    ChildResult r = RunScript(drive_, "state\ninvoke BitBtn1\nstate\n");
-    EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
-    const auto messages = EventLines(r.output, "message");
-    ASSERT_EQ(messages.size(), 2u) << r.output;
-    EXPECT_EQ(messages[0].rfind("{\"event\":\"message\",\"text\":\"O servidor recusou 3 alterações, que não "
-                                "foram gravadas.\\rPrimeira mensagem do servidor: violation of PRIMARY or UNIQUE "
-                                "KEY constraint \\\"UQ_FORMULAS_FORMULA\\\"",
-                                0),
-              0u)
-        << messages[0];
-    EXPECT_EQ(messages[1], "{\"event\":\"message\",\"text\":\"Procedimento Concluído com Sucesso.\"}");
-    ExpectWindowInOrder(r.output, false);
-  }
+  const std::string refusedPrefix =
+      "{\"event\":\"message\",\"text\":\"O servidor recusou 3 alterações, que não foram "
+      "gravadas.\\rPrimeira mensagem do servidor: violation of PRIMARY or UNIQUE KEY constraint "
+      "\\\"UQ_FORMULAS_FORMULA\\\"";
+  const std::string closing = "{\"event\":\"message\",\"text\":\"Procedimento Concluído com Sucesso.\"}";
+  ChildResult r = RunScript(drive_, "state\ninvoke BitBtn1\nstate\n");
+  EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
+  auto messages = EventLines(r.output, "message");
+  ASSERT_EQ(messages.size(), 2u) << r.output;
+  EXPECT_EQ(messages[0].rfind(refusedPrefix, 0), 0u) << messages[0];
+  EXPECT_EQ(messages[1], closing);
+  ExpectWindowInOrder(r.output, false);
+
   const auto after = ServerQuery(drive_, sql);
   ASSERT_EQ(after.size(), before.size());
   int corrected = 0, refused = 0;
@@ -578,7 +583,7 @@ TEST_F(Instalacao, CollidingFormulaNamesAreCountedAndTheOtherCorrectionsReachThe
     const std::string code = before[i].substr(0, before[i].find('|') + 1);
     const std::string was = before[i].substr(code.size());
     const std::string sound = cg::FormataNomeProduto(was);
-    if (sound == was) {
+    if (sound == was || was == "NULL") {  // a formula without a name keeps none
       EXPECT_EQ(after[i], before[i]);
     } else if (after[i] == code + sound) {
       ++corrected;
@@ -587,11 +592,21 @@ TEST_F(Instalacao, CollidingFormulaNamesAreCountedAndTheOtherCorrectionsReachThe
       ++refused;
     }
   }
+  // Only the three refused names stay as they were; every other correction,
+  // before and after them, is on the server.
   EXPECT_EQ(refused, 3);
-  EXPECT_EQ(corrected, 11);
+  EXPECT_GT(corrected, 100);
   const auto now = ServerImage(drive_);
   for (const char* table : {"PEDIDOS", "CONFIG", "COMPONEN", "FORNECED", "COMPEDID"})
     EXPECT_TRUE(now.at(table) == server.at(table)) << table;
+
+  // The next run meets the same collisions and ends the same way.
+  r = RunScript(drive_, "invoke BitBtn1\n");
+  EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
+  messages = EventLines(r.output, "message");
+  ASSERT_EQ(messages.size(), 2u) << r.output;
+  EXPECT_EQ(messages[0].rfind(refusedPrefix, 0), 0u) << messages[0];
+  EXPECT_EQ(messages[1], closing);
 }
 
 }  // namespace

@@ -219,9 +219,10 @@ TEST(MarcadorSimultaneo, ExactlyOneOfManyProgramsStartedTogetherGoesOn) {
   CreateSample(drive);
   const std::string refusal =
       "{\"event\":\"message\",\"text\":" +
-      cg::json::quote("Você tentou executar mais de um módulo do VITRALON ao mesmo tempo.\rEste sistema foi "
-                      "projetado para executar somente um módulo de cada \rvez no mesmo computador. Este módulo "
-                      "será finalizado.") +
+      cg::json::quote(
+          "Você tentou executar mais de um módulo do VITRALON ao mesmo tempo.\rEste sistema foi "
+          "projetado para executar somente um módulo de cada \rvez no mesmo computador. Este módulo "
+          "será finalizado.") +
       "}";
   constexpr int kPrograms = 20;
   for (int round = 0; round < 3; ++round) {
