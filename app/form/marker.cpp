@@ -2,10 +2,24 @@
 // modules: one line with the date-time of the last stamp. A module that finds
 // a stamp younger than about 40 seconds refuses to run; the running module
 // rewrites it every 30 seconds and deletes it when its window closes.
+//
+// Two programs started at the same instant must not both pass the check:
+// the marker appears whole and already locked (written under a temporary
+// name, locked, then linked in under its own name, which fails when one is
+// there), and the program that owns it holds an advisory lock (flock) on it
+// until its window closes. A program that finds the marker locked refuses at
+// once; the stamp and its 40-second rule decide only for a marker nobody
+// holds (left by a program that died, or by a module that takes no lock).
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "app/form/form.h"
 #include "platform/clock.h"
@@ -56,12 +70,131 @@ std::string reason(int code) {
                     TFormConsistGeral::kMarkerPath + " (" + why + ").");
 }
 
+std::string stampText() {
+  std::string text = DateTimeToStr(Clock::now());
+  if (text.size() > kMarkerTextMax) text.resize(kMarkerTextMax);
+  return text;
+}
+
+// The descriptor that holds the lock of each window's marker, from its
+// start-up check to its close (one window per program; the tests start
+// several in turn).
+std::map<const TFormConsistGeral*, int>& markerLocks() {
+  static std::map<const TFormConsistGeral*, int> locks;
+  return locks;
+}
+
+void releaseMarkerLock(const TFormConsistGeral* form) {
+  auto& locks = markerLocks();
+  auto it = locks.find(form);
+  if (it == locks.end()) return;
+  ::close(it->second);
+  locks.erase(it);
+}
+
+void holdMarkerLock(const TFormConsistGeral* form, int fd) {
+  releaseMarkerLock(form);
+  markerLocks()[form] = fd;
+}
+
+// Writes `text` into a temporary file of this program next to the marker,
+// locks it and links it in under the marker's name. Returns the locked
+// descriptor of the new marker, or -1 when a marker is there already.
+int createMarker(const std::filesystem::path& path, const std::string& text) {
+  static int serial = 0;
+  std::string name = path.filename().string();
+  name.insert(name.begin(), '.');
+  name.append(".").append(std::to_string(::getpid())).append(".").append(std::to_string(++serial));
+  const std::filesystem::path temp = path.parent_path() / name;
+  errno = 0;
+  const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) ioError("criar");
+  const std::string line = text + "\r\n";
+  bool written = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  for (std::size_t done = 0; written && done < line.size();) {
+    const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      written = false;
+    else
+      done += static_cast<std::size_t>(n);
+  }
+  if (!written) {
+    const int code = errno;
+    ::close(fd);
+    ::unlink(temp.c_str());
+    errno = code;
+    ioError("gravar");
+  }
+  const int linked = ::link(temp.c_str(), path.c_str());
+  const int code = errno;
+  ::unlink(temp.c_str());
+  if (linked == 0) return fd;
+  ::close(fd);
+  if (code == EEXIST) return -1;
+  errno = code;
+  ioError("criar");
+}
+
+// Opens the marker that is there and takes its lock. Returns the descriptor,
+// -1 when another program holds the lock, -2 when the marker went away or
+// was replaced meanwhile (the check starts again).
+int lockExistingMarker(const std::filesystem::path& path) {
+  errno = 0;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return -2;
+    ioError("abrir");
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int code = errno;
+    ::close(fd);
+    if (code == EWOULDBLOCK) return -1;
+    errno = code;
+    ioError("abrir");
+  }
+  // The owner may have deleted it between our open and our lock.
+  struct stat held {
+  }, named{};
+  if (::fstat(fd, &held) != 0 || ::stat(path.c_str(), &named) != 0 || held.st_ino != named.st_ino ||
+      held.st_dev != named.st_dev) {
+    ::close(fd);
+    return -2;
+  }
+  return fd;
+}
+
+// The first line of the marker, at most kMarkerTextMax characters, without
+// its CR LF.
+std::string readFirstLine(int fd) {
+  std::string line;
+  std::size_t length = 0;
+  char buffer[4096];
+  for (bool end = false; !end;) {
+    errno = 0;
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ioError("ler");
+    if (n == 0) break;
+    for (ssize_t i = 0; i < n; ++i) {
+      if (buffer[i] == '\n') {
+        end = true;
+        break;
+      }
+      if (line.size() <= kMarkerTextMax) line += buffer[i];
+      ++length;
+    }
+  }
+  if (length == line.size() && !line.empty() && line.back() == '\r') line.pop_back();
+  if (line.size() > kMarkerTextMax) line.resize(kMarkerTextMax);
+  return line;
+}
+
 }  // namespace
 
 void TFormConsistGeral::GravaEmUso() {
   const std::filesystem::path path = markerPath();
-  std::string text = DateTimeToStr(Clock::now());
-  if (text.size() > kMarkerTextMax) text.resize(kMarkerTextMax);
+  const std::string text = stampText();
 
   errno = 0;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -78,30 +211,38 @@ void TFormConsistGeral::GravaEmUso() {
 
 bool TFormConsistGeral::VerificaEmUso() {
   const std::filesystem::path path = markerPath();
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    GravaEmUso();
-    Timer1.setEnabled(true);
-    return false;
+  int fd = -2;
+  for (int attempt = 0; fd == -2 && attempt < 100; ++attempt) {
+    const std::string text = stampText();
+    const int created = createMarker(path, text);
+    if (created >= 0) {
+      holdMarkerLock(this, created);
+      markerText_ = text;
+      lastMarkerWriteMs_ = Clock::nowMs();
+      Timer1.setEnabled(true);
+      return false;
+    }
+    fd = lockExistingMarker(path);
   }
+  if (fd == -2) {
+    errno = EAGAIN;
+    ioError("abrir");
+  }
+  if (fd >= 0) {
+    // Nobody holds it: the stamp decides. The lock stays with this window
+    // until it closes, whatever the check finds.
+    holdMarkerLock(this, fd);
+    const std::string line = readFirstLine(fd);
+    markerText_ = line;
 
-  errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) ioError("abrir");
-  std::string line;
-  std::getline(in, line);
-  if (in.bad()) ioError("ler");
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  if (line.size() > kMarkerTextMax) line.resize(kMarkerTextMax);
-  in.close();
-  markerText_ = line;
-
-  const TDateTime stored = StrToDateTime(line);  // EConvertError on anything else
-  const double age = (Clock::now() - stored) * kAgeFactor;
-  if (age > kFreshLimit) {
-    GravaEmUso();
-    Timer1.setEnabled(true);
-    return false;
+    const TDateTime stored = StrToDateTime(line);  // EConvertError on anything else
+    const double age = (Clock::now() - stored) * kAgeFactor;
+    if (age > kFreshLimit) {
+      GravaEmUso();
+      Timer1.setEnabled(true);
+      return false;
+    }
+    releaseMarkerLock(this);
   }
 
   // Another module holds the marker (or the clock went back): refuse.
@@ -134,10 +275,12 @@ void TFormConsistGeral::FormClose() {
   // would let a third module start while the owner still runs.
   if (refused_) return;
   // Only a file is deleted: a folder that stands in the marker's place is
-  // no marker of ours.
+  // no marker of ours. The lock goes after the file, so that a program
+  // starting meanwhile finds either a locked marker or none.
   std::error_code ec;
   const std::filesystem::path path = markerPath();
   if (!std::filesystem::is_directory(path, ec)) std::filesystem::remove(path, ec);
+  releaseMarkerLock(this);
 }
 
 }  // namespace cg

@@ -82,10 +82,13 @@ std::string Session::databaseDirectory(const std::string& databaseName) const {
   if (!aliases_) {
     std::map<std::string, std::string> found;
     auto entries = ReadPlatformIniSection("aliases");
-    if (!entries)
-      throw EAliasNotFound(std::string("Alias não encontrado: "_cp) + name +
-                           std::string(" (arquivo de configuração "_cp) + kConfigFile +
-                           std::string(" ausente)"_cp));
+    if (!entries) {
+      const std::optional<std::string> unreadable = PlatformIniUnreadable();
+      throw EAliasNotFound(
+          std::string("Alias não encontrado: "_cp) + name + std::string(" (arquivo de configuração "_cp) +
+          kConfigFile +
+          (unreadable ? std::string(" ilegível: "_cp) + *unreadable + ")" : std::string(" ausente)")));
+    }
     for (const auto& [alias, directory] : *entries) found[upperAscii(alias)] = directory;
     aliases_ = std::move(found);
   }

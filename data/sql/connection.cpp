@@ -14,15 +14,46 @@
 
 namespace cg {
 
+namespace {
+
+[[noreturn]] void valorInvalido(const std::string& key, const std::string& value, std::string_view accepted) {
+  throw EDatabaseError(std::string("Valor inválido em "_cp) + kPlatformIni +
+                       std::string(", seção [sql]: "_cp) + key + " = " + value + ". " +
+                       std::string(accepted));
+}
+
+}  // namespace
+
+// A value the driver does not know is named, with its key, before anything
+// reaches the server: taken for the default it would send the repair to a
+// transport nobody configured.
 SQLTransport ReadSQLTransport() {
   SQLTransport t;
   auto entries = ReadPlatformIniSection("sql");
-  if (!entries) return t;
+  if (!entries) {
+    if (std::optional<std::string> why = PlatformIniUnreadable())
+      throw EDatabaseError(std::string("Não foi possível ler a seção [sql] de "_cp) + kPlatformIni + " (" +
+                           *why + ").");
+    return t;  // no file: the defaults
+  }
   for (const auto& [key, value] : *entries) {
     if (EqualsNoCase(key, "transport")) {
-      t.embedded = EqualsNoCase(value, "embedded");
+      if (EqualsNoCase(value, "embedded"))
+        t.embedded = true;
+      else if (EqualsNoCase(value, "server"))
+        t.embedded = false;
+      else
+        valorInvalido(key, value, "Use embedded ou server.");
     } else if (EqualsNoCase(key, "port")) {
-      t.port = value;
+      long port = 0;
+      bool digits = !value.empty() && value.size() <= 5;
+      for (char c : value) {
+        if (c < '0' || c > '9') digits = false;
+        if (digits) port = port * 10 + (c - '0');
+      }
+      if (!digits || port < 1 || port > 65535)
+        valorInvalido(key, value, "A porta é um número de 1 a 65535."_cp);
+      t.port = std::to_string(port);
     }
   }
   return t;

@@ -163,9 +163,6 @@ TDM::TDM(UserInterface& ui) : ui_(ui) {
   Formulas.beforeInsert = [this](ClientDataSet& ds) { FormulasBeforeInsert(ds); };
   Formulas.afterInsert = [this](ClientDataSet& ds) { FormulasAfterInsert(ds); };
   Formulas.onPostError = [this](ClientDataSet& ds, const Exception& e) { FormulasPostError(ds, e); };
-  Formulas.onReconcileError = [this](ClientDataSet& ds, const Exception& e) {
-    FormulasReconcileError(ds, e);
-  };
   cds_Componentes.beforeClose = [this](ClientDataSet& ds) { cds_ComponentesBeforeClose(ds); };
   cds_Componentes.afterDelete = [this](ClientDataSet& ds) { cds_ComponentesAfterDelete(ds); };
   cds_Componentes.onPostError = [this](ClientDataSet& ds, const Exception& e) {
@@ -173,9 +170,10 @@ TDM::TDM(UserInterface& ui) : ui_(ui) {
   };
   Forneced.beforeClose = [this](ClientDataSet& ds) { FornecedBeforeClose(ds); };
   Forneced.onPostError = [this](ClientDataSet& ds, const Exception& e) { cds_ComponentesPostError(ds, e); };
-  // The two datasets that apply at close keep count of what the server
+  // The three datasets that apply at close keep count of what the server
   // refused, for the operation to report.
   auto noteRefusal = [this](ClientDataSet&, const Exception& e) { noteRefused(1, e.message()); };
+  Formulas.onReconcileError = noteRefusal;
   cds_Componentes.onReconcileError = noteRefusal;
   Forneced.onReconcileError = noteRefusal;
 
@@ -230,10 +228,10 @@ void TDM::cdsPedidosPostError(ClientDataSet&, const Exception&) {}
 
 void TDM::cdsPedidosReconcileError(ClientDataSet&, const Exception&) {}
 
-void TDM::FormulasBeforeClose(ClientDataSet& ds) {
-  ds.applyUpdates(0);
-  ds.refresh();
-}
+// One refused name (two names that become equal under the unique
+// constraint) used to stop the close with every later name still pending,
+// on every run: the names are applied in rounds, as the components are.
+void TDM::FormulasBeforeClose(ClientDataSet& ds) { applyAtClose(ds); }
 
 void TDM::FormulasAfterDelete(ClientDataSet& ds) {
   ds.applyUpdates(0);
@@ -245,8 +243,6 @@ void TDM::FormulasBeforeInsert(ClientDataSet&) {}
 void TDM::FormulasAfterInsert(ClientDataSet& ds) { ds.fieldByName("CODIGOFORM").setInteger(0); }
 
 void TDM::FormulasPostError(ClientDataSet&, const Exception& e) { ui_.showMessage("1) " + e.message()); }
-
-void TDM::FormulasReconcileError(ClientDataSet&, const Exception& e) { ui_.showMessage("2) " + e.message()); }
 
 void TDM::cds_ComponentesBeforeClose(ClientDataSet& ds) { applyAtClose(ds); }
 

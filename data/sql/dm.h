@@ -54,8 +54,8 @@ class TDM {
   // The SQL datasets are closed too; their statements stay.
   void closeAllWithoutApply();
 
-  // Changes that did not reach the server while cds_Componentes or Forneced
-  // applied at close (refused by the server, or left unsent because the
+  // Changes that did not reach the server while Formulas, cds_Componentes or
+  // Forneced applied at close (refused by the server, or left unsent because the
   // apply failed), counted since the last call, with the server's first
   // message; the operation reports them before its own closing message.
   // When the connection was lost in the apply, `lostConnection` holds the
@@ -76,7 +76,6 @@ class TDM {
   void FormulasBeforeInsert(ClientDataSet& ds);
   void FormulasAfterInsert(ClientDataSet& ds);
   void FormulasPostError(ClientDataSet& ds, const Exception& e);
-  void FormulasReconcileError(ClientDataSet& ds, const Exception& e);
   void cds_ComponentesBeforeClose(ClientDataSet& ds);
   void cds_ComponentesAfterDelete(ClientDataSet& ds);
   void cds_ComponentesPostError(ClientDataSet& ds, const Exception& e);

@@ -24,6 +24,10 @@ constexpr std::string_view kSucesso = "Procedimento Concluído com Sucesso."_cp;
 constexpr std::string_view kDescontoInvalido = "O desconto digitado, "_cp;
 constexpr std::string_view kDescontoInvalidoFim =
     ", não é um número. Digite o percentual (por exemplo 10 ou 12,5) ou deixe a caixa vazia."_cp;
+constexpr std::string_view kDescontoGrandeFim =
+    ", está fora do intervalo aceito: no máximo 7 algarismos antes da vírgula (até 9999999,99999999)."_cp;
+constexpr std::string_view kDescontoCasasFim =
+    ", tem casas decimais demais: no máximo 8 depois da vírgula."_cp;
 
 std::string naoCorrigiu(const std::string& stored) {
   return cp(kNaoCorrigiu) + " \"" + stored + "\"" + cp(kNaoCorrigiuFim);
@@ -150,35 +154,57 @@ void RegistraDesconto(TFormConsistGeral& f, TDM& dm, const std::string& percentu
 
 }  // namespace
 
-std::optional<std::string> PercentualDesconto(std::string_view text) {
+namespace {
+
+// The trimmed text read as a signed decimal number: its digits before and
+// after the separator, with a comma as separator; nullopt when it is no
+// number at all.
+struct Numero {
+  std::string text;
+  int before = 0, after = 0;
+};
+std::optional<Numero> leNumero(std::string_view text) {
   size_t b = 0, e = text.size();
   while (b < e && isBlank(text[b])) ++b;
   while (e > b && isBlank(text[e - 1])) --e;
   std::string_view t = text.substr(b, e - b);
-  if (t.empty()) return std::string();
+  Numero n;
+  if (t.empty()) return n;
 
-  std::string out;
   size_t i = 0;
   if (t[0] == '-' || t[0] == '+') {
-    if (t[0] == '-') out += '-';
+    if (t[0] == '-') n.text += '-';
     ++i;
   }
-  int before = 0, after = 0;
   bool separator = false;
   for (; i < t.size(); ++i) {
     char c = t[i];
     if (c >= '0' && c <= '9') {
-      (separator ? after : before)++;
-      out += c;
+      (separator ? n.after : n.before)++;
+      n.text += c;
     } else if ((c == ',' || c == '.') && !separator) {
       separator = true;
-      out += ',';
+      n.text += ',';
     } else {
       return std::nullopt;
     }
   }
-  if (before + after == 0 || before > 7 || after > 8) return std::nullopt;
-  return out;
+  if (n.before + n.after == 0) return std::nullopt;
+  return n;
+}
+
+}  // namespace
+
+std::optional<std::string> PercentualDesconto(std::string_view text) {
+  std::optional<Numero> n = leNumero(text);
+  if (!n || n->before > 7 || n->after > 8) return std::nullopt;
+  return n->text;
+}
+
+DescontoRecusado MotivoDescontoRecusado(std::string_view text) {
+  std::optional<Numero> n = leNumero(text);
+  if (!n) return DescontoRecusado::NaoNumero;
+  return n->before > 7 ? DescontoRecusado::ForaDoIntervalo : DescontoRecusado::CasasDemais;
 }
 
 void TFormConsistGeral::BotCorrecaoCompClick() {
@@ -206,7 +232,11 @@ void TFormConsistGeral::BitBtn3Click() {
   if (RadioButton1.checked) {
     percentual = PercentualDesconto(Edit1.text);
     if (!percentual) {
-      ui().showMessage(cp(kDescontoInvalido) + "\"" + Edit1.text + "\"" + cp(kDescontoInvalidoFim));
+      const DescontoRecusado motivo = MotivoDescontoRecusado(Edit1.text);
+      const std::string_view fim = motivo == DescontoRecusado::ForaDoIntervalo ? kDescontoGrandeFim
+                                   : motivo == DescontoRecusado::CasasDemais   ? kDescontoCasasFim
+                                                                               : kDescontoInvalidoFim;
+      ui().showMessage(cp(kDescontoInvalido) + "\"" + Edit1.text + "\"" + cp(fim));
       return;
     }
   }

@@ -14,4 +14,10 @@ namespace cg {
 // has no value (nullopt).
 std::optional<std::string> PercentualDesconto(std::string_view text);
 
+// Why the decimal field cannot take a text PercentualDesconto refused: not a
+// number at all, a number with more than 7 digits before the separator (out
+// of the column's range), or one with more than 8 after it.
+enum class DescontoRecusado { NaoNumero, ForaDoIntervalo, CasasDemais };
+DescontoRecusado MotivoDescontoRecusado(std::string_view text);
+
 }  // namespace cg

@@ -1,8 +1,10 @@
 // BitBtn1: formula names on the server rewritten in the standard product-name
 // form. The names reach the server when Formulas closes (the data module
-// applies the change log before the close).
+// applies the change log before the close, in rounds past each refusal); the
+// names the server refused are told before the closing message.
 #include "app/form/form.h"
 #include "data/sql/dm.h"
+#include "ops/server_messages.h"
 #include "platform/cp1252.h"
 #include "text/normaliza.h"
 
@@ -17,6 +19,7 @@ constexpr std::string_view kSucesso = "Procedimento Concluído com Sucesso."_cp;
 
 void TFormConsistGeral::BitBtn1Click() {
   TDM& dm = DM();
+  dm.takeRefusals();  // what an interrupted earlier run may have left
   MostraPainelCG(85, 126, 464, 185);
   TermCG.setMinValue(0);
   TermCG.setProgress(0);
@@ -43,6 +46,8 @@ void TFormConsistGeral::BitBtn1Click() {
     formulas.next();
   }
   formulas.close();
+  TDM::Refusals refused = dm.takeRefusals();
+  ReportApplyAtClose(ui(), refused.count, refused.firstMessage, refused.lostConnection);
 
   PainelCG.visible = false;
   ui().showMessage(cp(kSucesso));

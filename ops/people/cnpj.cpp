@@ -22,6 +22,12 @@ constexpr std::string_view kVariosFim = " CNPJs foram corrigidos."_cp;
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isUpper(char c) { return c >= 'A' && c <= 'Z'; }
 bool isLower(char c) { return c >= 'a' && c <= 'z'; }
+// A blank: the control characters, the space and the no-break space (160),
+// any of which a number copied from elsewhere may carry.
+bool isBlank(char c) {
+  const auto b = static_cast<unsigned char>(c);
+  return b <= 32 || b == 160;
+}
 
 // Check digit over the characters of `base` (values = code - 48).
 int checkDigit(std::string_view base) {
@@ -55,7 +61,7 @@ std::string LimpaCNPJ(std::string_view s) {
   std::string compact;
   bool letter = false;
   for (char c : s) {
-    if (c == '.' || c == '/' || c == '-' || c == ' ') continue;
+    if (c == '.' || c == '/' || c == '-' || isBlank(c)) continue;
     if (isLower(c)) c = static_cast<char>(c - 'a' + 'A');
     if (isUpper(c)) letter = true;
     compact += c;

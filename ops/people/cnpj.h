@@ -16,10 +16,9 @@ std::string SomenteDigitos(std::string_view s);
 bool CNPJAlfanumericoValido(std::string_view s);
 
 // The clean form of a stored tax number. A number that, once its full stops,
-// slashes, hyphens and blanks are removed, is a valid alphanumeric CNPJ with
-// at least one letter (either case) keeps its letters, in upper case: since
-// July 2026 such numbers are issued and stripping the letters would destroy
-// them. Every other number is reduced to its digits.
+// slashes, hyphens and blanks (bytes 0-32 and the no-break space 160) are removed, is a valid alphanumeric
+// CNPJ with at least one letter (either case) keeps its letters, in upper case: since July 2026 such numbers
+// are issued and stripping the letters would destroy them. Every other number is reduced to its digits.
 std::string LimpaCNPJ(std::string_view s);
 
 }  // namespace cg

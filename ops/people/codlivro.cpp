@@ -10,9 +10,17 @@
 // whose order could not be written counts as handed out as well. The update
 // of CONFIG that closes the last group is the run's final statement.
 //
+// Two guards keep codes from repeating: without the CONFIG row there is
+// nowhere to continue from (every run would start again at 1), so nothing is
+// numbered; and the fill stops before a code past the largest integer (it
+// would wrap to negative codes), with the count of orders left without one.
+//
 // An order the server refuses is undone alone and reported at once; the
 // group goes on. When CONFIG cannot be written, the group is undone and each
 // of its orders is reported as not written, with the error of CONFIG.
+#include <cstdint>
+#include <limits>
+
 #include "app/form/form.h"
 #include "data/sql/dm.h"
 #include "ops/server_messages.h"
@@ -28,6 +36,13 @@ constexpr std::string_view kSelecao =
 constexpr std::string_view kSelecionando = "Selecionando registros."_cp;
 constexpr std::string_view kAlterando = "Alterando registros."_cp;
 constexpr std::string_view kSucesso = "Procedimento concluído com sucesso."_cp;
+constexpr std::string_view kSemConfig =
+    "A tabela \"Config\" do Servidor não tem nenhum registro: não há de onde continuar a numeração dos "
+    "códigos de livro. Nenhum pedido foi numerado."_cp;
+constexpr std::string_view kEsgotado =
+    "O próximo código de livro passaria de 2147483647, o maior número que a coluna CODLIVRO aceita. "_cp;
+constexpr std::string_view kSemCodigo = " ficaram sem código."_cp;
+constexpr std::string_view kSemCodigoUm = "1 pedido ficou sem código."_cp;
 
 // M1: a dataset could not be opened ("Classe do erro", lower-case e).
 std::string naoAbriu(const char* dataset, const std::exception& e) {
@@ -112,7 +127,8 @@ void TFormConsistGeral::BitBtn5Click() {
   dm.cds_ConfigServidor.open();
   Field& codLivro = dm.cds_ConfigServidorCODLIVRO ? *dm.cds_ConfigServidorCODLIVRO
                                                   : dm.cds_ConfigServidor.fieldByName("CODLIVRO");
-  int32_t code = dm.cds_ConfigServidor.eof() ? 0 : codLivro.asInteger();
+  if (dm.cds_ConfigServidor.eof()) throw EDatabaseError(cp(kSemConfig));
+  int32_t code = codLivro.asInteger();
   ui().processMessages();
 
   // Closes the open group: CONFIG receives the last code handed out, and
@@ -139,10 +155,16 @@ void TFormConsistGeral::BitBtn5Click() {
     return connected;
   };
 
+  int semCodigo = 0;  // orders left without a code when the codes ran out
+  int visitados = 0;
   if (opened) {
     Field& estacaoField = dm.cdsPedidosESTACAO ? *dm.cdsPedidosESTACAO : dm.cdsPedidos.fieldByName("ESTACAO");
     Field& npedidoField = dm.cdsPedidosNPEDIDO ? *dm.cdsPedidosNPEDIDO : dm.cdsPedidos.fieldByName("NPEDIDO");
     while (!dm.cdsPedidos.eof()) {
+      if (code == std::numeric_limits<int32_t>::max()) {
+        semCodigo = dm.cdsPedidos.recordCount() - visitados;
+        break;
+      }
       ++code;
       std::string estacao = estacaoField.asString();
       int32_t npedido = npedidoField.asInteger();
@@ -165,6 +187,7 @@ void TFormConsistGeral::BitBtn5Click() {
         ui().showMessage(naoGravouPedido(code, estacao, npedido, e));
       }
       if (grupo.due() && !fechaGrupo(false)) break;
+      ++visitados;
       TermCG.setProgress(TermCG.progress() + 1);
       dm.cdsPedidos.next();
       ui().processMessages();
@@ -183,6 +206,10 @@ void TFormConsistGeral::BitBtn5Click() {
   dm.cds_ConfigServidor.close();
   HabilitaComandos();
 
+  if (semCodigo > 0)
+    throw EDatabaseError(cp(kEsgotado) + (semCodigo == 1
+                                              ? cp(kSemCodigoUm)
+                                              : std::to_string(semCodigo) + " pedidos" + cp(kSemCodigo)));
   ui().showMessage(cp(kSucesso));
   PainelCG.visible = false;
 }

@@ -55,7 +55,9 @@ TEST(NomesFormulas, EmptyRegisterStillEndsWithTheClosingMessage) {
   EXPECT_EQ(GaugeOf(t.state(0)).max, 0);
 }
 
-TEST(NomesFormulas, ANameTheServerRefusesAtCloseIsReportedByTheDataModule) {
+// The refusal is counted by the data module and told with the server's
+// message before the closing message.
+TEST(NomesFormulas, ANameTheServerRefusesAtCloseIsReportedBeforeTheClosingMessage) {
   Installation inst;
   inst.exec({formula(1, "ALFA"), formula(2, "BETA"), formula(3, "ZETA"),
              "CREATE EXCEPTION E_FORMULA_TRAVADA 'formula em uso no laboratorio'",
@@ -64,7 +66,9 @@ TEST(NomesFormulas, ANameTheServerRefusesAtCloseIsReportedByTheDataModule) {
   auto t = inst.run("invoke BitBtn1\n");
   auto m = t.messages();
   ASSERT_EQ(m.size(), 2u) << t.dump();
-  EXPECT_EQ(m[0].substr(0, 3), "2) ");
+  const std::string refused =
+      cp("O servidor recusou 1 alteração, que não foi gravada.\rMensagem do servidor: "_cp);
+  EXPECT_EQ(m[0].substr(0, refused.size()), refused) << m[0];
   EXPECT_NE(m[0].find("formula em uso no laboratorio"), std::string::npos) << m[0];
   EXPECT_EQ(m[1], cp("Procedimento Concluído com Sucesso."_cp));
   EXPECT_EQ(formulas(inst), (std::vector<Row>{{"1", "Alfa"}, {"2", "Beta"}, {"3", "ZETA"}}));

@@ -51,6 +51,29 @@ TEST(LimpaCNPJ, AlphanumericNumbersWithValidCheckDigitsKeepTheirLetters) {
   for (const auto& c : cases) EXPECT_EQ(LimpaCNPJ(c.in), c.out) << c.in;
 }
 
+// Every blank separates, as the space does: a tab, a line break or the
+// no-break space (160) copied in with the number used to send it to the
+// digits-only cleaning, which dropped its letters ("123450135").
+TEST(LimpaCNPJ, EveryBlankSeparatesAnAlphanumericNumber) {
+  for (int b = 0; b <= 32; ++b) {
+    std::string in = "12.ABC.345/01DE";
+    in += static_cast<char>(b);
+    in += "-35";
+    EXPECT_EQ(LimpaCNPJ(in), "12ABC34501DE35") << "byte " << b;
+  }
+  EXPECT_EQ(LimpaCNPJ("12\xA0"
+                      "ABC\xA0"
+                      "345\xA0"
+                      "01DE\xA0"
+                      "35"),
+            "12ABC34501DE35");
+  EXPECT_EQ(LimpaCNPJ("\t12ABC34501DE35\r\n"), "12ABC34501DE35");
+  // Other bytes above 127 are no separators: the letters go as before.
+  EXPECT_EQ(LimpaCNPJ("12\xB7"
+                      "ABC34501DE35"),
+            "123450135");
+}
+
 TEST(LimpaCNPJ, CheckDigitsFollowTheModulo11Rule) {
   EXPECT_TRUE(CNPJAlfanumericoValido("12ABC34501DE35"));
   EXPECT_TRUE(CNPJAlfanumericoValido("11222333000181"));  // the digits-only form obeys the same rule

@@ -1,7 +1,10 @@
 // Bad input: damaged or foreign table files, a field or index missing, text
 // where a number belongs, a broken configuration, a strange in-use marker, a
-// data folder the program may not write, and discounts that are not numbers.
-// Each case ends in one clear Portuguese message and changes no data; odd
+// data folder the program may not write, discounts that are not numbers or
+// do not fit, driver settings the program does not know, a server whose
+// CONFIG row is missing or whose book codes reach the largest integer, and
+// formula names that collide. Each case ends in one clear Portuguese message
+// and changes no data (or only what the repair may still do safely); odd
 // names (very long, control characters, quotes, every byte 128-255) go
 // through the repairs without harm.
 #include <gtest/gtest.h>
@@ -15,6 +18,7 @@
 #include "child.h"
 #include "platform/cp1252.h"
 #include "support/temp_dir.h"
+#include "text/normaliza.h"
 
 namespace reliability {
 namespace {
@@ -149,6 +153,80 @@ TEST_F(Instalacao, AnAliasNamingAMissingFolderIsNamed) {
   expectRefused("state\ninvoke BotAbreviaNomeMed\nstate\n",
                 errorEvent("EAliasNotFound", "Diretório do alias VTRNINTER não encontrado: C:\\NADA\\INTER"),
                 true);
+}
+
+// A folder in the file's place: the file is there but cannot be read, which
+// is not the same as missing.
+TEST_F(Instalacao, AnUnreadableConfigurationIsNotCalledMissing) {
+  const auto server = ServerImage(drive_);
+  const std::string ini = ReadFile(file("platform.ini"));
+  fs::remove(file("platform.ini"));
+  fs::create_directory(file("platform.ini"));
+  expectRefused(
+      "state\ninvoke BotCorrigeCadMed\nstate\n",
+      errorEvent("EAliasNotFound",
+                 "Alias não encontrado: VTRNDADOS (arquivo de configuração C:\\platform.ini ilegível: "
+                 "há uma pasta com esse nome)"),
+      false);
+  expectRefused(
+      "state\nclick BitBtn7\nstate\n",
+      errorEvent("EDatabaseError",
+                 "Não foi possível ler a seção [sql] de C:\\platform.ini (há uma pasta com esse nome)."),
+      false);
+  fs::remove(file("platform.ini"));
+  WriteFile(file("platform.ini"), ini);
+  EXPECT_TRUE(ServerImage(drive_) == server) << "the server rows changed";
+}
+
+// The driver's own settings: a comment after the value is the comment the
+// documented example carries; a value the program does not know is named
+// with its key, before anything reaches the server. The transport used to
+// fall back to the server silently, which then failed with a network error.
+TEST_F(Instalacao, DriverSettingsTheProgramDoesNotKnowAreNamed) {
+  const std::string ini = ReadFile(file("platform.ini"));
+  const std::string::size_type at = ini.find("transport = embedded");
+  ASSERT_NE(at, std::string::npos) << ini;
+  auto withSql = [&](const std::string& lines) {
+    WriteFile(file("platform.ini"), ini.substr(0, at) + lines + ini.substr(ini.find('\n', at) + 1));
+  };
+  const auto server = ServerImage(drive_);
+  struct Case {
+    const char* lines;
+    const char* shown;  // key = value, as named in the message
+    const char* accepted;
+  };
+  const char* const kTransport = "Use embedded ou server.";
+  const char* const kPort = "A porta é um número de 1 a 65535.";
+  const Case cases[] = {
+      {"transport = embeded\n", "transport = embeded", kTransport},
+      {"transport =\n", "transport = ", kTransport},
+      {"transport = embedded ; or server\nport = abc\n", "port = abc", kPort},
+      {"transport = server\nport = -1\n", "port = -1", kPort},
+      {"transport = server\nport = 99999\n", "port = 99999", kPort},
+      {"transport = server\nport = 0\n", "port = 0", kPort},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines);
+    withSql(c.lines);
+    expectRefused(
+        "state\nclick BitBtn7\nstate\n",
+        errorEvent("EDatabaseError", std::string("Valor inválido em C:\\platform.ini, seção [sql]: ") +
+                                         c.shown + ". " + c.accepted),
+        false);
+  }
+  // The documented form, comments and all, reaches the embedded engine.
+  withSql(
+      "transport=embedded    ; or server (the default)\nport=3057             ; server only; the default "
+      "is the client's (3050)\n");
+  ChildResult r = RunScript(drive_, "click BitBtn7\n");
+  EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
+  const auto messages = EventLines(r.output, "message");
+  ASSERT_EQ(messages.size(), 1u) << r.output;
+  EXPECT_NE(messages[0].find("CNPJs foram corrigidos."), std::string::npos) << messages[0];
+  const auto after = ServerImage(drive_);
+  for (const char* table : {"PEDIDOS", "CONFIG", "FORMULAS", "COMPONEN", "COMPEDID"})
+    EXPECT_TRUE(after.at(table) == server.at(table)) << table;
+  EXPECT_FALSE(after.at("FORNECED") == server.at("FORNECED")) << "nothing was cleaned";
 }
 
 // ---------------------------------------------------------------- marker file
@@ -395,6 +473,140 @@ TEST_F(Instalacao, ADiscountWithCommaDotOrMinusZeroIsTakenAsTyped) {
     }
     EXPECT_GT(changed, 0) << "the sample has no component without a discount";
   }
+}
+
+TEST_F(Instalacao, ADiscountThatDoesNotFitTheColumnSaysWhy) {
+  const auto server = ServerImage(drive_);
+  struct Case {
+    const char* typed;
+    const char* why;
+  };
+  const char* const kGrande =
+      "\", está fora do intervalo aceito: no máximo 7 algarismos antes da vírgula (até 9999999,99999999).";
+  const char* const kCasas = "\", tem casas decimais demais: no máximo 8 depois da vírgula.";
+  for (const Case& c : {Case{"10000000", kGrande}, Case{"-99999999,5", kGrande}, Case{"0,000000001", kCasas},
+                        Case{"12.123456789", kCasas}}) {
+    SCOPED_TRACE(c.typed);
+    ChildResult r = RunScript(drive_, std::string("invoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 ") +
+                                          c.typed + "\nclick BitBtn3\nstate\n");
+    EXPECT_EQ(EventLines(r.output, "message"),
+              std::vector<std::string>{
+                  "{\"event\":\"message\",\"text\":" +
+                  cg::json::quote(std::string("O desconto digitado, \"") + c.typed + c.why) + "}"})
+        << r.output;
+    EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
+  }
+  EXPECT_TRUE(ServerImage(drive_) == server) << "the server rows changed";
+}
+
+// ---------------------------------------------------------------- book codes
+
+std::string semCodigo(const fs::path& driveC) {
+  const auto n =
+      ServerQuery(driveC, "select count(*) from PEDIDOS where MEDICO is not null and CODLIVRO is null");
+  return n.empty() ? "" : n[0];
+}
+
+// Without the CONFIG row every run numbered from 1 again: the same codes
+// twice, and success reported.
+TEST_F(Instalacao, BookCodesWithoutTheConfigurationRowNumberNothing) {
+  ServerExec(drive_, {"DELETE FROM CONFIG"});
+  const auto server = ServerImage(drive_);
+  expectRefused(
+      "state\ninvoke BitBtn5\nstate\n",
+      errorEvent("EDatabaseError",
+                 "A tabela \"Config\" do Servidor não tem nenhum registro: não há de onde continuar a "
+                 "numeração dos códigos de livro. Nenhum pedido foi numerado."),
+      true);
+  EXPECT_TRUE(ServerImage(drive_) == server) << "the server rows changed";
+}
+
+// A stored code near the largest integer wrapped to negative codes, success
+// reported. The fill now stops before the code that would not fit.
+TEST_F(Instalacao, BookCodesStopBeforeTheLargestInteger) {
+  const std::string waiting = semCodigo(drive_);
+  ASSERT_GT(std::atoi(waiting.c_str()), 2);
+  auto esgotado = [](int left) {
+    return errorEvent(
+        "EDatabaseError",
+        "O próximo código de livro passaria de 2147483647, o maior número que a coluna CODLIVRO "
+        "aceita. " +
+            std::to_string(left) + " pedidos ficaram sem código.");
+  };
+  ServerExec(drive_, {"UPDATE CONFIG SET CODLIVRO = 2147483647"});
+  const auto server = ServerImage(drive_);
+  expectRefused("state\ninvoke BitBtn5\nstate\n", esgotado(std::atoi(waiting.c_str())), true);
+  EXPECT_TRUE(ServerImage(drive_) == server) << "the server rows changed";
+
+  // Two codes left: the first two orders take them, the others keep none.
+  ServerExec(drive_, {"UPDATE CONFIG SET CODLIVRO = 2147483645"});
+  ChildResult r = RunScript(drive_, "state\ninvoke BitBtn5\nstate\n");
+  EXPECT_EQ(EventLines(r.output, "error"), std::vector<std::string>{esgotado(std::atoi(waiting.c_str()) - 2)})
+      << r.output;
+  EXPECT_TRUE(EventLines(r.output, "message").empty()) << r.output;
+  ExpectWindowInOrder(r.output, true);
+  EXPECT_EQ(ServerQuery(drive_,
+                        "select CODLIVRO from PEDIDOS where CODLIVRO > 1000 or CODLIVRO < 0 order by "
+                        "CODLIVRO"),
+            (std::vector<std::string>{"2147483646", "2147483647"}));
+  EXPECT_EQ(ServerQuery(drive_, "select CODLIVRO from CONFIG"), std::vector<std::string>{"2147483647"});
+  EXPECT_EQ(semCodigo(drive_), std::to_string(std::atoi(waiting.c_str()) - 2));
+}
+
+// ---------------------------------------------------------------- formula names
+
+// Three corrected names of the sample collide with names already there
+// under the unique constraint. The refused ones used to stop the close, so
+// that no correction after the first refusal ever reached the server, on
+// every run. Now the refusals are counted and the rest is sent.
+TEST_F(Instalacao, CollidingFormulaNamesAreCountedAndTheOtherCorrectionsReachTheServer) {
+  const auto server = ServerImage(drive_);
+  const std::string sql = "select CODIGOFORM, FORMULA from FORMULAS order by CODIGOFORM";
+  const auto before = ServerQuery(drive_, sql);
+  const std::string refusedPrefix =
+      "{\"event\":\"message\",\"text\":\"O servidor recusou 3 alterações, que não foram "
+      "gravadas.\\rPrimeira mensagem do servidor: violation of PRIMARY or UNIQUE KEY constraint "
+      "\\\"UQ_FORMULAS_FORMULA\\\"";
+  const std::string closing = "{\"event\":\"message\",\"text\":\"Procedimento Concluído com Sucesso.\"}";
+  ChildResult r = RunScript(drive_, "state\ninvoke BitBtn1\nstate\n");
+  EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
+  auto messages = EventLines(r.output, "message");
+  ASSERT_EQ(messages.size(), 2u) << r.output;
+  EXPECT_EQ(messages[0].rfind(refusedPrefix, 0), 0u) << messages[0];
+  EXPECT_EQ(messages[1], closing);
+  ExpectWindowInOrder(r.output, false);
+
+  const auto after = ServerQuery(drive_, sql);
+  ASSERT_EQ(after.size(), before.size());
+  int corrected = 0, refused = 0;
+  for (size_t i = 0; i < before.size(); ++i) {
+    const std::string code = before[i].substr(0, before[i].find('|') + 1);
+    const std::string was = before[i].substr(code.size());
+    const std::string sound = cg::FormataNomeProduto(was);
+    if (sound == was || was == "NULL") {  // a formula without a name keeps none
+      EXPECT_EQ(after[i], before[i]);
+    } else if (after[i] == code + sound) {
+      ++corrected;
+    } else {
+      EXPECT_EQ(after[i], before[i]) << "neither corrected nor kept";
+      ++refused;
+    }
+  }
+  // Only the three refused names stay as they were; every other correction,
+  // before and after them, is on the server.
+  EXPECT_EQ(refused, 3);
+  EXPECT_GT(corrected, 100);
+  const auto now = ServerImage(drive_);
+  for (const char* table : {"PEDIDOS", "CONFIG", "COMPONEN", "FORNECED", "COMPEDID"})
+    EXPECT_TRUE(now.at(table) == server.at(table)) << table;
+
+  // The next run meets the same collisions and ends the same way.
+  r = RunScript(drive_, "invoke BitBtn1\n");
+  EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
+  messages = EventLines(r.output, "message");
+  ASSERT_EQ(messages.size(), 2u) << r.output;
+  EXPECT_EQ(messages[0].rfind(refusedPrefix, 0), 0u) << messages[0];
+  EXPECT_EQ(messages[1], closing);
 }
 
 }  // namespace

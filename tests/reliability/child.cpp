@@ -295,6 +295,20 @@ std::vector<std::string> ServerQuery(const fs::path& driveC, const std::string& 
   return out;
 }
 
+void ServerExec(const fs::path& driveC, const std::vector<std::string>& statements) {
+  cg::DriveC::setRoot(driveC);
+  cg::SQLConnection con("conexaoTeste");
+  con.params() = cg::TDM::connectionParams();
+  for (const std::string& sql : statements) {
+    try {
+      con.executeDirect(sql);
+    } catch (const cg::Exception& e) {
+      ADD_FAILURE() << sql << ": " << cg::toUtf8(e.message());
+    }
+  }
+  con.close();
+}
+
 std::map<std::string, std::vector<std::string>> ServerImage(const fs::path& driveC) {
   std::map<std::string, std::vector<std::string>> out;
   cg::DriveC::setRoot(driveC);

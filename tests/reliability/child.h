@@ -69,6 +69,8 @@ std::map<std::string, std::vector<std::string>> ServerImage(const std::filesyste
 // The rows of one select on that database, each as its columns' texts (the
 // driver's pt-BR text; "NULL" for null) joined by '|', in the given order.
 std::vector<std::string> ServerQuery(const std::filesystem::path& driveC, const std::string& sql);
+// Runs statements on that database, each in its own committed transaction.
+void ServerExec(const std::filesystem::path& driveC, const std::vector<std::string>& statements);
 
 // The book code fill stores the last code handed out in CONFIG after every
 // order, so an interrupted run leaves it anywhere between the value before

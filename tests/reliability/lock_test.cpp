@@ -3,11 +3,19 @@
 // back in order (panels hidden, commands enabled, tables closed), the locked
 // table is untouched, and once the lock is gone the repair finishes as if
 // nothing had happened. The orders pass of the CRM correction is the one
-// exception: a locked order is reported and the scan goes on.
+// exception: a locked order is reported and the scan goes on. Last, many
+// programs started at the same moment: exactly one of them goes on.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <ostream>
+#include <thread>
 
 #include "app/cli/json.h"
 #include "child.h"
@@ -182,6 +190,91 @@ TEST(TravaPedidos, ALockedOrderIsReportedAndTheScanGoesOn) {
   sqlite3_finalize(st);
   sqlite3_close(db);
   EXPECT_EQ(orders, 3);
+}
+
+// How many processes of the program on this drive C are alive (a process
+// that has ended shows no command line).
+int programsAlive(const fs::path& drive) {
+  int n = 0;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator("/proc", ec)) {
+    std::string cmdline = ReadFile(e.path() / "cmdline");
+    std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
+    if (cmdline.find("consistgeral --drive-c " + drive.string() + " ") != std::string::npos) ++n;
+  }
+  return n;
+}
+
+// Twenty programs started at the same moment on one drive C: exactly one
+// owns the marker and goes on, every other one is refused with the module
+// message. The one that goes on halts itself at its first write (the fixed
+// cost reset) until every other program has ended, so that they all start
+// while it runs. Both used to pass the check now and then (two repairs at
+// once), or the second read the first's marker while it was still empty and
+// stayed open without owning it.
+TEST(MarcadorSimultaneo, ExactlyOneOfManyProgramsStartedTogetherGoesOn) {
+  testsupport::TempDir work;
+  const fs::path drive = work.path() / "c";
+  fs::create_directories(drive);
+  CreateSample(drive);
+  const std::string refusal =
+      "{\"event\":\"message\",\"text\":" +
+      cg::json::quote(
+          "Você tentou executar mais de um módulo do VITRALON ao mesmo tempo.\rEste sistema foi "
+          "projetado para executar somente um módulo de cada \rvez no mesmo computador. Este módulo "
+          "será finalizado.") +
+      "}";
+  constexpr int kPrograms = 20;
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round + 1));
+    std::vector<ChildResult> results(kPrograms);
+    std::unique_ptr<bool[]> halted(new bool[kPrograms]());
+    std::mutex m;
+    std::condition_variable go;
+    int ready = 0;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kPrograms; ++i) {
+      threads.emplace_back([&, i] {
+        {
+          std::unique_lock<std::mutex> lock(m);
+          ++ready;
+          go.notify_all();
+          go.wait(lock, [&] { return ready == kPrograms; });
+        }
+        results[i] = RunScriptHaltingAt(
+            drive, "state\ninvoke BitBtn6\nstate\n", 1,
+            [&] {
+              // Let every other program start and end (two halted programs
+              // wait for each other until the deadline).
+              std::this_thread::sleep_for(std::chrono::milliseconds(500));
+              const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+              while (programsAlive(drive) > 1 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            },
+            halted[i]);
+      });
+    }
+    for (std::thread& t : threads) t.join();
+    int goingOn = 0;
+    for (int i = 0; i < kPrograms; ++i) {
+      const ChildResult& r = results[i];
+      EXPECT_EQ(r.exitCode, 0) << r.output;
+      EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
+      if (halted[i]) {
+        ++goingOn;
+        EXPECT_EQ(EventLines(r.output, "message"),
+                  std::vector<std::string>{"{\"event\":\"message\",\"text\":\"Procedimento Concluído\"}"})
+            << r.output;
+        EXPECT_EQ(EventLines(r.output, "state").size(), 2u) << r.output;
+      } else {
+        EXPECT_EQ(EventLines(r.output, "message"), std::vector<std::string>{refusal}) << r.output;
+        EXPECT_TRUE(EventLines(r.output, "state").empty()) << r.output;
+      }
+    }
+    EXPECT_EQ(goingOn, 1);
+    // The one that went on deleted the marker when it closed.
+    EXPECT_FALSE(fs::exists(drive / "VITRALON/Em_Uso.txt"));
+  }
 }
 
 }  // namespace
