@@ -173,7 +173,9 @@ TDM::TDM(UserInterface& ui) : ui_(ui) {
   // The three datasets that apply at close keep count of what the server
   // refused, for the operation to report.
   auto noteRefusal = [this](ClientDataSet&, const Exception& e) { noteRefused(1, e.message()); };
-  Formulas.onReconcileError = noteRefusal;
+  Formulas.onReconcileError = [this](ClientDataSet& ds, const Exception& e) {
+    FormulasReconcileError(ds, e);
+  };
   cds_Componentes.onReconcileError = noteRefusal;
   Forneced.onReconcileError = noteRefusal;
 
@@ -243,6 +245,13 @@ void TDM::FormulasBeforeInsert(ClientDataSet&) {}
 void TDM::FormulasAfterInsert(ClientDataSet& ds) { ds.fieldByName("CODIGOFORM").setInteger(0); }
 
 void TDM::FormulasPostError(ClientDataSet&, const Exception& e) { ui_.showMessage("1) " + e.message()); }
+
+// Each refused name is shown as it is refused, and counted, so that the
+// operation also says how many names did not reach the server.
+void TDM::FormulasReconcileError(ClientDataSet&, const Exception& e) {
+  ui_.showMessage("2) " + e.message());
+  noteRefused(1, e.message());
+}
 
 void TDM::cds_ComponentesBeforeClose(ClientDataSet& ds) { applyAtClose(ds); }
 

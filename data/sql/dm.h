@@ -76,6 +76,7 @@ class TDM {
   void FormulasBeforeInsert(ClientDataSet& ds);
   void FormulasAfterInsert(ClientDataSet& ds);
   void FormulasPostError(ClientDataSet& ds, const Exception& e);
+  void FormulasReconcileError(ClientDataSet& ds, const Exception& e);
   void cds_ComponentesBeforeClose(ClientDataSet& ds);
   void cds_ComponentesAfterDelete(ClientDataSet& ds);
   void cds_ComponentesPostError(ClientDataSet& ds, const Exception& e);

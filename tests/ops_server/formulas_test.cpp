@@ -55,8 +55,8 @@ TEST(NomesFormulas, EmptyRegisterStillEndsWithTheClosingMessage) {
   EXPECT_EQ(GaugeOf(t.state(0)).max, 0);
 }
 
-// The refusal is counted by the data module and told with the server's
-// message before the closing message.
+// The refusal is shown by the data module as it happens ("2) "), counted,
+// and told with the server's message before the closing message.
 TEST(NomesFormulas, ANameTheServerRefusesAtCloseIsReportedBeforeTheClosingMessage) {
   Installation inst;
   inst.exec({formula(1, "ALFA"), formula(2, "BETA"), formula(3, "ZETA"),
@@ -65,12 +65,14 @@ TEST(NomesFormulas, ANameTheServerRefusesAtCloseIsReportedBeforeTheClosingMessag
              "IF (OLD.CODIGOFORM = 3) THEN EXCEPTION E_FORMULA_TRAVADA; END"});
   auto t = inst.run("invoke BitBtn1\n");
   auto m = t.messages();
-  ASSERT_EQ(m.size(), 2u) << t.dump();
+  ASSERT_EQ(m.size(), 3u) << t.dump();
+  EXPECT_EQ(m[0].substr(0, 3), "2) ");
+  EXPECT_NE(m[0].find("formula em uso no laboratorio"), std::string::npos) << m[0];
   const std::string refused =
       cp("O servidor recusou 1 alteração, que não foi gravada.\rMensagem do servidor: "_cp);
-  EXPECT_EQ(m[0].substr(0, refused.size()), refused) << m[0];
-  EXPECT_NE(m[0].find("formula em uso no laboratorio"), std::string::npos) << m[0];
-  EXPECT_EQ(m[1], cp("Procedimento Concluído com Sucesso."_cp));
+  EXPECT_EQ(m[1].substr(0, refused.size()), refused) << m[1];
+  EXPECT_NE(m[1].find("formula em uso no laboratorio"), std::string::npos) << m[1];
+  EXPECT_EQ(m[2], cp("Procedimento Concluído com Sucesso."_cp));
   EXPECT_EQ(formulas(inst), (std::vector<Row>{{"1", "Alfa"}, {"2", "Beta"}, {"3", "ZETA"}}));
 }
 
