@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "platform/cp1252.h"
 
@@ -56,17 +55,19 @@ bool startsWithFields(const std::vector<std::string>& have, const std::vector<st
   return true;
 }
 
+// Openings of tables so far (each cursor is one).
+uint64_t openings = 0;
+
 }  // namespace
 
 TableCursor::TableCursor(Table& owner, Session* session, std::string windowsPath,
                          const std::filesystem::path& file, const std::string& indexName,
                          const std::string& indexFieldNames)
-    : owner_(owner), session_(session), path_(std::move(windowsPath)) {
+    : owner_(owner), session_(session), path_(std::move(windowsPath)), opening_(++openings) {
   conn_ = Connection::acquire(file, path_);
   const FileLayout& layout = conn_->layout(path_);
   dataTable_ = layout.dataTable;
   def_ = layout.def;
-  buildFieldTable();
   selectList_ = "rowid";
   for (const auto& f : def_.fields) selectList_ += ", " + quoteId(f.name);
   const size_t n = def_.fields.size();
@@ -97,61 +98,12 @@ TableCursor::~TableCursor() {
   }
 }
 
-namespace {
-uint32_t nameHash(std::string_view name) {
-  uint32_t h = 2166136261u;
-  for (unsigned char c : name) {
-    if (c >= 'a' && c <= 'z') c = static_cast<unsigned char>(c - 32);
-    h = (h ^ c) * 16777619u;
-  }
-  return h;
-}
-}  // namespace
-
-// Fields are looked up by name on every read and write: an open-addressing
-// table on a case-blind hash makes that one hash and one comparison.
-void TableCursor::buildFieldTable() {
-  size_t size = 8;
-  while (size < def_.fields.size() * 2) size *= 2;
-  fieldSlots_.assign(size, -1);
-  for (NameMemo& m : nameMemo_) m.index = -1;
-  for (size_t i = 0; i < def_.fields.size(); ++i) {
-    size_t at = nameHash(def_.fields[i].name) & (size - 1);
-    while (fieldSlots_[at] >= 0) at = (at + 1) & (size - 1);
-    fieldSlots_[at] = static_cast<int>(i);
-  }
-}
-
+// Fields are looked up by name when a handle is taken (Table::field), when
+// an order is set up and for one-off reads: a plain search of the few fields.
 int TableCursor::fieldIndex(std::string_view name) const {
-  // Up to four slots from the address's own; a name not found there takes
-  // the first free one, or the address's own slot when all four are taken.
-  constexpr size_t kProbes = 4;
-  const size_t slots = nameMemo_.size();
-  const uint64_t address = reinterpret_cast<uintptr_t>(name.data());
-  const size_t home = static_cast<size_t>((address * 0x9E3779B97F4A7C15ull) >> 32) % slots;
-  NameMemo* vacant = nullptr;
-  for (size_t k = 0; k < kProbes; ++k) {
-    NameMemo& m = nameMemo_[(home + k) % slots];
-    if (m.index < 0) {
-      if (!vacant) vacant = &m;
-      continue;
-    }
-    if (m.at == name.data() && m.name.size() == name.size() &&
-        std::memcmp(m.name.data(), name.data(), name.size()) == 0)
-      return m.index;
-  }
-  const size_t mask = fieldSlots_.size() - 1;
-  for (size_t at = nameHash(name) & mask;; at = (at + 1) & mask) {
-    int i = fieldSlots_[at];
-    if (i < 0) return -1;
-    if (equalsNoCase(def_.fields[i].name, name)) {
-      NameMemo& m = vacant ? *vacant : nameMemo_[home];
-      m.at = name.data();
-      m.name.assign(name);
-      m.index = i;
-      return i;
-    }
-  }
+  for (size_t i = 0; i < def_.fields.size(); ++i)
+    if (equalsNoCase(def_.fields[i].name, name)) return static_cast<int>(i);
+  return -1;
 }
 
 int TableCursor::requireField(std::string_view name) const {

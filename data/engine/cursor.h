@@ -16,7 +16,6 @@
 // nothing is written through the file's connection (generation counter).
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -53,7 +52,11 @@ class TableCursor {
   int recNo();
   std::vector<std::string> fieldValues(std::string_view field, int firstRecNo, int count);
 
-  int fieldIndex(std::string_view name) const;  // -1 when absent
+  // Which opening of its table this cursor is: field handles taken from
+  // another one are refused.
+  uint64_t opening() const { return opening_; }
+
+  int fieldIndex(std::string_view name) const;  // -1 when absent, without regard to case
   int requireField(std::string_view name) const;
   const engine::Value& value(int field);
   engine::Value& editValue(int field);
@@ -88,7 +91,6 @@ class TableCursor {
     engine::Stmt firstRows, firstKeys, lastRow;
   };
 
-  void buildFieldTable();
   Order& orderFor(const std::string& indexName, const std::string& indexFieldNames);
   std::string fromClause(const Order& o) const;
   engine::Stmt& seekStmt(Order& o, bool forward, int level, bool variant);
@@ -122,16 +124,7 @@ class TableCursor {
   std::string dataTable_;
   TableDef def_;
   std::string selectList_;
-  std::vector<int> fieldSlots_;  // field positions by name hash, -1 free
-  // Names looked up before, by the address they were given at and spelt
-  // exactly as given (a repair asks for the same fields, by the same
-  // literals, on every row): one probe and one comparison of the bytes.
-  struct NameMemo {
-    const char* at = nullptr;
-    std::string name;
-    int index = -1;
-  };
-  mutable std::array<NameMemo, 128> nameMemo_;
+  uint64_t opening_;                                      // this opening of the table, unique in the program
   std::vector<engine::Value> keyScratch_;                 // a key search's values, converted
   std::map<std::string, std::unique_ptr<Order>> orders_;  // by upper-case index name
   Order* order_ = nullptr;

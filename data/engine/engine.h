@@ -124,16 +124,49 @@ class Table {
   int recNo();
   std::vector<std::string> fieldValues(std::string_view field, int firstRecNo, int count);
 
-  // Fields of the current record (or of the pending edit / append buffer).
-  bool fieldExists(std::string_view name);
-  bool isNull(std::string_view name);
-  std::string asString(std::string_view name);                      // pt-BR text; null -> ""
-  int32_t asInteger(std::string_view name);                         // null -> 0
-  double asFloat(std::string_view name);                            // null -> 0
-  void setString(std::string_view name, const std::string& value);  // "" stores a blank
-  void setInteger(std::string_view name, int64_t value);
-  void setFloat(std::string_view name, double value);
-  void clearField(std::string_view name);
+  // A field of the open table, taken once by name and then read and written
+  // without looking the name up again: a walk takes its fields after the
+  // table opens, not on every record. It reads and writes the current record
+  // (or the pending edit / append buffer) of the table it came from. It is
+  // valid while the table stays open: after a close (and a new open, or a
+  // rebinding) take it again; an older one raises EDBEngineError. Switching
+  // the index keeps it valid.
+  class FieldRef {
+   public:
+    const std::string& name() const;
+    bool isNull() const;
+    std::string asString() const;                    // pt-BR text; null -> ""
+    int32_t asInteger() const;                       // null -> 0
+    double asFloat() const;                          // null -> 0
+    void setString(const std::string& value) const;  // "" stores a blank
+    void setInteger(int64_t value) const;
+    void setFloat(double value) const;
+    void clear() const;
+
+   private:
+    friend class Table;
+    FieldRef(Table& table, int index, uint64_t opening) : table_(&table), index_(index), opening_(opening) {}
+    TableCursor& cursor() const;
+    Table* table_;
+    int index_;
+    uint64_t opening_;  // the opening of the table it was taken from
+  };
+
+  // The field of that name (without regard to case); EFieldNotFound when
+  // the table has none. The table must be open.
+  FieldRef field(std::string_view name);
+  bool fieldExists(std::string_view name);  // open or closed
+
+  // The same by name, for one-off reads and writes: each call looks the name
+  // up as field() does.
+  bool isNull(std::string_view name) { return field(name).isNull(); }
+  std::string asString(std::string_view name) { return field(name).asString(); }
+  int32_t asInteger(std::string_view name) { return field(name).asInteger(); }
+  double asFloat(std::string_view name) { return field(name).asFloat(); }
+  void setString(std::string_view name, const std::string& value) { field(name).setString(value); }
+  void setInteger(std::string_view name, int64_t value) { field(name).setInteger(value); }
+  void setFloat(std::string_view name, double value) { field(name).setFloat(value); }
+  void clearField(std::string_view name) { field(name).clear(); }
 
   void edit();
   void append();

@@ -170,51 +170,54 @@ bool Table::fieldExists(std::string_view name) {
   return false;
 }
 
-bool Table::isNull(std::string_view name) {
+Table::FieldRef Table::field(std::string_view name) {
   TableCursor& c = need(cursor_, name_);
-  return c.value(c.requireField(name)).kind == Value::Null;
+  return FieldRef(*this, c.requireField(name), c.opening());
 }
 
-std::string Table::asString(std::string_view name) {
-  TableCursor& c = need(cursor_, name_);
-  int f = c.requireField(name);
-  return c.codec(f).asString(c.value(f));
+TableCursor& Table::FieldRef::cursor() const {
+  TableCursor& c = need(table_->cursor_, table_->name_);
+  if (c.opening() != opening_)
+    throw EDBEngineError(std::string("Campo obtido antes da última abertura da tabela: "_cp) + table_->name_ +
+                         " (" + c.path() + ")");
+  return c;
 }
 
-int32_t Table::asInteger(std::string_view name) {
-  TableCursor& c = need(cursor_, name_);
-  int f = c.requireField(name);
-  return c.codec(f).asInteger(c.value(f));
+const std::string& Table::FieldRef::name() const { return cursor().def().fields[index_].name; }
+
+bool Table::FieldRef::isNull() const { return cursor().value(index_).kind == Value::Null; }
+
+std::string Table::FieldRef::asString() const {
+  TableCursor& c = cursor();
+  return c.codec(index_).asString(c.value(index_));
 }
 
-double Table::asFloat(std::string_view name) {
-  TableCursor& c = need(cursor_, name_);
-  int f = c.requireField(name);
-  return c.codec(f).asFloat(c.value(f));
+int32_t Table::FieldRef::asInteger() const {
+  TableCursor& c = cursor();
+  return c.codec(index_).asInteger(c.value(index_));
 }
 
-void Table::setString(std::string_view name, const std::string& value) {
-  TableCursor& c = need(cursor_, name_);
-  int f = c.requireField(name);
-  c.codec(f).fromString(c.editValue(f), value);
+double Table::FieldRef::asFloat() const {
+  TableCursor& c = cursor();
+  return c.codec(index_).asFloat(c.value(index_));
 }
 
-void Table::setInteger(std::string_view name, int64_t value) {
-  TableCursor& c = need(cursor_, name_);
-  int f = c.requireField(name);
-  c.codec(f).fromInteger(c.editValue(f), value);
+void Table::FieldRef::setString(const std::string& value) const {
+  TableCursor& c = cursor();
+  c.codec(index_).fromString(c.editValue(index_), value);
 }
 
-void Table::setFloat(std::string_view name, double value) {
-  TableCursor& c = need(cursor_, name_);
-  int f = c.requireField(name);
-  c.codec(f).fromFloat(c.editValue(f), value);
+void Table::FieldRef::setInteger(int64_t value) const {
+  TableCursor& c = cursor();
+  c.codec(index_).fromInteger(c.editValue(index_), value);
 }
 
-void Table::clearField(std::string_view name) {
-  TableCursor& c = need(cursor_, name_);
-  c.editValue(c.requireField(name)).setNull();
+void Table::FieldRef::setFloat(double value) const {
+  TableCursor& c = cursor();
+  c.codec(index_).fromFloat(c.editValue(index_), value);
 }
+
+void Table::FieldRef::clear() const { cursor().editValue(index_).setNull(); }
 
 void Table::edit() { need(cursor_, name_).edit(); }
 

@@ -6,6 +6,7 @@
 #include "app/form/form.h"
 #include "data/sql/dm.h"
 #include "ops/server_messages.h"
+#include "ops/walk_field.h"
 #include "platform/cp1252.h"
 #include "text/normaliza.h"
 
@@ -70,16 +71,16 @@ void CorrigeNomes(TFormConsistGeral& f, TDM& dm) {
   compras.open();
   f.TermCG.setMaxValue(compras.recordCount());
   f.ContadorProgresso = 0;
+  WalkField componente(compras, "Componente");
   while (!compras.eof()) {
     f.AvancaProgresso();
     compras.edit();
-    if (!compras.isNull("Componente"))
-      compras.setString("Componente", FormataNomeProduto(compras.asString("Componente")));
+    if (!componente->isNull()) componente->setString(FormataNomeProduto(componente->asString()));
     try {
       compras.post();
     } catch (const std::exception&) {
       compras.cancel();
-      f.ui().showMessage(naoCorrigiu(compras.asString("Componente")));
+      f.ui().showMessage(naoCorrigiu(componente->asString()));
     }
     compras.next();
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/form/form.h"
+#include "ops/walk_field.h"
 #include "platform/cp1252.h"
 
 namespace cg {
@@ -33,11 +34,23 @@ struct FormulaStore {
   std::string_view captionFormulaItems;
 };
 
-std::vector<KeyValue> OrderKey(Table& t) { return {t.asString("Estacao"), int64_t{t.asInteger("NPedido")}}; }
+// The key a scanned row's parent is looked up by: its order (Estacao,
+// NPedido), or its formula (the order and NFormula).
+class ParentKey {
+ public:
+  enum Parent { Order, Formula };
+  ParentKey(Table& scan, Parent parent)
+      : estacao_(scan, "Estacao"), npedido_(scan, "NPedido"), nformula_(scan, "NFormula"), parent_(parent) {}
 
-std::vector<KeyValue> FormulaKey(Table& t) {
-  return {t.asString("Estacao"), int64_t{t.asInteger("NPedido")}, int64_t{t.asInteger("NFormula")}};
-}
+  std::vector<KeyValue> ofCurrent() {
+    if (parent_ == Order) return {estacao_->asString(), int64_t{npedido_->asInteger()}};
+    return {estacao_->asString(), int64_t{npedido_->asInteger()}, int64_t{nformula_->asInteger()}};
+  }
+
+ private:
+  WalkField estacao_, npedido_, nformula_;
+  Parent parent_;
+};
 
 void SetUpGauge(TFormConsistGeral& f, int recordCount, int counterStart) {
   f.TermCG.setMaxValue(recordCount);
@@ -60,11 +73,12 @@ void UnbindFonte(TFormConsistGeral& f) {
 // Walks Fonte and deletes every row whose key `parent` lacks. After a
 // delete the cursor already stands on the following row, which is examined
 // next without moving.
-void DeleteRowsWithoutParent(TFormConsistGeral& f, Table& parent, std::vector<KeyValue> (*keyOf)(Table&)) {
+void DeleteRowsWithoutParent(TFormConsistGeral& f, Table& parent, ParentKey::Parent kind) {
   Table& scan = f.Fonte;
+  ParentKey key(scan, kind);
   while (!scan.eof()) {
     f.AvancaProgresso();
-    if (parent.findKey(keyOf(scan))) {
+    if (parent.findKey(key.ofCurrent())) {
       scan.next();
     } else {
       scan.edit();
@@ -84,7 +98,7 @@ void RemoveOrphanFormulas(TFormConsistGeral& f, const FormulaStore& store) {
   store.orders.open();
   f.Fonte.first();
   SetUpGauge(f, f.Fonte.recordCount(), 0);
-  DeleteRowsWithoutParent(f, store.orders, OrderKey);
+  DeleteRowsWithoutParent(f, store.orders, ParentKey::Order);
   store.orders.close();
   f.Fonte.close();
 
@@ -96,7 +110,7 @@ void RemoveOrphanFormulas(TFormConsistGeral& f, const FormulaStore& store) {
   f.Fonte.open();
   f.Fonte.first();
   SetUpGauge(f, f.Fonte.recordCount(), 0);
-  DeleteRowsWithoutParent(f, store.formulas, FormulaKey);
+  DeleteRowsWithoutParent(f, store.formulas, ParentKey::Formula);
   store.formulas.close();
   f.Fonte.close();
   UnbindFonte(f);
@@ -112,9 +126,10 @@ void RemoveOrphanFormulas(TFormConsistGeral& f, const FormulaStore& store) {
   store.formulas.first();
   f.SetNomeConsist(std::string(kCaptionFormulaZero));
   f.repaint(f.PainelCG);
+  WalkField nformula(store.formulas, "NFormula");
   while (!store.formulas.eof()) {
     f.AvancaProgresso();
-    if (store.formulas.asInteger("NFormula") == 0) {
+    if (nformula->asInteger() == 0) {
       store.formulas.edit();
       store.formulas.remove();
     } else {

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/form/form.h"
+#include "ops/walk_field.h"
 #include "platform/cp1252.h"
 
 namespace cg {
@@ -19,11 +20,11 @@ constexpr std::string_view kDensities = " Densidades que estavam com valor igual
 
 // Sets a parameter that reads as 0 (an empty one reads so too) to 1 and
 // counts it; every repair is its own post.
-void RepairZero(Table& components, const char* field, int& repaired) {
-  if (components.asFloat(field) != 0) return;
+void RepairZero(Table& components, WalkField& field, int& repaired) {
+  if (field->asFloat() != 0) return;
   ++repaired;
   components.edit();
-  components.setFloat(field, 1);
+  field->setFloat(1);
   components.post();
 }
 
@@ -43,13 +44,16 @@ void TFormConsistGeral::BotAjustaClick() {
   Componentes.first();
   TermCG.setMaxValue(Componentes.recordCount());
   int recordCounter = 0;
+  WalkField correctionFactor(Componentes, "FatorCorrecao");
+  WalkField dilutionFactor(Componentes, "FatorDiluicao");
+  WalkField density(Componentes, "Densidade");
 
   while (!Componentes.eof()) {
     ++recordCounter;
     TermCG.setProgress(recordCounter);
-    RepairZero(Componentes, "FatorCorrecao", correctionFactors);
-    RepairZero(Componentes, "FatorDiluicao", dilutionFactors);
-    RepairZero(Componentes, "Densidade", densities);
+    RepairZero(Componentes, correctionFactor, correctionFactors);
+    RepairZero(Componentes, dilutionFactor, dilutionFactors);
+    RepairZero(Componentes, density, densities);
     Componentes.next();
   }
   Componentes.close();

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "app/form/form.h"
+#include "ops/walk_field.h"
 #include "platform/cp1252.h"
 
 namespace cg {
@@ -38,11 +39,13 @@ void TFormConsistGeral::BotAcertaGrupoSinonClick() {
   TermCG.setProgress(0);
   ContadorProgresso = 0;
 
+  WalkField code(synonyms, "Codigo"), group(synonyms, "Grupo"), componentGroup(components, "Grupo");
   while (!synonyms.eof()) {
     AvancaProgresso();
-    if (components.findKey({synonyms.asString("Codigo")})) {
+    if (components.findKey({code->asString()})) {
       synonyms.edit();
-      synonyms.setString("Grupo", components.asString("Grupo"));
+      const std::string newGroup = componentGroup->asString();
+      group->setString(newGroup);
       synonyms.post();
     }
     synonyms.next();

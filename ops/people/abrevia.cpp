@@ -3,13 +3,16 @@
 // style; records whose (new name, phone or CRM) already reached the copy are
 // left out. The live register is only read. The run ends by opening the
 // side-by-side review, with the commands still disabled.
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "app/form/form.h"
+#include "ops/walk_field.h"
 #include "platform/cp1252.h"
 #include "text/normaliza.h"
 
@@ -115,22 +118,45 @@ std::string ShortenedName(const Register& reg, const std::string& name) {
   return AbreviaNome(name);
 }
 
-// One assignment of the new record. A field missing from either table, or a
-// value the target rejects, leaves that field empty: the copy goes on.
-void TransferField(Table& from, Table& to, const FieldTransfer& field, const std::string& newName) {
+// A field of the copy with its fields in the two open tables.
+struct BoundTransfer {
+  Transfer transfer;
+  std::optional<Table::FieldRef> from;  // none for the new name
+  Table::FieldRef to;
+};
+
+// The copy's fields as the two open tables have them. A field missing from
+// a table it is read from or written to is left out: it stays empty in
+// every new record, and the copy goes on.
+std::vector<BoundTransfer> BindTransfers(Table& from, Table& to, std::span<const FieldTransfer> fields) {
+  std::vector<BoundTransfer> bound;
+  for (const FieldTransfer& field : fields) {
+    if (!to.fieldExists(field.name)) continue;
+    if (field.transfer == Transfer::NewName) {
+      bound.push_back({field.transfer, std::nullopt, to.field(field.name)});
+    } else if (from.fieldExists(field.name)) {
+      bound.push_back({field.transfer, from.field(field.name), to.field(field.name)});
+    }
+  }
+  return bound;
+}
+
+// One assignment of the new record. A value the target rejects leaves that
+// field empty: the copy goes on.
+void TransferField(const BoundTransfer& field, const std::string& newName) {
   try {
     switch (field.transfer) {
       case Transfer::Text:
-        if (!from.isNull(field.name)) to.setString(field.name, from.asString(field.name));
+        if (!field.from->isNull()) field.to.setString(field.from->asString());
         break;
       case Transfer::Integer:
-        to.setInteger(field.name, from.asInteger(field.name));
+        field.to.setInteger(field.from->asInteger());
         break;
       case Transfer::Float:
-        to.setFloat(field.name, from.asFloat(field.name));
+        field.to.setFloat(field.from->asFloat());
         break;
       case Transfer::NewName:
-        to.setString(field.name, newName);
+        field.to.setString(newName);
         break;
     }
   } catch (const Exception&) {
@@ -172,14 +198,16 @@ void CopyWithShortenedNames(TFormConsistGeral& f, const Register& reg) {
   // the key takes are merged all the same.
   std::set<std::pair<std::string, std::string>> cutKeys;
 
+  WalkField name(live, "Nome"), second(live, reg.secondKeyField);
+  const std::vector<BoundTransfer> transfers = BindTransfers(live, interim, reg.fields);
   while (!live.eof()) {
     f.AvancaProgresso();
-    const std::string newName = ShortenedName(reg, live.asString("Nome"));
-    const std::string secondValue = live.asString(reg.secondKeyField);
+    const std::string newName = ShortenedName(reg, name->asString());
+    const std::string secondValue = second->asString();
     const std::string secondKey = secondValue.substr(0, reg.secondKeyWidth);
     if (!interim.findKey({newName, secondKey}) && !cutKeys.contains({newName, secondKey})) {
       interim.append();
-      for (const FieldTransfer& field : reg.fields) TransferField(live, interim, field, newName);
+      for (const BoundTransfer& field : transfers) TransferField(field, newName);
       interim.post();
       if (secondValue.size() > secondKey.size()) cutKeys.emplace(newName, secondKey);
     }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/form/form.h"
+#include "ops/walk_field.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 
@@ -84,7 +85,14 @@ struct DoctorKey {
   auto operator<=>(const DoctorKey&) const = default;
 };
 
-DoctorKey KeyOf(Table& doctors) { return {doctors.asString("CRM"), doctors.asString("Especialidade")}; }
+// The doctors' table (Fonte) and the fields the walk reads, for its opening.
+struct Doctors {
+  explicit Doctors(Table& t) : table(t), crm(t, "CRM"), especialidade(t, "Especialidade"), nome(t, "Nome") {}
+  DoctorKey keyOfCurrent() { return {crm->asString(), especialidade->asString()}; }
+
+  Table& table;
+  WalkField crm, especialidade, nome;
+};
 
 struct Run {
   TFormConsistGeral& f;
@@ -95,23 +103,24 @@ struct Run {
 // The search on the CRM index may leave the cursor on another doctor; the
 // examined one is found again among its namesakes by its key (its name alone
 // would land on the first of them).
-void ReturnToExamined(Table& doctors, const std::string& name, const DoctorKey& examined) {
-  doctors.setIndexName("Nome");
-  doctors.findKey({name});
-  while (!doctors.eof() && doctors.asString("Nome") == name && KeyOf(doctors) < examined) doctors.next();
+void ReturnToExamined(Doctors& doctors, const std::string& name, const DoctorKey& examined) {
+  doctors.table.setIndexName("Nome");
+  doctors.table.findKey({name});
+  while (!doctors.table.eof() && doctors.nome->asString() == name && doctors.keyOfCurrent() < examined)
+    doctors.table.next();
 }
 
 // A corrected doctor may have moved among its namesakes, forwards or
 // backwards: the walk goes on with the doctor that followed it before the
 // change. Returns true when the corrected doctor now stands ahead of the
 // walk, to be passed over when the walk reaches it.
-bool GoPastCorrected(Table& doctors, const std::string& name, const DoctorKey& before,
+bool GoPastCorrected(Doctors& doctors, const std::string& name, const DoctorKey& before,
                      const DoctorKey& after) {
-  doctors.findKey({name});
-  while (!doctors.eof() && doctors.asString("Nome") == name) {
-    const DoctorKey key = KeyOf(doctors);
+  doctors.table.findKey({name});
+  while (!doctors.table.eof() && doctors.nome->asString() == name) {
+    const DoctorKey key = doctors.keyOfCurrent();
     if (before < key && key != after) return after > key;
-    doctors.next();
+    doctors.table.next();
   }
   return false;
 }
@@ -119,40 +128,41 @@ bool GoPastCorrected(Table& doctors, const std::string& name, const DoctorKey& b
 // Doctors, in name order. A malformed CRM becomes its digit form unless
 // another doctor already holds it; then the doctor is reported.
 void CorrectDoctors(Run& run) {
-  Table& doctors = run.f.Fonte;
+  Doctors doctors(run.f.Fonte);
+  Table& table = doctors.table;
   std::vector<DoctorKey> aheadOfWalk;  // corrected doctors already examined
-  while (!doctors.eof()) {
+  while (!table.eof()) {
     if (!aheadOfWalk.empty()) {
-      auto seen = std::find(aheadOfWalk.begin(), aheadOfWalk.end(), KeyOf(doctors));
+      auto seen = std::find(aheadOfWalk.begin(), aheadOfWalk.end(), doctors.keyOfCurrent());
       if (seen != aheadOfWalk.end()) {
         aheadOfWalk.erase(seen);
-        doctors.next();
+        table.next();
         continue;
       }
     }
     run.f.AvancaProgresso();
-    const std::string crm = doctors.asString("CRM");
+    const std::string crm = doctors.crm->asString();
     const std::string working = WorkingCopy(crm);
     const std::string digits = DigitForm(working);
     if (working.empty() || crm == digits) {
-      doctors.next();
+      table.next();
       continue;
     }
-    const std::string name = doctors.asString("Nome");
-    const DoctorKey examined{crm, doctors.asString("Especialidade")};
-    doctors.setIndexName("CRM");
-    if (doctors.findKey({digits})) {
+    const std::string name = doctors.nome->asString();
+    const DoctorKey examined{crm, doctors.especialidade->asString()};
+    table.setIndexName("CRM");
+    if (table.findKey({digits})) {
       ReturnToExamined(doctors, name, examined);
       ++run.errors;
-      run.report.line("  " + doctors.asString("CRM"));
-      doctors.next();
+      run.report.line("  " + doctors.crm->asString());
+      table.next();
     } else {
       // No doctor holds the digit form, and the cursor stayed on the
       // examined doctor.
-      doctors.setIndexName("Nome");
-      doctors.edit();
-      doctors.setString("CRM", digits);
-      doctors.post();
+      table.setIndexName("Nome");
+      table.edit();
+      doctors.crm->setString(digits);
+      table.post();
       const DoctorKey corrected{digits, examined.especialidade};
       if (GoPastCorrected(doctors, name, examined, corrected)) aheadOfWalk.push_back(corrected);
     }
@@ -163,20 +173,20 @@ void CorrectDoctors(Run& run) {
 // that cannot be is reported with the values it holds and the scan goes on.
 void CorrectOrders(Run& run) {
   Table& orders = run.f.Fonte;
+  WalkField crm(orders, "CRM"), estacao(orders, "Estacao"), npedido(orders, "NPedido");
   while (!orders.eof()) {
     run.f.AvancaProgresso();
-    const std::string working = WorkingCopy(orders.asString("CRM"));
+    const std::string working = WorkingCopy(crm->asString());
     if (!working.empty()) {
       const std::string digits = DigitForm(working);
       try {
         orders.edit();
-        orders.setString("CRM", digits);
+        crm->setString(digits);
         orders.post();
       } catch (const Exception&) {
         if (orders.editing()) orders.cancel();
         ++run.errors;
-        run.report.line("  " + orders.asString("Estacao") + "." + orders.asString("NPedido") +
-                        "  CRM: " + orders.asString("CRM"));
+        run.report.line("  " + estacao->asString() + "." + npedido->asString() + "  CRM: " + crm->asString());
       }
     }
     orders.next();

@@ -154,7 +154,7 @@ TEST_F(Fields, FieldNamesIgnoreCaseAndUnknownOnesAreNamed) {
   }
   EXPECT_THROW(t->setString("Xyz", "1"), cg::EFieldNotFound);
   // A name given in a buffer that is then rewritten in place names the new
-  // field, not the one remembered from the same address.
+  // field.
   std::string name = "Nome";
   t->setString(name, "B");
   name.replace(0, 4, "Qtde");
@@ -163,6 +163,59 @@ TEST_F(Fields, FieldNamesIgnoreCaseAndUnknownOnesAreNamed) {
   EXPECT_EQ(t->asInteger("qtde"), 7);
   name.replace(0, 4, "Xyzw");
   EXPECT_THROW(t->asString(name), cg::EFieldNotFound);
+}
+
+// A handle taken once reads and writes whichever record is current, as the
+// names do, and belongs to one opening of the table.
+TEST_F(Fields, AFieldHandleServesEveryRecordOfOneOpening) {
+  const cg::Table::FieldRef nome = t->field("nOmE");
+  const cg::Table::FieldRef qtde = t->field("QTDE");
+  const cg::Table::FieldRef fator = t->field("fator");
+  EXPECT_EQ(nome.name(), "Nome");
+  nome.setString("Ana");
+  qtde.setInteger(5);
+  fator.setFloat(2.5);
+  t->post();
+  t->append();
+  nome.setString("Bia");
+  qtde.setString("70");
+  t->post();
+  std::vector<std::string> seen;
+  for (t->first(); !t->eof(); t->next())
+    seen.push_back(nome.asString() + "/" + std::to_string(qtde.asInteger()) + "/" + fator.asString() + "/" +
+                   (fator.isNull() ? "blank" : "set") + "/" + t->asString("Nome"));
+  EXPECT_EQ(seen, (std::vector<std::string>{"Ana/5/2,5/set/Ana", "Bia/70//blank/Bia"}));
+  t->first();
+  t->edit();
+  fator.clear();
+  EXPECT_TRUE(fator.isNull());
+  EXPECT_EQ(fator.asFloat(), 0);
+  EXPECT_THROW(qtde.setInteger(70000), cg::EConvertError);
+  EXPECT_EQ(qtde.asInteger(), 5);
+  t->post();
+  EXPECT_TRUE(t->isNull("Fator"));
+
+  // An unknown name fails as a read by name does.
+  try {
+    t->field("Xyz");
+    FAIL() << "no error";
+  } catch (const cg::EFieldNotFound& e) {
+    EXPECT_EQ(e.message(), "Campo não encontrado: Xyz (C:\\VITRALON\\DADOS\\TIPOS.db)"_cp);
+  }
+  // Closed, and then opened again: the handle of the earlier opening is
+  // refused, a new one reads the same record.
+  t->close();
+  EXPECT_THROW(nome.asString(), cg::EDBEngineError);
+  EXPECT_THROW(t->field("Nome"), cg::EDBEngineError);
+  t->open();
+  try {
+    nome.asString();
+    FAIL() << "no error";
+  } catch (const cg::EDBEngineError& e) {
+    EXPECT_EQ(e.message(),
+              "Campo obtido antes da última abertura da tabela: T (C:\\VITRALON\\DADOS\\TIPOS.db)"_cp);
+  }
+  EXPECT_EQ(t->field("Nome").asString(), "Ana");
 }
 
 TEST_F(Fields, TheLayoutIsKeptInTheFile) {

@@ -12,7 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
 
 #include "app/cli/json.h"
 #include "child.h"
@@ -93,6 +95,60 @@ TEST_F(Instalacao, AMissingFieldIsNamed) {
       "state\ninvoke BotAjusta\nstate\n",
       errorEvent("EFieldNotFound", "Campo não encontrado: Densidade (C:\\VITRALON\\DADOS\\Componen.DB)"),
       true);
+}
+
+// The first value of a query on a table file, as text ("" when none).
+std::string firstValue(const fs::path& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  std::string value;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW && sqlite3_column_text(st, 0))
+      value = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return value;
+}
+
+// A field that a walk reads is missed where the walk first reads it: on the
+// first record, after the progress step and the repairs of that record that
+// come before the read; a walk with no record misses nothing.
+TEST_F(Instalacao, AMissingFieldStopsTheWalkWhereItIsFirstRead) {
+  const fs::path componen = file("VITRALON/DADOS/Componen.DB");
+  const std::string first =
+      "(SELECT rowid FROM Componen INDEXED BY \"Componen$Descricao\" ORDER BY Descricao, Grupo, Codigo LIMIT "
+      "1)";
+  execOn(componen,
+         "UPDATE Componen SET FatorCorrecao = 0, FatorDiluicao = NULL WHERE rowid = " + first +
+             "; ALTER TABLE Componen DROP COLUMN Densidade; DELETE FROM _fields WHERE name = 'Densidade'");
+  const auto before = ImageOfTables(drive_);
+  ChildResult r = RunScript(drive_, "invoke BotAjusta\nstate\n");
+  EXPECT_EQ(EventLines(r.output, "error"),
+            std::vector<std::string>{errorEvent(
+                "EFieldNotFound", "Campo não encontrado: Densidade (C:\\VITRALON\\DADOS\\Componen.DB)")});
+  EXPECT_TRUE(EventLines(r.output, "message").empty()) << r.output;
+  const auto states = EventLines(r.output, "state");
+  ASSERT_EQ(states.size(), 1u) << r.output;
+  EXPECT_NE(states[0].find("\"position\":1}"), std::string::npos) << states[0];
+  EXPECT_EQ(firstValue(componen,
+                       "SELECT FatorCorrecao || '/' || FatorDiluicao FROM Componen WHERE rowid = " + first),
+            "1.0/1.0");
+  const auto& was = before.at("DADOS/Componen.DB").rows;
+  const auto after = ImageOfTables(drive_);
+  const auto& is = after.at("DADOS/Componen.DB").rows;
+  ASSERT_EQ(is.size(), was.size());
+  std::vector<std::string> changed;
+  std::set_difference(is.begin(), is.end(), was.begin(), was.end(), std::back_inserter(changed));
+  EXPECT_EQ(changed.size(), 1u);
+
+  execOn(file("VITRALON/DADOS/Sinonimo.DB"),
+         "DELETE FROM Sinonimo; ALTER TABLE Sinonimo DROP COLUMN Grupo; DELETE FROM _fields WHERE name = "
+         "'Grupo'");
+  r = RunScript(drive_, "state\ninvoke BotAcertaGrupoSinon\nstate\n");
+  EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
+  ExpectWindowInOrder(r.output, true);
 }
 
 TEST_F(Instalacao, AMissingIndexIsNamed) {
