@@ -16,8 +16,9 @@
 //
 // A write event is a post or delete on a local table, an emptying, a local SQL
 // statement, a commit of a local table file, and a committed statement or
-// apply on the server. The variables are read once, at the first event;
-// without them the hook costs one branch.
+// apply on the server. The variables are read once, with the other test
+// hooks (platform/test_hooks.h), at the first event if not before; without
+// them the hook costs a few branches.
 #pragma once
 
 namespace cg::faults {

@@ -21,29 +21,17 @@ BulkTable::BulkTable(const std::string& dirWin, const std::string& tableName, co
   fs::remove(file, ec);
   removeSideFiles(file);
   db_ = openDatabase(file, path_, true);
-  try {
-    writeNewTable(db_, dataTable_, def_, path_, true);
-    sqlite3_exec(db_,
-                 "PRAGMA journal_mode=OFF;PRAGMA synchronous=OFF;PRAGMA cache_size=-262144;"
-                 "PRAGMA temp_store=MEMORY",
-                 nullptr, nullptr, nullptr);
-    std::string sql = "INSERT INTO " + quoteId(dataTable_) + " VALUES(";
-    for (size_t i = 0; i < def_.fields.size(); ++i) sql += i ? ",?" : "?";
-    insert_ = Stmt(db_, sql + ")", path_);
-    int rc = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) raiseSqlite(db_, rc, path_);
-  } catch (...) {
-    insert_ = Stmt();
-    sqlite3_close_v2(db_);
-    db_ = nullptr;
-    throw;
-  }
+  writeNewTable(db_.get(), dataTable_, def_, path_, true);
+  sqlite3_exec(db_.get(),
+               "PRAGMA journal_mode=OFF;PRAGMA synchronous=OFF;PRAGMA cache_size=-262144;"
+               "PRAGMA temp_store=MEMORY",
+               nullptr, nullptr, nullptr);
+  std::string sql = "INSERT INTO " + quoteId(dataTable_) + " VALUES(";
+  for (size_t i = 0; i < def_.fields.size(); ++i) sql += i ? ",?" : "?";
+  insert_ = Stmt(db_.get(), sql + ")", path_);
+  int rc = sqlite3_exec(db_.get(), "BEGIN", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) raiseSqlite(db_.get(), rc, path_);
   row_.resize(def_.fields.size());
-}
-
-BulkTable::~BulkTable() {
-  insert_ = Stmt();
-  if (db_) sqlite3_close_v2(db_);
 }
 
 int BulkTable::field(std::string_view name) const {
@@ -104,13 +92,12 @@ void BulkTable::insert() {
 
 void BulkTable::finish() {
   if (finished_) return;
-  int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) raiseSqlite(db_, rc, path_);
-  createIndexes(db_, dataTable_, def_, path_);
+  int rc = sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) raiseSqlite(db_.get(), rc, path_);
+  createIndexes(db_.get(), dataTable_, def_, path_);
   insert_ = Stmt();
-  sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-  sqlite3_close_v2(db_);
-  db_ = nullptr;
+  sqlite3_exec(db_.get(), "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  db_.close();
   finished_ = true;
 }
 

@@ -19,7 +19,6 @@ class BulkTable {
  public:
   // Creates (or overwrites) `tableName` in the Windows directory `dirWin`.
   BulkTable(const std::string& dirWin, const std::string& tableName, const TableDef& def);
-  ~BulkTable();
   BulkTable(const BulkTable&) = delete;
   BulkTable& operator=(const BulkTable&) = delete;
 
@@ -42,7 +41,7 @@ class BulkTable {
  private:
   TableDef def_;
   std::string path_, dataTable_;
-  sqlite3* db_ = nullptr;
+  Database db_;  // declared before the statement: closed after it
   Stmt insert_;
   std::vector<Value> row_;
   int64_t rows_ = 0;

@@ -137,15 +137,14 @@ void Session::createTable(const std::string& directoryWin, const std::string& ta
   std::error_code ec;
   fs::remove(file, ec);
   removeSideFiles(file);
-  sqlite3* db = openDatabase(file, win, true);
+  Database db = openDatabase(file, win, true);
   try {
-    writeNewTable(db, baseName(tableName), def, win, false);
+    writeNewTable(db.get(), baseName(tableName), def, win, false);
   } catch (...) {
-    sqlite3_close_v2(db);
+    db.close();  // before the file goes
     fs::remove(file, ec);
     throw;
   }
-  sqlite3_close_v2(db);
 }
 
 // ---------------------------------------------------------------- Query
@@ -209,13 +208,6 @@ std::vector<NameToken> scanNames(const std::string& sql) {
   return out;
 }
 
-struct DbHandle {
-  sqlite3* db = nullptr;
-  ~DbHandle() {
-    if (db) sqlite3_close_v2(db);
-  }
-};
-
 }  // namespace
 
 int Query::execSQL() {
@@ -253,19 +245,18 @@ int Query::execSQL() {
   for (const auto& r : refs)
     if (auto c = Connection::find(r.file)) c->commit(r.windowsPath);
 
-  DbHandle h;
-  h.db = openDatabase(refs[0].file, refs[0].windowsPath, false);
+  Database db = openDatabase(refs[0].file, refs[0].windowsPath, false);
   std::vector<std::string> dataTables;
   for (size_t i = 0; i < refs.size(); ++i) {
     std::string schema = "main";
     if (i > 0) schema = std::string("t").append(std::to_string(i));
     if (i > 0) {
-      Stmt a(h.db, "ATTACH DATABASE ?1 AS " + quoteId(schema), refs[i].windowsPath);
+      Stmt a(db.get(), "ATTACH DATABASE ?1 AS " + quoteId(schema), refs[i].windowsPath);
       a.bindText(1, refs[i].file.string());
       StmtUse use(a);
       a.step();
     }
-    Stmt q(h.db, "SELECT name FROM " + quoteId(schema) + ".\"_table\"", refs[i].windowsPath);
+    Stmt q(db.get(), "SELECT name FROM " + quoteId(schema) + ".\"_table\"", refs[i].windowsPath);
     StmtUse use(q);
     if (!q.step())
       throw EDBEngineError(std::string("Arquivo de tabela inválido ou danificado: "_cp) +
@@ -281,11 +272,13 @@ int Query::execSQL() {
       rewritten.replace(it->first.begin, it->first.end - it->first.begin, quoteId(inside));
   }
 
-  sqlite3_stmt* st = nullptr;
+  sqlite3_stmt* prepared = nullptr;
   const char* tail = nullptr;
-  int rc = sqlite3_prepare_v2(h.db, rewritten.c_str(), static_cast<int>(rewritten.size()), &st, &tail);
+  int rc =
+      sqlite3_prepare_v2(db.get(), rewritten.c_str(), static_cast<int>(rewritten.size()), &prepared, &tail);
+  StmtHandle st(prepared);  // null after a failure
   if (rc != SQLITE_OK) {
-    std::string msg = sqlite3_errmsg(h.db);
+    std::string msg = sqlite3_errmsg(db.get());
     if (msg.rfind("no such table: ", 0) == 0)
       throw ETableNotFound(std::string("Tabela não encontrada: "_cp) +
                            joinWindows(dir, withExtension(fromUtf8(msg.substr(15)))));
@@ -293,12 +286,11 @@ int Query::execSQL() {
       throw ERecordLocked(lockedMessage(refs[0].windowsPath));
     throw EDBEngineError(std::string("Erro na instrução SQL ("_cp) + dir + "): " + fromUtf8(msg));
   }
-  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> guard(st, sqlite3_finalize);
   for (const char* p = tail; p && *p; ++p)
     if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n' && *p != ';')
       throw EDBEngineError(std::string("Somente uma instrução SQL pode ser executada de cada vez ("_cp) +
                            dir + ").");
-  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
   }
   if (rc != SQLITE_DONE) {
     if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED)
@@ -306,9 +298,9 @@ int Query::execSQL() {
     if ((rc & 0xFF) == SQLITE_CONSTRAINT)
       throw EKeyViolation(std::string("Violação de chave em "_cp) + refs[0].windowsPath + ".");
     throw EDBEngineError(std::string("Erro na instrução SQL ("_cp) + dir +
-                         "): " + fromUtf8(sqlite3_errmsg(h.db)));
+                         "): " + fromUtf8(sqlite3_errmsg(db.get())));
   }
-  int changed = sqlite3_changes(h.db);
+  int changed = sqlite3_changes(db.get());
   faults::wrote();
   // Open cursors on these files must read again what they had read ahead.
   for (const auto& r : refs)

@@ -53,59 +53,58 @@ void raiseSqlite(sqlite3* db, int rc, const std::string& windowsPath) {
   }
 }
 
-// ---------------------------------------------------------------- Stmt
+// ---------------------------------------------------------------- handles
 
-Stmt::Stmt(sqlite3* db, std::string_view sql, const std::string& windowsPath) : db_(db), path_(windowsPath) {
-  int rc = sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &st_,
-                              nullptr);
-  if (rc != SQLITE_OK) {
-    st_ = nullptr;
-    raiseSqlite(db, rc, windowsPath);
-  }
-}
-
-Stmt::~Stmt() {
-  if (st_) sqlite3_finalize(st_);
-}
-
-Stmt::Stmt(Stmt&& o) noexcept : db_(o.db_), st_(o.st_), path_(std::move(o.path_)) { o.st_ = nullptr; }
-
-Stmt& Stmt::operator=(Stmt&& o) noexcept {
+Database& Database::operator=(Database&& o) noexcept {
   if (this != &o) {
-    if (st_) sqlite3_finalize(st_);
-    db_ = o.db_;
-    st_ = o.st_;
-    path_ = std::move(o.path_);
-    o.st_ = nullptr;
+    close();
+    db_ = std::exchange(o.db_, nullptr);
   }
   return *this;
 }
 
-void Stmt::bindNull(int i) { sqlite3_bind_null(st_, i); }
-void Stmt::bindInt(int i, int64_t v) { sqlite3_bind_int64(st_, i, v); }
-void Stmt::bindReal(int i, double v) { sqlite3_bind_double(st_, i, v); }
+void Database::close() noexcept {
+  if (db_) sqlite3_close_v2(db_);
+  db_ = nullptr;
+}
+
+void StmtFinalizer::operator()(sqlite3_stmt* st) const noexcept { sqlite3_finalize(st); }
+
+// ---------------------------------------------------------------- Stmt
+
+Stmt::Stmt(sqlite3* db, std::string_view sql, const std::string& windowsPath) : db_(db), path_(windowsPath) {
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &st,
+                              nullptr);
+  st_.reset(st);  // null after a failure
+  if (rc != SQLITE_OK) raiseSqlite(db, rc, windowsPath);
+}
+
+void Stmt::bindNull(int i) { sqlite3_bind_null(st_.get(), i); }
+void Stmt::bindInt(int i, int64_t v) { sqlite3_bind_int64(st_.get(), i, v); }
+void Stmt::bindReal(int i, double v) { sqlite3_bind_double(st_.get(), i, v); }
 void Stmt::bindText(int i, std::string_view v) {
-  sqlite3_bind_text(st_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_text(st_.get(), i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
 }
 
 bool Stmt::step() {
-  int rc = sqlite3_step(st_);
+  int rc = sqlite3_step(st_.get());
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
-  sqlite3_reset(st_);
+  sqlite3_reset(st_.get());
   raiseSqlite(db_, rc, path_);
 }
 
 void Stmt::reset() {
-  if (st_) sqlite3_reset(st_);
+  if (st_) sqlite3_reset(st_.get());
 }
 
-int Stmt::columnType(int i) const { return sqlite3_column_type(st_, i); }
-int64_t Stmt::columnInt(int i) const { return sqlite3_column_int64(st_, i); }
-double Stmt::columnReal(int i) const { return sqlite3_column_double(st_, i); }
+int Stmt::columnType(int i) const { return sqlite3_column_type(st_.get(), i); }
+int64_t Stmt::columnInt(int i) const { return sqlite3_column_int64(st_.get(), i); }
+double Stmt::columnReal(int i) const { return sqlite3_column_double(st_.get(), i); }
 std::string_view Stmt::columnText(int i) const {
-  const unsigned char* p = sqlite3_column_text(st_, i);
-  int n = sqlite3_column_bytes(st_, i);
+  const unsigned char* p = sqlite3_column_text(st_.get(), i);
+  int n = sqlite3_column_bytes(st_.get(), i);
   return p ? std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(n)) : std::string_view();
 }
 
@@ -397,7 +396,7 @@ FileLayout readLayout(sqlite3* db, const std::string& windowsPath) {
 
 // ---------------------------------------------------------------- Connection
 
-sqlite3* openDatabase(const fs::path& file, const std::string& windowsPath, bool create) {
+Database openDatabase(const fs::path& file, const std::string& windowsPath, bool create) {
   // Memory statistics cost a global mutex on every allocation; the engine
   // never reads them. Only possible before SQLite's first use.
   static const bool configured = [] {
@@ -405,16 +404,17 @@ sqlite3* openDatabase(const fs::path& file, const std::string& windowsPath, bool
     return true;
   }();
   (void)configured;
-  sqlite3* db = nullptr;
+  sqlite3* raw = nullptr;
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
-  int rc = sqlite3_open_v2(file.c_str(), &db, flags, nullptr);
+  int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
+  Database db(raw);  // SQLite hands out a handle even when the open fails
   if (rc != SQLITE_OK) {
-    sqlite3_close_v2(db);
+    db.close();
     if (!create) throw ETableNotFound(std::string("Tabela não encontrada: "_cp) + windowsPath);
     raiseSqlite(nullptr, rc, windowsPath);
   }
-  sqlite3_extended_result_codes(db, 1);
-  sqlite3_busy_timeout(db, 2000);
+  sqlite3_extended_result_codes(db.get(), 1);
+  sqlite3_busy_timeout(db.get(), 2000);
   // Write-ahead log with synchronous=NORMAL: a commit is appended to the
   // log and has reached the operating system when it returns, so it
   // survives the death of the program, without a disk flush per commit; a
@@ -423,18 +423,12 @@ sqlite3* openDatabase(const fs::path& file, const std::string& windowsPath, bool
   // shared-memory index, so a closed table is a single file again. The log
   // is copied back (with a disk flush) every 32 MB rather than every 4 MB:
   // a run that posts every record flushes the disk far less often.
-  int prc = sqlite3_exec(db,
+  int prc = sqlite3_exec(db.get(),
                          "PRAGMA journal_mode=WAL;PRAGMA synchronous=NORMAL;PRAGMA wal_autocheckpoint=8192;"
                          "PRAGMA cache_size=-16384;PRAGMA mmap_size=268435456;PRAGMA foreign_keys=OFF",
                          nullptr, nullptr, nullptr);
-  if (prc != SQLITE_OK) {
-    try {
-      raiseSqlite(db, prc, windowsPath);
-    } catch (...) {
-      sqlite3_close_v2(db);
-      throw;
-    }
-  }
+  // The message is taken from the handle before it closes.
+  if (prc != SQLITE_OK) raiseSqlite(db.get(), prc, windowsPath);
   return db;
 }
 
@@ -443,29 +437,28 @@ void removeSideFiles(const fs::path& file) noexcept {
   for (const char* suffix : {"-journal", "-wal", "-shm"}) fs::remove(fs::path(file.string() + suffix), ec);
 }
 
-Connection::Connection(const fs::path& file, const std::string& windowsPath) : file_(file) {
-  db_ = openDatabase(file, windowsPath, false);
-}
+Connection::Connection(const fs::path& file, const std::string& windowsPath)
+    : db_(openDatabase(file, windowsPath, false)), file_(file) {}
 
+// The control statements are finalized, then the handle closed, by their
+// owners.
 Connection::~Connection() {
   if (txn_ == Txn::Write && pending_ > 0)
     tryCommit();
   else if (txn_ != Txn::None)
     control(kRollback);
-  for (sqlite3_stmt* st : control_) sqlite3_finalize(st);
-  sqlite3_close_v2(db_);
 }
 
 int Connection::control(Control which) noexcept {
   static constexpr const char* kSql[kControls] = {"BEGIN", "BEGIN IMMEDIATE", "COMMIT", "ROLLBACK"};
-  sqlite3_stmt*& st = control_[which];
-  if (!st) {
-    int rc = sqlite3_prepare_v2(db_, kSql[which], -1, &st, nullptr);
-    if (rc != SQLITE_OK) {
-      st = nullptr;
-      return rc;
-    }
+  StmtHandle& owned = control_[which];
+  if (!owned) {
+    sqlite3_stmt* prepared = nullptr;
+    int rc = sqlite3_prepare_v2(db_.get(), kSql[which], -1, &prepared, nullptr);
+    if (rc != SQLITE_OK) return rc;  // nothing was prepared
+    owned.reset(prepared);
   }
+  sqlite3_stmt* st = owned.get();
   int rc = sqlite3_step(st);
   // The reset hands the statement's error, message included, to the
   // connection, where the caller reads it.
@@ -475,14 +468,14 @@ int Connection::control(Control which) noexcept {
 
 void Connection::control(Control which, const std::string& windowsPath) {
   int rc = control(which);
-  if (rc != SQLITE_OK) raiseSqlite(db_, rc, windowsPath);
+  if (rc != SQLITE_OK) raiseSqlite(db_.get(), rc, windowsPath);
 }
 
 const FileLayout& Connection::layout(const std::string& windowsPath) {
   if (!layout_) {
     readLock(windowsPath);
     try {
-      layout_ = std::make_unique<FileLayout>(readLayout(db_, windowsPath));
+      layout_ = std::make_unique<FileLayout>(readLayout(db_.get(), windowsPath));
     } catch (...) {
       readDone();
       throw;
@@ -495,7 +488,7 @@ const FileLayout& Connection::layout(const std::string& windowsPath) {
 void Connection::syncTransaction() noexcept {
   // SQLite rolls a transaction back by itself after some errors (disk full,
   // I/O error); then there is nothing left to commit.
-  if (txn_ != Txn::None && sqlite3_get_autocommit(db_)) {
+  if (txn_ != Txn::None && sqlite3_get_autocommit(db_.get())) {
     txn_ = Txn::None;
     pending_ = 0;
   }

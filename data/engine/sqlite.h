@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "data/engine/engine.h"
@@ -27,20 +28,46 @@ namespace cg::engine {
 // The message of a locked table (also used by the cursor's own checks).
 std::string lockedMessage(const std::string& windowsPath);
 
+// An SQLite connection handle, closed with sqlite3_close_v2 when its owner
+// goes (statements still open on it are finalized by their own owners; the
+// handle goes when the last of them does). Closing never throws.
+class Database {
+ public:
+  Database() = default;
+  explicit Database(sqlite3* db) noexcept : db_(db) {}
+  ~Database() { close(); }
+  Database(Database&& o) noexcept : db_(std::exchange(o.db_, nullptr)) {}
+  Database& operator=(Database&& o) noexcept;
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  sqlite3* get() const noexcept { return db_; }
+  explicit operator bool() const noexcept { return db_ != nullptr; }
+  void close() noexcept;  // now rather than at the end of the scope
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+// Finalizes a statement handle (for std::unique_ptr).
+struct StmtFinalizer {
+  void operator()(sqlite3_stmt* st) const noexcept;
+};
+using StmtHandle = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
 // A prepared statement; finalized on destruction. Every use ends with
 // reset() so that no read lock outlives the call that needed it.
 class Stmt {
  public:
   Stmt() = default;
   Stmt(sqlite3* db, std::string_view sql, const std::string& windowsPath);
-  ~Stmt();
-  Stmt(Stmt&& o) noexcept;
-  Stmt& operator=(Stmt&& o) noexcept;
+  Stmt(Stmt&& o) noexcept = default;
+  Stmt& operator=(Stmt&& o) noexcept = default;
   Stmt(const Stmt&) = delete;
   Stmt& operator=(const Stmt&) = delete;
 
   explicit operator bool() const { return st_ != nullptr; }
-  sqlite3_stmt* get() const { return st_; }
+  sqlite3_stmt* get() const { return st_.get(); }
 
   void bindNull(int i);
   void bindInt(int i, int64_t v);
@@ -57,7 +84,7 @@ class Stmt {
 
  private:
   sqlite3* db_ = nullptr;
-  sqlite3_stmt* st_ = nullptr;
+  StmtHandle st_;
   std::string path_;
 };
 
@@ -115,7 +142,7 @@ class Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  sqlite3* db() const { return db_; }
+  sqlite3* db() const { return db_.get(); }
   const std::filesystem::path& file() const { return file_; }
   const FileLayout& layout(const std::string& windowsPath);
 
@@ -166,8 +193,8 @@ class Connection {
   int control(Control which) noexcept;                          // SQLite's result code, SQLITE_OK on success
   void control(Control which, const std::string& windowsPath);  // raises on failure
   void syncTransaction() noexcept;
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* control_[kControls] = {};
+  Database db_;  // declared first: closed after the statements below
+  StmtHandle control_[kControls];
   std::filesystem::path file_;
   std::unique_ptr<FileLayout> layout_;
   Txn txn_ = Txn::None;
@@ -181,7 +208,7 @@ class Connection {
 
 // Opens an SQLite connection with the engine's settings (busy timeout,
 // write-ahead log, synchronous mode). Raises on failure.
-sqlite3* openDatabase(const std::filesystem::path& file, const std::string& windowsPath, bool create);
+Database openDatabase(const std::filesystem::path& file, const std::string& windowsPath, bool create);
 
 // Removes what a killed program may have left beside a table file (rollback
 // journal, write-ahead log and its index): before a new file takes the

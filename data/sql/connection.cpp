@@ -1,7 +1,6 @@
 // SQLConnection and SQLDataSet: the parameter list, the transport read from
 // platform.ini, and the attachment opened on first use.
 #include <cctype>
-#include <cstdlib>
 #include <fstream>
 
 #include "data/sql/firebird.h"
@@ -11,6 +10,7 @@
 #include "platform/drive.h"
 #include "platform/faults.h"
 #include "platform/ini.h"
+#include "platform/test_hooks.h"
 
 namespace cg {
 
@@ -199,8 +199,7 @@ void SQLConnection::endGroup() {
 
 StatementGroup::StatementGroup(SQLConnection& c, int statements, int64_t ms)
     : c_(c), statements_(statements), ms_(ms) {
-  if (const char* set = std::getenv("CG_SQL_GROUP_STATEMENTS"); set && std::atoi(set) > 0)
-    statements_ = std::atoi(set);
+  if (TestHooks::get().groupStatements > 0) statements_ = TestHooks::get().groupStatements;
   c_.beginGroup();
 }
 

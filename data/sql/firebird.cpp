@@ -66,8 +66,7 @@ IUtil* util() { return master()->getUtilInterface(); }
 // A status for one call, disposed at the end of the scope.
 class Status {
  public:
-  Status() : raw_(master()->getStatus()), wrapper_(raw_) {}
-  ~Status() { raw_->dispose(); }
+  Status() : raw_(master()->getStatus()), wrapper_(raw_.get()) {}
   Status(const Status&) = delete;
   Status& operator=(const Status&) = delete;
   CheckStatusWrapper* operator&() { return &wrapper_; }
@@ -75,7 +74,7 @@ class Status {
 
   std::string text() {
     std::vector<char> buf(4096);
-    util()->formatStatus(buf.data(), static_cast<unsigned>(buf.size()), raw_);
+    util()->formatStatus(buf.data(), static_cast<unsigned>(buf.size()), raw_.get());
     std::string s(buf.data());
     while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
     std::replace(s.begin(), s.end(), '\n', '\r');
@@ -121,9 +120,27 @@ class Status {
   }
 
  private:
-  IStatus* raw_;
+  FbDisposable<IStatus> raw_;
   CheckStatusWrapper wrapper_;
 };
+
+// The ending calls that give an interface's reference back when they succeed.
+void endCall(IAttachment* a, CheckStatusWrapper* st) { a->detach(st); }
+void endCall(IStatement* s, CheckStatusWrapper* st) { s->free(st); }
+void endCall(IResultSet* r, CheckStatusWrapper* st) { r->close(st); }
+void endCall(IBlob* b, CheckStatusWrapper* st) { b->close(st); }
+
+// Ends the interface `ref` holds with its ending call (an attachment's
+// detach, a statement's free, a result set's or a blob's close). True when
+// the call succeeded and the interface is gone; after a failure `ref` still
+// holds it, to be released, and `st` tells what went wrong.
+template <class T>
+bool end(FbRef<T>& ref, Status& st) {
+  endCall(ref.get(), &st);
+  if (st.failed()) return false;
+  ref.ended();
+  return true;
+}
 
 unsigned charsetId(const std::string& name) {
   std::string n = name;
@@ -213,7 +230,7 @@ SQLConnectionImpl::SQLConnectionImpl(const SQLTarget& target, bool create) : tar
   static uint64_t attachments = 0;
   serial_ = ++attachments;
   Status st;
-  IXpbBuilder* dpb = util()->getXpbBuilder(&st, IXpbBuilder::DPB, nullptr, 0);
+  FbDisposable<IXpbBuilder> dpb(util()->getXpbBuilder(&st, IXpbBuilder::DPB, nullptr, 0));
   st.check(nullptr, true);
   dpb->insertString(&st, isc_dpb_user_name, target.user.c_str());
   if (!target.embedded) dpb->insertString(&st, isc_dpb_password, target.password.c_str());
@@ -240,30 +257,23 @@ SQLConnectionImpl::SQLConnectionImpl(const SQLTarget& target, bool create) : tar
     dpb->insertString(&st, isc_dpb_set_db_charset, target.charset.c_str());
     dpb->insertInt(&st, isc_dpb_page_size, 8192);
   }
-  if (st.failed()) {
-    dpb->dispose();
-    st.raise(nullptr, true);
-  }
-  IProvider* provider = master()->getDispatcher();
+  if (st.failed()) st.raise(nullptr, true);
   unsigned length = dpb->getBufferLength(&st);
   const unsigned char* buffer = dpb->getBuffer(&st);
-  if (create)
-    att_ = provider->createDatabase(&st, target.attachName.c_str(), length, buffer);
-  else
-    att_ = provider->attachDatabase(&st, target.attachName.c_str(), length, buffer);
-  provider->release();
-  dpb->dispose();
-  if (st.failed() || !att_) {
-    att_ = nullptr;
-    st.raise(nullptr, true);
+  {
+    FbRef<IProvider> provider(master()->getDispatcher());
+    if (create)
+      att_.reset(provider->createDatabase(&st, target.attachName.c_str(), length, buffer));
+    else
+      att_.reset(provider->attachDatabase(&st, target.attachName.c_str(), length, buffer));
   }
+  if (st.failed() || !att_) st.raise(nullptr, true);
 }
 
 SQLConnectionImpl::~SQLConnectionImpl() {
   if (!att_) return;
   Status st;
-  att_->detach(&st);
-  if (st.failed()) att_->release();  // a dead attachment cannot detach
+  end(att_, st);  // a dead attachment cannot detach: it is only released
 }
 
 // ---------------------------------------------------------------------------
@@ -278,34 +288,30 @@ SQLConnectionImpl::Transaction::Transaction(SQLConnectionImpl& c) : c_(c) {
   }
   tpb.push_back(c.target_.waitOnLocks ? isc_tpb_wait : isc_tpb_nowait);
   Status st;
-  tra_ = c.att_->startTransaction(&st, static_cast<unsigned>(tpb.size()), tpb.data());
-  if (st.failed()) {
-    tra_ = nullptr;
-    st.raise(&c);
-  }
+  tra_.reset(c.att_->startTransaction(&st, static_cast<unsigned>(tpb.size()), tpb.data()));
+  if (st.failed()) st.raise(&c);
 }
 
-SQLConnectionImpl::Transaction::~Transaction() {
-  if (!tra_) return;
-  Status st;
-  tra_->rollback(&st);
-  if (st.failed()) tra_->release();
-}
+// A commit or a rollback that succeeds gives the transaction's reference
+// back; after a failed one (a dead attachment) it is only released.
+SQLConnectionImpl::Transaction::~Transaction() { rollback(); }
 
 void SQLConnectionImpl::Transaction::commit() {
   if (!tra_) return;
   Status st;
   tra_->commit(&st);
-  if (st.failed()) st.raise(&c_);  // still owned: the destructor rolls back
-  tra_ = nullptr;
+  if (st.failed()) st.raise(&c_);  // still held: the destructor rolls back
+  tra_.ended();
 }
 
 void SQLConnectionImpl::Transaction::rollback() {
   if (!tra_) return;
   Status st;
   tra_->rollback(&st);
-  if (st.failed()) tra_->release();
-  tra_ = nullptr;
+  if (st.failed())
+    tra_.reset();
+  else
+    tra_.ended();
 }
 
 // ---------------------------------------------------------------------------
@@ -341,10 +347,9 @@ int rowsAffected(IStatement* stmt) {
 void SQLConnectionImpl::check(const std::string& sql) {
   Transaction t(*this);
   Status st;
-  IStatement* stmt = att_->prepare(&st, t.handle(), 0, sql.c_str(), target_.dialect, 0);
+  FbRef<IStatement> stmt(att_->prepare(&st, t.handle(), 0, sql.c_str(), target_.dialect, 0));
   if (st.failed()) st.raise(this);
-  stmt->free(&st);
-  if (st.failed()) stmt->release();
+  if (!end(stmt, st)) stmt.reset();
   t.commit();
 }
 
@@ -353,23 +358,22 @@ int SQLConnectionImpl::executeDirect(const std::string& sql, Transaction* within
   std::optional<Transaction> own;
   Transaction& t = within ? *within : own.emplace(*this);
   Status st;
-  IStatement* stmt = att_->prepare(&st, t.handle(), 0, sql.c_str(), target_.dialect, 0);
+  FbRef<IStatement> stmt(att_->prepare(&st, t.handle(), 0, sql.c_str(), target_.dialect, 0));
   if (st.failed()) st.raise(this);
   stmt->execute(&st, t.handle(), nullptr, nullptr, nullptr, nullptr);
   if (st.failed()) {
     std::string message = st.text();
     bool lostConnection = st.connectionLost();
-    stmt->release();
+    stmt.reset();
     if (lostConnection) {
       lost();
       throw EConnectionError(lostConnectionMessage(message));
     }
     throw ESQLError(message);
   }
-  int rows = rowsAffected(stmt);
+  int rows = rowsAffected(stmt.get());
   Status st2;
-  stmt->free(&st2);
-  if (st2.failed()) stmt->release();
+  if (!end(stmt, st2)) stmt.reset();
   if (own) {
     own->commit();
     faults::wrote();
@@ -377,181 +381,193 @@ int SQLConnectionImpl::executeDirect(const std::string& sql, Transaction* within
   return rows;
 }
 
-void SQLConnectionImpl::fetch(const std::string& sql,
-                              const std::function<void(const std::vector<SQLColumn>&)>& columns,
-                              const std::function<void(const SQLRowView&)>& row) {
-  Transaction t(*this);
-  Status st;
-  IStatement* stmt =
-      att_->prepare(&st, t.handle(), 0, sql.c_str(), target_.dialect, IStatement::PREPARE_PREFETCH_METADATA);
-  if (st.failed()) st.raise(this);
-  // Releases what is still held when leaving by an error.
-  IMessageMetadata* meta = nullptr;
-  IResultSet* rs = nullptr;
-  struct Cleanup {
-    IStatement*& stmt;
-    IMessageMetadata*& meta;
-    IResultSet*& rs;
-    ~Cleanup() {
-      if (rs) rs->release();
-      if (meta) meta->release();
-      if (stmt) stmt->release();
-    }
-  } cleanup{stmt, meta, rs};
+// ---------------------------------------------------------------------------
+// Fetching a result set: the columns described once, then every row decoded
+// column by column into text.
 
-  meta = stmt->getOutputMetadata(&st);
-  if (st.failed()) st.raise(this);
+namespace {
+
+// Where a column's value lies in the row buffer of a result set, and its
+// SQL type.
+struct ColumnSlot {
+  unsigned type = 0;  // SQL_TEXT, SQL_VARYING, ... without the nullable bit
+  int scale = 0;      // as the server gives it: negative for a decimal
+  unsigned length = 0, offset = 0, nullOffset = 0;
+};
+
+// Describes the columns of a result set for the dataset, and fills `slots`
+// with where each one's value lies. The caller checks `st` afterwards.
+std::vector<SQLColumn> describeColumns(IMessageMetadata* meta, Status& st, std::vector<ColumnSlot>& slots) {
   unsigned n = meta->getCount(&st);
   std::vector<SQLColumn> cols(n);
-  std::vector<unsigned> types(n), offsets(n), nullOffsets(n), lengths(n);
-  std::vector<int> scales(n);
+  slots.assign(n, ColumnSlot{});
   for (unsigned i = 0; i < n; ++i) {
-    types[i] = meta->getType(&st, i) & ~1u;
-    scales[i] = meta->getScale(&st, i);
-    lengths[i] = meta->getLength(&st, i);
-    offsets[i] = meta->getOffset(&st, i);
-    nullOffsets[i] = meta->getNullOffset(&st, i);
+    ColumnSlot& slot = slots[i];
+    slot.type = meta->getType(&st, i) & ~1u;
+    slot.scale = meta->getScale(&st, i);
+    slot.length = meta->getLength(&st, i);
+    slot.offset = meta->getOffset(&st, i);
+    slot.nullOffset = meta->getNullOffset(&st, i);
     SQLColumn& c = cols[i];
     c.name = trimRight(meta->getAlias(&st, i));
     c.origin = trimRight(meta->getField(&st, i));
     c.relation = trimRight(meta->getRelation(&st, i));
     if (c.name.empty()) c.name = c.origin;
-    c.type = fieldTypeOf(types[i], scales[i], meta->getSubType(&st, i));
-    c.scale = scales[i] < 0 ? -scales[i] : 0;
+    c.type = fieldTypeOf(slot.type, slot.scale, meta->getSubType(&st, i));
+    c.scale = slot.scale < 0 ? -slot.scale : 0;
     c.nullable = meta->isNullable(&st, i);
     if (c.type == SQLFieldType::String || c.type == SQLFieldType::FixedChar) {
       unsigned bytesPerChar = 1;
       if (unsigned cs = meta->getCharSet(&st, i); cs == 4) bytesPerChar = 4;
-      c.size = static_cast<int>(lengths[i] / bytesPerChar);
+      c.size = static_cast<int>(slot.length / bytesPerChar);
     }
   }
+  return cols;
+}
+
+// Reads the blobs of a result set whole, in the transaction that fetches it.
+struct BlobReader {
+  SQLConnectionImpl& c;
+  ITransaction* transaction;
+
+  void read(ISC_QUAD id, std::string& out) const {
+    out.clear();
+    Status bs;
+    FbRef<IBlob> blob(c.attachment()->openBlob(&bs, transaction, &id, 0, nullptr));
+    if (bs.failed()) bs.raise(&c);
+    char chunk[16384];
+    for (;;) {
+      unsigned got = 0;
+      int r = blob->getSegment(&bs, sizeof chunk, chunk, &got);
+      if (r == IStatus::RESULT_OK || r == IStatus::RESULT_SEGMENT) {
+        out.append(chunk, got);
+        continue;
+      }
+      break;
+    }
+    if (bs.failed()) bs.raise(&c);
+    if (!end(blob, bs)) blob.reset();
+  }
+};
+
+// Decodes one column of the fetched row in `row`: nullopt for NULL; a text
+// is a view of the row buffer; any other value is written as text into
+// `scratch` (numbers, dates and times exactly, blobs whole) and viewed there.
+std::optional<std::string_view> decodeColumn(const ColumnSlot& c, const unsigned char* row,
+                                             std::string& scratch, const BlobReader& blobs) {
+  if (*reinterpret_cast<const short*>(row + c.nullOffset)) return std::nullopt;
+  const unsigned char* p = row + c.offset;
+  std::string& s = scratch;
+  switch (c.type) {
+    case SQL_TEXT:
+      return std::string_view(reinterpret_cast<const char*>(p), c.length);
+    case SQL_VARYING: {
+      uint16_t len;
+      std::memcpy(&len, p, 2);
+      return std::string_view(reinterpret_cast<const char*>(p + 2), len);
+    }
+    case SQL_SHORT: {
+      int16_t v;
+      std::memcpy(&v, p, 2);
+      s = scaledText(v, -c.scale);
+      break;
+    }
+    case SQL_LONG: {
+      int32_t v;
+      std::memcpy(&v, p, 4);
+      s = scaledText(v, -c.scale);
+      break;
+    }
+    case SQL_INT64: {
+      int64_t v;
+      std::memcpy(&v, p, 8);
+      s = scaledText(v, -c.scale);
+      break;
+    }
+    case SQL_FLOAT: {
+      float v;
+      std::memcpy(&v, p, 4);
+      char b[32];
+      auto r = std::to_chars(b, b + sizeof b, v);
+      s.assign(b, r.ptr);
+      break;
+    }
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT: {
+      double v;
+      std::memcpy(&v, p, 8);
+      char b[32];
+      auto r = std::to_chars(b, b + sizeof b, v);
+      s.assign(b, r.ptr);
+      break;
+    }
+    case SQL_TYPE_DATE: {
+      ISC_DATE d;
+      std::memcpy(&d, p, sizeof d);
+      s = dateText(d);
+      break;
+    }
+    case SQL_TYPE_TIME: {
+      ISC_TIME tm;
+      std::memcpy(&tm, p, sizeof tm);
+      s = timeText(tm);
+      break;
+    }
+    case SQL_TIMESTAMP: {
+      ISC_TIMESTAMP ts;
+      std::memcpy(&ts, p, sizeof ts);
+      s = dateText(ts.timestamp_date) + " " + timeText(ts.timestamp_time);
+      break;
+    }
+    case SQL_BOOLEAN:
+      s = *p ? "true" : "false";
+      break;
+    case SQL_BLOB: {
+      ISC_QUAD id;
+      std::memcpy(&id, p, sizeof id);
+      blobs.read(id, s);
+      break;
+    }
+    default:
+      s.clear();
+      break;
+  }
+  return std::string_view(s);
+}
+
+}  // namespace
+
+void SQLConnectionImpl::fetch(const std::string& sql,
+                              const std::function<void(const std::vector<SQLColumn>&)>& columns,
+                              const std::function<void(const SQLRowView&)>& row) {
+  Transaction t(*this);
+  Status st;
+  // Declared in this order, what is still held when leaving by an error is
+  // released result set first, statement last.
+  FbRef<IStatement> stmt(
+      att_->prepare(&st, t.handle(), 0, sql.c_str(), target_.dialect, IStatement::PREPARE_PREFETCH_METADATA));
+  if (st.failed()) st.raise(this);
+  FbRef<IMessageMetadata> meta(stmt->getOutputMetadata(&st));
+  if (st.failed()) st.raise(this);
+  std::vector<ColumnSlot> slots;
+  const std::vector<SQLColumn> cols = describeColumns(meta.get(), st, slots);
   if (st.failed()) st.raise(this);
   columns(cols);
 
   std::vector<unsigned char> buffer(meta->getMessageLength(&st));
-  rs = stmt->openCursor(&st, t.handle(), nullptr, nullptr, meta, 0);
-  if (st.failed()) {
-    rs = nullptr;
-    st.raise(this);
-  }
+  FbRef<IResultSet> rs(stmt->openCursor(&st, t.handle(), nullptr, nullptr, meta.get(), 0));
+  if (st.failed()) st.raise(this);
+  const BlobReader blobs{*this, t.handle()};
+  const size_t n = slots.size();
   SQLRowView view(n);
   std::vector<std::string> scratch(n);
-  for (;;) {
-    int result = rs->fetchNext(&st, buffer.data());
-    if (result != IStatus::RESULT_OK) break;
-    for (unsigned i = 0; i < n; ++i) {
-      const unsigned char* p = buffer.data() + offsets[i];
-      if (*reinterpret_cast<const short*>(buffer.data() + nullOffsets[i])) {
-        view[i].reset();
-        continue;
-      }
-      std::string& s = scratch[i];
-      switch (types[i]) {
-        case SQL_TEXT:
-          view[i] = std::string_view(reinterpret_cast<const char*>(p), lengths[i]);
-          continue;
-        case SQL_VARYING: {
-          uint16_t len;
-          std::memcpy(&len, p, 2);
-          view[i] = std::string_view(reinterpret_cast<const char*>(p + 2), len);
-          continue;
-        }
-        case SQL_SHORT: {
-          int16_t v;
-          std::memcpy(&v, p, 2);
-          s = scaledText(v, -scales[i]);
-          break;
-        }
-        case SQL_LONG: {
-          int32_t v;
-          std::memcpy(&v, p, 4);
-          s = scaledText(v, -scales[i]);
-          break;
-        }
-        case SQL_INT64: {
-          int64_t v;
-          std::memcpy(&v, p, 8);
-          s = scaledText(v, -scales[i]);
-          break;
-        }
-        case SQL_FLOAT: {
-          float v;
-          std::memcpy(&v, p, 4);
-          char b[32];
-          auto r = std::to_chars(b, b + sizeof b, v);
-          s.assign(b, r.ptr);
-          break;
-        }
-        case SQL_DOUBLE:
-        case SQL_D_FLOAT: {
-          double v;
-          std::memcpy(&v, p, 8);
-          char b[32];
-          auto r = std::to_chars(b, b + sizeof b, v);
-          s.assign(b, r.ptr);
-          break;
-        }
-        case SQL_TYPE_DATE: {
-          ISC_DATE d;
-          std::memcpy(&d, p, sizeof d);
-          s = dateText(d);
-          break;
-        }
-        case SQL_TYPE_TIME: {
-          ISC_TIME tm;
-          std::memcpy(&tm, p, sizeof tm);
-          s = timeText(tm);
-          break;
-        }
-        case SQL_TIMESTAMP: {
-          ISC_TIMESTAMP ts;
-          std::memcpy(&ts, p, sizeof ts);
-          s = dateText(ts.timestamp_date) + " " + timeText(ts.timestamp_time);
-          break;
-        }
-        case SQL_BOOLEAN:
-          s = *p ? "true" : "false";
-          break;
-        case SQL_BLOB: {
-          ISC_QUAD id;
-          std::memcpy(&id, p, sizeof id);
-          s.clear();
-          Status bs;
-          IBlob* blob = att_->openBlob(&bs, t.handle(), &id, 0, nullptr);
-          if (bs.failed()) bs.raise(this);
-          char chunk[16384];
-          for (;;) {
-            unsigned got = 0;
-            int r = blob->getSegment(&bs, sizeof chunk, chunk, &got);
-            if (r == IStatus::RESULT_OK || r == IStatus::RESULT_SEGMENT) {
-              s.append(chunk, got);
-              continue;
-            }
-            break;
-          }
-          if (bs.failed()) {
-            blob->release();
-            bs.raise(this);
-          }
-          blob->close(&bs);
-          if (bs.failed()) blob->release();
-          break;
-        }
-        default:
-          s.clear();
-          break;
-      }
-      view[i] = std::string_view(s);
-    }
+  while (rs->fetchNext(&st, buffer.data()) == IStatus::RESULT_OK) {
+    for (size_t i = 0; i < n; ++i) view[i] = decodeColumn(slots[i], buffer.data(), scratch[i], blobs);
     row(view);
   }
   if (st.failed()) st.raise(this);
-  rs->close(&st);
-  if (st.failed()) st.raise(this);
-  rs = nullptr;
-  stmt->free(&st);
-  if (st.failed()) st.raise(this);
-  stmt = nullptr;
+  if (!end(rs, st)) st.raise(this);
+  if (!end(stmt, st)) st.raise(this);
   t.commit();
 }
 
@@ -559,25 +575,21 @@ void SQLConnectionImpl::fetch(const std::string& sql,
 
 SQLConnectionImpl::Prepared::Prepared(SQLConnectionImpl& c, Transaction& t, const std::string& sql) : c_(c) {
   Status st;
-  stmt_ = c.att_->prepare(&st, t.handle(), 0, sql.c_str(), c.target_.dialect, 0);
-  if (st.failed()) {
-    stmt_ = nullptr;
-    st.raise(&c);
-  }
-  IMessageMetadata* in = stmt_->getInputMetadata(&st);
+  stmt_.reset(c.att_->prepare(&st, t.handle(), 0, sql.c_str(), c.target_.dialect, 0));
+  if (st.failed()) st.raise(&c);
+  FbRef<IMessageMetadata> in(stmt_->getInputMetadata(&st));
   if (st.failed()) st.raise(&c);
   count_ = static_cast<int>(in->getCount(&st));
-  in->release();
+  in.reset();
   values_.assign(count_, std::nullopt);
   capacity_.assign(count_, 64);
 }
 
 SQLConnectionImpl::Prepared::~Prepared() {
-  if (meta_) meta_->release();
+  meta_.reset();
   if (stmt_) {
     Status st;
-    stmt_->free(&st);
-    if (st.failed()) stmt_->release();
+    end(stmt_, st);  // after a failed free the statement is only released
   }
 }
 
@@ -602,16 +614,13 @@ void SQLConnectionImpl::Prepared::bind(int index, std::optional<std::string_view
 // text to the type of the column it meets.
 void SQLConnectionImpl::Prepared::rebuild() {
   Status st;
-  if (meta_) {
-    meta_->release();
-    meta_ = nullptr;
-  }
+  meta_.reset();
   if (count_ == 0) {
     buffer_.clear();
     dirty_ = false;
     return;
   }
-  IMetadataBuilder* builder = master()->getMetadataBuilder(&st, static_cast<unsigned>(count_));
+  FbRef<IMetadataBuilder> builder(master()->getMetadataBuilder(&st, static_cast<unsigned>(count_)));
   if (st.failed()) st.raise(&c_);
   unsigned cs = charsetId(c_.target_.charset);
   for (int i = 0; i < count_; ++i) {
@@ -620,10 +629,10 @@ void SQLConnectionImpl::Prepared::rebuild() {
     builder->setCharSet(&st, i, cs);
     builder->setScale(&st, i, 0);
   }
-  meta_ = builder->getMetadata(&st);
-  builder->release();
+  meta_.reset(builder->getMetadata(&st));
+  builder.reset();
   if (st.failed()) {
-    meta_ = nullptr;
+    meta_.reset();
     st.raise(&c_);
   }
   buffer_.assign(meta_->getMessageLength(&st), 0);
@@ -645,10 +654,10 @@ int SQLConnectionImpl::Prepared::execute(Transaction& t) {
     }
     std::memcpy(buffer_.data() + off, &len, 2);
   }
-  stmt_->execute(&st, t.handle(), count_ ? meta_ : nullptr, count_ ? buffer_.data() : nullptr, nullptr,
+  stmt_->execute(&st, t.handle(), count_ ? meta_.get() : nullptr, count_ ? buffer_.data() : nullptr, nullptr,
                  nullptr);
   if (st.failed()) st.raise(&c_);
-  return rowsAffected(stmt_);
+  return rowsAffected(stmt_.get());
 }
 
 }  // namespace cg

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "data/sql/fb_ref.h"
 #include "data/sql/sql.h"
 
 namespace Firebird {
@@ -81,11 +82,11 @@ class SQLConnectionImpl {
     Transaction& operator=(const Transaction&) = delete;
     void commit();
     void rollback();
-    Firebird::ITransaction* handle() { return tra_; }
+    Firebird::ITransaction* handle() { return tra_.get(); }
 
    private:
     SQLConnectionImpl& c_;
-    Firebird::ITransaction* tra_ = nullptr;
+    FbRef<Firebird::ITransaction> tra_;
   };
 
   // Prepares the statement and frees it: raises ESQLError when the server
@@ -114,8 +115,8 @@ class SQLConnectionImpl {
    private:
     void rebuild();
     SQLConnectionImpl& c_;
-    Firebird::IStatement* stmt_ = nullptr;
-    Firebird::IMessageMetadata* meta_ = nullptr;
+    FbRef<Firebird::IStatement> stmt_;
+    FbRef<Firebird::IMessageMetadata> meta_;
     int count_ = 0;
     std::vector<std::optional<std::string>> values_;
     std::vector<unsigned> capacity_;
@@ -123,7 +124,7 @@ class SQLConnectionImpl {
     bool dirty_ = true;
   };
 
-  Firebird::IAttachment* attachment() { return att_; }
+  Firebird::IAttachment* attachment() { return att_.get(); }
   // Tells attachments apart over the life of the program (never 0).
   uint64_t serial() const { return serial_; }
   const SQLTarget& target() const { return target_; }
@@ -133,7 +134,7 @@ class SQLConnectionImpl {
  private:
   SQLTarget target_;
   uint64_t serial_;
-  Firebird::IAttachment* att_ = nullptr;
+  FbRef<Firebird::IAttachment> att_;
   bool alive_ = true;
 };
 

@@ -95,8 +95,9 @@ class SQLConnection {
 // A group of execute-direct statements for the length of a scope, due for
 // its commit when it holds `statements` statements or has been open `ms`
 // milliseconds; leaving the scope before end() undoes what the group still
-// holds. CG_SQL_GROUP_STATEMENTS in the environment sets another number of
-// statements for every group (tests use small groups to look between them).
+// holds. CG_SQL_GROUP_STATEMENTS in the environment (platform/test_hooks.h)
+// sets another number of statements for every group (tests use small groups
+// to look between them).
 class StatementGroup {
  public:
   StatementGroup(SQLConnection& c, int statements, int64_t ms);

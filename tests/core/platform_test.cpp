@@ -13,6 +13,8 @@
 #include "platform/errors.h"
 #include "platform/process.h"
 #include "platform/regional.h"
+#include "platform/test_hooks.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 using namespace cg;
@@ -107,6 +109,37 @@ TEST(Clock, MovesForwardWithoutSleeping) {
   TDateTime after = Clock::now();
   EXPECT_NEAR((after - before) * 86400.0, 30.0, 1.0);
   Clock::reset();
+}
+
+// Scripts and tests set these variables by name; the program reads them
+// once, so that a change of the environment later on does not change a run
+// halfway.
+TEST(TestHooks, ReadOnceFromTheVariablesScriptsSet) {
+  using testsupport::ScopedEnv;
+  {
+    ScopedEnv kill("CG_FAULT_KILL_AFTER_WRITES", "12"), stop("CG_FAULT_STOP_AFTER_WRITES", "3"),
+        server("CG_FAULT_STOP_BEFORE_SERVER_WRITES", "2"), count("CG_FAULT_COUNT_FILE", "/tmp/cg-contagem"),
+        groups("CG_SQL_GROUP_STATEMENTS", "7");
+    TestHooks::reload();
+  }
+  const TestHooks& h = TestHooks::get();
+  EXPECT_EQ(h.killAfterWrites, 12);
+  EXPECT_EQ(h.stopAfterWrites, 3);
+  EXPECT_EQ(h.stopBeforeServerWrites, 2);
+  EXPECT_EQ(h.countFile, "/tmp/cg-contagem");
+  EXPECT_EQ(h.groupStatements, 7);
+
+  // What is not a number above 0 leaves the hook off.
+  {
+    ScopedEnv kill("CG_FAULT_KILL_AFTER_WRITES", "abc"), stop("CG_FAULT_STOP_AFTER_WRITES", "-1"),
+        groups("CG_SQL_GROUP_STATEMENTS", "0");
+    TestHooks::reload();
+  }
+  EXPECT_EQ(h.killAfterWrites, 0);
+  EXPECT_EQ(h.stopAfterWrites, 0);
+  EXPECT_EQ(h.stopBeforeServerWrites, 0);
+  EXPECT_EQ(h.countFile, "");
+  EXPECT_EQ(h.groupStatements, 0);
 }
 
 class DriveCTest : public ::testing::Test {

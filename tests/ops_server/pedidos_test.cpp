@@ -3,7 +3,7 @@
 
 #include "installation.h"
 #include "platform/cp1252.h"
-#include "support/scoped_env.h"
+#include "support/scoped_hook.h"
 #include "text/normaliza.h"
 
 namespace cg {
@@ -14,7 +14,7 @@ using testsupport::GaugeOf;
 using testsupport::Installation;
 using testsupport::PanelVisible;
 using testsupport::Row;
-using testsupport::ScopedEnv;
+using testsupport::ScopedHook;
 
 std::string sqlText(const std::optional<std::string>& v) { return v ? "'" + *v + "'" : "NULL"; }
 
@@ -196,7 +196,7 @@ TEST(CodLivro, TheConfigurationNeverLagsBehindTheCodesHandedOut) {
   // highest code the orders hold in the same transaction: had the program
   // died right after that transaction, the next run would start from it.
   // Groups of two orders here: the refused second order uses up its code.
-  ScopedEnv groups("CG_SQL_GROUP_STATEMENTS", "2");
+  ScopedHook groups("CG_SQL_GROUP_STATEMENTS", "2");
   inst.exec({pedido("01", 1, "A", "DR X"), pedido("01", 2, "B", "DR Y"), pedido("01", 3, "C", "DR Z"),
              pedido("01", 4, "D", "DR W"), pedido("01", 5, "E", "DR V"),
              "CREATE TABLE VISTO (N INTEGER, CONFIGURADO INTEGER, MAIOR INTEGER, PEDIDOS INTEGER)",
