@@ -6,6 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ccache pkg-config
   qt6-base-dev libqt6sql6-sqlite
+  qt6-translations-l10n
   libsqlite3-dev sqlite3
   firebird3.0-server firebird3.0-server-core firebird3.0-utils libfbclient2 firebird-dev
   fonts-liberation fonts-dejavu-core

@@ -6,7 +6,9 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
@@ -14,13 +16,17 @@
 #include <QScreen>
 #include <QStyle>
 #include <QTableView>
+#include <QTranslator>
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 
 #include "app/qt/look.h"
 #include "app/qt/widgets.h"
 #include "data/engine/engine.h"
 #include "platform/cp1252.h"
+#include "platform/drive.h"
 #include "platform/process.h"
 
 namespace cg::qt {
@@ -41,6 +47,7 @@ void toStderr(const char* kind, const std::string& text) {
 
 void QtInterface::showMessage(const std::string& text) {
   if (!interactive_) return toStderr("mensagem", text);
+  showState();
   QMessageBox box(QMessageBox::NoIcon, title(), qtext(text), QMessageBox::Ok, window_);
   box.exec();
 }
@@ -50,16 +57,27 @@ bool QtInterface::confirm(const std::string& text) {
     toStderr("pergunta, respondida Não", text);
     return false;
   }
+  showState();
   QMessageBox box(QMessageBox::Information, QStringLiteral("Informação"), qtext(text),
                   QMessageBox::Yes | QMessageBox::No, window_);
   box.setDefaultButton(QMessageBox::Yes);
+  // As the suite's dialogs read, with Alt+S and Alt+N.
+  box.button(QMessageBox::Yes)->setText(QStringLiteral("&Sim"));
+  box.button(QMessageBox::No)->setText(QStringLiteral("&Não"));
   return box.exec() == QMessageBox::Yes;
 }
 
 void QtInterface::showError(const Exception& error) {
   if (!interactive_) return toStderr(error.className(), error.message());
+  showState();
   QMessageBox box(QMessageBox::Critical, title(), qtext(error.message()), QMessageBox::Ok, window_);
   box.exec();
+}
+
+// A box is modal: behind it the window shows what the operation has done
+// so far (a review closed before "Procedimento concluido.", say).
+void QtInterface::showState() {
+  if (window_) window_->syncAll();
 }
 
 void QtInterface::repaint(const std::string& component) {
@@ -133,6 +151,8 @@ void MainWindow::build() {
         }
         if (!b->hint.empty()) button->setToolTip(qtext(b->hint));
         if (!b->tabStop) button->setFocusPolicy(Qt::NoFocus);
+        // Enter on a button that has the focus clicks it, as Space does.
+        button->setAutoDefault(true);
         connect(button, &QPushButton::clicked, this, [this, b] { deliver([this, b] { form_.click(*b); }); });
         w = button;
         break;
@@ -148,6 +168,8 @@ void MainWindow::build() {
         view->setSelectionBehavior(QAbstractItemView::SelectRows);
         view->setSelectionMode(QAbstractItemView::SingleSelection);
         view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        // Tab and Shift+Tab leave the grid; the arrows move between rows.
+        view->setTabKeyNavigation(false);
         view->horizontalHeader()->setStretchLastSection(true);
         view->verticalHeader()->setDefaultSectionSize(18);
         view->verticalHeader()->setFixedWidth(12);
@@ -191,6 +213,21 @@ void MainWindow::build() {
     w->setObjectName(QString::fromStdString(c->name));
     widgets_[c] = w;
   }
+  // Under an open review, what its confirmation will do.
+  reviewSummary_ = new QLabel(widgets_.at(&form_.PainelConsistG));
+  reviewSummary_->setObjectName(QStringLiteral("ResumoRevisao"));
+  reviewSummary_->setGeometry(25, 433, 581, 48);
+  reviewSummary_->setWordWrap(true);
+  reviewSummary_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  TFont font;
+  font.name = "Arial";
+  font.height = 13;
+  font.bold = true;
+  reviewSummary_->setFont(fontOf(font));
+  QPalette pal = reviewSummary_->palette();
+  pal.setColor(QPalette::WindowText, colourOf(clNavy, pal));
+  reviewSummary_->setPalette(pal);
+  reviewSummary_->hide();
 }
 
 void MainWindow::place(const TControl& c) {
@@ -318,34 +355,81 @@ void MainWindow::apply(const TControl& c) {
   w->setVisible(c.visible);
 }
 
-void MainWindow::syncTree(const TControl& root) {
-  for (TControl* c : form_.controls()) {
-    for (const TControl* p = c; p; p = p->parent) {
-      if (p == &root) {
-        sync(*c);
-        break;
-      }
-    }
-  }
-}
-
 void MainWindow::syncAll() {
   syncing_ = true;
   setWindowTitle(qtext(form_.caption));
   for (TControl* c : form_.controls()) sync(*c);
+  syncKeyboard();
+  syncReviewSummary();
   syncing_ = false;
+}
+
+void MainWindow::syncKeyboard() {
+  // The focus the form gives (the new-format grid when a review opens) is
+  // the widget's, as soon as that widget can take it.
+  if (TControl* c = form_.focusedControl()) {
+    QWidget* w = widgets_.at(c);
+    if (w->isVisible() && w->isEnabled() && w->focusPolicy() != Qt::NoFocus && !w->hasFocus())
+      w->setFocus(Qt::OtherFocusReason);
+  }
+  // Entering the percentage box chooses "Definir desconto máximo padrão":
+  // Tab passes over the box until that option is chosen (by the arrows, a
+  // click or Space), so that going through the panel by keyboard never
+  // changes the chosen option. A click still enters the box.
+  widgets_.at(&form_.Edit1)->setFocusPolicy(form_.RadioButton1.checked ? Qt::StrongFocus : Qt::ClickFocus);
+}
+
+void MainWindow::syncReviewSummary() {
+  // The counts of the open review: the new-format copy, the live register,
+  // and the records left out of the copy because another one with the same
+  // abbreviated name and phone (clients) or CRM (doctors) came first.
+  struct Review {
+    const TControl& panel;
+    Table& live;
+    Table& interim;
+    const char* sameKey;
+  };
+  const Review reviews[] = {
+      {form_.PainelFormatCliNovo, form_.Clientes, form_.Clientes_I, "telefone"},
+      {form_.PainelFormatMedNovo, form_.Medicos, form_.Medicos_I, "CRM"},
+  };
+  QString text;
+  for (const Review& r : reviews) {
+    if (!r.panel.showing() || !r.live.active() || !r.interim.active()) continue;
+    try {
+      const int live = r.live.recordCount();
+      const int interim = r.interim.recordCount();
+      const int merged = std::max(live - interim, 0);
+      const QLocale br(QLocale::Portuguese, QLocale::Brazil);
+      auto records = [&br](int n) { return br.toString(n) + (n == 1 ? " registro" : " registros"); };
+      text = QString::fromUtf8(
+                 "Ao confirmar, o novo formato (%1) substitui o atual (%2); %3 repetido%4 "
+                 "(mesmo nome abreviado e mesmo %5) %6 unido%4 a outro%4.")
+                 .arg(records(interim), records(live), records(merged),
+                      QString::fromUtf8(merged == 1 ? "" : "s"), QString::fromUtf8(r.sameKey),
+                      QString::fromUtf8(merged == 1 ? "foi" : "foram"));
+    } catch (const std::exception&) {
+      text.clear();
+    }
+  }
+  if (reviewSummary_->text() != text) reviewSummary_->setText(text);
+  reviewSummary_->setVisible(!text.isEmpty());
 }
 
 void MainWindow::repaintControl(const std::string& name) {
   const TControl* c = form_.findControl(name);
   if (!c) return;
-  syncing_ = true;
-  syncTree(*c);
-  syncing_ = false;
+  // The whole form is copied, not only the control: what the operation
+  // changed before (a panel hidden, commands disabled) must not stay drawn
+  // over or under what it paints now.
+  syncAll();
   // Operations do not let events through while they walk their tables: the
-  // control is painted now, not when the event loop next runs.
+  // control is painted now, not when the event loop next runs, and with it
+  // every other part of the window that changed. Only paints go through,
+  // never input.
   QWidget* w = widgets_.at(c);
   if (w->isVisible()) w->repaint();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
 }
 
 void MainWindow::deliver(const std::function<void()>& event) {
@@ -374,6 +458,19 @@ void MainWindow::activate() {
   }
   deliver([this] { program_.activate(); });
   if (!form_.closed()) heartbeat_.start();
+  // A drive C without the suite: after the message of the start, how to get
+  // an installation to try the program on.
+  std::error_code ec;
+  if (!std::filesystem::is_directory(DriveC::resolve("C:\\VITRALON"), ec)) {
+    const std::string root = DriveC::root().string();
+    std::fprintf(stderr,
+                 "consistgeral: não há instalação (C:\\VITRALON) na pasta que faz o papel da unidade C:\n"
+                 "  %s\n"
+                 "Para criar ali a instalação de exemplo:\n"
+                 "  consistgeral --drive-c '%s' --create-sample\n"
+                 "Outra pasta como unidade C: --drive-c PASTA.\n",
+                 root.c_str(), root.c_str());
+  }
 }
 
 void MainWindow::pollHeartbeat() {
@@ -430,7 +527,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 // ---- The program -----------------------------------------------------------------
 
 WindowProgram::WindowProgram(bool interactive)
-    : ui_(interactive), window_(std::make_unique<MainWindow>(program_, ui_)) {}
+    : ui_(interactive), window_(std::make_unique<MainWindow>(program_, ui_)) {
+  // Qt's own texts (the edit boxes' context menus, standard buttons) in
+  // Brazilian Portuguese, from the system's Qt translations.
+  translator_ = std::make_unique<QTranslator>();
+  if (translator_->load(QLocale(QLocale::Portuguese, QLocale::Brazil), QStringLiteral("qtbase"),
+                        QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QCoreApplication::installTranslator(translator_.get());
+}
 
 WindowProgram::~WindowProgram() = default;
 

@@ -16,7 +16,9 @@
 #include "app/form/program.h"
 #include "platform/user_interface.h"
 
+class QLabel;
 class QTableView;
+class QTranslator;
 
 namespace cg::qt {
 
@@ -41,6 +43,8 @@ class QtInterface : public UserInterface {
   void startProcess(const std::string& commandLine) override;
 
  private:
+  void showState();
+
   bool interactive_;
   MainWindow* window_ = nullptr;
 };
@@ -78,8 +82,9 @@ class MainWindow : public QWidget {
   void sync(const TControl& c);
   void apply(const TControl& c);
   std::string signature(const TControl& c) const;
-  void syncTree(const TControl& root);
   void pollHeartbeat();
+  void syncKeyboard();
+  void syncReviewSummary();
 
   Program& program_;
   TFormConsistGeral& form_;
@@ -88,6 +93,7 @@ class MainWindow : public QWidget {
   std::map<const TControl*, TableModel*> models_;
   std::map<QObject*, TControl*> focusTargets_;
   std::map<const TControl*, std::string> applied_;  // signature of what each widget shows
+  QLabel* reviewSummary_ = nullptr;                 // what confirming the open review does
   QTimer heartbeat_;
   bool activated_ = false;
   bool syncing_ = false;
@@ -114,6 +120,7 @@ class WindowProgram {
   QtInterface ui_;
   Program program_{ui_};
   std::unique_ptr<MainWindow> window_;
+  std::unique_ptr<QTranslator> translator_;
 };
 
 }  // namespace cg::qt

@@ -1,16 +1,25 @@
 // The real Qt window on the offscreen platform: what it shows of the form,
-// the keys it delivers, the configured colour, the gauge and a grid.
+// the keys it delivers, the configured colour, the gauge and a grid; what it
+// draws while an operation runs; a review done by keyboard alone.
+#include <QAction>
 #include <QApplication>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
+#include <QTimer>
+#include <memory>
 
 #include "app/qt/look.h"
 #include "app/qt/main_window.h"
 #include "app/qt/widgets.h"
 #include "app/shell_fixture.h"
+#include "sample/sample.h"
 
 using namespace cg;
 using shelltest::ShellTest;
@@ -41,9 +50,28 @@ QApplication& application() {
   return *g_app;
 }
 
-void press(QWidget& w, int key) {
-  QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
+void press(QWidget& w, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QKeyEvent down(QEvent::KeyPress, key, modifiers);
   QApplication::sendEvent(&w, &down);
+}
+
+// A control's place in window coordinates.
+QRect placeInWindow(qt::MainWindow& window, const char* name) {
+  QWidget* w = window.widgetFor(name);
+  return QRect(w->mapTo(&window, QPoint(0, 0)), w->size());
+}
+
+bool navy(QRgb c) { return qRed(c) == 0 && qGreen(c) == 0 && qBlue(c) == 128; }
+
+// Pixels of a bright red caption (BotSair's, while it is enabled).
+int redPixels(const QImage& image, const QRect& area) {
+  int n = 0;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x) {
+      const QRgb c = image.pixel(x, y);
+      if (qRed(c) > 200 && qGreen(c) < 80 && qBlue(c) < 80) ++n;
+    }
+  return n;
 }
 
 }  // namespace
@@ -224,4 +252,214 @@ TEST_F(QtWindowTest, GridsListTheirTableAndMoveItsCursor) {
   EXPECT_EQ(f.Clientes.recNo(), 3);
   EXPECT_EQ(f.Clientes.asString("Nome"), "MARIA");
   f.Clientes.close();
+}
+
+// The small sample installation on a drive C of its own.
+class QtSampleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Clock::reset();
+    application();
+    DriveC::setRoot(dir_.path());
+  }
+  void TearDown() override { Clock::reset(); }
+  testsupport::TempDir dir_;
+};
+
+// A run that lets no events through is drawn as the form stands at every
+// gauge step: the option panel it hid is gone, the progress panel has its
+// title bar, the commands it disabled look disabled.
+TEST_F(QtSampleTest, ComponentNameRunIsDrawnAsTheFormStandsAtEveryGaugeStep) {
+  CreateSample("small", false);
+  qt::WindowProgram p(false);
+  p.start();
+  TFormConsistGeral& f = p.form();
+  f.HabilitaComandos();  // as after an operation that ends with it
+  p.window().syncAll();
+  qt::MainWindow& w = p.window();
+  const QRect sair = placeInWindow(w, "BotSair");
+  ASSERT_GT(redPixels(w.grab().toImage(), sair), 20);  // enabled: red caption
+
+  qobject_cast<QPushButton*>(w.widgetFor("BotCorrecaoComp"))->click();
+  ASSERT_TRUE(w.widgetFor("PainelCorrigComponentes")->isVisible());
+  const QRect options = placeInWindow(w, "Panel3");
+  const QImage before = w.grab().toImage();
+  // The option panel's title bar, above the place of the progress panel.
+  const QPoint optionTitle(options.left() + 10, options.top() + 5);
+  ASSERT_TRUE(navy(before.pixel(optionTitle)));
+  qobject_cast<QRadioButton*>(w.widgetFor("RadioButton3"))->click();
+
+  QImage during;
+  int steps = 0;
+  bool optionPanelShown = true, abreviaEnabled = true;
+  auto heartbeat = f.TermCG.onStep;
+  f.TermCG.onStep = [&] {
+    if (heartbeat) heartbeat();
+    if (++steps != 3) return;
+    during = w.grab().toImage();
+    optionPanelShown = w.widgetFor("PainelCorrigComponentes")->isVisible();
+    abreviaEnabled = w.widgetFor("BotAbreviaNomeCli")->isEnabled();
+  };
+  qobject_cast<QPushButton*>(w.widgetFor("BitBtn3"))->click();
+  f.TermCG.onStep = heartbeat;
+  ASSERT_GE(steps, 3);
+  ASSERT_FALSE(during.isNull());
+  EXPECT_FALSE(optionPanelShown);
+  EXPECT_FALSE(abreviaEnabled);
+  EXPECT_FALSE(navy(during.pixel(optionTitle)));
+  EXPECT_EQ(QColor(during.pixel(optionTitle)),
+            w.widgetFor("PainelConsistG")->palette().color(QPalette::Window));
+  const QRect title = placeInWindow(w, "Panel36");
+  ASSERT_EQ(title.topLeft(), QPoint(86, 127));
+  for (const QPoint& at :
+       {QPoint(title.left() + 6, title.center().y()), QPoint(title.right() - 6, title.top() + 4),
+        QPoint(title.left() + 30, title.bottom() - 4)})
+    EXPECT_TRUE(navy(during.pixel(at))) << at.x() << "," << at.y();
+  EXPECT_EQ(redPixels(during, sair), 0);  // disabled: the style's grey caption
+}
+
+// A review from its start to its confirmation by keyboard alone: the focus on
+// the new names, Tab and Shift+Tab out of the grid, Enter on the focused
+// button, the question with "Sim" and "Não" (Alt+S, Alt+N); after No the
+// review is no longer drawn behind the closing message. Below the review,
+// what the confirmation does.
+TEST_F(QtSampleTest, ReviewByKeyboardAlone) {
+  CreateLocalSample(SampleSizeFor("small"), 20261207);
+  qt::WindowProgram p(/*interactive=*/true);
+  p.start();
+  TFormConsistGeral& f = p.form();
+  qt::MainWindow& w = p.window();
+  f.HabilitaComandos();
+  w.syncAll();
+  // The run disables the commands itself: they look disabled at once.
+  const QRect sair = placeInWindow(w, "BotSair");
+  ASSERT_GT(redPixels(w.grab().toImage(), sair), 20);
+  int steps = 0, redWhileRunning = -1;
+  auto heartbeat = f.TermCG.onStep;
+  f.TermCG.onStep = [&] {
+    if (heartbeat) heartbeat();
+    if (++steps == 3) redWhileRunning = redPixels(w.grab().toImage(), sair);
+  };
+  qobject_cast<QPushButton*>(w.widgetFor("BotAbreviaNomeCli"))->click();
+  f.TermCG.onStep = heartbeat;
+  EXPECT_EQ(redWhileRunning, 0);
+  ASSERT_TRUE(f.PainelFormatCliNovo.visible);
+  QWidget* grid = w.widgetFor("GradeCliNovos");
+  QWidget* confirm = w.widgetFor("BotConfirmaFormatCli");
+  EXPECT_EQ(w.focusWidget(), grid);
+
+  const int live = f.Clientes.recordCount();
+  const int interim = f.Clientes_I.recordCount();
+  ASSERT_GT(live, interim);  // the sample has clients that merge
+  auto* summary = w.findChild<QLabel*>("ResumoRevisao");
+  ASSERT_NE(summary, nullptr);
+  EXPECT_TRUE(summary->isVisible());
+  const QLocale br(QLocale::Portuguese, QLocale::Brazil);
+  EXPECT_EQ(summary->text(),
+            QString::fromUtf8("Ao confirmar, o novo formato (%1 registros) substitui o atual (%2 "
+                              "registros); %3 registros repetidos (mesmo nome abreviado e mesmo "
+                              "telefone) foram unidos a outros.")
+                .arg(br.toString(interim), br.toString(live), br.toString(live - interim)));
+
+  press(*grid, Qt::Key_Tab);
+  EXPECT_EQ(w.focusWidget(), confirm);
+  EXPECT_EQ(f.Clientes_I.recNo(), 1);  // Tab did not move between rows
+  press(*confirm, Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_EQ(w.focusWidget(), grid);
+  press(*grid, Qt::Key_Tab);
+
+  // The two boxes, answered by keys as they come up.
+  QStringList seen;
+  QImage behindClosing;
+  QTimer answer;
+  answer.setInterval(10);
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    seen << box->text();
+    if (QAbstractButton* no = box->button(QMessageBox::No)) {
+      QAbstractButton* yes = box->button(QMessageBox::Yes);
+      seen << yes->text() << no->text();
+      EXPECT_EQ(yes->shortcut(), QKeySequence(Qt::ALT | Qt::Key_S));
+      EXPECT_EQ(no->shortcut(), QKeySequence(Qt::ALT | Qt::Key_N));
+      no->setFocus();
+      press(*no, Qt::Key_Return);
+    } else {
+      behindClosing = w.grab().toImage();
+      press(*box->button(QMessageBox::Ok), Qt::Key_Return);
+    }
+  });
+  answer.start();
+  press(*confirm, Qt::Key_Return);  // Enter on the focused button clicks it
+  answer.stop();
+  EXPECT_EQ(seen,
+            QStringList({QString::fromUtf8("Confirma a substituição do formato original pelo novo formato ?"),
+                         "&Sim", QString::fromUtf8("&Não"), "Procedimento concluido."}));
+  ASSERT_FALSE(behindClosing.isNull());
+  // Behind "Procedimento concluido." the review is gone: no navy title bar
+  // where "Formato Novo" stood.
+  EXPECT_FALSE(navy(behindClosing.pixel(314 + 20, 68 + 8)));
+  EXPECT_FALSE(f.PainelFormatCliNovo.visible);
+  EXPECT_FALSE(summary->isVisible());
+  Session s("Conta");
+  Table copy("Copia");
+  copy.setDatabaseName("VTRNINTER");
+  copy.setTableName("Clientes.DB");
+  copy.open();
+  EXPECT_EQ(copy.recordCount(), interim);  // No replaced nothing and kept the copy
+  copy.close();
+}
+
+TEST_F(QtWindowTest, KeyboardAndTextsAsOnWindows) {
+  qt::WindowProgram p(false);
+  p.start();
+  TFormConsistGeral& f = p.form();
+  qt::MainWindow& w = p.window();
+
+  // Going through the option panel by Tab does not enter the percentage box
+  // (which would choose "Definir desconto máximo padrão") until that option
+  // is chosen; a click still enters it.
+  f.HabilitaComandos();
+  w.syncAll();
+  qobject_cast<QPushButton*>(w.widgetFor("BotCorrecaoComp"))->click();
+  qobject_cast<QRadioButton*>(w.widgetFor("RadioButton3"))->click();
+  QWidget* edit = w.widgetFor("Edit1");
+  EXPECT_FALSE(edit->focusPolicy() & Qt::TabFocus);
+  EXPECT_TRUE(edit->focusPolicy() & Qt::ClickFocus);
+  qobject_cast<QRadioButton*>(w.widgetFor("RadioButton1"))->click();
+  EXPECT_TRUE(edit->focusPolicy() & Qt::TabFocus);
+  EXPECT_FALSE(qobject_cast<QTableView*>(w.widgetFor("GradeCliNovos"))->tabKeyNavigation());
+
+  // The edit box's context menu is Portuguese (Qt's pt_BR translations).
+  std::unique_ptr<QMenu> menu(qobject_cast<QLineEdit*>(edit)->createStandardContextMenu());
+  QStringList texts;
+  for (QAction* a : menu->actions())
+    if (!a->isSeparator()) texts << a->text().remove('&').section('\t', 0, 0);
+  EXPECT_EQ(texts, QStringList(
+                       {"Desfazer", "Refazer", "Recortar", "Copiar", "Colar", "Excluir", "Selecionar tudo"}));
+
+  // Enter on the focused "&Cancelar" clicks it (not "&OK", the default).
+  QWidget* cancel = w.widgetFor("BitBtn4");
+  cancel->setFocus();
+  press(*cancel, Qt::Key_Return);
+  EXPECT_FALSE(f.PainelCorrigComponentes.visible);
+  EXPECT_FALSE(f.commandsGated());
+  // And on the focused "Sair" it closes the window.
+  QWidget* sair = w.widgetFor("BotSair");
+  sair->setFocus();
+  press(*sair, Qt::Key_Enter);
+  EXPECT_TRUE(f.closed());
+}
+
+TEST_F(QtSampleTest, AStartWithNoInstallationSaysHowToCreateTheSample) {
+  testing::internal::CaptureStderr();
+  {
+    qt::WindowProgram p(false);
+    p.start();
+  }
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("Em_Uso.txt"), std::string::npos) << err;  // the start's own message first
+  const std::string how = "consistgeral --drive-c '" + dir_.path().string() + "' --create-sample";
+  EXPECT_NE(err.find(how), std::string::npos) << err;
+  EXPECT_LT(err.find("Em_Uso.txt"), err.find(how));
 }
