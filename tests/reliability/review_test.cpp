@@ -71,8 +71,9 @@ class Revisao : public ::testing::Test {
   }
   fs::path file(const std::string& relative) const { return drive_ / relative; }
   void writeAliases(const std::string& dados, const std::string& inter) {
-    WriteFile(file("platform.ini"), "[aliases]\nVTRNDADOS = " + dados + "\nVTRNINTER = " + inter +
-                                        "\nVTRNARQM = C:\\VITRALON\\ARQMORTO\\\n[sql]\ntransport = embedded\n");
+    WriteFile(file("platform.ini"),
+              "[aliases]\nVTRNDADOS = " + dados + "\nVTRNINTER = " + inter +
+                  "\nVTRNARQM = C:\\VITRALON\\ARQMORTO\\\n[sql]\ntransport = embedded\n");
   }
   // Every table but those `changing` as before.
   void expectTablesAsBefore(const std::map<std::string, TableImage>& before,
@@ -109,16 +110,16 @@ class Revisao : public ::testing::Test {
 TEST_F(Revisao, AliasesThatMakeTheCopyTheLiveTableEmptyNothing) {
   writeAliases("C:\\VITRALON\\DADOS", "C:\\VITRALON\\DADOS\\");
   expectRefused("state\ninvoke BotAbreviaNomeCli\nstate\n",
-                {errorEvent("EDBEngineError",
-                            sameFile("C:\\VITRALON\\DADOS\\Clientes.DB", "C:\\VITRALON\\DADOS\\Clientes.DB"))});
+                {errorEvent("EDBEngineError", sameFile("C:\\VITRALON\\DADOS\\Clientes.DB",
+                                                       "C:\\VITRALON\\DADOS\\Clientes.DB"))});
   expectRefused("state\ninvoke BotAbreviaNomeMed\nstate\n",
                 {errorEvent("EDBEngineError",
                             sameFile("C:\\VITRALON\\DADOS\\Medicos.DB", "C:\\VITRALON\\DADOS\\Medicos.DB"))});
 
   writeAliases("c:\\vitralon\\inter\\", "C:\\VITRALON\\INTER");
   expectRefused("state\ninvoke BotAbreviaNomeCli\nstate\n",
-                {errorEvent("EDBEngineError",
-                            sameFile("C:\\VITRALON\\INTER\\Clientes.DB", "c:\\vitralon\\inter\\Clientes.DB"))});
+                {errorEvent("EDBEngineError", sameFile("C:\\VITRALON\\INTER\\Clientes.DB",
+                                                       "c:\\vitralon\\inter\\Clientes.DB"))});
 
   fs::create_directory_symlink(file("VITRALON/DADOS"), file("VITRALON/ESPELHO"));
   writeAliases("C:\\VITRALON\\DADOS", "C:\\VITRALON\\ESPELHO");
@@ -137,20 +138,22 @@ TEST_F(Revisao, AnInterimCopyWithAnotherLayoutIsNamedAndNothingIsCopied) {
          "INSERT INTO Clientes (Estacao, Codigo, Nome) VALUES ('Z', 9, 'Resto')");
   expectRefused(
       "state\ninvoke BotAbreviaNomeCli\nstate\n",
-      {errorEvent("EDBEngineError",
-                  "O leiaute da cópia provisória C:\\VITRALON\\INTER\\Clientes.DB difere do cadastro "
-                  "C:\\VITRALON\\DADOS\\Clientes.DB:\rCEP: A(2) na cópia, A(9) no cadastro\rNada foi copiado.")});
+      {errorEvent(
+          "EDBEngineError",
+          "O leiaute da cópia provisória C:\\VITRALON\\INTER\\Clientes.DB difere do cadastro "
+          "C:\\VITRALON\\DADOS\\Clientes.DB:\rCEP: A(2) na cópia, A(9) no cadastro\rNada foi copiado.")});
 
   execOn(file("VITRALON/INTER/Medicos.DB"),
          "ALTER TABLE Medicos RENAME COLUMN CEP TO Troca; ALTER TABLE Medicos RENAME COLUMN Cidade TO CEP;"
          "ALTER TABLE Medicos RENAME COLUMN Troca TO Cidade;"
          "UPDATE _fields SET name = CASE name WHEN 'CEP' THEN 'Cidade' ELSE 'CEP' END "
          "WHERE name IN ('CEP', 'Cidade')");
-  expectRefused("state\ninvoke BotAbreviaNomeMed\nstate\n",
-                {errorEvent("EDBEngineError",
-                            "O leiaute da cópia provisória C:\\VITRALON\\INTER\\Medicos.DB difere do cadastro "
-                            "C:\\VITRALON\\DADOS\\Medicos.DB:\rCEP: A(30) na cópia, A(9) no cadastro\rCidade: "
-                            "A(9) na cópia, A(30) no cadastro\rNada foi copiado.")});
+  expectRefused(
+      "state\ninvoke BotAbreviaNomeMed\nstate\n",
+      {errorEvent("EDBEngineError",
+                  "O leiaute da cópia provisória C:\\VITRALON\\INTER\\Medicos.DB difere do cadastro "
+                  "C:\\VITRALON\\DADOS\\Medicos.DB:\rCEP: A(30) na cópia, A(9) no cadastro\rCidade: "
+                  "A(9) na cópia, A(30) no cadastro\rNada foi copiado.")});
 }
 
 // After the abbreviation stopped (the interim copy lacks its index and
@@ -215,7 +218,8 @@ TEST_F(Revisao, AReplacementThatCannotTakeTheLiveTableIsReportedAndReplacesNothi
   // Without the other program the same confirmation replaces the register
   // with the reviewed copy.
   r = RunScript(drive_, "invoke BotAbreviaNomeCli\nanswer yes\nclick BotConfirmaFormatCli\n");
-  EXPECT_EQ(EventLines(r.output, "message"), std::vector<std::string>{messageEvent("Procedimento concluido.")})
+  EXPECT_EQ(EventLines(r.output, "message"),
+            std::vector<std::string>{messageEvent("Procedimento concluido.")})
       << r.output;
   const auto after = ImageOfTables(drive_);
   EXPECT_TRUE(after.at("DADOS/Clientes.DB").rows == after.at("INTER/Clientes.DB").rows);
@@ -234,12 +238,14 @@ TEST_F(Revisao, AMainFolderWithABlankStartsTheCommandFile) {
   execOn(file("VITRALON/Config.DB"), "UPDATE Config SET DiretorioPrincipal = 'C:\\VITRAL ON\\'");
   const auto before = ImageOfTables(drive_);
 
-  ChildResult r = RunScript(drive_, "invoke BotAbreviaNomeMed\nanswer yes\nclick BotConfirmaFormatMed\nstate\n");
+  ChildResult r =
+      RunScript(drive_, "invoke BotAbreviaNomeMed\nanswer yes\nclick BotConfirmaFormatMed\nstate\n");
 
   EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
   EXPECT_TRUE(EventLines(r.output, "message").empty()) << r.output;
   EXPECT_EQ(EventLines(r.output, "exec"),
-            std::vector<std::string>{"{\"event\":\"exec\",\"command\":\"\\\"C:\\\\VITRAL ON\\\\FormatMed.bat\\\" \"}"})
+            std::vector<std::string>{
+                "{\"event\":\"exec\",\"command\":\"\\\"C:\\\\VITRAL ON\\\\FormatMed.bat\\\" \"}"})
       << r.output;
   const auto after = ImageOfTables(drive_);
   EXPECT_TRUE(after.at("DADOS/Medicos.DB").rows == after.at("INTER/Medicos.DB").rows);
