@@ -59,9 +59,10 @@ void VerificaArquivosDistintos(Table& interim, Table& live) {
   const std::string livePath = live.windowsPath();
   std::error_code ec;
   if (!std::filesystem::equivalent(DriveC::resolve(interimPath), DriveC::resolve(livePath), ec)) return;
-  throw EDBEngineError(cp("A cópia provisória "_cp) + interimPath + " (" + interim.databaseName() +
-                       cp(") e o cadastro "_cp) + livePath + " (" + live.databaseName() +
-                       cp(") são o mesmo arquivo. Verifique os aliases em C:\\platform.ini. Nada foi apagado."_cp));
+  throw EDBEngineError(
+      cp("A cópia provisória "_cp) + interimPath + " (" + interim.databaseName() + cp(") e o cadastro "_cp) +
+      livePath + " (" + live.databaseName() +
+      cp(") são o mesmo arquivo. Verifique os aliases em C:\\platform.ini. Nada foi apagado."_cp));
 }
 
 void VerificaLeiauteDaCopia(Table& interim, Table& live, UsoDaCopia uso) {
@@ -86,8 +87,8 @@ void VerificaLeiauteDaCopia(Table& interim, Table& live, UsoDaCopia uso) {
     differences.push_back("chave: " + KeyText(copy.primaryKey) + cp(" na cópia, "_cp) +
                           KeyText(original.primaryKey) + " no cadastro");
   if (differences.empty()) return;
-  std::string message = cp("O leiaute da cópia provisória "_cp) + interim.windowsPath() + " difere do cadastro " +
-                        live.windowsPath() + ":";
+  std::string message = cp("O leiaute da cópia provisória "_cp) + interim.windowsPath() +
+                        " difere do cadastro " + live.windowsPath() + ":";
   for (const std::string& d : differences) message += "\r" + d;
   message += uso == UsoDaCopia::Copia ? std::string("\rNada foi copiado.") : cp("\rNada foi substituído."_cp);
   throw EDBEngineError(message);

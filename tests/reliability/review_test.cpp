@@ -156,6 +156,43 @@ TEST_F(Revisao, AnInterimCopyWithAnotherLayoutIsNamedAndNothingIsCopied) {
                   "A(9) na cópia, A(30) no cadastro\rNada foi copiado.")});
 }
 
+// The interim copy loses a field (renamed) between the review and the confirmation
+// (another program at work while the review is on screen): the confirmation
+// checks the layout again and replaces nothing.
+TEST_F(Revisao, AnInterimCopyChangedDuringTheReviewIsNotPutInPlace) {
+  const std::string script =
+      "state\ninvoke BotAbreviaNomeCli\nanswer yes\nclick BotConfirmaFormatCli\nstate\n";
+  testsupport::TempDir counting;
+  const fs::path reference = counting.path() / "c";
+  CopyTree(drive_, reference);
+  const fs::path countFile = counting.path() / "count";
+  RunScript(reference, "invoke BotAbreviaNomeCli\n", {{"CG_FAULT_COUNT_FILE", countFile.string()}});
+  const long events = std::atol(ReadFile(countFile).c_str());
+  ASSERT_GT(events, 0);
+
+  const auto before = ImageOfTables(drive_);
+  bool halted = false;
+  // Right after the copy's last write, before the review shows.
+  ChildResult r = RunScriptHaltingAt(
+      drive_, script, events,
+      [&] {
+        execOn(file("VITRALON/INTER/Clientes.DB"),
+               "ALTER TABLE Clientes RENAME COLUMN Obs TO Observacoes;"
+               "UPDATE _fields SET name = 'Observacoes' WHERE name = 'Obs'");
+      },
+      halted);
+  ASSERT_TRUE(halted) << r.output;
+  EXPECT_EQ(EventLines(r.output, "error"),
+            std::vector<std::string>{errorEvent(
+                "EDBEngineError",
+                "O leiaute da cópia provisória C:\\VITRALON\\INTER\\Clientes.DB difere do cadastro "
+                "C:\\VITRALON\\DADOS\\Clientes.DB:\rObs: falta na cópia\rNada foi substituído.")})
+      << r.output;
+  EXPECT_TRUE(EventLines(r.output, "exec").empty()) << r.output;
+  ExpectWindowInOrder(r.output, true);
+  expectTablesAsBefore(before, {"INTER/Clientes.DB"});
+}
+
 // After the abbreviation stopped (the interim copy lacks its index and
 // holds a foreign record), a scripted click on the hidden confirm button
 // used to run the command file, which put the foreign copy in place of the
