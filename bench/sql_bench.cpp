@@ -30,7 +30,7 @@ class QuietUI : public cg::UserInterface {
   void showError(const cg::Exception& e) override { std::printf("error: %s\n", e.message().c_str()); }
   void repaint(const std::string&) override {}
   void processMessages() override {}
-  void startProcess(const std::string&) override {}
+  cg::ProcessOutcome startProcess(const std::string&, std::chrono::milliseconds) override { return {}; }
 };
 
 // VmRSS or VmHWM of this process, in MiB.

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
+#include <thread>
 
 #include "platform/cp1252.h"
 #include "platform/drive.h"
@@ -48,12 +50,34 @@ std::vector<std::string> HostArgv(std::string_view commandLine) {
   return argv;
 }
 
-bool StartProcess(std::string_view commandLine) {
+namespace {
+
+// The host argv of the command line, or nothing when its program is a path
+// that does not exist.
+std::vector<std::string> RunnableArgv(std::string_view commandLine) {
   std::vector<std::string> argv = HostArgv(commandLine);
-  if (argv.empty()) return false;
+  if (argv.empty()) return argv;
   const std::string& program = argv[0] == "/bin/sh" ? argv[1] : argv[0];
   std::error_code ec;
-  if (program.find('/') != std::string::npos && !std::filesystem::exists(program, ec)) return false;
+  if (program.find('/') != std::string::npos && !std::filesystem::exists(program, ec)) argv.clear();
+  return argv;
+}
+
+void QuietStandardStreams() {
+  int nul = open("/dev/null", O_RDWR);
+  if (nul >= 0) {
+    dup2(nul, 0);
+    dup2(nul, 1);
+    dup2(nul, 2);
+    if (nul > 2) close(nul);
+  }
+}
+
+}  // namespace
+
+bool StartProcess(std::string_view commandLine) {
+  std::vector<std::string> argv = RunnableArgv(commandLine);
+  if (argv.empty()) return false;
 
   std::vector<char*> cargv;
   for (auto& a : argv) cargv.push_back(a.data());
@@ -67,13 +91,7 @@ bool StartProcess(std::string_view commandLine) {
     setsid();
     pid_t g = fork();
     if (g != 0) _exit(g < 0 ? 1 : 0);
-    int nul = open("/dev/null", O_RDWR);
-    if (nul >= 0) {
-      dup2(nul, 0);
-      dup2(nul, 1);
-      dup2(nul, 2);
-      if (nul > 2) close(nul);
-    }
+    QuietStandardStreams();
     execvp(cargv[0], cargv.data());
     _exit(127);
   }
@@ -81,6 +99,64 @@ bool StartProcess(std::string_view commandLine) {
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+ProcessOutcome RunProcess(std::string_view commandLine, std::chrono::milliseconds waitAtMost) {
+  using End = ProcessOutcome::End;
+  if (waitAtMost.count() <= 0)
+    return StartProcess(commandLine) ? ProcessOutcome{End::Exited, 0} : ProcessOutcome{};
+  std::vector<std::string> argv = RunnableArgv(commandLine);
+  if (argv.empty()) return {};
+  std::vector<char*> cargv;
+  for (auto& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+
+  // A failed exec is told through a pipe that a successful one closes.
+  int execFailed[2];
+  if (pipe2(execFailed, O_CLOEXEC) != 0) return {};
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(execFailed[0]);
+    close(execFailed[1]);
+    return {};
+  }
+  if (pid == 0) {
+    // A session of its own, so that a process that outlives the bound is
+    // stopped with everything it started.
+    setsid();
+    QuietStandardStreams();
+    execvp(cargv[0], cargv.data());
+    const int why = errno;
+    [[maybe_unused]] ssize_t n = write(execFailed[1], &why, sizeof why);
+    _exit(127);
+  }
+  close(execFailed[1]);
+  int why = 0;
+  ssize_t n;
+  while ((n = read(execFailed[0], &why, sizeof why)) < 0 && errno == EINTR) {
+  }
+  close(execFailed[0]);
+
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + waitAtMost;
+  bool timedOut = false;
+  for (;;) {
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) break;
+    if (done < 0 && errno != EINTR) return {};
+    if (std::chrono::steady_clock::now() >= deadline) {
+      timedOut = true;
+      kill(-pid, SIGKILL);
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (n > 0) return {};
+  if (timedOut) return {End::TimedOut, 0};
+  if (WIFSIGNALED(status)) return {End::Signalled, WTERMSIG(status)};
+  return {End::Exited, WEXITSTATUS(status)};
 }
 
 }  // namespace cg

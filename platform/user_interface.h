@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/errors.h"
+#include "platform/process.h"
 
 namespace cg {
 
@@ -23,8 +24,10 @@ class UserInterface {
   virtual void repaint(const std::string& component) = 0;
   // Lets pending window events through (Application.ProcessMessages).
   virtual void processMessages() = 0;
-  // Starts a command line as a new process, minimised, without waiting.
-  virtual void startProcess(const std::string& commandLine) = 0;
+  // Starts a command line as a new process, minimised, and waits for it at
+  // most `waitAtMost` (zero: not at all, see RunProcess).
+  virtual ProcessOutcome startProcess(const std::string& commandLine,
+                                      std::chrono::milliseconds waitAtMost) = 0;
 };
 
 }  // namespace cg

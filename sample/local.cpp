@@ -185,11 +185,10 @@ void writePlatformIni() {
 
 // The command file that puts the interim copy of a register in place of the
 // live table. It finds both relative to its own folder, so a copied or moved
-// installation still works. What a killed program left beside the live
-// table (rollback journal, write-ahead log and its index) belongs to the
-// replaced file and must not be played back onto the new one; a log left
-// beside the interim copy holds committed records of that copy and goes
-// with it.
+// installation still works. It writes the copy into the live file through
+// SQLite, so the live table's lock, its log and every program that has it
+// open stay in order; what a killed program left in the live table's log is
+// played back before the copy is written over it.
 void writeCommandFile(const std::string& name, const std::string& table) {
   fs::path file = DriveC::resolve(kRoot + "\\" + name);
   writeText(file,
@@ -205,14 +204,13 @@ void writeCommandFile(const std::string& name, const std::string& table) {
                 table +
                 "\"\n"
                 "[ -f \"$src\" ] || { echo \"missing: $src\" >&2; exit 1; }\n"
-                "# A consistent copy of the interim table, its committed log included: the\n"
-                "# backup reads one snapshot of the file, so a program writing to the\n"
-                "# interim copy meanwhile never leaves a copy that mixes two states.\n"
-                "rm -f \"$dst.tmp\"\n"
-                "sqlite3 \"$src\" \".timeout 5000\" \".backup '$dst.tmp'\" >/dev/null || "
-                "{ rm -f \"$dst.tmp\"; exit 1; }\n"
-                "rm -f \"$dst-journal\" \"$dst-wal\" \"$dst-shm\"\n"
-                "mv -f \"$dst.tmp\" \"$dst\" || exit 1\n");
+                "[ -f \"$dst\" ] || { echo \"missing: $dst\" >&2; exit 1; }\n"
+                "# Through SQLite's backup API into the live file, under its write lock:\n"
+                "# another program's write waits for the copy, or the copy waits for it (at\n"
+                "# most 5 s, then nothing is replaced and the exit code is not 0); programs\n"
+                "# that have the table open read the new one at their next read. The\n"
+                "# interim copy is read as one snapshot, its committed log included.\n"
+                "sqlite3 \"$dst\" \".timeout 5000\" \".restore '$src'\" >/dev/null || exit 1\n");
   ::chmod(file.c_str(), 0755);
 }
 

@@ -105,7 +105,13 @@ void runAction(Program& program, ScriptInterface& ui, const Action& a) {
   TFormConsistGeral& form = program.form();
   switch (a.verb) {
     case Verb::Click: {
-      if (!form.click(static_cast<TButton&>(*a.control))) ui.ignored(a.line, "disabled");
+      // A button on a hidden panel cannot be clicked in the window; a
+      // hidden button on a panel that shows (the orphan commands) still can.
+      auto& b = static_cast<TButton&>(*a.control);
+      if (b.parent && !b.parent->showing())
+        ui.ignored(a.line, "hidden");
+      else if (!form.click(b))
+        ui.ignored(a.line, "disabled");
       break;
     }
     case Verb::Invoke: {

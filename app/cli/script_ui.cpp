@@ -35,11 +35,12 @@ void ScriptInterface::processMessages() {
   if (program_) program_->pollTimers();
 }
 
-void ScriptInterface::startProcess(const std::string& commandLine) {
+ProcessOutcome ScriptInterface::startProcess(const std::string& commandLine,
+                                             std::chrono::milliseconds waitAtMost) {
   out_ << "{\"event\":\"exec\",\"command\":" << json::text(commandLine) << "}\n";
   out_.flush();
-  // Started for real, as the window does; its result is not examined.
-  StartProcess(commandLine);
+  // Started for real, as the window does.
+  return RunProcess(commandLine, waitAtMost);
 }
 
 void ScriptInterface::ignored(const std::string& action, const std::string& why) {

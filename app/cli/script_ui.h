@@ -29,7 +29,7 @@ class ScriptInterface : public UserInterface {
   void showError(const Exception& error) override;
   void repaint(const std::string& component) override;
   void processMessages() override;
-  void startProcess(const std::string& commandLine) override;
+  ProcessOutcome startProcess(const std::string& commandLine, std::chrono::milliseconds waitAtMost) override;
 
   // Transcript lines of the runner itself.
   void ignored(const std::string& action, const std::string& why);

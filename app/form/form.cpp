@@ -418,6 +418,7 @@ void TFormConsistGeral::restoreAfterError() {
     p->visible = false;
   for (TButton* b : {&BotCancelFormatCli, &BotConfirmaFormatCli, &BotCancelFormatMed, &BotConfirmaFormatMed})
     b->enabled = true;
+  RevisaoCliPronta = RevisaoMedPronta = false;
   if (gatedByOperation_) HabilitaComandos();
   if (dm_) {
     try {

@@ -149,6 +149,11 @@ class TFormConsistGeral {
   // ---- Unit-level state ----------------------------------------------------
   int32_t CorFundo = clBtnFace;  // background colour read from Config
   int ContadorProgresso = 0;     // shared per-record counter behind the gauge
+  // A review shown after a complete copy in this run, until it is kept,
+  // confirmed or an error puts the window back: only such a review is put
+  // in place of the live register.
+  bool RevisaoCliPronta = false;
+  bool RevisaoMedPronta = false;
 
   // ---- Every component, for views and scripts ------------------------------
   const std::vector<TControl*>& controls() const { return controls_; }

@@ -91,7 +91,10 @@ void QtInterface::processMessages() {
   QCoreApplication::processEvents();
 }
 
-void QtInterface::startProcess(const std::string& commandLine) { StartProcess(commandLine); }
+ProcessOutcome QtInterface::startProcess(const std::string& commandLine,
+                                         std::chrono::milliseconds waitAtMost) {
+  return RunProcess(commandLine, waitAtMost);
+}
 
 // ---- The window ----------------------------------------------------------------
 

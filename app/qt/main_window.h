@@ -40,7 +40,7 @@ class QtInterface : public UserInterface {
   void showError(const Exception& error) override;
   void repaint(const std::string& component) override;
   void processMessages() override;
-  void startProcess(const std::string& commandLine) override;
+  ProcessOutcome startProcess(const std::string& commandLine, std::chrono::milliseconds waitAtMost) override;
 
  private:
   void showState();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/form/form.h"
+#include "ops/people/copia_provisoria.h"
 #include "ops/walk_field.h"
 #include "platform/cp1252.h"
 #include "text/normaliza.h"
@@ -172,19 +173,25 @@ void CopyWithShortenedNames(TFormConsistGeral& f, const Register& reg) {
   f.SetNomeConsist(std::string(reg.caption));
 
   // The interim copy is emptied and refilled; the installation provides it
-  // with its (Nome, phone or CRM) index.
+  // with its (Nome, phone or CRM) index. Nothing is emptied before the copy
+  // is known to be another file than the live table, with that index and
+  // the live table's fields.
   interim.setDatabaseName("VTRNINTER");
   interim.setTableName(reg.tableName);
   interim.close();
-  interim.emptyTable();
-  interim.setIndexName(reg.interimIndex);
+  interim.setIndexName("");
   interim.open();
-  interim.first();
 
   live.setDatabaseName("VTRNDADOS");
   live.setTableName(reg.tableName);
   live.setIndexName("");
   live.open();
+
+  VerificaArquivosDistintos(interim, live);
+  interim.setIndexName(reg.interimIndex);
+  VerificaLeiauteDaCopia(interim, live, UsoDaCopia::Copia);
+  interim.emptyTable();
+  interim.first();
   live.first();
 
   f.TermCG.setMaxValue(live.recordCount());
@@ -249,13 +256,17 @@ void OpenReview(TFormConsistGeral& f, Table& liveTable, Table& interimTable, TCo
 }  // namespace
 
 void TFormConsistGeral::BotAbreviaNomeCliClick() {
+  RevisaoCliPronta = false;
   CopyWithShortenedNames(*this, kClients);
   OpenReview(*this, Clientes, Clientes_I, PainelFormatCliAntigo, PainelFormatCliNovo, GradeCliNovos);
+  RevisaoCliPronta = true;
 }
 
 void TFormConsistGeral::BotAbreviaNomeMedClick() {
+  RevisaoMedPronta = false;
   CopyWithShortenedNames(*this, kDoctors);
   OpenReview(*this, Medicos, Medicos_I, PainelFormatMedAntigo, PainelFormatMedNovo, GradeMedNovos);
+  RevisaoMedPronta = true;
 }
 
 }  // namespace cg

@@ -3,6 +3,7 @@
 // person; "Manter Formato Original" empties the interim copy, "Confirmar
 // novo Formato" starts the installation's command file that puts the copy
 // in place of the live table.
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 #include <system_error>
 
 #include "app/form/form.h"
+#include "ops/people/copia_provisoria.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 
@@ -20,12 +22,37 @@ constexpr std::string_view kConfirmQuestion =
     "Confirma a substituição do formato original pelo novo formato ?"_cp;
 constexpr std::string_view kDone = "Procedimento concluido."_cp;
 constexpr std::size_t kDirectoryWidth = 50;
+constexpr std::string_view kNoReview =
+    "Não há revisão do novo formato concluída para confirmar. O cadastro não foi substituído."_cp;
+constexpr std::string_view kKept = "\rO formato original foi mantido."_cp;
+// How long the confirmation waits for the command file: it copies one table
+// under the live table's write lock.
+constexpr std::chrono::seconds kReplacementWait{60};
 
 // The command file is started without waiting, so a missing one would go
 // unnoticed while the live table stays as it was.
 std::string CommandFileNotFound(const std::string& path) {
-  return cp("O arquivo de comandos "_cp) + path +
-         cp(" não foi encontrado.\rO formato original foi mantido."_cp);
+  return cp("O arquivo de comandos "_cp) + path + cp(" não foi encontrado."_cp) + cp(kKept);
+}
+
+// The command file started but did not put the copy in place.
+std::string ReplacementFailed(const std::string& path, const ProcessOutcome& outcome) {
+  using End = ProcessOutcome::End;
+  switch (outcome.end) {
+    case End::NotStarted:
+      return cp("O arquivo de comandos "_cp) + path + cp(" não pôde ser iniciado."_cp) + cp(kKept);
+    case End::Exited:
+      return cp("A substituição do formato original pelo novo falhou: o arquivo de comandos "_cp) + path +
+             cp(" terminou com o código "_cp) + std::to_string(outcome.code) + "." + cp(kKept);
+    case End::Signalled:
+      return cp("A substituição do formato original pelo novo falhou: o arquivo de comandos "_cp) + path +
+             cp(" foi interrompido pelo sinal "_cp) + std::to_string(outcome.code) + "." + cp(kKept);
+    case End::TimedOut:
+      break;
+  }
+  return cp("A substituição do formato original pelo novo não terminou em "_cp) +
+         std::to_string(kReplacementWait.count()) + cp(" segundos: o arquivo de comandos "_cp) + path +
+         " foi interrompido." + cp(kKept);
 }
 
 // One review: its tables, key fields, components and command file.
@@ -38,11 +65,13 @@ struct Review {
   TButton& confirmButton;
   const char* commandFile;
   bool closingMessage;  // "Procedimento concluido." after the confirmation
+  bool& ready;          // shown after a complete copy in this run
 };
 
 Review ClientReview(TFormConsistGeral& f) {
   return {f.Clientes,           f.Clientes_I,           f.PainelFormatCliAntigo, f.PainelFormatCliNovo,
-          f.BotCancelFormatCli, f.BotConfirmaFormatCli, "FormatCli.bat",         true};
+          f.BotCancelFormatCli, f.BotConfirmaFormatCli, "FormatCli.bat",         true,
+          f.RevisaoCliPronta};
 }
 
 Review DoctorReview(TFormConsistGeral& f) {
@@ -53,7 +82,8 @@ Review DoctorReview(TFormConsistGeral& f) {
           f.BotCancelFormatMed,
           f.BotConfirmaFormatMed,
           "FormatMed.bat",
-          false};
+          false,
+          f.RevisaoMedPronta};
 }
 
 // Moves the live table to the record with the interim record's key; the
@@ -66,6 +96,7 @@ void KeepInStep(Table& interim, Table& live, const char* field1, const char* fie
 }
 
 void KeepOriginal(TFormConsistGeral& f, const Review& review) {
+  review.ready = false;
   f.PainelAguarde.setBounds(142, 216, 505, 81);
   f.PainelAguarde.visible = true;
   f.repaint(f.PainelAguarde);
@@ -84,35 +115,50 @@ bool CommandFileExists(const std::string& path) {
   return std::filesystem::is_regular_file(DriveC::resolve(path), ec);
 }
 
-// Starts the command file from the suite's main directory. Returns the
-// file's name when it does not exist (nothing is started then).
-std::optional<std::string> StartReplacement(TFormConsistGeral& f, const Review& review) {
+// Runs the command file of the suite's main directory and waits for it.
+// Returns the message of a failure: the file missing (nothing is started
+// then), not started, or ended without putting the copy in place.
+std::optional<std::string> RunReplacement(TFormConsistGeral& f, const Review& review) {
+  // The copy replaces the live table whole: it must be another file, with
+  // every field of the live table as the live table has it.
+  VerificaArquivosDistintos(review.interim, review.live);
+  VerificaLeiauteDaCopia(review.interim, review.live, UsoDaCopia::Substituicao);
   f.Config.open();
   std::string directory = f.Config.asString("DiretorioPrincipal");
   f.Config.close();
   directory = directory.substr(0, kDirectoryWidth);
   // The stored directory ends with its separator: none is added.
   const std::string commandFile = directory + review.commandFile;
-  if (!CommandFileExists(commandFile)) return commandFile;
-  f.ui().startProcess(commandFile + " ");
+  if (!CommandFileExists(commandFile)) return CommandFileNotFound(commandFile);
+  // A path with blanks is one word of the command line only when quoted.
+  const bool blanks = commandFile.find(' ') != std::string::npos;
+  const std::string commandLine = blanks ? "\"" + commandFile + "\" " : commandFile + " ";
+  const ProcessOutcome outcome = f.ui().startProcess(commandLine, kReplacementWait);
+  if (!outcome.succeeded()) return ReplacementFailed(commandFile, outcome);
   return std::nullopt;
 }
 
 void ConfirmNewFormat(TFormConsistGeral& f, const Review& review) {
+  // Only a review built completely in this run is put in place.
+  if (!review.ready) {
+    f.ui().showMessage(std::string(kNoReview));
+    return;
+  }
+  review.ready = false;
   review.cancelButton.enabled = false;
   review.confirmButton.enabled = false;
   const bool consent = f.ui().confirm(std::string(kConfirmQuestion));
   // The command file replaces the table files: both must be closed first.
   review.live.close();
   review.interim.close();
-  std::optional<std::string> missingFile;
-  if (consent) missingFile = StartReplacement(f, review);
+  std::optional<std::string> failure;
+  if (consent) failure = RunReplacement(f, review);
   review.cancelButton.enabled = true;
   review.confirmButton.enabled = true;
   review.originalPanel.visible = false;
   review.newPanel.visible = false;
-  if (missingFile)
-    f.ui().showMessage(CommandFileNotFound(*missingFile));
+  if (failure)
+    f.ui().showMessage(*failure);
   else if (review.closingMessage)
     f.ui().showMessage(std::string(kDone));
   f.HabilitaComandos();

@@ -273,7 +273,7 @@ TEST_F(RunnerTest, QuestionsTakeQueuedAnswersAndProcessesReallyStart) {
   const auto done = cg::DriveC::resolve("C:\\VITRALON") / "feito.txt";
   std::ofstream(cg::DriveC::resolve("C:\\VITRALON") / "Grava.bat", std::ios::binary)
       << "echo ok > '" << done.string() << "'\n";
-  ui.startProcess("C:\\VITRALON\\Grava.bat ");
+  ui.startProcess("C:\\VITRALON\\Grava.bat ", std::chrono::milliseconds(0));
 
   std::vector<std::string> lines;
   std::istringstream in(out.str());

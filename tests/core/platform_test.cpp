@@ -1,6 +1,7 @@
 // The platform layer: CP1252 texts, pt-BR date-time and decimal text, the
 // drive C mapping, the clock and process start.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <filesystem>
@@ -208,4 +209,35 @@ TEST_F(DriveCTest, StartsABatFileUnderShellWithoutWaiting) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_TRUE(fs::exists(out));
   EXPECT_FALSE(StartProcess("C:\\VITRALON\\Missing.bat"));
+}
+
+// Waited for within a bound: how the command ended, a program that cannot
+// run (not executable), and one that outlives the bound, stopped with what
+// it started.
+TEST_F(DriveCTest, RunsACommandWithinABoundAndTellsHowItEnded) {
+  const fs::path folder = dir_.path() / "VITRAL ON";
+  fs::create_directories(folder);
+  std::ofstream(folder / "Sai.bat") << "exit 3\n";
+  std::ofstream(folder / "Demora.bat") << "sleep 30 &\necho $! > \"$(dirname \"$0\")/filho\"\nsleep 30\n";
+  std::ofstream(folder / "texto.txt") << "nada\n";
+  using End = ProcessOutcome::End;
+  const auto bound = std::chrono::seconds(5);
+
+  ProcessOutcome o = RunProcess("\"C:\\VITRAL ON\\Sai.bat\" ", bound);
+  EXPECT_EQ(o.end, End::Exited);
+  EXPECT_EQ(o.code, 3);
+  EXPECT_FALSE(o.succeeded());
+  EXPECT_EQ(RunProcess("C:\\VITRAL ON\\Sai.bat ", bound).end, End::NotStarted);  // "C:\VITRAL" alone
+  EXPECT_EQ(RunProcess("\"C:\\VITRAL ON\\texto.txt\"", bound).end, End::NotStarted);
+
+  const auto t0 = std::chrono::steady_clock::now();
+  o = RunProcess("\"C:\\VITRAL ON\\Demora.bat\"", std::chrono::milliseconds(500));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+  EXPECT_EQ(o.end, End::TimedOut);
+  std::ifstream in(folder / "filho");
+  pid_t child = 0;
+  ASSERT_TRUE(in >> child);
+  for (int i = 0; i < 100 && kill(child, 0) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_NE(kill(child, 0), 0) << "what the command started still runs";
 }

@@ -38,7 +38,7 @@ class RecordingUI : public cg::UserInterface {
   void showError(const cg::Exception& e) override { messages.push_back(std::string("ERRO: ") + e.message()); }
   void repaint(const std::string&) override {}
   void processMessages() override {}
-  void startProcess(const std::string&) override {}
+  cg::ProcessOutcome startProcess(const std::string&, std::chrono::milliseconds) override { return {}; }
 };
 
 enum class Transport { Embedded, Server };
