@@ -13,8 +13,8 @@ namespace cg::engine {
 namespace {
 
 [[noreturn]] void invalid(const std::string& windowsPath, const std::string& what) {
-  throw EDBEngineError(std::string("Arquivo de tabela inválido ou danificado: "_cp) + windowsPath + " (" + what +
-                       ")");
+  throw EDBEngineError(std::string("Arquivo de tabela inválido ou danificado: "_cp) + windowsPath + " (" +
+                       what + ")");
 }
 
 // SQLite's affinity of a declared column type, by its rules: INT, then
@@ -45,9 +45,8 @@ std::vector<std::string> indexColumns(sqlite3* db, const std::string& index, con
 }
 
 bool sameNames(const std::vector<std::string>& a, const std::vector<std::string>& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const auto& x, const auto& y) {
-           return equalsNoCase(x, y);
-         });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](const auto& x, const auto& y) { return equalsNoCase(x, y); });
 }
 
 const FieldDef* fieldOf(const TableDef& def, const std::string& name) {
@@ -104,7 +103,8 @@ std::string foreignCondition(const FieldDef& f) {
       return "(typeof(" + c + ") NOT IN ('integer','null') OR " + c + " NOT BETWEEN -32768 AND 32767)";
     case FieldType::LongInt:
     case FieldType::AutoInc:
-      return "(typeof(" + c + ") NOT IN ('integer','null') OR " + c + " NOT BETWEEN -2147483648 AND 2147483647)";
+      return "(typeof(" + c + ") NOT IN ('integer','null') OR " + c +
+             " NOT BETWEEN -2147483648 AND 2147483647)";
     case FieldType::Logical:
       return "(typeof(" + c + ") NOT IN ('integer','null') OR " + c + " NOT IN (0, 1))";
     case FieldType::Number:
@@ -157,7 +157,8 @@ std::string sqliteFailure(int rc, const std::string& windowsPath, const std::str
   }
   what = fromUtf8(what);
   // Disk full and no permission say all there is to say.
-  if (what.back() == ' ' && ((rc & 0xFF) == SQLITE_FULL || (rc & 0xFF) == SQLITE_READONLY || (rc & 0xFF) == SQLITE_PERM))
+  if (what.back() == ' ' &&
+      ((rc & 0xFF) == SQLITE_FULL || (rc & 0xFF) == SQLITE_READONLY || (rc & 0xFF) == SQLITE_PERM))
     return what + windowsPath;
   return what + windowsPath + ": " + detail;
 }
@@ -173,32 +174,38 @@ void checkLayout(sqlite3* db, const FileLayout& l, const std::string& windowsPat
     StmtUse use(s);
     while (s.step()) columns.push_back({std::string(s.columnText(0)), std::string(s.columnText(1))});
   }
-  if (columns.empty()) invalid(windowsPath, "a tabela " + l.dataTable + std::string(" não existe no arquivo"_cp));
+  if (columns.empty())
+    invalid(windowsPath, "a tabela " + l.dataTable + std::string(" não existe no arquivo"_cp));
   for (const auto& f : l.def.fields) {
-    auto col = std::find_if(columns.begin(), columns.end(), [&](const Column& c) { return equalsNoCase(c.name, f.name); });
+    auto col = std::find_if(columns.begin(), columns.end(),
+                            [&](const Column& c) { return equalsNoCase(c.name, f.name); });
     if (col == columns.end())
       invalid(windowsPath, "o campo " + f.name + std::string(" da descrição não existe na tabela"_cp));
     const std::string want = sqlTypeOf(f.type), have = affinityOf(col->type);
     if (have != want)
-      invalid(windowsPath, std::string("a descrição dá ao campo "_cp) + f.name + " o tipo " + typeCode(f.type) +
-                               std::string(", mas a coluna da tabela é "_cp) + (col->type.empty() ? std::string("sem tipo") : col->type));
+      invalid(windowsPath, std::string("a descrição dá ao campo "_cp) + f.name + " o tipo " +
+                               typeCode(f.type) + std::string(", mas a coluna da tabela é "_cp) +
+                               (col->type.empty() ? std::string("sem tipo") : col->type));
     const bool alpha = f.type == FieldType::Alpha;
     if (alpha ? (f.size < 1 || f.size > 255) : (f.size < 0 || f.size > 255))
       invalid(windowsPath, "largura " + std::to_string(f.size) + " do campo " + f.name +
                                std::string(" fora dos limites do tipo "_cp) + typeCode(f.type));
   }
   for (const auto& k : l.def.primaryKey)
-    if (!fieldOf(l.def, k)) invalid(windowsPath, "o campo " + k + std::string(" da chave primária não está na descrição"_cp));
+    if (!fieldOf(l.def, k))
+      invalid(windowsPath, "o campo " + k + std::string(" da chave primária não está na descrição"_cp));
   for (const auto& ix : l.def.indexes)
     for (const auto& k : ix.fields)
       if (!fieldOf(l.def, k))
-        invalid(windowsPath, "o campo " + k + std::string(" do índice "_cp) + ix.name + std::string(" não está na descrição"_cp));
+        invalid(windowsPath, "o campo " + k + std::string(" do índice "_cp) + ix.name +
+                                 std::string(" não está na descrição"_cp));
   for (const auto& ix : declaredIndexes(l)) {
     const std::vector<std::string> have = indexColumns(db, ix.name, windowsPath);
-    if (have.empty()) invalid(windowsPath, std::string("o índice "_cp) + ix.name + std::string(" não existe"_cp));
+    if (have.empty())
+      invalid(windowsPath, std::string("o índice "_cp) + ix.name + std::string(" não existe"_cp));
     if (!sameNames(have, ix.columns))
-      invalid(windowsPath, std::string("o índice "_cp) + ix.name + std::string(" está sobre "_cp) + joined(have) +
-                               std::string(", e não sobre "_cp) + joined(ix.columns));
+      invalid(windowsPath, std::string("o índice "_cp) + ix.name + std::string(" está sobre "_cp) +
+                               joined(have) + std::string(", e não sobre "_cp) + joined(ix.columns));
   }
 }
 
@@ -233,7 +240,8 @@ void verifyFile(const std::filesystem::path& file, const std::string& windowsPat
     std::vector<const FieldDef*> fields;
     std::string where;
     for (const auto& c : ix.columns) {
-      if (std::any_of(checked.begin(), checked.end(), [&](const std::string& n) { return equalsNoCase(n, c); }))
+      if (std::any_of(checked.begin(), checked.end(),
+                      [&](const std::string& n) { return equalsNoCase(n, c); }))
         continue;
       checked.push_back(c);
       fields.push_back(fieldOf(l.def, c));
@@ -242,7 +250,9 @@ void verifyFile(const std::filesystem::path& file, const std::string& windowsPat
     if (fields.empty()) continue;
     std::string list;
     for (const FieldDef* f : fields) list += (list.empty() ? "" : ", ") + quoteId(f->name);
-    Stmt s(db, "SELECT " + list + " FROM " + table + " INDEXED BY " + quoteId(ix.name) + " WHERE " + where + " LIMIT 1",
+    Stmt s(db,
+           "SELECT " + list + " FROM " + table + " INDEXED BY " + quoteId(ix.name) + " WHERE " + where +
+               " LIMIT 1",
            windowsPath);
     StmtUse use(s);
     if (!s.step()) continue;
@@ -266,8 +276,8 @@ void verifyFile(const std::filesystem::path& file, const std::string& windowsPat
     if (f.type == FieldType::Alpha) {
       alpha.push_back(&f);
       const std::string c = quoteId(f.name);
-      sums += std::string(sums.empty() ? "" : ", ") + "count(" + c + "), total(length(CAST(" + c + " AS BLOB)) > " +
-              std::to_string(f.size) + ")";
+      sums += std::string(sums.empty() ? "" : ", ") + "count(" + c + "), total(length(CAST(" + c +
+              " AS BLOB)) > " + std::to_string(f.size) + ")";
     }
   if (alpha.empty()) return;
   Stmt s(db, "SELECT " + sums + " FROM " + table, windowsPath);
@@ -277,8 +287,9 @@ void verifyFile(const std::filesystem::path& file, const std::string& windowsPat
     const int64_t values = s.columnInt(static_cast<int>(2 * i));
     const int64_t longer = static_cast<int64_t>(s.columnReal(static_cast<int>(2 * i + 1)));
     if (longer > 0 && 2 * longer > values)
-      invalid(windowsPath, "o campo " + alpha[i]->name + " tem largura " + std::to_string(alpha[i]->size) +
-                               std::string(" na descrição, mas a maioria dos valores guardados é mais longa"_cp));
+      invalid(windowsPath,
+              "o campo " + alpha[i]->name + " tem largura " + std::to_string(alpha[i]->size) +
+                  std::string(" na descrição, mas a maioria dos valores guardados é mais longa"_cp));
   }
 }
 

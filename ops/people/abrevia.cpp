@@ -177,10 +177,10 @@ void CopyWithShortenedNames(TFormConsistGeral& f, const Register& reg) {
   interim.setTableName(reg.tableName);
   interim.close();
   // Both files pass the engine's check before anything is emptied.
+  interim.verify();
   live.setDatabaseName("VTRNDADOS");
   live.setTableName(reg.tableName);
   live.verify();
-  interim.verify();
   interim.emptyTable();
   interim.setIndexName(reg.interimIndex);
   interim.open();
