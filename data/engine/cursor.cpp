@@ -73,6 +73,7 @@ TableCursor::TableCursor(Table& owner, Session* session, std::string windowsPath
   const size_t n = def_.fields.size();
   cur_.v.resize(n);
   seekFrom_.v.resize(n);
+  progressFrom_.v.resize(n);
   edit_.v.resize(n);
   dirty_.assign(n, false);
   buf_.resize(kReadAhead);
@@ -276,7 +277,10 @@ void TableCursor::bindValue(Stmt& s, int at, const Value& v) const {
       s.bindReal(at, v.d);
       break;
     case Value::Text:
-      s.bindText(at, v.s);
+      if (v.blob)
+        sqlite3_bind_blob(s.get(), at, v.s.data(), static_cast<int>(v.s.size()), SQLITE_TRANSIENT);
+      else
+        s.bindText(at, v.s);
       break;
   }
 }
@@ -303,6 +307,12 @@ void readColumn(Stmt& s, int c, Value& v) {
     case SQLITE_FLOAT:
       v.setReal(sqlite3_value_double(x));
       break;
+    case SQLITE_BLOB: {
+      const void* p = sqlite3_value_blob(x);
+      v.setBlob(p ? std::string_view(static_cast<const char*>(p), static_cast<size_t>(sqlite3_value_bytes(x)))
+                  : std::string_view());
+      break;
+    }
     default: {
       const unsigned char* p = sqlite3_value_text(x);
       v.setText(
@@ -438,13 +448,61 @@ bool TableCursor::first() {
   return hasCur_;
 }
 
+namespace {
+// SQLite's order of stored values: blanks, numbers (by value), texts (by
+// their bytes), BLOBs (by their bytes).
+int rankOf(const Value& v) {
+  switch (v.kind) {
+    case Value::Null:
+      return 0;
+    case Value::Int:
+    case Value::Real:
+      return 1;
+    case Value::Text:
+      break;
+  }
+  return v.blob ? 3 : 2;
+}
+
+int compareValues(const Value& a, const Value& b) {
+  const int ra = rankOf(a), rb = rankOf(b);
+  if (ra != rb) return ra < rb ? -1 : 1;
+  if (ra == 0) return 0;
+  if (ra == 1) {
+    if (a.kind == Value::Int && b.kind == Value::Int) return a.i < b.i ? -1 : a.i > b.i ? 1 : 0;
+    const long double x = a.kind == Value::Int ? static_cast<long double>(a.i) : a.d;
+    const long double y = b.kind == Value::Int ? static_cast<long double>(b.i) : b.d;
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
+  const int c = a.s.compare(b.s);
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+}  // namespace
+
+// A step always lands on a row whose ordering tuple is greater than the one
+// it left; a file whose index does not keep that order (damaged, or a value
+// that SQLite orders otherwise than it is read back) stops the walk here
+// instead of visiting rows again without end.
+void TableCursor::checkProgress(const Row& from) const {
+  int k = 0;
+  for (size_t i = 0; i < order_->cols.size() && k == 0; ++i)
+    k = compareValues(cur_.v[order_->cols[i]], from.v[order_->cols[i]]);
+  if (k > 0 || (k == 0 && cur_.rowid > from.rowid)) return;
+  throw EDBEngineError(
+      std::string("Arquivo de tabela inválido ou danificado: "_cp) + path_ + std::string(" (o índice "_cp) +
+      (order_->sqlIndex.empty() ? "rowid" : order_->sqlIndex) + std::string(" não está em ordem)"_cp));
+}
+
 bool TableCursor::next() {
   if (!hasCur_) {
     eof_ = true;
     return false;
   }
+  progressFrom_.rowid = cur_.rowid;
+  for (int c : order_->cols) progressFrom_.v[c] = cur_.v[c];
   if (takeBuffered() || seekAfter(cur_)) {
     eof_ = false;
+    checkProgress(progressFrom_);
     return true;
   }
   eof_ = true;

@@ -39,6 +39,7 @@ class TableCursor {
   ~TableCursor();
 
   const std::string& path() const { return path_; }
+  const std::filesystem::path& file() const { return conn_->file(); }
   Session* session() const { return session_; }
   const TableDef& def() const { return def_; }
 
@@ -110,6 +111,7 @@ class TableCursor {
   bool bufferValid() const { return bufPos_ < bufLen_ && bufGen_ == conn_->generation(); }
   void dropBuffer() { bufPos_ = bufLen_ = 0; }
   bool sameOrder(const engine::Row& a, const engine::Row& b) const;
+  void checkProgress(const engine::Row& from) const;
   bool reread(int64_t rowid, engine::Row& into);
   void loadFull();
   void checkUnique(const engine::Row& r, int64_t exceptRowid);
@@ -129,7 +131,7 @@ class TableCursor {
   std::map<std::string, std::unique_ptr<Order>> orders_;  // by upper-case index name
   Order* order_ = nullptr;
 
-  engine::Row cur_, edit_, seekFrom_;
+  engine::Row cur_, edit_, seekFrom_, progressFrom_;
   std::vector<bool> dirty_;
   bool hasCur_ = false, eof_ = true;
   // A walk reads the ordering fields only (from the index alone) until a

@@ -183,6 +183,15 @@ class Table {
   // Deletes every record; the table may be open or closed.
   void emptyTable();
 
+  // The check a repair makes before it deletes or replaces records in the
+  // bound table (open or closed): SQLite's quick check of the file, every
+  // index holding one entry per record, the ordering fields holding only
+  // values of their types, the alpha widths of the description fitting the
+  // stored values. Raises EDBEngineError "Arquivo de tabela inválido ou
+  // danificado: PATH (what is wrong)" or EConvertError for a value of a
+  // foreign type; changes nothing.
+  void verify();
+
   // The save-changes call: when it returns, what was posted is on disk.
   void flushBuffers();
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "data/engine/verify.h"
 #include "platform/ascii.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
@@ -41,15 +42,8 @@ void raiseSqlite(sqlite3* db, int rc, const std::string& windowsPath) {
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
       throw EDBEngineError(std::string("Arquivo de tabela inválido ou danificado: "_cp) + windowsPath);
-    case SQLITE_CANTOPEN:
-      throw ETableNotFound(std::string("Não foi possível abrir a tabela: "_cp) + windowsPath);
-    case SQLITE_FULL:
-      throw EDBEngineError(std::string("Disco cheio ao gravar a tabela "_cp) + windowsPath);
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-      throw EDBEngineError(std::string("Sem permissão para gravar a tabela "_cp) + windowsPath);
     default:
-      throw EDBEngineError(std::string("Erro na tabela "_cp) + windowsPath + ": " + fromUtf8(detail));
+      throw EDBEngineError(sqliteFailure(rc, windowsPath, fromUtf8(detail)));
   }
 }
 
@@ -410,7 +404,12 @@ Database openDatabase(const fs::path& file, const std::string& windowsPath, bool
   Database db(raw);  // SQLite hands out a handle even when the open fails
   if (rc != SQLITE_OK) {
     db.close();
-    if (!create) throw ETableNotFound(std::string("Tabela não encontrada: "_cp) + windowsPath);
+    if (!create) {
+      std::error_code ec;
+      if (std::filesystem::exists(file, ec))
+        throw EDBEngineError(sqliteFailure(rc, windowsPath, fromUtf8(sqlite3_errstr(rc))));
+      throw ETableNotFound(std::string("Tabela não encontrada: "_cp) + windowsPath);
+    }
     raiseSqlite(nullptr, rc, windowsPath);
   }
   sqlite3_extended_result_codes(db.get(), 1);
@@ -475,7 +474,9 @@ const FileLayout& Connection::layout(const std::string& windowsPath) {
   if (!layout_) {
     readLock(windowsPath);
     try {
-      layout_ = std::make_unique<FileLayout>(readLayout(db_.get(), windowsPath));
+      auto read = std::make_unique<FileLayout>(readLayout(db_.get(), windowsPath));
+      checkLayout(db_.get(), *read, windowsPath);
+      layout_ = std::move(read);
     } catch (...) {
       readDone();
       throw;

@@ -3,6 +3,7 @@
 
 #include "data/engine/cursor.h"
 #include "data/engine/engine.h"
+#include "data/engine/verify.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 
@@ -34,7 +35,12 @@ static Located locate(const Table& t, const std::string& sessionName, bool check
   fs::path file = tableFile(DriveC::resolve(dir), t.tableName());
   if (!checkFile) return {s, win, file};
   std::error_code ec;
-  if (!fs::is_regular_file(file, ec)) throw ETableNotFound(std::string("Tabela não encontrada: "_cp) + win);
+  if (!fs::is_regular_file(file, ec)) {
+    // A folder or file the user may not read is there, not missing.
+    if (ec == std::errc::permission_denied)
+      throw EDBEngineError(std::string("Sem permissão para ler a tabela ou a sua pasta: "_cp) + win);
+    throw ETableNotFound(std::string("Tabela não encontrada: "_cp) + win);
+  }
   return {s, win, file};
 }
 
@@ -256,6 +262,15 @@ void Table::emptyTable() {
   Located where = locate(*this, sessionName_);
   TableCursor c(*this, where.session, where.windowsPath, where.file, "", "");
   c.emptyTable();
+}
+
+void Table::verify() {
+  if (cursor_) {
+    engine::verifyFile(cursor_->file(), cursor_->path());
+    return;
+  }
+  Located where = locate(*this, sessionName_);
+  engine::verifyFile(where.file, where.windowsPath);
 }
 
 void Table::flushBuffers() {

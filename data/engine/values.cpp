@@ -19,7 +19,7 @@ bool Value::operator==(const Value& o) const {
     case Real:
       return d == o.d || (std::isnan(d) && std::isnan(o.d));
     case Text:
-      return s == o.s;
+      return blob == o.blob && s == o.s;
   }
   return false;
 }
@@ -122,7 +122,43 @@ void FieldCodec::badValue(std::string_view text) const {
                       def->name + " (" + *tablePath + ")");
 }
 
+namespace {
+// A stored BLOB as SQL shows it: X'4142...', at most 32 bytes.
+std::string blobLiteral(const std::string& bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out = "X'";
+  for (size_t k = 0; k < bytes.size() && k < 32; ++k) {
+    out += kHex[static_cast<unsigned char>(bytes[k]) >> 4];
+    out += kHex[static_cast<unsigned char>(bytes[k]) & 15];
+  }
+  return out + (bytes.size() > 32 ? "...'" : "'");
+}
+}  // namespace
+
+void FieldCodec::checkStored(const Value& v) const {
+  if (v.kind == Value::Null) return;
+  if (v.kind == Value::Text && v.blob)
+    throw EConvertError(blobLiteral(v.s) + " " + std::string("não é um valor válido para o campo "_cp) +
+                        def->name + " (" + *tablePath + ")");
+  switch (def->type) {
+    case FieldType::Short:
+    case FieldType::LongInt:
+    case FieldType::AutoInc:
+    case FieldType::Logical:
+      if (v.kind == Value::Real) badValue(FloatToStr(v.d));
+      if (v.kind == Value::Text) badValue(v.s);
+      break;
+    case FieldType::Number:
+    case FieldType::Money:
+      if (v.kind == Value::Text) badValue(v.s);
+      break;
+    default:
+      break;
+  }
+}
+
 std::string FieldCodec::asString(const Value& v) const {
+  checkStored(v);
   switch (v.kind) {
     case Value::Null:
       return {};
@@ -152,6 +188,7 @@ std::string FieldCodec::asString(const Value& v) const {
 }
 
 int32_t FieldCodec::asInteger(const Value& v) const {
+  checkStored(v);
   int64_t r = 0;
   switch (v.kind) {
     case Value::Null:
@@ -182,6 +219,7 @@ int32_t FieldCodec::asInteger(const Value& v) const {
 }
 
 double FieldCodec::asFloat(const Value& v) const {
+  checkStored(v);
   switch (v.kind) {
     case Value::Null:
       return 0;

@@ -19,6 +19,11 @@ namespace cg::engine {
 struct Value {
   enum Kind : uint8_t { Null, Int, Real, Text };
   Kind kind = Null;
+  // A text that SQLite holds as a BLOB: no field type keeps one, so it only
+  // comes from a file written by another program. It is bound back as a
+  // BLOB (so that a walk compares it where SQLite sorts it, after every
+  // text) and every conversion of it raises EConvertError.
+  bool blob = false;
   int64_t i = 0;
   double d = 0;
   std::string s;
@@ -34,7 +39,12 @@ struct Value {
   }
   void setText(std::string_view v) {
     kind = Text;
+    blob = false;
     s.assign(v.data(), v.size());
+  }
+  void setBlob(std::string_view v) {
+    setText(v);
+    blob = true;
   }
   bool operator==(const Value& o) const;
 };
@@ -60,6 +70,10 @@ struct FieldCodec {
   void fromFloat(Value& out, double x) const;
 
   [[noreturn]] void badValue(std::string_view text) const;
+  // A stored value of a type the field never holds (a BLOB; text in a
+  // number, logical or integer field; a fraction in an integer field):
+  // EConvertError naming the value as stored, the field and the table.
+  void checkStored(const Value& v) const;
   // "T"/"True" and "F"/"False", without regard to case.
   static bool equalsTrue(std::string_view t);
   static bool equalsFalse(std::string_view t);

@@ -78,9 +78,14 @@ void CorrigeNomes(TFormConsistGeral& f, TDM& dm) {
     if (!componente->isNull()) componente->setString(FormataNomeProduto(componente->asString()));
     try {
       compras.post();
-    } catch (const std::exception&) {
+    } catch (const EKeyViolation&) {
       compras.cancel();
       f.ui().showMessage(naoCorrigiu(componente->asString()));
+    } catch (const std::exception&) {
+      // Not a name that exists already (no permission, disk full, a lock):
+      // the error itself stops the run, as it would the next record.
+      compras.cancel();
+      throw;
     }
     compras.next();
   }

@@ -88,6 +88,11 @@ void DeleteRowsWithoutParent(TFormConsistGeral& f, Table& parent, ParentKey::Par
 }
 
 void RemoveOrphanFormulas(TFormConsistGeral& f, const FormulaStore& store) {
+  // What is deleted depends on the lookups: every file passes the engine's
+  // check before the first delete.
+  store.orders.verify();
+  store.formulas.verify();
+  store.items.verify();
   f.MostraPainelCG(80, 85, 465, 152);
 
   // Pass 1: formula rows without their order header.

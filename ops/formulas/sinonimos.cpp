@@ -22,6 +22,7 @@ void TFormConsistGeral::BotAcertaGrupoSinonClick() {
   components.setDatabaseName(kDataDirectory);
   components.setTableName("Componen.DB");
   components.setIndexName("CodUnic");
+  components.verify();
   components.open();
 
   // The synonyms are walked on their primary index: an index name left on
@@ -31,6 +32,7 @@ void TFormConsistGeral::BotAcertaGrupoSinonClick() {
   synonyms.setDatabaseName(kDataDirectory);
   synonyms.setTableName("Sinonimo.DB");
   synonyms.setIndexName("");
+  synonyms.verify();
   synonyms.open();
   synonyms.first();
 

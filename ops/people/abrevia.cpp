@@ -190,6 +190,9 @@ void CopyWithShortenedNames(TFormConsistGeral& f, const Register& reg) {
   VerificaArquivosDistintos(interim, live);
   interim.setIndexName(reg.interimIndex);
   VerificaLeiauteDaCopia(interim, live, UsoDaCopia::Copia);
+  // Both files pass the engine's check before anything is emptied.
+  interim.verify();
+  live.verify();
   interim.emptyTable();
   interim.first();
   live.first();

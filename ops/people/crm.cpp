@@ -196,6 +196,10 @@ void CorrectOrders(Run& run) {
 }  // namespace
 
 void TFormConsistGeral::BotCorrigeCadMedClick() {
+  // Both registers pass the engine's check before the report or any CRM is
+  // written.
+  Medicos.verify();
+  Pedidos.verify();
   Run run{*this, CrmReport{}};
 
   MostraPainelCG(80, 85, 465, 152);

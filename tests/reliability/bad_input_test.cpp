@@ -174,6 +174,120 @@ TEST_F(Instalacao, TextInANumericFieldIsNamedWithTheField) {
       true);
 }
 
+// ---------------------------------------------------------------- descriptions
+
+std::string invalidFile(const std::string& path, const std::string& what) {
+  return errorEvent("EDBEngineError",
+                    "Arquivo de tabela inválido ou danificado: " + path + " (" + what + ")");
+}
+
+// The description inside a table file (types, widths, indexes) that does
+// not agree with the SQLite table made the orphan removal delete every
+// formula and the CRM correction cut every CRM, success reported. Now the
+// file is refused by name, with what disagrees, before anything is deleted.
+TEST_F(Instalacao, ADescriptionThatDisagreesWithTheTableIsRefused) {
+  const fs::path pedidos = file("VITRALON/DADOS/Pedidos.DB");
+  const std::string path = "C:\\VITRALON\\DADOS\\Pedidos.DB";
+  struct Case {
+    const char* field;
+    const char* type;
+    const char* column;
+  };
+  for (const Case& c :
+       {Case{"NPedido", "D", "INTEGER"}, Case{"NPedido", "T", "INTEGER"}, Case{"NPedido", "@", "INTEGER"},
+        Case{"Estacao", "I", "TEXT"}, Case{"Estacao", "N", "TEXT"}}) {
+    SCOPED_TRACE(std::string(c.field) + " " + c.type);
+    execOn(pedidos, std::string("UPDATE _fields SET type = '") + c.type + "' WHERE name = '" + c.field + "'");
+    expectRefused("state\ninvoke BotFormulaOrfan\nstate\n",
+                  invalidFile(path, std::string("a descrição dá ao campo ") + c.field + " o tipo " + c.type +
+                                        ", mas a coluna da tabela é " + c.column),
+                  false);
+    execOn(pedidos, std::string("UPDATE _fields SET type = '") + (c.column[0] == 'I' ? "I" : "A") +
+                        "' WHERE name = '" + c.field + "'");
+  }
+  // A logical order number: its values are not those of a logical field.
+  execOn(pedidos, "UPDATE _fields SET type = 'L' WHERE name = 'NPedido'");
+  const std::string first = firstValue(
+      pedidos, "SELECT NPedido FROM Pedidos INDEXED BY \"Pedidos$pk\" WHERE NPedido NOT IN (0, 1) LIMIT 1");
+  expectRefused("state\ninvoke BotFormulaOrfan\nstate\n",
+                errorEvent("EConvertError",
+                           "'" + first + "' não é um valor válido para o campo NPedido (" + path + ")"),
+                false);
+  execOn(pedidos, "UPDATE _fields SET type = 'I' WHERE name = 'NPedido'");
+
+  // An index that misses every record: every order looked up through it
+  // would be missing.
+  const std::string rows = firstValue(pedidos, "SELECT count(*) FROM Pedidos");
+  const std::string sql = firstValue(pedidos, "SELECT sql FROM sqlite_schema WHERE name = 'Pedidos$pk'");
+  execOn(pedidos, "PRAGMA writable_schema = ON; UPDATE sqlite_schema SET sql = '" + sql +
+                      " WHERE 0' WHERE name = 'Pedidos$pk'");
+  execOn(pedidos, "REINDEX \"Pedidos$pk\"");
+  execOn(pedidos, "PRAGMA writable_schema = ON; UPDATE sqlite_schema SET sql = '" + sql +
+                      "' WHERE name = 'Pedidos$pk'");
+  ASSERT_NE(firstValue(pedidos, "PRAGMA integrity_check"), "ok");
+  expectRefused("state\ninvoke BotFormulaOrfan\nstate\n",
+                invalidFile(path, "o índice Pedidos$pk tem 0 entradas para " + rows + " registros"), false);
+
+  // A CRM width of 3: every CRM would be cut to 3 digits.
+  execOn(file("VITRALON/DADOS/Medicos.DB"), "UPDATE _fields SET size = 3 WHERE name = 'CRM'");
+  expectRefused("state\ninvoke BotCorrigeCadMed\nstate\n",
+                invalidFile("C:\\VITRALON\\DADOS\\Medicos.DB",
+                            "o campo CRM tem largura 3 na descrição, mas a maioria dos valores guardados é "
+                            "mais longa"),
+                false);
+}
+
+// A value of a type its field never holds, in a key or ordering field, made
+// the local repairs walk the same records again without end after part of
+// their work. Now it is named with its field and table before anything is
+// written, and a walk that meets it ends.
+TEST_F(Instalacao, AValueOfAForeignTypeInAKeyIsNamedAndNoWalkLoops) {
+  const std::string first =
+      "(SELECT rowid FROM Pediform INDEXED BY \"Pediform$pk\" ORDER BY Estacao, NPedido, NFormula, Serie "
+      "LIMIT "
+      "1 OFFSET 7)";
+  execOn(file("VITRALON/DADOS/PEDIFORM.DB"),
+         "UPDATE Pediform SET Estacao = X'41420043' WHERE rowid = " + first);
+  expectRefused("state\ninvoke BotFormulaOrfan\nstate\n",
+                errorEvent("EConvertError",
+                           "X'41420043' não é um valor válido para o campo Estacao "
+                           "(C:\\VITRALON\\DADOS\\Pediform.DB)"),
+                false);
+  execOn(file("VITRALON/DADOS/Sinonimo.DB"),
+         "UPDATE Sinonimo SET Sinonimo = CAST('Xarope' AS BLOB) WHERE rowid = 3");
+  expectRefused("state\ninvoke BotAcertaGrupoSinon\nstate\n",
+                errorEvent("EConvertError",
+                           "X'5861726F7065' não é um valor válido para o campo Sinonimo "
+                           "(C:\\VITRALON\\DADOS\\Sinonimo.DB)"),
+                true);
+  for (const char* value : {"'doze'", "2.5"}) {
+    SCOPED_TRACE(value);
+    testsupport::TempDir other;
+    const fs::path d = other.path() / "c";
+    fs::create_directories(d);
+    CopyTree(drive_, d);
+    execOn(d / "VITRALON/DADOS/Pedidos.DB",
+           std::string("UPDATE Pedidos SET NPedido = ") + value + " WHERE rowid = 5");
+    const auto before = ImageOfTables(d);
+    ChildResult r = RunScript(d, "state\ninvoke BotCorrigeCadMed\nstate\n");
+    EXPECT_EQ(EventLines(r.output, "error"),
+              std::vector<std::string>{
+                  errorEvent("EConvertError", std::string("'") + (value[0] == '\'' ? "doze" : "2,5") +
+                                                  "' não é um valor válido para o campo NPedido "
+                                                  "(C:\\VITRALON\\DADOS\\Pedidos.DB)")})
+        << r.output;
+    for (const auto& [name, table] : before)
+      EXPECT_TRUE(ImageOfTables(d).at(name).rows == table.rows) << name;
+  }
+  // A repair that deletes nothing walks past such a value to its end.
+  execOn(file("VITRALON/DADOS/Componen.DB"),
+         "UPDATE Componen SET Descricao = CAST(Descricao AS BLOB) WHERE rowid IN (2, 9)");
+  ChildResult r = RunScript(drive_, "invoke BotAjusta\nstate\n");
+  EXPECT_FALSE(r.killed) << "the walk did not end";
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
+}
+
 // ---------------------------------------------------------------- platform.ini
 
 TEST_F(Instalacao, AMissingConfigurationIsNamed) {
@@ -365,6 +479,75 @@ TEST_F(Instalacao, AReadOnlyDataFolderIsReportedAndNothingChanges) {
   const auto after = ImageOfTables(drive_);
   for (const auto& [name, table] : before) EXPECT_TRUE(after.at(name).rows == table.rows) << name;
   EXPECT_FALSE(fs::exists(file("VITRALON/Em_Uso.txt")));
+}
+
+// The program run as `nobody` on this installation, the server reached
+// through the test server (which opens the database as its own user);
+// `lock` then takes rights away from what it names.
+ChildResult RunAsNobody(const fs::path& work, const fs::path& drive, const std::string& script) {
+  const char* port = std::getenv("CG_FB_PORT");
+  std::string ini = ReadFile(drive / "platform.ini");
+  ini = ini.substr(0, ini.find("[sql]")) +
+        "[sql]\ntransport = server\nport = " + (port && *port ? port : "3057") + "\n";
+  WriteFile(drive / "platform.ini", ini);
+  fs::permissions(work, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec);
+  for (const auto& e : fs::recursive_directory_iterator(drive))
+    if (::chown(e.path().c_str(), 65534, 65534) != 0) ADD_FAILURE() << e.path();
+  if (::chown(drive.c_str(), 65534, 65534) != 0) ADD_FAILURE() << drive;
+  return RunScriptAs({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"}, drive,
+                     script, {{"HOME", "/tmp"}});
+}
+
+// A purchases table the user may not write: every record was told as a
+// name that exists already ("Favor verificar se já existe outro
+// componente"), then "Procedimento Concluído com Sucesso.". Now the first
+// refused write stops the run with its own cause.
+TEST_F(Instalacao, AReadOnlyPurchasesTableIsNotCalledADuplicateNorASuccess) {
+  if (geteuid() != 0 || !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs root and setpriv";
+  std::string why;
+  ASSERT_TRUE(EnsureTestServer(why)) << why;
+  const fs::path compras = file("VITRALON/DADOS/COMPRAS.DB");
+  const auto before = ImageOfTables(drive_);
+  ChildResult r = RunAsNobody(work_.path(), drive_, "");
+  ASSERT_EQ(::chown(compras.c_str(), 0, 0), 0);
+  fs::permissions(compras, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                               fs::perms::others_read);
+  r = RunScriptAs({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"}, drive_,
+                  "state\ninvoke BotCorrecaoComp\ncheck RadioButton3\nclick BitBtn3\nstate\n",
+                  {{"HOME", "/tmp"}});
+  EXPECT_EQ(EventLines(r.output, "error"),
+            std::vector<std::string>{errorEvent(
+                "EDBEngineError", "Sem permissão para gravar a tabela C:\\VITRALON\\DADOS\\COMPRAS.DB")})
+      << r.output;
+  for (const std::string& m : EventLines(r.output, "message")) {
+    EXPECT_EQ(m.find("outro componente"), std::string::npos) << m;
+    EXPECT_EQ(m.find("Sucesso"), std::string::npos) << m;
+  }
+  ExpectWindowInOrder(r.output, true);
+  EXPECT_TRUE(ImageOfTables(drive_).at("DADOS/COMPRAS.DB").rows == before.at("DADOS/COMPRAS.DB").rows);
+}
+
+// A data folder the user may not read is there: not "Tabela não encontrada".
+TEST_F(Instalacao, AnUnreadableDataFolderIsNotCalledMissing) {
+  if (geteuid() != 0 || !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs root and setpriv";
+  std::string why;
+  ASSERT_TRUE(EnsureTestServer(why)) << why;
+  const auto before = ImageOfTables(drive_);
+  RunAsNobody(work_.path(), drive_, "");
+  const fs::path dados = file("VITRALON/DADOS");
+  ASSERT_EQ(::chown(dados.c_str(), 0, 0), 0);
+  fs::permissions(dados, fs::perms::owner_all);
+  ChildResult r = RunScriptAs({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"},
+                              drive_, "state\ninvoke BotAjusta\nstate\n", {{"HOME", "/tmp"}});
+  EXPECT_EQ(EventLines(r.output, "error"),
+            std::vector<std::string>{errorEvent(
+                "EDBEngineError",
+                "Sem permissão para ler a tabela ou a sua pasta: C:\\VITRALON\\DADOS\\Componen.DB")})
+      << r.output;
+  ExpectWindowInOrder(r.output, true);
+  const auto after = ImageOfTables(drive_);
+  for (const auto& [name, table] : before) EXPECT_TRUE(after.at(name).rows == table.rows) << name;
 }
 
 // ---------------------------------------------------------------- odd names
