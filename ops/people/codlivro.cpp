@@ -142,7 +142,7 @@ void TFormConsistGeral::BitBtn5Click() {
   if (opened) {
     Field& estacaoField = dm.cdsPedidosESTACAO ? *dm.cdsPedidosESTACAO : dm.cdsPedidos.fieldByName("ESTACAO");
     Field& npedidoField = dm.cdsPedidosNPEDIDO ? *dm.cdsPedidosNPEDIDO : dm.cdsPedidos.fieldByName("NPEDIDO");
-    while (!dm.cdsPedidos.eof()) {
+    while (!dm.cdsPedidos.eof() && !stopRequested()) {
       ++code;
       std::string estacao = estacaoField.asString();
       int32_t npedido = npedidoField.asInteger();
