@@ -57,6 +57,8 @@ int noWindow(const char* why) {
   return cg::kExitStartFailed;
 }
 
+void createSample() { cg::CreateSample("small", false); }
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,7 +93,7 @@ int main(int argc, char** argv) {
   if (options->script) return cg::RunScriptFile(*options->script, std::cout, std::cerr);
 
 #if CG_WITH_GUI
-  if (options->demo) return cg::RunDemonstration(std::cout, std::cerr, windowPicture);
+  if (options->demo) return cg::RunDemonstration(std::cout, std::cerr, createSample, windowPicture);
 
   if (!options->screenshot.empty()) {
     if (!hasDisplay()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -118,7 +120,7 @@ int main(int argc, char** argv) {
   if (program.program().startFailed()) return cg::kExitStartFailed;
   return loop == 0 ? cg::kExitOk : cg::kExitStartFailed;
 #else
-  if (options->demo) return cg::RunDemonstration(std::cout, std::cerr);
+  if (options->demo) return cg::RunDemonstration(std::cout, std::cerr, createSample);
   if (!options->screenshot.empty()) {
     std::fprintf(stderr, "consistgeral: esta versão do programa não tem janela (--screenshot).\n");
     return cg::kExitUsage;

@@ -5,7 +5,7 @@
 # temporary folder (consistgeral --demo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh runtime build
 bash scripts/build.sh
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ] && [ $# -eq 0 ]; then
   echo "run: sem tela; demonstração numa instalação de exemplo temporária (consistgeral --demo)" >&2

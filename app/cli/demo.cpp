@@ -1,17 +1,17 @@
 #include "app/cli/demo.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <ostream>
 #include <regex>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 #include "app/cli/runner.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 #include "platform/errors.h"
-#include "sample/sample.h"
 
 namespace cg {
 namespace {
@@ -42,7 +42,7 @@ struct DriveCSwap {
 
 }  // namespace
 
-int RunDemonstration(std::ostream& out, std::ostream& err,
+int RunDemonstration(std::ostream& out, std::ostream& err, const std::function<void()>& createSample,
                      const std::function<bool(const std::filesystem::path&)>& picture) {
   namespace fs = std::filesystem;
   std::error_code ec;
@@ -60,7 +60,7 @@ int RunDemonstration(std::ostream& out, std::ostream& err,
   out << "Demonstração sem janela numa instalação de exemplo criada para ela em\n  " << root.string()
       << "\n(nenhuma outra unidade C é tocada)\n\n";
   try {
-    CreateSample("small", false);
+    createSample();
   } catch (const Exception& e) {
     err << "consistgeral: " << toUtf8(e.message()) << "\n";
     return 1;
@@ -82,7 +82,8 @@ int RunDemonstration(std::ostream& out, std::ostream& err,
   const Step steps[] = {
       {"state",
        "estado inicial: só \"Retirar caract...\" e \"Sair\" respondem; o marcador Em_Uso.txt foi gravado"},
-      {"click BotAjusta", "clique em \"Ajusta Param. Técnicos\": desabilitado no início, o clique é ignorado"},
+      {"click BotAjusta",
+       "clique em \"Ajusta Param. Técnicos\": desabilitado no início, o clique é ignorado"},
       {"wait 31", "31 segundos (no relógio do programa): o temporizador regrava o marcador"},
       {"state", "estado depois da espera: o marcador tem a hora nova"},
       {"click BitBtn7", "clique em \"Retirar caract. \". . / -\" do CNPJ em Forneced\" (banco no servidor)"},

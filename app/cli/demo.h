@@ -10,12 +10,12 @@
 
 namespace cg {
 
-// Runs the demonstration; `picture`, when given, writes a picture of the
-// window to the file named and says whether it could. Drive C is the
-// temporary folder meanwhile and is put back afterwards; the folder is kept
-// (its path is printed) so that the picture and the tables can be looked at.
-// Returns 0, or 1 when the sample could not be created.
-int RunDemonstration(std::ostream& out, std::ostream& err,
+// Runs the demonstration; `createSample` creates the sample installation
+// under the current drive C (raising cg::Exception on failure); `picture`, when given, writes a picture of
+// the window to the file named and says whether it could. Drive C is the temporary folder meanwhile and is
+// put back afterwards; the folder is kept (its path is printed) so that the picture and the tables can be
+// looked at. Returns 0, or 1 when the sample could not be created.
+int RunDemonstration(std::ostream& out, std::ostream& err, const std::function<void()>& createSample,
                      const std::function<bool(const std::filesystem::path&)>& picture = {});
 
 }  // namespace cg

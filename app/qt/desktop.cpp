@@ -85,12 +85,9 @@ void NameControls(MainWindow& window, const TFormConsistGeral& form) {
     const char* name;
   };
   const Name names[] = {
-      {"Edit1", "Desconto máximo padrão (%)"},
-      {"GradeCliAntigos", "Clientes no formato original"},
-      {"GradeCliNovos", "Clientes no formato novo"},
-      {"GradeMedAntigos", "Médicos no formato original"},
-      {"GradeMedNovos", "Médicos no formato novo"},
-      {"TermCG", "Progresso"},
+      {"Edit1", "Desconto máximo padrão (%)"},       {"GradeCliAntigos", "Clientes no formato original"},
+      {"GradeCliNovos", "Clientes no formato novo"}, {"GradeMedAntigos", "Médicos no formato original"},
+      {"GradeMedNovos", "Médicos no formato novo"},  {"TermCG", "Progresso"},
       {"LabelTempo", "Tempo decorrido e restante"},
   };
   for (const Name& n : names)
