@@ -80,6 +80,17 @@ void FitTitle(QMessageBox& box) {
 }
 
 void NameControls(MainWindow& window, const TFormConsistGeral& form) {
+  // The gauge's own interface, before anything asks for one (Qt keeps the
+  // first it makes).
+  static const bool installed = [] {
+    QAccessible::installFactory(gaugeFactory);
+    return true;
+  }();
+  (void)installed;
+  if (QWidget* w = window.widgetFor("TermCG")) {
+    gauges()[w] = &form.TermCG;
+    QObject::connect(w, &QObject::destroyed, [w] { gauges().erase(w); });
+  }
   struct Name {
     const char* component;
     const char* name;
@@ -92,15 +103,6 @@ void NameControls(MainWindow& window, const TFormConsistGeral& form) {
   };
   for (const Name& n : names)
     if (QWidget* w = window.widgetFor(n.component)) w->setAccessibleName(QString::fromUtf8(n.name));
-  static const bool installed = [] {
-    QAccessible::installFactory(gaugeFactory);
-    return true;
-  }();
-  (void)installed;
-  if (QWidget* w = window.widgetFor("TermCG")) {
-    gauges()[w] = &form.TermCG;
-    QObject::connect(w, &QObject::destroyed, [w] { gauges().erase(w); });
-  }
 }
 
 }  // namespace cg::qt
