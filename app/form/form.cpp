@@ -399,7 +399,7 @@ TButton* TFormConsistGeral::defaultButton() {
 }
 
 void TFormConsistGeral::check(TRadioButton& radio) {
-  if (closed_ || commandRunning()) return;
+  if (closed_) return;
   for (TControl* c : controls_)
     if (c->kind == ControlKind::RadioButton && c->parent == radio.parent)
       static_cast<TRadioButton*>(c)->checked = false;

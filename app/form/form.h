@@ -192,8 +192,8 @@ class TFormConsistGeral {
   // ---- One command at a time ------------------------------------------------
   // True while a handler other than a heartbeat tick runs. Meanwhile no other
   // command starts: clicks (whatever sent them: mouse, Space, Enter, Escape,
-  // an accelerator) are ignored but for BotInterromper, radio buttons keep
-  // their state and Edit1Enter does not run; heartbeat ticks go on.
+  // an accelerator) are ignored but for BotInterromper, and Edit1Enter does
+  // not run; heartbeat ticks go on.
   bool commandRunning() const { return commandDepth_ > 0; }
   // The commands that let window events through while they walk their
   // records, and may be stopped after the current one: their progress panel

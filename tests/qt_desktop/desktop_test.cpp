@@ -63,9 +63,10 @@ TEST_F(DesktopTest, WindowStaysWithinTheAvailableScreenAndMessageTitlesFit) {
   // 800 x 600 device pixels are 533 x 400 at this scale: smaller than the
   // window's 800 x 580, which takes the whole area rather than leaving it.
   ASSERT_LT(area.height(), 580);
-  EXPECT_TRUE(area.contains(p.window().frameGeometry())) << p.window().frameGeometry().x() << ","
-                                                          << p.window().frameGeometry().y();
-  EXPECT_EQ(p.window().frameGeometry().size(), QSize(std::min(800, area.width()), std::min(580, area.height())));
+  EXPECT_TRUE(area.contains(p.window().frameGeometry()))
+      << p.window().frameGeometry().x() << "," << p.window().frameGeometry().y();
+  EXPECT_EQ(p.window().frameGeometry().size(),
+            QSize(std::min(800, area.width()), std::min(580, area.height())));
 
   // A message box as wide as its title needs, beyond the text it holds.
   qt::QtInterface ui(/*interactive=*/true);
@@ -74,7 +75,8 @@ TEST_F(DesktopTest, WindowStaysWithinTheAvailableScreenAndMessageTitlesFit) {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     ASSERT_NE(box, nullptr);
     width = box->width();
-    titleWidth = QFontMetrics(QApplication::font("QMdiSubWindowTitleBar")).horizontalAdvance(box->windowTitle());
+    titleWidth =
+        QFontMetrics(QApplication::font("QMdiSubWindowTitleBar")).horizontalAdvance(box->windowTitle());
     textWidth = box->fontMetrics().horizontalAdvance("OK");
     box->accept();
   });
@@ -123,7 +125,7 @@ TEST_F(DesktopTest, NoOtherCommandStartsWhileTheOrderNamesRunAndInterromperStops
   EXPECT_TRUE(stopShown);
   EXPECT_TRUE(stayed);
   EXPECT_FALSE(f.closed());
-  EXPECT_FALSE(f.PainelFormatCliAntigo.visible);  // the client review never started
+  EXPECT_FALSE(f.PainelFormatCliAntigo.visible);        // the client review never started
   EXPECT_LT(f.TermCG.progress(), f.TermCG.maxValue());  // stopped early
   EXPECT_GE(f.TermCG.progress(), 1);
   EXPECT_FALSE(stop->isVisible());
