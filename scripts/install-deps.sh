@@ -1,20 +1,51 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the program, its tests and its benchmarks need.
-# Non-interactive; packages already installed are skipped.
+# Installs the Debian packages the program needs to run, to be built, and to
+# be tested and measured. Non-interactive; packages already installed are
+# skipped.
+#
+#   bash scripts/install-deps.sh            everything (runtime, build, test)
+#   bash scripts/install-deps.sh runtime    only what the installed program needs
+#   bash scripts/install-deps.sh runtime build   to build it as well
 set -euo pipefail
 
-PACKAGES=(
-  build-essential cmake ccache pkg-config
-  qt6-base-dev libqt6sql6-sqlite
-  qt6-translations-l10n
-  libsqlite3-dev sqlite3
-  firebird3.0-server firebird3.0-server-core firebird3.0-utils libfbclient2 firebird-dev
+# What the program loads when it runs (the Debian package declares the same):
+# Qt's widgets and platform plugins, SQLite, the Firebird client and its
+# embedded engine, the faces that stand for Arial.
+RUNTIME=(
+  libqt6widgets6 qt6-qpa-plugins qt6-translations-l10n
+  libsqlite3-0
+  libfbclient2 firebird3.0-server-core
   fonts-liberation fonts-dejavu-core
+)
+# To build it, check its format, and make the Debian package.
+BUILD=(
+  build-essential cmake ccache pkg-config dpkg-dev
+  qt6-base-dev libqt6sql6-sqlite
+  libsqlite3-dev firebird-dev
+  clang-format
+)
+# To test and measure it: the test server, SQLite's shell, a virtual X server
+# for pictures, GoogleTest, the sanitizers and fuzzers, timing tools.
+TEST=(
+  sqlite3
+  firebird3.0-server firebird3.0-utils
   xvfb xauth x11-apps imagemagick
   googletest libgtest-dev
-  clang libclang-rt-14-dev clang-format
+  clang libclang-rt-14-dev
   time procps
 )
+
+groups=("$@")
+[ ${#groups[@]} -eq 0 ] && groups=(runtime build test)
+PACKAGES=()
+for g in "${groups[@]}"; do
+  case "$g" in
+    runtime) PACKAGES+=("${RUNTIME[@]}") ;;
+    build) PACKAGES+=("${BUILD[@]}") ;;
+    test) PACKAGES+=("${TEST[@]}") ;;
+    *) echo "install-deps: unknown group $g (runtime, build, test)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -15,8 +15,24 @@ const char* UsageText() {
          "  --scale small|quarter|large  tamanho da instalação de exemplo (padrão: small)\n"
          "  --force              recria a instalação de exemplo mesmo se já existir\n"
          "  --screenshot FILE    grava uma imagem PNG da janela e termina\n"
-         "  --help               mostra esta ajuda\n";
+         "  --tecnico            mostra também os comandos dos técnicos (exclusão de\n"
+         "                       fórmulas órfãs), como 'tecnico = sim' na seção\n"
+         "                       [consistgeral] de C:\\platform.ini\n"
+         "  --demo               demonstração sem janela numa instalação de exemplo\n"
+         "                       criada numa pasta temporária (não toca em --drive-c)\n"
+         "  --version            mostra a versão\n"
+         "  --help               mostra esta ajuda\n"
+         "\n"
+         "Sem tela (nem DISPLAY nem WAYLAND_DISPLAY), a janela não abre: o programa diz\n"
+         "isso e termina com código 1; use --script para rodar sem janela.\n"
+         "\n"
+         "Códigos de saída: 0 janela fechada normalmente; 1 início falhou (sem tela, ou\n"
+         "a ativação da janela deu erro); 2 opções inválidas ou roteiro recusado;\n"
+         "3 início recusado (outro módulo do VITRALON em uso). Com --script: os de\n"
+         "docs/runner.md (0, ou 2 para um roteiro recusado).\n";
 }
+
+const char* VersionText() { return "consistgeral " CG_VERSION "\n"; }
 
 std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
   Options o;
@@ -31,6 +47,12 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
     };
     if (a == "--help" || a == "-h") {
       o.help = true;
+    } else if (a == "--version") {
+      o.version = true;
+    } else if (a == "--tecnico") {
+      o.technician = true;
+    } else if (a == "--demo") {
+      o.demo = true;
     } else if (a == "--drive-c") {
       auto v = value("--drive-c");
       if (!v) return std::nullopt;

@@ -15,11 +15,22 @@ struct Options {
   std::string scale = "small";        // --scale small|large
   bool force = false;                 // --force
   bool help = false;                  // --help
+  bool version = false;               // --version
+  bool technician = false;            // --tecnico (the orphan removals shown)
+  bool demo = false;                  // --demo (on a sample of its own, in a temporary folder)
   std::string screenshot;             // --screenshot FILE.png (window picture, then exit)
 };
 
 // Parses argv; on an error fills `error` and returns nullopt.
 std::optional<Options> ParseOptions(int argc, char** argv, std::string& error);
 const char* UsageText();
+const char* VersionText();
+
+// Exit statuses of the program (the script runner has its own, docs/runner.md).
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitStartFailed =
+    1;                                // the start failed: no screen, or the first activation raised an error
+inline constexpr int kExitUsage = 2;  // bad options, or a script refused before it ran
+inline constexpr int kExitRefused = 3;  // another module of the suite is running
 
 }  // namespace cg

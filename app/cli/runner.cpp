@@ -161,7 +161,10 @@ void runAction(Program& program, ScriptInterface& ui, const Action& a) {
       program.passTime(a.waitMs);
       break;
     case Verb::Close:
-      form.Close();
+      form.closeFromFrame();
+      break;
+    case Verb::During:
+      ui.queueDuring(a.line, a.pause, a.close);
       break;
     case Verb::State:
       writeState(form, ui.out());

@@ -98,6 +98,18 @@ ParsedAction ParseLine(int lineNo, const std::string& raw, const KindOf& kindOf)
     double s = std::strtod(n.c_str(), &end);
     if (n.empty() || *end || errno || !(s >= 0) || s > 1e9) throw ParseError{"segundos inválidos: " + n};
     a.waitMs = static_cast<int64_t>(s * 1000 + 0.5);
+  } else if (verb == "during") {
+    // during N interrupt | during N close
+    a.verb = Verb::During;
+    const std::string n = word(trim(rest), rest);
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(n.c_str(), &end, 10);
+    if (n.empty() || *end || errno || v < 1 || v > 1000000000) throw ParseError{"pausa inválida: " + n};
+    a.pause = static_cast<int>(v);
+    const std::string what = trim(rest);
+    if (what != "interrupt" && what != "close") throw ParseError{"during aceita interrupt ou close: " + what};
+    a.close = what == "close";
   } else if (verb == "close" || verb == "state") {
     a.verb = verb == "close" ? Verb::Close : Verb::State;
     noMore();

@@ -12,7 +12,7 @@
 
 namespace cg::script {
 
-enum class Verb { Click, Invoke, Key, Check, Type, Focus, Row, Answer, Wait, Close, State };
+enum class Verb { Click, Invoke, Key, Check, Type, Focus, Row, Answer, Wait, Close, State, During };
 
 struct ParsedAction {
   int lineNo = 0;
@@ -23,6 +23,8 @@ struct ParsedAction {
   int row = 0;              // row: 1..1,000,000,000
   int64_t waitMs = 0;       // wait: 0..1e12
   bool yes = false;         // answer
+  int pause = 0;            // during: 1..1,000,000,000
+  bool close = false;       // during: close (true) or interrupt (false)
 };
 
 // A line the runner does not accept; `message` is the reason shown after

@@ -32,7 +32,16 @@ void ScriptInterface::showError(const Exception& error) {
 void ScriptInterface::repaint(const std::string&) { ++repaints_; }
 
 void ScriptInterface::processMessages() {
-  if (program_) program_->pollTimers();
+  if (!program_) return;
+  program_->pollTimers();
+  TFormConsistGeral& form = program_->form();
+  if (during_.empty() || !form.commandRunning() || --during_.front().pause > 0) return;
+  const During d = during_.front();
+  during_.pop_front();
+  if (d.close)
+    form.closeFromFrame();
+  else if (!form.click(form.BotInterromper))
+    ignored(d.action, "no stop button");
 }
 
 ProcessOutcome ScriptInterface::startProcess(const std::string& commandLine,

@@ -20,6 +20,11 @@ class ScriptInterface : public UserInterface {
   // The program whose timers run when an operation lets events through.
   void attach(Program* program) { program_ = program; }
   void queueAnswer(bool yes) { answers_.push_back(yes); }
+  // Queues an event for the N-th time a running command lets window events
+  // through: a click on "Interromper" or the frame's close command.
+  void queueDuring(const std::string& action, int pause, bool close) {
+    during_.push_back({action, pause, close});
+  }
   std::size_t queuedAnswers() const { return answers_.size(); }
   // Synchronous repaints asked for so far (not in the transcript).
   long repaints() const { return repaints_; }
@@ -40,6 +45,12 @@ class ScriptInterface : public UserInterface {
   std::ostream& out_;
   Program* program_ = nullptr;
   std::deque<bool> answers_;
+  struct During {
+    std::string action;
+    int pause;
+    bool close;
+  };
+  std::deque<During> during_;
   long repaints_ = 0;
 };
 

@@ -69,12 +69,18 @@ void TFormConsistGeral::registerControls() {
   controls_ = {CG_FORM_COMPONENTS(CG_FORM_POINTER)};
   tables_ = {CG_FORM_TABLES(CG_FORM_POINTER)};
 #undef CG_FORM_POINTER
+  allControls_ = controls_;
+  allControls_.push_back(&BotInterromper);
+  allControls_.push_back(&LabelTempo);
 }
 
 // Every component with a handler in the component table gets it: a button
 // on its click, the edit box on receiving the focus.
 void TFormConsistGeral::wire(TButton& button, void (TFormConsistGeral::*handler)()) {
-  button.onClick = [this, handler] { (this->*handler)(); };
+  button.onClick = [this, handler, b = &button] {
+    if (commandDepth_ == 1 && !command_) command_ = b;  // the command the window runs now
+    (this->*handler)();
+  };
 }
 
 void TFormConsistGeral::wire(TEdit& edit, void (TFormConsistGeral::*handler)()) {
@@ -82,7 +88,7 @@ void TFormConsistGeral::wire(TEdit& edit, void (TFormConsistGeral::*handler)()) 
 }
 
 TControl* TFormConsistGeral::findControl(const std::string& name) const {
-  for (TControl* c : controls_)
+  for (TControl* c : allControls_)
     if (c->name == name) return c;
   return nullptr;
 }
@@ -131,7 +137,20 @@ void TFormConsistGeral::FormCreate() {
   TermCG.foreColor = clGreen;
   TermCG.backColor = clWhite;
   TermCG.onRepaint = [this] { repaint(TermCG); };
-  TermCG.onStep = [this] { heartbeatIfDue(); };
+  TermCG.onStep = [this] {
+    heartbeatIfDue();
+    MostraTempo();
+  };
+  // The additions: hidden until a command shows them.
+  BotInterromper.caption = "Interromper";
+  BotInterromper.visible = false;
+  BotInterromper.enabled = false;
+  BotInterromper.glyph = false;
+  BotInterromper.font = arial(13, true, clMaroon);
+  BotInterromper.onClick = [this] { BotInterromperClick(); };
+  label(LabelTempo, "", 8, 30, 178, 40);
+  LabelTempo.visible = false;
+  LabelTempo.font = arial(11, true, clNavy);
 
   // Wait panel of the reviews.
   PainelAguarde.visible = false;
@@ -321,10 +340,43 @@ void TFormConsistGeral::Close() {
   Timer1.setEnabled(false);
 }
 
+bool TFormConsistGeral::closeFromFrame() {
+  if (closed_) return true;
+  if (!commandRunning()) {
+    Close();
+    return true;
+  }
+  // Only a command that lets events through can meet the frame's close; one
+  // that cannot be stopped ends first.
+  if (closeAfterCommand_ || !BotInterromper.visible) return false;
+  if (ui_.confirm(
+          std::string("Um comando está em andamento.\rInterromper depois do registro atual e fechar a "
+                      "janela?"_cp))) {
+    BotInterromperClick();
+    closeAfterCommand_ = true;
+  }
+  return false;
+}
+
+void TFormConsistGeral::MostraComandosTecnicos() {
+  BotFormulaOrfan.setBounds(28, 375, 339, 45);
+  BotFormulaOrfanArqQM.setBounds(368, 375, 399, 45);
+  for (TButton* b : {&BotFormulaOrfan, &BotFormulaOrfanArqQM}) {
+    b->visible = true;
+    b->tabStop = true;
+  }
+}
+
 // ---- Event delivery ----------------------------------------------------------
 
 bool TFormConsistGeral::click(TButton& button) {
   if (closed_ || !button.enabled) return false;
+  if (commandRunning()) {
+    // One command at a time: only the stop button answers meanwhile.
+    if (&button != &BotInterromper) return false;
+    BotInterromperClick();
+    return true;
+  }
   if (button.onClick) runHandler(button.onClick);
   return true;
 }
@@ -357,7 +409,7 @@ void TFormConsistGeral::check(TRadioButton& radio) {
 void TFormConsistGeral::focus(TControl& control) {
   if (closed_ || focused_ == &control) return;
   focused_ = &control;
-  if (control.kind == ControlKind::Edit) {
+  if (control.kind == ControlKind::Edit && !commandRunning()) {
     auto& edit = static_cast<TEdit&>(control);
     if (edit.onEnter) runHandler(edit.onEnter);
   }
@@ -379,6 +431,27 @@ void TFormConsistGeral::runHandler(const std::function<void()>& handler) {
     int& d;
     ~Depth() { --d; }
   } depth{handlerDepth_};
+  // A command (anything but a heartbeat tick) ends: the stop button goes,
+  // and a close asked for during the command happens now.
+  struct Command {
+    TFormConsistGeral& f;
+    bool counted;
+    ~Command() {
+      if (!counted || --f.commandDepth_ > 0) return;
+      f.BotInterromper.visible = false;
+      f.BotInterromper.enabled = false;
+      f.stopRequested_ = false;
+      f.command_ = nullptr;
+      if (f.closeAfterCommand_) {
+        f.closeAfterCommand_ = false;
+        try {
+          f.Close();
+        } catch (...) {
+        }
+      }
+    }
+  } command{*this, !inTimerTick_};
+  if (command.counted) ++commandDepth_;
   // When the outermost handler ends, the window goes back to waiting for the
   // user: grouped posts reach the table files and the read locks of tables
   // left open (the review grids) are released, so that the suite's other
@@ -413,6 +486,7 @@ bool TFormConsistGeral::runReported(const std::function<void()>& event) {
 // shown, commands disabled, tables open (and the next binding of Fonte or
 // Destino would fail on the open table). Put it back in the idle state.
 void TFormConsistGeral::restoreAfterError() {
+  BotInterromper.visible = false;
   for (TControl* p : {&PainelCG, &PainelAguarde, &PainelFormatCliAntigo, &PainelFormatCliNovo,
                       &PainelFormatMedAntigo, &PainelFormatMedNovo, &PainelCorrigComponentes})
     p->visible = false;

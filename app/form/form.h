@@ -138,6 +138,13 @@ class TFormConsistGeral {
   CG_FORM_COMPONENTS(CG_FORM_DECLARE)
 #undef CG_FORM_DECLARE
 
+  // Additions of this program to the progress panel, outside the table
+  // above (the script runner's state record lists the components only): the
+  // stop button of the commands that let window events through, and the
+  // elapsed time with the estimate of the time left.
+  TButton BotInterromper{"BotInterromper", &PainelCG};
+  TLabel LabelTempo{"LabelTempo", &PainelCG};
+
   TTimer Timer1;
 
   // ---- Local table objects (all under the session Sessao1) -----------------
@@ -157,7 +164,10 @@ class TFormConsistGeral {
 
   // ---- Every component, for views and scripts ------------------------------
   const std::vector<TControl*>& controls() const { return controls_; }
-  TControl* findControl(const std::string& name) const;
+  // The components, then the additions (BotInterromper, LabelTempo): what a
+  // view draws.
+  const std::vector<TControl*>& allControls() const { return allControls_; }
+  TControl* findControl(const std::string& name) const;  // components and additions
   const std::vector<Table*>& tables() const { return tables_; }
 
   // ---- Event delivery (the views call these) -------------------------------
@@ -184,6 +194,31 @@ class TFormConsistGeral {
   // escapes it is shown, and false returned.
   bool runReported(const std::function<void()>& event);
 
+  // ---- One command at a time ------------------------------------------------
+  // True while a handler other than a heartbeat tick runs. Meanwhile no other
+  // command starts: clicks (whatever sent them: mouse, Space, Enter, Escape,
+  // an accelerator) are ignored but for BotInterromper, and Edit1Enter does
+  // not run; heartbeat ticks go on.
+  bool commandRunning() const { return commandDepth_ > 0; }
+  // The commands that let window events through while they walk their
+  // records, and may be stopped after the current one: their progress panel
+  // shows BotInterromper.
+  std::vector<TButton*> stoppableCommands() { return {&btn1, &BitBtn5}; }
+  void PermiteInterromper();
+  // BotInterromper: the running command stops after the current record.
+  void BotInterromperClick();
+  bool stopRequested() const { return stopRequested_; }
+  // The frame's close command. Idle: the window closes (FormClose runs), true.
+  // During a command that can be stopped: asks whether to stop it; on Yes the
+  // command stops after its current record and the window closes when it has
+  // ended (the marker stays until then). The window stays open: false.
+  bool closeFromFrame();
+  bool closePending() const { return closeAfterCommand_; }
+
+  // Shows the commands of the technicians (the two orphan removals) in the
+  // free strip below the others, in tab order.
+  void MostraComandosTecnicos();
+
   // Start-up and closing.
   void FormCreate();
   void FormActivate();  // first activation: marker check, then colour
@@ -209,6 +244,9 @@ class TFormConsistGeral {
   // Writes the caption line and repaints it.
   void SetNomeConsist(const std::string& text);
   void AvancaProgresso();
+  // Elapsed time and estimate of the time left, in LabelTempo, from every
+  // gauge step once the panel has been shown for a few seconds.
+  void MostraTempo();
   void DesabilitaComandos();
   void HabilitaComandos();
   // The eleven gated commands, in the order the two routines switch them.
@@ -252,6 +290,7 @@ class TFormConsistGeral {
   UserInterface& ui_;
   TDM* dm_ = nullptr;
   std::vector<TControl*> controls_;
+  std::vector<TControl*> allControls_;
   std::vector<Table*> tables_;
   bool closed_ = false;
   bool activated_ = false;
@@ -262,6 +301,14 @@ class TFormConsistGeral {
   int handlerDepth_ = 0;  // runHandler calls under way (nested through processMessages)
   TControl* focused_ = nullptr;
   bool inTimerTick_ = false;
+  int commandDepth_ = 0;
+  TButton* command_ = nullptr;  // the command button whose handler runs outermost  // runHandler calls under
+                                // way that are not heartbeat ticks
+  bool stopRequested_ = false;
+  bool closeAfterCommand_ = false;
+  int64_t panelShownMs_ = 0;  // when PainelCG was last shown
+  int64_t stepBaseMs_ = 0;    // time and gauge position the estimate counts from
+  int stepBasePosition_ = 0;
 };
 
 }  // namespace cg

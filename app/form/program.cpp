@@ -1,10 +1,26 @@
 #include "app/form/program.h"
 
+#include "platform/ascii.h"
 #include "platform/clock.h"
+#include "platform/ini.h"
 
 namespace cg {
 
-Program::Program(UserInterface& ui) : form_(ui), dm_(ui) { form_.setDataModule(&dm_); }
+bool TechnicianCommandsConfigured() {
+  const auto entries = ReadPlatformIniSection("consistgeral");
+  if (!entries) return false;
+  bool on = false;
+  for (const auto& [key, value] : *entries) {
+    if (!EqualsNoCase(key, "tecnico")) continue;
+    on = EqualsNoCase(value, "sim") || value == "1" || EqualsNoCase(value, "true");
+  }
+  return on;
+}
+
+Program::Program(UserInterface& ui, bool technician) : form_(ui), dm_(ui) {
+  form_.setDataModule(&dm_);
+  if (technician || TechnicianCommandsConfigured()) form_.MostraComandosTecnicos();
+}
 
 Program::~Program() {
   // Each step on its own: one that fails must not keep the others from
@@ -27,7 +43,12 @@ Program::~Program() {
 }
 
 void Program::activate() {
-  form_.runHandler([this] { form_.FormActivate(); });
+  bool done = false;
+  form_.runHandler([&] {
+    form_.FormActivate();
+    done = true;
+  });
+  startFailed_ = !done;
 }
 
 Program::RowSelection Program::selectRow(TGrid& grid, int row) {

@@ -18,8 +18,9 @@ class Program {
  public:
   // Start-up: the window (FormCreate), then the data module (DataModuleCreate),
   // handed to the window. Nothing is opened or shown yet. `ui` must outlive
-  // the program.
-  explicit Program(UserInterface& ui);
+  // the program. `technician` (or `tecnico = sim` in the section
+  // [consistgeral] of C:\platform.ini) shows the two orphan removals.
+  explicit Program(UserInterface& ui, bool technician = false);
   // Closes the window unless it is closed already or was never activated
   // (FormClose runs at most once), closes every table object and server
   // dataset without applying what they hold, and detaches the data module.
@@ -35,6 +36,8 @@ class Program {
   // The first activation as the event loop runs it (FormActivate through
   // the handler's report).
   void activate();
+  // The first activation raised an error (the window stays open).
+  bool startFailed() const { return startFailed_; }
 
   // A click on row `row` (1-based) of a grid: moves the grid's table to that
   // record in the grid's order, firing the table's after-scroll handler
@@ -57,6 +60,11 @@ class Program {
  private:
   TFormConsistGeral form_;
   TDM dm_;
+  bool startFailed_ = false;
 };
+
+// Whether C:\platform.ini asks for the technicians' commands: `tecnico` in
+// its section [consistgeral] set to sim, 1 or true (any letter case).
+bool TechnicianCommandsConfigured();
 
 }  // namespace cg

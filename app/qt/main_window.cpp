@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "app/qt/desktop.h"
 #include "app/qt/look.h"
 #include "app/qt/widgets.h"
 #include "data/engine/engine.h"
@@ -49,6 +50,7 @@ void QtInterface::showMessage(const std::string& text) {
   if (!interactive_) return toStderr("mensagem", text);
   showState();
   QMessageBox box(QMessageBox::NoIcon, title(), qtext(text), QMessageBox::Ok, window_);
+  FitTitle(box);
   box.exec();
 }
 
@@ -64,6 +66,7 @@ bool QtInterface::confirm(const std::string& text) {
   // As the suite's dialogs read, with Alt+S and Alt+N.
   box.button(QMessageBox::Yes)->setText(QStringLiteral("&Sim"));
   box.button(QMessageBox::No)->setText(QStringLiteral("&Não"));
+  FitTitle(box);
   return box.exec() == QMessageBox::Yes;
 }
 
@@ -71,6 +74,7 @@ void QtInterface::showError(const Exception& error) {
   if (!interactive_) return toStderr(error.className(), error.message());
   showState();
   QMessageBox box(QMessageBox::Critical, title(), qtext(error.message()), QMessageBox::Ok, window_);
+  FitTitle(box);
   box.exec();
 }
 
@@ -104,6 +108,7 @@ MainWindow::MainWindow(Program& program, QtInterface& ui)
   setWindowTitle(qtext(form_.caption));
   resize(form_.width, form_.height);
   build();
+  NameControls(*this, form_);
   syncAll();
   heartbeat_.setInterval(250);
   connect(&heartbeat_, &QTimer::timeout, this, [this] { pollHeartbeat(); });
@@ -119,7 +124,7 @@ QWidget* MainWindow::widgetFor(const std::string& name) const {
 }
 
 void MainWindow::build() {
-  for (TControl* c : form_.controls()) {
+  for (TControl* c : form_.allControls()) {
     QWidget* parent = c->parent ? widgets_.at(c->parent) : this;
     QWidget* w = nullptr;
     switch (c->kind) {
@@ -361,7 +366,7 @@ void MainWindow::apply(const TControl& c) {
 void MainWindow::syncAll() {
   syncing_ = true;
   setWindowTitle(qtext(form_.caption));
-  for (TControl* c : form_.controls()) sync(*c);
+  for (TControl* c : form_.allControls()) sync(*c);
   syncKeyboard();
   syncReviewSummary();
   syncing_ = false;
@@ -451,14 +456,8 @@ void MainWindow::deliver(const std::function<void()>& event) {
 void MainWindow::activate() {
   if (activated_) return;
   activated_ = true;
-  // The outer size is the window's, frame included.
-  const QSize frame = frameGeometry().size() - geometry().size();
-  if (frame.width() > 0 || frame.height() > 0)
-    resize(form_.width - frame.width(), form_.height - frame.height());
-  if (QScreen* s = screen()) {
-    const QRect area = s->availableGeometry();
-    move(area.center() - QPoint(form_.width / 2, form_.height / 2));
-  }
+  // The outer size is the window's, frame included, within the screen.
+  PlaceCentred(*this, QSize(form_.width, form_.height));
   deliver([this] { program_.activate(); });
   if (!form_.closed()) heartbeat_.start();
   // A drive C without the suite: after the message of the start, how to get
@@ -495,8 +494,13 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  heartbeat_.stop();
-  form_.Close();  // FormClose runs once, whatever closed the window
+  // During a command the form asks whether to stop it, and closes when it
+  // has ended: the window stays until then.
+  if (!form_.closeFromFrame()) {
+    event->ignore();
+    return;
+  }
+  heartbeat_.stop();  // FormClose has run, once, whatever closed the window
   event->accept();
 }
 
@@ -507,7 +511,7 @@ void MainWindow::showEvent(QShowEvent* event) {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  for (TControl* c : form_.controls()) place(*c);
+  for (TControl* c : form_.allControls()) place(*c);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -529,8 +533,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- The program -----------------------------------------------------------------
 
-WindowProgram::WindowProgram(bool interactive)
-    : ui_(interactive), window_(std::make_unique<MainWindow>(program_, ui_)) {
+WindowProgram::WindowProgram(bool interactive, bool technician)
+    : ui_(interactive), program_(ui_, technician), window_(std::make_unique<MainWindow>(program_, ui_)) {
   // Qt's own texts (the edit boxes' context menus, standard buttons) in
   // Brazilian Portuguese, from the system's Qt translations.
   translator_ = std::make_unique<QTranslator>();

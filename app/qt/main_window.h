@@ -103,7 +103,8 @@ class MainWindow : public QWidget {
 // module), then the window. Needs a QApplication.
 class WindowProgram {
  public:
-  explicit WindowProgram(bool interactive = true);
+  // `technician`: the orphan removals shown (Program).
+  explicit WindowProgram(bool interactive = true, bool technician = false);
   ~WindowProgram();  // the window first, then the program
   WindowProgram(const WindowProgram&) = delete;
   WindowProgram& operator=(const WindowProgram&) = delete;
@@ -118,7 +119,7 @@ class WindowProgram {
 
  private:
   QtInterface ui_;
-  Program program_{ui_};
+  Program program_;
   std::unique_ptr<MainWindow> window_;
   std::unique_ptr<QTranslator> translator_;
 };

@@ -160,7 +160,7 @@ void TFormConsistGeral::BitBtn5Click() {
   if (opened) {
     Field& estacaoField = dm.cdsPedidosESTACAO ? *dm.cdsPedidosESTACAO : dm.cdsPedidos.fieldByName("ESTACAO");
     Field& npedidoField = dm.cdsPedidosNPEDIDO ? *dm.cdsPedidosNPEDIDO : dm.cdsPedidos.fieldByName("NPEDIDO");
-    while (!dm.cdsPedidos.eof()) {
+    while (!dm.cdsPedidos.eof() && !stopRequested()) {
       if (code == std::numeric_limits<int32_t>::max()) {
         semCodigo = dm.cdsPedidos.recordCount() - visitados;
         break;

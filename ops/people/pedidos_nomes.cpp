@@ -78,7 +78,7 @@ void TFormConsistGeral::btn1Click() {
 
   RefusalCounter refused(pedidos);
   Field& nome = pedidos.fieldByName("Nome");
-  while (!pedidos.eof()) {
+  while (!pedidos.eof() && !stopRequested()) {
     pedidos.edit();
     std::string novo = AbreviaNome(nome.asString());
     nome.setString(novo);
