@@ -12,6 +12,7 @@
 
 #include "app/form/controls.h"
 #include "data/engine/engine.h"
+#include "platform/unique_fd.h"
 #include "platform/user_interface.h"
 
 // clang-format off
@@ -297,6 +298,7 @@ class TFormConsistGeral {
   bool refused_ = false;
   bool gatedByOperation_ = false;  // DesabilitaComandos ran and HabilitaComandos did not yet
   std::string markerText_;         // last text read or written (at most 60 characters)
+  UniqueFd markerLock_;            // holds the marker's flock from the start-up check to the close
   int64_t lastMarkerWriteMs_ = 0;
   int handlerDepth_ = 0;  // runHandler calls under way (nested through processMessages)
   TControl* focused_ = nullptr;

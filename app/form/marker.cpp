@@ -19,7 +19,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 
 #include "app/form/form.h"
 #include "platform/clock.h"
@@ -74,27 +73,6 @@ std::string stampText() {
   std::string text = DateTimeToStr(Clock::now());
   if (text.size() > kMarkerTextMax) text.resize(kMarkerTextMax);
   return text;
-}
-
-// The descriptor that holds the lock of each window's marker, from its
-// start-up check to its close (one window per program; the tests start
-// several in turn).
-std::map<const TFormConsistGeral*, int>& markerLocks() {
-  static std::map<const TFormConsistGeral*, int> locks;
-  return locks;
-}
-
-void releaseMarkerLock(const TFormConsistGeral* form) {
-  auto& locks = markerLocks();
-  auto it = locks.find(form);
-  if (it == locks.end()) return;
-  ::close(it->second);
-  locks.erase(it);
-}
-
-void holdMarkerLock(const TFormConsistGeral* form, int fd) {
-  releaseMarkerLock(form);
-  markerLocks()[form] = fd;
 }
 
 // Writes `text` into a temporary file of this program next to the marker,
@@ -216,7 +194,7 @@ bool TFormConsistGeral::VerificaEmUso() {
     const std::string text = stampText();
     const int created = createMarker(path, text);
     if (created >= 0) {
-      holdMarkerLock(this, created);
+      markerLock_.reset(created);
       markerText_ = text;
       lastMarkerWriteMs_ = Clock::nowMs();
       Timer1.setEnabled(true);
@@ -231,7 +209,7 @@ bool TFormConsistGeral::VerificaEmUso() {
   if (fd >= 0) {
     // Nobody holds it: the stamp decides. The lock stays with this window
     // until it closes, whatever the check finds.
-    holdMarkerLock(this, fd);
+    markerLock_.reset(fd);
     const std::string line = readFirstLine(fd);
     markerText_ = line;
 
@@ -242,7 +220,7 @@ bool TFormConsistGeral::VerificaEmUso() {
       Timer1.setEnabled(true);
       return false;
     }
-    releaseMarkerLock(this);
+    markerLock_.reset();
   }
 
   // Another module holds the marker (or the clock went back): refuse.
@@ -280,7 +258,7 @@ void TFormConsistGeral::FormClose() {
   std::error_code ec;
   const std::filesystem::path path = markerPath();
   if (!std::filesystem::is_directory(path, ec)) std::filesystem::remove(path, ec);
-  releaseMarkerLock(this);
+  markerLock_.reset();
 }
 
 }  // namespace cg

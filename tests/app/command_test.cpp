@@ -47,7 +47,7 @@ class ActingUser : public UserInterface {
   void processMessages() override {
     if (pause) pause(++pauses);
   }
-  void startProcess(const std::string&) override {}
+  cg::ProcessOutcome startProcess(const std::string&, std::chrono::milliseconds) override { return {}; }
 };
 
 class SampleTest : public ::testing::Test {
