@@ -27,21 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void execOn(const fs::path& file, const std::string& sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-  char* error = nullptr;
-  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-  std::string why = error ? error : "";
-  sqlite3_free(error);
-  sqlite3_close(db);
-  ASSERT_EQ(rc, SQLITE_OK) << why << "\n" << sql;
-}
-
-std::string errorEvent(const std::string& cls, const std::string& textUtf8) {
-  return "{\"event\":\"error\",\"class\":\"" + cls + "\",\"text\":" + cg::json::quote(textUtf8) + "}";
-}
-
 class Instalacao : public ::testing::Test {
  protected:
   void SetUp() override {

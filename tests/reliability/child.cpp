@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/cli/json.h"
 #include "data/sql/dm.h"
 #include "data/sql/sql.h"
 #include "platform/cp1252.h"
@@ -418,6 +419,36 @@ std::string ReadFile(const fs::path& file) {
 void WriteFile(const fs::path& file, const std::string& bytes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out << bytes;
+}
+
+void execOn(const std::filesystem::path& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  char* error = nullptr;
+  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+  std::string why = error ? error : "";
+  sqlite3_free(error);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK) << why << "\n" << sql;
+}
+
+std::string errorEvent(const std::string& cls, const std::string& textUtf8) {
+  return "{\"event\":\"error\",\"class\":\"" + cls + "\",\"text\":" + cg::json::quote(textUtf8) + "}";
+}
+
+std::string messageEvent(const std::string& textUtf8) {
+  return "{\"event\":\"message\",\"text\":" + cg::json::quote(textUtf8) + "}";
+}
+
+WriteLock::WriteLock(const std::filesystem::path& file) {
+  if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+      sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+    ADD_FAILURE() << "could not lock " << file << ": " << sqlite3_errmsg(db_);
+}
+
+WriteLock::~WriteLock() {
+  sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(db_);
 }
 
 }  // namespace reliability

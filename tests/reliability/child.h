@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+struct sqlite3;
+
 namespace reliability {
 
 struct ChildResult {
@@ -83,6 +85,27 @@ void ExpectBookCodeConfig(const std::vector<std::string>& rows, const std::vecto
 // the transcript: no panel shown, no table open, and the commands enabled
 // when the operation had switched them off (else as they were before it).
 void ExpectWindowInOrder(const std::string& output, bool gated);
+
+// Runs SQL on a table file with SQLite itself (as another program would),
+// failing the test when SQLite refuses it.
+void execOn(const std::filesystem::path& file, const std::string& sql);
+
+// Transcript lines as the runner writes them, for a text given in UTF-8.
+std::string errorEvent(const std::string& cls, const std::string& textUtf8);
+std::string messageEvent(const std::string& textUtf8);
+
+// The write lock of a table file, held by this process (another program to
+// the one under test) until destroyed.
+class WriteLock {
+ public:
+  explicit WriteLock(const std::filesystem::path& file);
+  ~WriteLock();
+  WriteLock(const WriteLock&) = delete;
+  WriteLock& operator=(const WriteLock&) = delete;
+
+ private:
+  sqlite3* db_ = nullptr;
+};
 
 // A whole file as bytes ("" when it cannot be read), and its replacement.
 std::string ReadFile(const std::filesystem::path& file);

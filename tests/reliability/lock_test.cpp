@@ -26,38 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The write lock of a table file, held by this process (another program to
-// the one under test) until destroyed.
-class WriteLock {
- public:
-  explicit WriteLock(const fs::path& file) {
-    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
-        sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
-      ADD_FAILURE() << "could not lock " << file << ": " << sqlite3_errmsg(db_);
-  }
-  ~WriteLock() {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(db_);
-  }
-  WriteLock(const WriteLock&) = delete;
-  WriteLock& operator=(const WriteLock&) = delete;
-
- private:
-  sqlite3* db_ = nullptr;
-};
-
-// Runs SQL on a table file directly (to trim a sample table for a case).
-void execOn(const fs::path& file, const std::string& sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-  char* error = nullptr;
-  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-  std::string why = error ? error : "";
-  sqlite3_free(error);
-  sqlite3_close(db);
-  ASSERT_EQ(rc, SQLITE_OK) << why;
-}
-
 std::string lockedError(const std::string& windowsPath) {
   return "{\"event\":\"error\",\"class\":\"ERecordLocked\",\"text\":" +
          cg::json::quote("Registro bloqueado por outro usuário.\rTabela: " + windowsPath) + "}";

@@ -20,44 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void execOn(const fs::path& file, const std::string& sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-  char* error = nullptr;
-  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-  std::string why = error ? error : "";
-  sqlite3_free(error);
-  sqlite3_close(db);
-  ASSERT_EQ(rc, SQLITE_OK) << why << "\n" << sql;
-}
-
-std::string errorEvent(const std::string& cls, const std::string& textUtf8) {
-  return "{\"event\":\"error\",\"class\":\"" + cls + "\",\"text\":" + cg::json::quote(textUtf8) + "}";
-}
-
-std::string messageEvent(const std::string& textUtf8) {
-  return "{\"event\":\"message\",\"text\":" + cg::json::quote(textUtf8) + "}";
-}
-
-// Another program in the middle of a write on the table file.
-class WriteLock {
- public:
-  explicit WriteLock(const fs::path& file) {
-    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
-        sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
-      ADD_FAILURE() << "could not lock " << file << ": " << sqlite3_errmsg(db_);
-  }
-  ~WriteLock() {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(db_);
-  }
-  WriteLock(const WriteLock&) = delete;
-  WriteLock& operator=(const WriteLock&) = delete;
-
- private:
-  sqlite3* db_ = nullptr;
-};
-
 std::string sameFile(const std::string& interim, const std::string& live) {
   return "A cópia provisória " + interim + " (VTRNINTER) e o cadastro " + live +
          " (VTRNDADOS) são o mesmo arquivo. Verifique os aliases em C:\\platform.ini. Nada foi apagado.";
