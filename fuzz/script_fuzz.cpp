@@ -79,6 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case Verb::Wait:
         check(a.waitMs >= 0);
         break;
+      case Verb::During:
+        check(a.pause >= 1 && a.pause <= 1000000000);
+        break;
       case Verb::Answer:
       case Verb::Close:
       case Verb::State:
