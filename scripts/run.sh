@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh runtime build
-bash scripts/build.sh
+CG_BUILD_TESTS=OFF bash scripts/build.sh
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ] && [ $# -eq 0 ]; then
   echo "run: sem tela; demonstração numa instalação de exemplo temporária (consistgeral --demo)" >&2
   exec ./build/consistgeral --demo
