@@ -52,6 +52,10 @@ enum class FieldType {
   Memo,       // text without width
 };
 
+// The letter a table description keeps for a field type: 'A', 'N', '$',
+// 'S', 'I', '+', 'L', 'D', 'T', '@' or 'M' (docs/storage.md).
+char FieldTypeCode(FieldType type);
+
 struct FieldDef {
   std::string name;  // as declared (case kept, looked up without regard to case)
   FieldType type = FieldType::Alpha;

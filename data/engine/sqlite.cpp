@@ -155,6 +155,14 @@ char typeCode(FieldType t) {
   return 'A';
 }
 
+}  // namespace cg::engine
+
+namespace cg {
+char FieldTypeCode(FieldType type) { return engine::typeCode(type); }
+}  // namespace cg
+
+namespace cg::engine {
+
 bool typeFromCode(std::string_view code, FieldType& out) {
   if (code.size() != 1) return false;
   for (const auto& e : kTypeCodes)

@@ -12,32 +12,11 @@
 namespace cg {
 namespace {
 
+// A field's type as the table description writes it, with the width of a
+// text field: "A(9)", "N", "I".
 std::string TypeText(const FieldDef& f) {
-  switch (f.type) {
-    case FieldType::Alpha:
-      return "A(" + std::to_string(f.size) + ")";
-    case FieldType::Number:
-      return "N";
-    case FieldType::Money:
-      return "$";
-    case FieldType::Short:
-      return "S";
-    case FieldType::LongInt:
-      return "I";
-    case FieldType::AutoInc:
-      return "+";
-    case FieldType::Logical:
-      return "L";
-    case FieldType::Date:
-      return "D";
-    case FieldType::Time:
-      return "T";
-    case FieldType::Timestamp:
-      return "@";
-    case FieldType::Memo:
-      return "M";
-  }
-  return "?";
+  if (f.type == FieldType::Alpha) return "A(" + std::to_string(f.size) + ")";
+  return std::string(1, FieldTypeCode(f.type));
 }
 
 const FieldDef* FindField(const TableDef& def, const std::string& name) {
