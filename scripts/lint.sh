@@ -30,11 +30,12 @@ allowed() {
     text/*) echo "platform text" ;;
     data/engine/*) echo "platform data/engine" ;;
     data/sql/*) echo "platform data/engine data/sql" ;;
+    data/journal/*) echo "platform text data/engine data/sql data/journal" ;;
     sample/*) echo "platform text data/engine data/sql sample" ;;
-    app/form/*) echo "platform text data/engine data/sql app/form" ;;
-    ops/*) echo "platform text data/engine data/sql app/form ops" ;;
-    app/cli/*) echo "platform text data/engine data/sql app/form ops app/cli" ;;
-    app/qt/*) echo "platform text data/engine data/sql app/form ops app/qt" ;;
+    app/form/*) echo "platform text data/engine data/sql data/journal app/form" ;;
+    ops/*) echo "platform text data/engine data/sql data/journal app/form ops" ;;
+    app/cli/*) echo "platform text data/engine data/sql data/journal app/form ops app/cli" ;;
+    app/qt/*) echo "platform text data/engine data/sql data/journal app/form ops app/qt" ;;
     *) echo "*" ;;
   esac
 }

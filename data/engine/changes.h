@@ -41,9 +41,9 @@ RowImage DecodeImage(std::string_view bytes);  // raises cg::Exception on a dama
 
 // A table file as the changes name it.
 struct ChangedTable {
-  std::string windowsPath;       // "C:\VITRALON\DADOS\Clientes.DB", as the program first named it
-  std::filesystem::path file;    // the host file
-  std::string dataTable;         // the data table inside the file
+  std::string windowsPath;          // "C:\VITRALON\DADOS\Clientes.DB", as the program first named it
+  std::filesystem::path file;       // the host file
+  std::string dataTable;            // the data table inside the file
   std::vector<std::string> fields;  // field names in field order
   std::vector<int> primaryKey;      // positions of the primary key fields
 };

@@ -38,12 +38,12 @@ std::string OutcomeText(RunOutcome outcome);
 
 struct RunInfo {
   int64_t number = 0;
-  std::string command;   // component name ("BotFormulaOrfan"), or "Desfazer" for an undo
-  std::string caption;   // its caption, CP1252 ("Excluir Fórmulas Orfãs", "Desfazer a execução 12")
+  std::string command;         // component name ("BotFormulaOrfan"), or "Desfazer" for an undo
+  std::string caption;         // its caption, CP1252 ("Excluir Fórmulas Orfãs", "Desfazer a execução 12")
   std::string started, ended;  // "dd/mm/yyyy hh:nn:ss" on the program's clock; ended empty while running
   RunOutcome outcome = RunOutcome::Running;
-  std::string message;  // the error of a failed run
-  std::string driveC;   // the host folder of drive C
+  std::string message;    // the error of a failed run
+  std::string driveC;     // the host folder of drive C
   std::string transport;  // "embedded" or "server"
   int64_t undoes = 0;     // the run an undo took back (0: not an undo)
   int64_t undoneBy = 0;   // the last undo of this run (0: none)
@@ -65,9 +65,9 @@ struct ChangeLine {
 };
 
 struct UndoResult {
-  int64_t run = 0;         // the undo's own run number
-  int64_t restored = 0;    // rows put back
-  int64_t unchanged = 0;   // rows already as before the run
+  int64_t run = 0;                    // the undo's own run number
+  int64_t restored = 0;               // rows put back
+  int64_t unchanged = 0;              // rows already as before the run
   std::vector<ChangeLine> conflicts;  // rows changed since the run: left as they are
 };
 

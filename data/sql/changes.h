@@ -25,11 +25,11 @@ namespace cg {
 struct ServerRowChange {
   enum class Op : char { Insert = 'I', Update = 'U', Delete = 'D' };
   Op op = Op::Update;
-  std::string table;                     // upper case, as the server names it
-  std::vector<std::string> keyColumns;   // the primary key; every column when the table has none
-  std::vector<SQLValue> key;             // its values (before the change)
-  std::vector<std::string> columns;      // the changed columns (every column for an insert or delete)
-  std::vector<SQLValue> before, after;   // their values; empty for an insert (before) or delete (after)
+  std::string table;                    // upper case, as the server names it
+  std::vector<std::string> keyColumns;  // the primary key; every column when the table has none
+  std::vector<SQLValue> key;            // its values (before the change)
+  std::vector<std::string> columns;     // the changed columns (every column for an insert or delete)
+  std::vector<SQLValue> before, after;  // their values; empty for an insert (before) or delete (after)
 };
 
 class ServerChangeSink {
@@ -64,15 +64,18 @@ class ServerRowWriter {
   // The row whose `keyColumns` equal `key` (NULL matches NULL), locked for
   // the transaction, with the values of `columns`; nullopt when there is
   // none. Raises ESQLError when more than one row matches.
-  std::optional<std::vector<SQLValue>> read(const std::string& table, const std::vector<std::string>& keyColumns,
+  std::optional<std::vector<SQLValue>> read(const std::string& table,
+                                            const std::vector<std::string>& keyColumns,
                                             const std::vector<SQLValue>& key,
                                             const std::vector<std::string>& columns);
   // Sets `columns` to `values` in that row; returns the rows changed.
   int update(const std::string& table, const std::vector<std::string>& keyColumns,
              const std::vector<SQLValue>& key, const std::vector<std::string>& columns,
              const std::vector<SQLValue>& values);
-  void insert(const std::string& table, const std::vector<std::string>& columns, const std::vector<SQLValue>& values);
-  int remove(const std::string& table, const std::vector<std::string>& keyColumns, const std::vector<SQLValue>& key);
+  void insert(const std::string& table, const std::vector<std::string>& columns,
+              const std::vector<SQLValue>& values);
+  int remove(const std::string& table, const std::vector<std::string>& keyColumns,
+             const std::vector<SQLValue>& key);
   void commit();
 
  private:
