@@ -9,6 +9,7 @@
 
 #include "data/engine/changes.h"
 #include "journal_fixture.h"
+#include "platform/clock.h"
 
 using namespace cg;
 using namespace journaltest;
@@ -459,4 +460,43 @@ TEST_F(JournalRuns, AReplacedRegisterIsPutBackFromItsCopyUnlessTheTableChangedSi
             "C:\\VITRALON\\CONSISTGERAL\\Copias\\R" + std::to_string(second) + "-1.DB");
   EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), live);
   (void)number;
+}
+
+TEST_F(JournalRuns, RunsOlderThanTheDaysKeptGoWithTheirCopiesAtTheNextStart) {
+  EXPECT_EQ(Journal::keepDays(), 90);
+  const std::string table = path("Pessoas");
+  std::filesystem::path copy;
+  {
+    auto j = Journal::open(nullptr);
+    j->beginRun("BotConfirma", "Confirmar");
+    j->beforeReplace(table);
+    j->afterReplace(table);
+    j->endRun(RunOutcome::Completed);
+    copy = DriveC::resolve(j->changes(1).at(0).before);
+    ASSERT_TRUE(std::filesystem::exists(copy));
+  }
+  writeIni("[aliases]\nVTRNDADOS = C:\\VITRALON\\DADOS\n[consistgeral]\nhistorico_dias = 2\n");
+  EXPECT_EQ(Journal::keepDays(), 2);
+  Clock::advanceMs(int64_t{36} * 3600 * 1000);
+  {
+    auto j = Journal::open(nullptr);
+    EXPECT_EQ(j->runs().size(), 1u);
+    j->beginRun("BotTeste", "Teste");
+    auto t = opened("Pessoas");
+    go(*t, 1);
+    t->remove();
+    t->close();
+    j->endRun(RunOutcome::Completed);
+  }
+  Clock::advanceMs(int64_t{24} * 3600 * 1000);
+  auto j = Journal::open(nullptr);
+  Clock::reset();
+  std::vector<RunInfo> runs = j->runs();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].number, 2);
+  EXPECT_EQ(runs[0].total(), 1);
+  EXPECT_FALSE(std::filesystem::exists(copy));
+  EXPECT_EQ(scalar(Journal::file(), "SELECT count(*) FROM changes WHERE run = 1"), 0);
+  writeIni("[aliases]\nVTRNDADOS = C:\\VITRALON\\DADOS\n[consistgeral]\nhistorico_dias = muitos\n");
+  EXPECT_EQ(Journal::keepDays(), 90);
 }
