@@ -570,6 +570,17 @@ std::vector<Record> Journal::Impl::records(int64_t number) {
   return out;
 }
 
+void Journal::Impl::eachRecord(int64_t number, const std::function<bool(const Record&)>& f) {
+  // A statement of its own: `f` may use the kept ones.
+  engine::Stmt s(
+      db.get(),
+      "SELECT seq, run, batch, tbl, row_id, key, op, before, after FROM changes WHERE run = ? ORDER BY seq",
+      windowsPath);
+  s.bindInt(1, number);
+  while (s.step())
+    if (!f(readRecord(s.get()))) break;
+}
+
 std::vector<Record> Journal::Impl::batchRecords(int64_t batch) {
   engine::Stmt& s = stmt(
       "SELECT seq, run, batch, tbl, row_id, key, op, before, after FROM changes WHERE batch = ? ORDER BY "

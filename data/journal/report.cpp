@@ -135,12 +135,13 @@ std::optional<RunInfo> Journal::run(int64_t number) {
 
 std::vector<ChangeLine> Journal::changes(int64_t number, std::optional<size_t> limit) {
   std::vector<ChangeLine> out;
-  for (const Record& r : impl_->records(number)) {
+  impl_->eachRecord(number, [&](const Record& r) {
     for (ChangeLine& line : impl_->lines(r, impl_->tableById(r.table))) {
-      if (limit && out.size() >= *limit) return out;
+      if (limit && out.size() >= *limit) return false;
       out.push_back(std::move(line));
     }
-  }
+    return true;
+  });
   return out;
 }
 
@@ -180,12 +181,13 @@ void Journal::writeReport(int64_t number, const std::filesystem::path& file) {
   if (!out)
     throw EJournalError(std::string("Não foi possível criar o arquivo "_cp) + fromUtf8(file.string()) + ".");
   out << "\xEF\xBB\xBF" << toUtf8("Tabela;Chave;Operação;Campo;Antes;Depois"_cp) << "\r\n";
-  for (const Record& r : impl_->records(number)) {
+  impl_->eachRecord(number, [&](const Record& r) {
     for (const ChangeLine& line : impl_->lines(r, impl_->tableById(r.table)))
       out << csvField(line.table) << ';' << csvField(line.key) << ';' << csvField(operationText(line.op))
           << ';' << csvField(line.field) << ';' << csvField(line.before) << ';' << csvField(line.after)
           << "\r\n";
-  }
+    return static_cast<bool>(out);
+  });
   out.flush();
   if (!out)
     throw EJournalError(std::string("Não foi possível gravar o arquivo "_cp) + fromUtf8(file.string()) + ".");

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -154,6 +155,8 @@ struct Journal::Impl {
   void insertRecord(int64_t batch, int64_t table, std::optional<int64_t> rowid, char op, std::string_view key,
                     std::string_view before, std::string_view after);
   std::vector<journal::Record> records(int64_t run);
+  // The run's records in order, one at a time, until `f` returns false.
+  void eachRecord(int64_t run, const std::function<bool(const journal::Record&)>& f);
   std::vector<journal::Record> batchRecords(int64_t batch);
 
   // --- settling what a program that died left
