@@ -139,7 +139,9 @@ std::optional<ParsedUpdate> parseUpdate(const std::string& sql) {
   auto tokens = tokenize(sql);
   if (!tokens) return std::nullopt;
   const std::vector<Token>& t = *tokens;
-  auto name = [&](size_t i) { return i < t.size() && (t[i].kind == Token::Word || t[i].kind == Token::Name); };
+  auto name = [&](size_t i) {
+    return i < t.size() && (t[i].kind == Token::Word || t[i].kind == Token::Name);
+  };
   if (t.size() < 6 || !isWord(t[0], "UPDATE") || !name(1) || !isWord(t[2], "SET")) return std::nullopt;
   ParsedUpdate p;
   p.table = t[1].text;
@@ -322,8 +324,8 @@ std::vector<std::string> names(Prepared& q, Transaction& t, const std::string& t
 
 // The primary key from the system tables; every column in field order.
 const SQLConnectionImpl::ChangeCache::Table& SQLConnectionImpl::ChangeCache::table(SQLConnectionImpl& c,
-                                                                                     Transaction& t,
-                                                                                     const std::string& name) {
+                                                                                   Transaction& t,
+                                                                                   const std::string& name) {
   auto it = tables.find(name);
   if (it != tables.end()) return it->second;
   Table info;
@@ -353,8 +355,8 @@ int SQLConnectionImpl::executeReported(const std::string& sql, Transaction* with
 
   // The rows the statement will change: their place, key and the values of
   // the columns it sets.
-  std::string head = "SELECT RDB$DB_KEY, " + joinNames(keyColumns) + (nk ? ", " : "") + joinNames(p->columns) +
-                     " FROM " + ident(p->table);
+  std::string head = "SELECT RDB$DB_KEY, " + joinNames(keyColumns) + (nk ? ", " : "") +
+                     joinNames(p->columns) + " FROM " + ident(p->table);
   std::vector<std::string> params;
   Prepared* ahead = nullptr;
   std::unique_ptr<Prepared> once;
@@ -512,8 +514,8 @@ struct ServerRowWriter::Impl {
   }
   std::vector<SQLValue> at(const std::string& tableName, const std::string& dbKey,
                            const std::vector<std::string>& columns) {
-    Prepared& q = statement("SELECT " + joinNames(columns) + " FROM " + ident(tableName) +
-                            " WHERE RDB$DB_KEY = ?");
+    Prepared& q =
+        statement("SELECT " + joinNames(columns) + " FROM " + ident(tableName) + " WHERE RDB$DB_KEY = ?");
     q.bindBinary(0, dbKey);
     std::vector<SQLValue> out;
     q.query(open(), [&](const SQLRowView& row) {
@@ -566,7 +568,8 @@ int ServerRowWriter::update(const std::string& table, const std::vector<std::str
     ServerRowChange change;
     change.table = table;
     change.keyColumns = keyColumns;
-    change.key.assign(row.values.begin(), row.values.begin() + static_cast<std::ptrdiff_t>(keyColumns.size()));
+    change.key.assign(row.values.begin(),
+                      row.values.begin() + static_cast<std::ptrdiff_t>(keyColumns.size()));
     for (size_t i = 0; i < columns.size() && i < after.size(); ++i) {
       const SQLValue& before = row.values[keyColumns.size() + i];
       if (before == after[i]) continue;

@@ -2,9 +2,10 @@
 // through the test server: applied dataset changes, execute-direct UPDATEs
 // read ahead, the order of the reports around the commit, and the writer
 // that puts rows back.
+#include "data/sql/changes.h"
+
 #include <algorithm>
 
-#include "data/sql/changes.h"
 #include "server_fixture.h"
 
 using namespace cg;
@@ -52,7 +53,8 @@ class CollectingSink : public ServerChangeSink {
     tokens.push_back(transaction);
   }
   bool oneToken() const {
-    return !tokens.empty() && std::all_of(tokens.begin(), tokens.end(), [&](const void* t) { return t == tokens[0]; });
+    return !tokens.empty() &&
+           std::all_of(tokens.begin(), tokens.end(), [&](const void* t) { return t == tokens[0]; });
   }
 };
 
@@ -62,18 +64,20 @@ class Changes : public ServerTest {
     ServerTest::SetUp();
     createDatabase(dm_.sqlcon1);
     SQLConnection& c = dm_.sqlcon1;
-    c.executeDirect("INSERT INTO PEDIDOS (ESTACAO, NPEDIDO, NOME, PRECOFINAL, UFCONSELHO) VALUES ('01', 1, 'Ana', 10.5, 'SP')");
+    c.executeDirect(
+        "INSERT INTO PEDIDOS (ESTACAO, NPEDIDO, NOME, PRECOFINAL, UFCONSELHO) VALUES ('01', 1, 'Ana', 10.5, "
+        "'SP')");
     c.executeDirect("INSERT INTO PEDIDOS (ESTACAO, NPEDIDO, NOME, PRECOFINAL) VALUES ('01', 2, 'Bia', 3)");
     c.executeDirect("INSERT INTO PEDIDOS (ESTACAO, NPEDIDO, NOME) VALUES ('02', 1, 'Caio')");
     c.executeDirect("INSERT INTO PEDIDOS (ESTACAO, NPEDIDO, NOME) VALUES ('02', 2, 'Davi')");
     const char* items[] = {"'01', 1, 1, 1, 'OLEO D''AGUA', NULL, 1.25",
                            "'01', 1, 1, 2, 'OLEO D''AGUA', 'X1', 2",
-                           "'01', 2, 1, 1, 'OLEO D''AGUA', 'Z9', 0.5",
-                           "'01', 2, 1, 2, 'UREIA', 'U1', 3"};
+                           "'01', 2, 1, 1, 'OLEO D''AGUA', 'Z9', 0.5", "'01', 2, 1, 2, 'UREIA', 'U1', 3"};
     for (const char* v : items)
-      c.executeDirect(std::string("INSERT INTO COMPEDID (ESTACAO, NPEDIDO, NFORMULA, ITEM, COMPONENTE, CODIGOCOMP, "
-                                  "QUANTIDADE) VALUES (") +
-                      v + ")");
+      c.executeDirect(
+          std::string("INSERT INTO COMPEDID (ESTACAO, NPEDIDO, NFORMULA, ITEM, COMPONENTE, CODIGOCOMP, "
+                      "QUANTIDADE) VALUES (") +
+          v + ")");
     c.executeDirect("INSERT INTO CONFIG (USARPRECOMOV, CODLIVRO, LOJA) VALUES ('SIM', 7, 3)");
     SetServerChangeSink(&sink_);
   }
@@ -90,7 +94,8 @@ class Changes : public ServerTest {
     std::vector<std::string> out;
     for (ds.first(); !ds.eof(); ds.next()) {
       std::string row;
-      for (int i = 0; i < ds.fieldCount(); ++i) row += (ds.field(i).isNull() ? "<null>" : ds.field(i).asString()) + "|";
+      for (int i = 0; i < ds.fieldCount(); ++i)
+        row += (ds.field(i).isNull() ? "<null>" : ds.field(i).asString()) + "|";
       out.push_back(row);
     }
     ds.closeDiscarding();
@@ -103,7 +108,8 @@ class Changes : public ServerTest {
 
 TEST_P(Changes, AppliedChangesReportTheColumnsThatReallyChanged) {
   SQLDataSet q("q", dm_.sqlcon1);
-  q.setCommandText("select ESTACAO, NPEDIDO, NOME, PRECOFINAL, UFCONSELHO from PEDIDOS order by ESTACAO, NPEDIDO");
+  q.setCommandText(
+      "select ESTACAO, NPEDIDO, NOME, PRECOFINAL, UFCONSELHO from PEDIDOS order by ESTACAO, NPEDIDO");
   ClientDataSet ds("ds", q, {"ESTACAO", "NPEDIDO"});
   std::vector<std::string> refused;
   ds.onReconcileError = [&](ClientDataSet&, const Exception& e) { refused.push_back(e.message()); };
@@ -134,16 +140,19 @@ TEST_P(Changes, AppliedChangesReportTheColumnsThatReallyChanged) {
   SetServerChangeSink(&sink_);
 
   EXPECT_EQ(ds.applyUpdates(-1), 1);
-  EXPECT_EQ(refused, (std::vector<std::string>{"Registro não encontrado ou alterado por outro usuário."_cp.data()}));
-  EXPECT_EQ(sink_.log, (std::vector<std::string>{
-                           "U PEDIDOS ESTACAO='01';NPEDIDO='1' | NOME: 'Ana' -> 'Ana Maria' UFCONSELHO: 'SP' -> 'R '",
-                           "U PEDIDOS ESTACAO='02';NPEDIDO='2' | NOME: 'Davi' -> <null>",
-                           "committing",
-                           "committed",
-                       }));
+  EXPECT_EQ(refused,
+            (std::vector<std::string>{"Registro não encontrado ou alterado por outro usuário."_cp.data()}));
+  EXPECT_EQ(sink_.log,
+            (std::vector<std::string>{
+                "U PEDIDOS ESTACAO='01';NPEDIDO='1' | NOME: 'Ana' -> 'Ana Maria' UFCONSELHO: 'SP' -> 'R '",
+                "U PEDIDOS ESTACAO='02';NPEDIDO='2' | NOME: 'Davi' -> <null>",
+                "committing",
+                "committed",
+            }));
   EXPECT_TRUE(sink_.oneToken());
   EXPECT_EQ(dump("PEDIDOS", "ESTACAO, NPEDIDO").size(), 3u);
-  EXPECT_EQ(column("select UFCONSELHO || '.' from PEDIDOS where NPEDIDO = 1"), (std::vector<std::string>{"R ."}));
+  EXPECT_EQ(column("select UFCONSELHO || '.' from PEDIDOS where NPEDIDO = 1"),
+            (std::vector<std::string>{"R ."}));
 }
 
 TEST_P(Changes, ExecuteDirectReportsEveryRowItChangesWithItsKey) {
@@ -156,19 +165,44 @@ TEST_P(Changes, ExecuteDirectReportsEveryRowItChangesWithItsKey) {
   // No key: every column is the key.
   EXPECT_EQ(c.executeDirect("UPDATE CONFIG SET CODLIVRO = '42'"), 1);
   // An expression: the values are read again after the statement.
-  EXPECT_EQ(c.executeDirect("update COMPEDID set QUANTIDADE = QUANTIDADE * 2, UNIDADE = 'g' where ITEM = 1"), 2);
+  EXPECT_EQ(c.executeDirect("update COMPEDID set QUANTIDADE = QUANTIDADE * 2, UNIDADE = 'g' where ITEM = 1"),
+            2);
   std::string configKey;
-  for (std::string col : {"USARPRECOMOV", "CORFUNDO", "DIRETORIOPRINCIPAL", "ULTIMONPEDIDO", "ULTIMOCODCLIENTE",
-                          "ULTIMONCUPOM", "ECF", "PORTASERIAL", "ULTIMOCODIGO", "ACESSAESTOQUEATUAL", "DESCRICAOPM",
-                          "CODTRIBUTPM", "GAVETA", "LOJA", "FONTE", "ESTILO", "TAMANHO", "COR", "CAIXA", "ULTIMOLOTE",
-                          "FS_CODPESSOAS", "FS_CODPRODUTOS", "FS_CODPEDIDOS", "FS_CODPEDIDOSIT", "CODLIVRO"})
+  for (std::string col : {"USARPRECOMOV",
+                          "CORFUNDO",
+                          "DIRETORIOPRINCIPAL",
+                          "ULTIMONPEDIDO",
+                          "ULTIMOCODCLIENTE",
+                          "ULTIMONCUPOM",
+                          "ECF",
+                          "PORTASERIAL",
+                          "ULTIMOCODIGO",
+                          "ACESSAESTOQUEATUAL",
+                          "DESCRICAOPM",
+                          "CODTRIBUTPM",
+                          "GAVETA",
+                          "LOJA",
+                          "FONTE",
+                          "ESTILO",
+                          "TAMANHO",
+                          "COR",
+                          "CAIXA",
+                          "ULTIMOLOTE",
+                          "FS_CODPESSOAS",
+                          "FS_CODPRODUTOS",
+                          "FS_CODPEDIDOS",
+                          "FS_CODPEDIDOSIT",
+                          "CODLIVRO"})
     configKey += (configKey.empty() ? "" : ";") + col + "=" +
-                 (col == "USARPRECOMOV" ? "'SIM'" : col == "LOJA" ? "'3'" : col == "CODLIVRO" ? "'7'" : "<null>");
+                 (col == "USARPRECOMOV" ? "'SIM'"
+                  : col == "LOJA"       ? "'3'"
+                  : col == "CODLIVRO"   ? "'7'"
+                                        : "<null>");
   const std::string k1 = "ESTACAO='01';NPEDIDO='1';NFORMULA='1';ITEM='1'";
   const std::string k3 = "ESTACAO='01';NPEDIDO='2';NFORMULA='1';ITEM='1'";
   EXPECT_EQ(sink_.log, (std::vector<std::string>{
-                           "U PEDIDOS ESTACAO='01';NPEDIDO='2' | CODLIVRO: <null> -> '12'", "committing", "committed",
-                           "U COMPEDID " + k1 + " | CODIGOCOMP: <null> -> 'X1'",
+                           "U PEDIDOS ESTACAO='01';NPEDIDO='2' | CODLIVRO: <null> -> '12'", "committing",
+                           "committed", "U COMPEDID " + k1 + " | CODIGOCOMP: <null> -> 'X1'",
                            "U COMPEDID " + k3 + " | CODIGOCOMP: 'Z9' -> 'X1'", "committing", "committed",
                            "U CONFIG " + configKey + " | CODLIVRO: '7' -> '42'", "committing", "committed",
                            "U COMPEDID " + k1 + " | QUANTIDADE: '1.2500' -> '2.5000' UNIDADE: <null> -> 'g'",
@@ -187,9 +221,9 @@ TEST_P(Changes, ExecuteDirectReportsEveryRowItChangesWithItsKey) {
     group.rollback();
     group.end();
   }
-  EXPECT_EQ(sink_.log, (std::vector<std::string>{"U PEDIDOS ESTACAO='01';NPEDIDO='1' | NOME: 'Ana' -> 'Zeca'",
-                                                 "U PEDIDOS ESTACAO='02';NPEDIDO='1' | NOME: 'Caio' -> 'Zeca'",
-                                                 "rolledBack"}));
+  EXPECT_EQ(sink_.log, (std::vector<std::string>{
+                           "U PEDIDOS ESTACAO='01';NPEDIDO='1' | NOME: 'Ana' -> 'Zeca'",
+                           "U PEDIDOS ESTACAO='02';NPEDIDO='1' | NOME: 'Caio' -> 'Zeca'", "rolledBack"}));
   EXPECT_TRUE(sink_.oneToken());
   EXPECT_EQ(column("select NOME from PEDIDOS where NPEDIDO = 1 order by ESTACAO"),
             (std::vector<std::string>{"Ana", "Caio"}));
@@ -201,7 +235,9 @@ TEST_P(Changes, TheSinkHearsOfTheCommitBeforeAndAfterItAndCanRefuseIt) {
     seenCommitting = column("select NOME from PEDIDOS where ESTACAO = '02' and NPEDIDO = 2");
     return true;
   };
-  sink_.whenCommitted = [&] { seenCommitted = column("select NOME from PEDIDOS where ESTACAO = '02' and NPEDIDO = 2"); };
+  sink_.whenCommitted = [&] {
+    seenCommitted = column("select NOME from PEDIDOS where ESTACAO = '02' and NPEDIDO = 2");
+  };
   dm_.sqlcon1.executeDirect("UPDATE PEDIDOS SET NOME = 'Davi Reis' WHERE ESTACAO = '02' AND NPEDIDO = 2");
   EXPECT_EQ(seenCommitting, (std::vector<std::string>{"Davi"}));
   EXPECT_EQ(seenCommitted, (std::vector<std::string>{"Davi Reis"}));
@@ -213,18 +249,21 @@ TEST_P(Changes, TheSinkHearsOfTheCommitBeforeAndAfterItAndCanRefuseIt) {
     dm_.sqlcon1.executeDirect("UPDATE PEDIDOS SET NOME = 'Outro' WHERE ESTACAO = '02' AND NPEDIDO = 2");
     ADD_FAILURE() << "the commit went on";
   } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.message(), "O histórico de alterações não pôde ser gravado; nada foi alterado no servidor."_cp);
+    EXPECT_EQ(e.message(),
+              "O histórico de alterações não pôde ser gravado; nada foi alterado no servidor."_cp);
   }
-  EXPECT_EQ(sink_.log, (std::vector<std::string>{"U PEDIDOS ESTACAO='02';NPEDIDO='2' | NOME: 'Davi Reis' -> 'Outro'",
-                                                 "committing", "rolledBack"}));
+  EXPECT_EQ(sink_.log,
+            (std::vector<std::string>{"U PEDIDOS ESTACAO='02';NPEDIDO='2' | NOME: 'Davi Reis' -> 'Outro'",
+                                      "committing", "rolledBack"}));
   EXPECT_EQ(column("select NOME from PEDIDOS where ESTACAO = '02' and NPEDIDO = 2"),
             (std::vector<std::string>{"Davi Reis"}));
 }
 
 TEST_P(Changes, OnlyAnUpdateIsSentWhileTheSinkListens) {
   const std::string insert = "INSERT INTO PEDIDOS (ESTACAO, NPEDIDO) VALUES ('09', 9)";
-  const std::vector<std::string> refusedTexts = {insert, "UPDATE PEDIDOS SET NOME = 'x' -- comentário"_cp.data(),
-                                                 "UPDATE PEDIDOS SET NOME = 'x' ROWS 1", "DELETE FROM PEDIDOS"};
+  const std::vector<std::string> refusedTexts = {
+      insert, "UPDATE PEDIDOS SET NOME = 'x' -- comentário"_cp.data(), "UPDATE PEDIDOS SET NOME = 'x' ROWS 1",
+      "DELETE FROM PEDIDOS"};
   for (const std::string& sql : refusedTexts) {
     try {
       dm_.sqlcon1.executeDirect(sql);
@@ -243,8 +282,9 @@ TEST_P(Changes, OnlyAnUpdateIsSentWhileTheSinkListens) {
 
 TEST_P(Changes, TheWriterPutsARowBackExactlyUnderItsLock) {
   const std::vector<std::string> before = dump("PEDIDOS", "ESTACAO, NPEDIDO");
-  dm_.sqlcon1.executeDirect("UPDATE PEDIDOS SET NOME = 'Ana B', PRECOFINAL = PRECOFINAL + 1, UFCONSELHO = NULL "
-                            "WHERE ESTACAO = '01' AND NPEDIDO = 1");
+  dm_.sqlcon1.executeDirect(
+      "UPDATE PEDIDOS SET NOME = 'Ana B', PRECOFINAL = PRECOFINAL + 1, UFCONSELHO = NULL "
+      "WHERE ESTACAO = '01' AND NPEDIDO = 1");
   ASSERT_EQ(sink_.changes.size(), 1u);
   const ServerRowChange made = sink_.changes[0];
   EXPECT_EQ(made.before, (std::vector<SQLValue>{"Ana", "10.50", "SP"}));
@@ -261,16 +301,18 @@ TEST_P(Changes, TheWriterPutsARowBackExactlyUnderItsLock) {
     SQLConnection other("other");
     other.params() = dm_.sqlcon1.params();
     other.setParam("WaitOnLocks", "False");
-    EXPECT_THROW(other.executeDirect("UPDATE PEDIDOS SET NOME = 'x' WHERE ESTACAO = '01' AND NPEDIDO = 1"), ESQLError);
+    EXPECT_THROW(other.executeDirect("UPDATE PEDIDOS SET NOME = 'x' WHERE ESTACAO = '01' AND NPEDIDO = 1"),
+                 ESQLError);
     EXPECT_EQ(w.update("PEDIDOS", made.keyColumns, made.key, made.columns, made.before), 1);
     EXPECT_THROW(w.read("COMPEDID", {"COMPONENTE"}, {"OLEO D'AGUA"}, {"ITEM"}), ESQLError);  // three rows
     EXPECT_FALSE(w.read("PEDIDOS", {"ESTACAO", "NPEDIDO"}, {"07", "1"}, {"NOME"}));
     w.commit();
   }
   EXPECT_EQ(dump("PEDIDOS", "ESTACAO, NPEDIDO"), before);
-  EXPECT_EQ(sink_.log, (std::vector<std::string>{"U PEDIDOS ESTACAO='01';NPEDIDO='1' | NOME: 'Ana B' -> 'Ana' "
-                                                 "PRECOFINAL: '11.50' -> '10.50' UFCONSELHO: <null> -> 'SP'",
-                                                 "committing", "committed"}));
+  EXPECT_EQ(sink_.log,
+            (std::vector<std::string>{"U PEDIDOS ESTACAO='01';NPEDIDO='1' | NOME: 'Ana B' -> 'Ana' "
+                                      "PRECOFINAL: '11.50' -> '10.50' UFCONSELHO: <null> -> 'SP'",
+                                      "committing", "committed"}));
 
   // Inserted and removed rows are reported whole; a writer left uncommitted rolls back.
   sink_.log.clear();
