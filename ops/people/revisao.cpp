@@ -133,7 +133,15 @@ std::optional<std::string> RunReplacement(TFormConsistGeral& f, const Review& re
   // A path with blanks is one word of the command line only when quoted.
   const bool blanks = commandFile.find(' ') != std::string::npos;
   const std::string commandLine = blanks ? "\"" + commandFile + "\" " : commandFile + " ";
+  // The journal keeps a copy of the live register before the command file
+  // replaces it, and notes what the replacement left, so that the run can
+  // be undone; without the copy the register is not replaced.
+  Journal* journal = f.journal();
+  const std::string liveTable = review.live.windowsPath();
+  if (journal) journal->beforeReplace(liveTable);
   const ProcessOutcome outcome = f.ui().startProcess(commandLine, kReplacementWait);
+  // Whatever the command file did, even when it failed half-way.
+  if (journal) journal->afterReplace(liveTable);
   if (!outcome.succeeded()) return ReplacementFailed(commandFile, outcome);
   return std::nullopt;
 }
