@@ -210,6 +210,7 @@ void TFormConsistGeral::BotFecharHistoricoClick() {
   ListaExecucoes.items.clear();
   ListaExecucoes.itemIndex = -1;
   ListaAlteracoes.items.clear();
+  BotDesfazer.enabled = BotRelatorio.enabled = false;
   focus(BotHistorico);
   repaint(PainelConsistG);
 }
