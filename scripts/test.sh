@@ -34,7 +34,7 @@ failure_report() {
   awk '
     / Test +#[0-9]+: /         { test = ""; left = 0 }
     / Test +#[0-9]+: .*\*\*\*/ { test = $0; sub(/^.*Test +#[0-9]+: /, "", test); sub(/ .*$/, "", test) }
-    test != "" && left == 0 && /Failure$|C\+\+ exception|what\(\)|ERROR: AddressSanitizer|runtime error|[Ee]rror: / {
+    test != "" && left == 0 && /Failure$|C\+\+ exception|what\(\)|ERROR: [A-Za-z]+Sanitizer|runtime error|[Ee]rror: |terminate called|Segmentation|Timeout/ {
       if (!(test in shown)) { shown[test] = 1; left = 7; print "[" test "]" }
     }
     left > 0 { print substr($0, 1, 300); left-- }

@@ -59,8 +59,9 @@ class LocalChangeSink {
   // empty for an insert; `after`: the whole row for an insert, the new
   // values of the changed fields for an update, empty for a delete (both
   // encoded by EncodeImage). An update that changes no value is not
-  // reported. May raise: the change is then not made (the statement fails
-  // with the sink's message).
+  // reported. May raise: the transaction it belongs to then cannot commit
+  // (it is rolled back, and the commit raises EDBEngineError with the
+  // sink's message).
   virtual void change(const void* connection, const ChangedTable& table, Op op, int64_t rowid,
                       std::string_view before, std::string_view after) = 0;
   // The transaction of `connection` is about to commit: make every change

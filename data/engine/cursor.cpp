@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "data/engine/capture.h"
 #include "platform/cp1252.h"
 
 namespace cg {
@@ -841,5 +842,13 @@ void TableCursor::emptyTable() {
 void TableCursor::commit() { conn_->commit(path_); }
 
 bool TableCursor::tryCommit() noexcept { return conn_->tryCommit(); }
+
+void TableCursor::flush() {
+  // A disk error leaves the group open for the next try; a group the
+  // journal could not record is gone, and that is said.
+  if (!conn_->tryCommit())
+    if (std::string failure = engine::takeCaptureFailure(conn_->db()); !failure.empty())
+      throw EDBEngineError(failure);
+}
 
 }  // namespace cg

@@ -75,6 +75,9 @@ class TableCursor {
   void emptyTable();
   void commit();
   bool tryCommit() noexcept;
+  // The save-changes call: commits; raises only when the journal refused
+  // the group (which is then rolled back).
+  void flush();
 
  private:
   struct Order {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "data/engine/capture.h"
 #include "data/engine/engine.h"
 #include "data/engine/sqlite.h"
 #include "platform/cp1252.h"
@@ -255,6 +256,7 @@ int Query::execSQL() {
       a.bindText(1, refs[i].file.string());
       StmtUse use(a);
       a.step();
+      noteAttached(db.get(), schema, refs[i].windowsPath);
     }
     Stmt q(db.get(), "SELECT name FROM " + quoteId(schema) + ".\"_table\"", refs[i].windowsPath);
     StmtUse use(q);
@@ -293,6 +295,7 @@ int Query::execSQL() {
   while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
   }
   if (rc != SQLITE_DONE) {
+    if (std::string failure = takeCaptureFailure(db.get()); !failure.empty()) throw EDBEngineError(failure);
     if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED)
       throw ERecordLocked(lockedMessage(refs[0].windowsPath));
     if ((rc & 0xFF) == SQLITE_CONSTRAINT)

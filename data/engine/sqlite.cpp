@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "data/engine/capture.h"
 #include "data/engine/verify.h"
 #include "platform/ascii.h"
 #include "platform/cp1252.h"
@@ -31,6 +32,10 @@ std::string lockedMessage(const std::string& windowsPath) {
 }
 
 void raiseSqlite(sqlite3* db, int rc, const std::string& windowsPath) {
+  if (db && rc == SQLITE_CONSTRAINT_COMMITHOOK) {
+    std::string failure = takeCaptureFailure(db);
+    if (!failure.empty()) throw EDBEngineError(failure);
+  }
   int primary = rc & 0xFF;
   std::string detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
   switch (primary) {
@@ -58,6 +63,7 @@ Database& Database::operator=(Database&& o) noexcept {
 }
 
 void Database::close() noexcept {
+  if (db_) stopCapture(db_);
   if (db_) sqlite3_close_v2(db_);
   db_ = nullptr;
 }
@@ -436,6 +442,7 @@ Database openDatabase(const fs::path& file, const std::string& windowsPath, bool
                          nullptr, nullptr, nullptr);
   // The message is taken from the handle before it closes.
   if (prc != SQLITE_OK) raiseSqlite(db.get(), prc, windowsPath);
+  if (!create) startCapture(db.get(), windowsPath);
   return db;
 }
 
@@ -535,6 +542,10 @@ void Connection::releaseRead() noexcept {
 void Connection::beginWrite(const std::string& windowsPath) {
   syncTransaction();
   if (txn_ == Txn::Write) return;
+  // A group of writes the journal could not record was rolled back by a
+  // commit that could not raise (a full group, a time limit): the next
+  // write says so instead of going on as if they were on disk.
+  if (std::string failure = takeCaptureFailure(db_.get()); !failure.empty()) throw EDBEngineError(failure);
   releaseRead();
   control(kBeginImmediate, windowsPath);
   ++snapshot_;

@@ -274,7 +274,7 @@ void Table::verify() {
 }
 
 void Table::flushBuffers() {
-  if (cursor_) cursor_->tryCommit();
+  if (cursor_) cursor_->flush();
 }
 
 TableDef Table::tableDef() {
