@@ -500,7 +500,7 @@ TEST_F(QtWindowTest, HistoryButtonSitsInTheFreeStripAndItsPanelListsTheRunsUntil
   ASSERT_EQ(runs->count(), 1);
   EXPECT_TRUE(runs->item(0)->text().startsWith(
       QString::fromUtf8("1 - %1 - Retirar caract. \". . / -\" do CNPJ em Forneced - parada por erro: ")
-          .arg(qtext(f.historyRuns().at(0).started))))
+          .arg(qt::qtext(f.historyRuns().at(0).started))))
       << runs->item(0)->text().toStdString();
   EXPECT_EQ(runs->currentRow(), 0);
   auto* changes = qobject_cast<QListWidget*>(w.widgetFor("ListaAlteracoes"));

@@ -454,8 +454,12 @@ TEST_F(Instalacao, AReadOnlyDataFolderIsReportedAndNothingChanges) {
             (std::vector<std::string>{
                 errorEvent("EInOutError",
                            "Erro de entrada/saída ao criar C:\\VITRALON\\Em_Uso.txt (acesso negado)."),
-                errorEvent("EDBEngineError",
-                           "Sem permissão para gravar a tabela C:\\VITRALON\\DADOS\\Componen.DB")}))
+                // Without the marker the journal is not opened, and no
+                // command runs unrecorded: the repair does not start.
+                errorEvent("EJournalError",
+                           "O histórico das alterações não foi aberto, pois o arquivo de uso "
+                           "C:\\VITRALON\\Em_Uso.txt não pôde ser criado: nenhum comando é executado sem o seu "
+                           "registro.")}))
       << r.output;
   ExpectWindowInOrder(r.output, true);
   if (geteuid() != 0)
