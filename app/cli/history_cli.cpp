@@ -111,7 +111,8 @@ int PrintHistory(std::ostream& out, std::ostream& errors) {
     for (const auto& [key, rows] : run.counts)
       if (rows > 0 && (tables.empty() || tables.back() != key.first)) tables.push_back(key.first);
     if (tables.empty()) out << "  nenhum registro alterado\n";
-    for (const std::string& table : tables) out << "  " << utf8(table) << ": " << tableCounts(run, table) << "\n";
+    for (const std::string& table : tables)
+      out << "  " << utf8(table) << ": " << tableCounts(run, table) << "\n";
   }
   return 0;
 }
@@ -163,8 +164,9 @@ int UndoRun(int64_t number, bool yes, bool terminal, std::istream& answers, std:
     errors << "consistgeral: não há execução " << number << " no histórico.\n";
     return 1;
   }
-  out << "A execução " << number << " (" << utf8(run->caption) << ", " << run->started << ") será desfeita: "
-      << utf8(RowsText(rows)) << (rows == 1 ? " será restaurado.\n" : " serão restaurados.\n");
+  out << "A execução " << number << " (" << utf8(run->caption) << ", " << run->started
+      << ") será desfeita: " << utf8(RowsText(rows))
+      << (rows == 1 ? " será restaurado.\n" : " serão restaurados.\n");
   if (!yes) {
     out << "Confirma? (s/n) " << std::flush;
     std::string answer;

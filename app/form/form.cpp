@@ -438,6 +438,9 @@ TButton* TFormConsistGeral::cancelButton() {
 }
 
 TButton* TFormConsistGeral::defaultButton() {
+  // The history panel stands over everything else and has no default
+  // button: Enter must not reach a review's button under it.
+  if (PainelHistorico.showing()) return nullptr;
   for (TControl* c : controls_) {
     if (c->kind != ControlKind::Button) continue;
     auto* b = static_cast<TButton*>(c);

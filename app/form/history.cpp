@@ -45,8 +45,8 @@ std::string OperationText(char op) {
 std::string RowsText(int64_t rows) { return IntToStr(rows) + (rows == 1 ? " registro" : " registros"); }
 
 std::string RunLine(const RunInfo& run) {
-  std::string line = IntToStr(run.number) + " - " + run.started + " - " + run.caption + " - " +
-                     OutcomeText(run.outcome);
+  std::string line =
+      IntToStr(run.number) + " - " + run.started + " - " + run.caption + " - " + OutcomeText(run.outcome);
   if (run.outcome == RunOutcome::Failed && !run.message.empty()) line += ": " + oneLine(run.message);
   line += " - " + RowsText(run.total());
   if (run.undoneBy) line += cp(" (desfeita pela execução "_cp) + IntToStr(run.undoneBy) + ")";
@@ -62,9 +62,8 @@ std::string ChangeText(const ChangeLine& c) {
 }
 
 std::string UndoSummary(int64_t undone, const UndoResult& u, size_t conflictLines) {
-  std::string text = cp("A execução "_cp) + IntToStr(undone) + " foi desfeita (" +
-                     cp("execução "_cp) + IntToStr(u.run) + ").\r" +
-                     "Restaurados: " + RowsText(u.restored) + "\r" +
+  std::string text = cp("A execução "_cp) + IntToStr(undone) + " foi desfeita (" + cp("execução "_cp) +
+                     IntToStr(u.run) + ").\r" + "Restaurados: " + RowsText(u.restored) + "\r" +
                      cp("Já como antes: "_cp) + RowsText(u.unchanged) + "\r" +
                      cp("Conflitos (alterados depois da execução, mantidos como estão): "_cp) +
                      RowsText(static_cast<int64_t>(u.conflicts.size()));

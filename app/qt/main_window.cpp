@@ -36,6 +36,13 @@ namespace {
 
 QString title() { return QStringLiteral("Consistência Geral BD"); }
 
+// Whether `c` is `panel` or lies on it.
+bool inside(const TControl& c, const TControl& panel) {
+  for (const TControl* p = &c; p; p = p->parent)
+    if (p == &panel) return true;
+  return false;
+}
+
 void toStderr(const char* kind, const std::string& text) {
   std::string t = toUtf8(text);
   for (char& c : t)
@@ -556,6 +563,15 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     auto it = focusTargets_.find(watched);
     if (it != focusTargets_.end()) {
       TControl* c = it->second;
+      // While the history panel is open, Tab goes round its own controls:
+      // the focus does not go to the commands it covers.
+      if (form_.PainelHistorico.showing() && !inside(*c, form_.PainelHistorico)) {
+        QTimer::singleShot(0, this, [this] {
+          if (form_.PainelHistorico.showing())
+            widgets_.at(&form_.ListaExecucoes)->setFocus(Qt::TabFocusReason);
+        });
+        return QWidget::eventFilter(watched, event);
+      }
       // Only an edit box has a handler for receiving the focus; for the
       // others the form just notes where the focus is.
       if (form_.focusedControl() == c) return QWidget::eventFilter(watched, event);

@@ -106,9 +106,11 @@ bool sameValue(sqlite3_value* a, sqlite3_value* b, bool real) {
     }
     case SQLITE_TEXT:
     case SQLITE_BLOB: {
-      const void* pa = t == SQLITE_TEXT ? static_cast<const void*>(sqlite3_value_text(a)) : sqlite3_value_blob(a);
+      const void* pa =
+          t == SQLITE_TEXT ? static_cast<const void*>(sqlite3_value_text(a)) : sqlite3_value_blob(a);
       int na = sqlite3_value_bytes(a);
-      const void* pb = t == SQLITE_TEXT ? static_cast<const void*>(sqlite3_value_text(b)) : sqlite3_value_blob(b);
+      const void* pb =
+          t == SQLITE_TEXT ? static_cast<const void*>(sqlite3_value_text(b)) : sqlite3_value_blob(b);
       int nb = sqlite3_value_bytes(b);
       return na == nb && (na == 0 || std::memcmp(pa, pb, static_cast<size_t>(na)) == 0);
     }
@@ -127,10 +129,10 @@ struct Capture {
     std::vector<bool> real;  // per column: it keeps reals
   };
   std::map<std::string, std::unique_ptr<Watched>> tables;  // "schema\ttable"
-  std::string failure;      // a sink's error: the transaction may not commit
-  std::string lastFailure;  // the failure of the transaction just rolled back
-  bool changed = false;  // changes reported in the open transaction
-  std::string before, after;  // reused buffers
+  std::string failure;                                     // a sink's error: the transaction may not commit
+  std::string lastFailure;                                 // the failure of the transaction just rolled back
+  bool changed = false;                                    // changes reported in the open transaction
+  std::string before, after;                               // reused buffers
 };
 
 std::unordered_map<const sqlite3*, std::unique_ptr<Capture>>& captures() {
@@ -153,7 +155,8 @@ std::unique_ptr<Capture::Watched> describe(sqlite3* db, Capture& c, const char* 
   }
   t->dataTable = table;
   sqlite3* reader = nullptr;
-  if (sqlite3_open_v2(t->file.c_str(), &reader, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
+  if (sqlite3_open_v2(t->file.c_str(), &reader, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) ==
+      SQLITE_OK) {
     try {
       engine::FileLayout layout = engine::readLayout(reader, t->windowsPath);
       for (const FieldDef& f : layout.def.fields) {
@@ -162,7 +165,8 @@ std::unique_ptr<Capture::Watched> describe(sqlite3* db, Capture& c, const char* 
       }
       for (const std::string& k : layout.def.primaryKey)
         for (size_t i = 0; i < layout.def.fields.size(); ++i)
-          if (engine::equalsNoCase(layout.def.fields[i].name, k)) t->primaryKey.push_back(static_cast<int>(i));
+          if (engine::equalsNoCase(layout.def.fields[i].name, k))
+            t->primaryKey.push_back(static_cast<int>(i));
     } catch (...) {
     }
   }
@@ -202,7 +206,8 @@ void preupdate(void* ctx, sqlite3* db, int op, const char* schema, const char* t
   } else {
     what = LocalChangeSink::Op::Update;
     for (int i = 0; i < n; ++i) {
-      if (sqlite3_preupdate_old(db, i, &v) != SQLITE_OK || sqlite3_preupdate_new(db, i, &w) != SQLITE_OK) continue;
+      if (sqlite3_preupdate_old(db, i, &v) != SQLITE_OK || sqlite3_preupdate_new(db, i, &w) != SQLITE_OK)
+        continue;
       if (sameValue(v, w, isReal(i))) continue;
       putValue(c.before, i, v, isReal(i));
       putValue(c.after, i, w, isReal(i));
@@ -246,7 +251,8 @@ int walHook(void* ctx, sqlite3* db, const char* schema, int pages) {
   // the next transaction's records.
   if (sqlite3_get_autocommit(db)) c.changed = false;
   // The log is copied back into the file as PRAGMA wal_autocheckpoint would.
-  if (pages >= engine::kWalCheckpointPages) sqlite3_wal_checkpoint_v2(db, schema, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  if (pages >= engine::kWalCheckpointPages)
+    sqlite3_wal_checkpoint_v2(db, schema, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
   return SQLITE_OK;
 }
 
@@ -293,7 +299,9 @@ std::string EncodeImage(const RowImage& image) {
 
 RowImage DecodeImage(std::string_view in) {
   RowImage out;
-  auto damaged = [] { return Exception("Imagem de registro danificada no histórico de alterações."_cp.data()); };
+  auto damaged = [] {
+    return Exception("Imagem de registro danificada no histórico de alterações."_cp.data());
+  };
   while (!in.empty()) {
     uint64_t position = 0, n = 0;
     if (!getVarint(in, position) || in.empty() || position > 100000) throw damaged();

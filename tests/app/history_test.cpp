@@ -77,7 +77,8 @@ TEST_F(HistoryTest, ARepairIsARunThePanelListsItsChangesAndItsUndoPutsEveryTable
   ASSERT_EQ(t.size(), 8u);
   const std::string runLine = "\"1 - DATE - Corrigir CRM - concluída - " + rows(k);
   // Exit is no command: one run, chosen when the panel opens.
-  EXPECT_EQ(t[0].rfind("{\"event\":\"history\",\"open\":true,\"runs\":[" + runLine + "\"],\"selected\":1,", 0), 0u)
+  EXPECT_EQ(
+      t[0].rfind("{\"event\":\"history\",\"open\":true,\"runs\":[" + runLine + "\"],\"selected\":1,", 0), 0u)
       << t[0];
   EXPECT_NE(t[0].find(",\"undo\":true}"), std::string::npos) << t[0];
   // One line per changed field, each with its values before and after.
@@ -85,18 +86,19 @@ TEST_F(HistoryTest, ARepairIsARunThePanelListsItsChangesAndItsUndoPutsEveryTable
   EXPECT_EQ(occurrences(changes, " | alteração | "), diff.fields.size()) << changes;
   for (const auto& f : diff.fields) {
     ASSERT_EQ(f.before[0], 'T');
-    EXPECT_NE(changes.find(" | alteração | " + f.column + ": " + f.before.substr(1) + " -> " + f.after.substr(1) +
-                           "\""),
+    EXPECT_NE(changes.find(" | alteração | " + f.column + ": " + f.before.substr(1) + " -> " +
+                           f.after.substr(1) + "\""),
               std::string::npos)
         << f.file << " " << f.rowid << " " << f.before << " -> " << f.after;
   }
   EXPECT_EQ(t[1], "{\"event\":\"ignored\",\"action\":\"select 7\",\"why\":\"no run 7\"}");
-  EXPECT_EQ(t[2], "{\"event\":\"confirm\",\"text\":\"Desfazer a execução 1 (Corrigir CRM, DATE)?\\r" + rows(k) +
-                      " serão restaurados.\",\"answer\":\"yes\",\"queued\":true}");
-  EXPECT_EQ(t[3], "{\"event\":\"message\",\"text\":\"A execução 1 foi desfeita (execução 2).\\rRestaurados: " +
-                      rows(k) +
-                      "\\rJá como antes: 0 registros\\rConflitos (alterados depois da execução, mantidos como "
-                      "estão): 0 registros\"}");
+  EXPECT_EQ(t[2], "{\"event\":\"confirm\",\"text\":\"Desfazer a execução 1 (Corrigir CRM, DATE)?\\r" +
+                      rows(k) + " serão restaurados.\",\"answer\":\"yes\",\"queued\":true}");
+  EXPECT_EQ(
+      t[3],
+      "{\"event\":\"message\",\"text\":\"A execução 1 foi desfeita (execução 2).\\rRestaurados: " + rows(k) +
+          "\\rJá como antes: 0 registros\\rConflitos (alterados depois da execução, mantidos como "
+          "estão): 0 registros\"}");
   // The undo is a run of its own, chosen now, with the reverse changes.
   EXPECT_EQ(t[4].rfind("{\"event\":\"history\",\"open\":true,\"runs\":[\"2 - DATE - Desfazer a execução 1 - "
                        "concluída - " +
@@ -111,7 +113,9 @@ TEST_F(HistoryTest, ARepairIsARunThePanelListsItsChangesAndItsUndoPutsEveryTable
               std::string::npos)
         << f.rowid;
   // Escape closes the panel; a run cannot be chosen in a closed panel.
-  EXPECT_EQ(t[5], "{\"event\":\"history\",\"open\":false,\"runs\":[],\"selected\":null,\"changes\":[],\"undo\":false}");
+  EXPECT_EQ(
+      t[5],
+      "{\"event\":\"history\",\"open\":false,\"runs\":[],\"selected\":null,\"changes\":[],\"undo\":false}");
   EXPECT_EQ(t[6], "{\"event\":\"ignored\",\"action\":\"select 1\",\"why\":\"history closed\"}");
   EXPECT_EQ(t[7], "{\"event\":\"closed\"}");
 
@@ -123,14 +127,16 @@ TEST_F(HistoryTest, AFailedRunKeepsItsErrorAndARunThatChangesNothingHasNoRows) {
   const auto t = run("invoke BotCorrigeCadMed\ninvoke BitBtn4\nclick BotHistorico\nhistory\n");
   ASSERT_EQ(t.size(), 3u);
   std::smatch m;
-  ASSERT_TRUE(std::regex_match(t[0], m, std::regex("\\{\"event\":\"error\",\"class\":\"\\w+\",\"text\":\"(.*)\"\\}")))
+  ASSERT_TRUE(
+      std::regex_match(t[0], m, std::regex("\\{\"event\":\"error\",\"class\":\"\\w+\",\"text\":\"(.*)\"\\}")))
       << t[0];
   const std::string error = m[1];
   EXPECT_EQ(t[1].rfind("{\"event\":\"history\",\"open\":true,\"runs\":["
                        "\"2 - DATE - &Cancelar - concluída - 0 registros\","
                        "\"1 - DATE - Corrigir CRM - parada por erro: " +
-                           error + " - 0 registros\"],\"selected\":2,"
-                                   "\"changes\":[\"Nenhum registro foi alterado nesta execução.\"],\"undo\":false}",
+                           error +
+                           " - 0 registros\"],\"selected\":2,"
+                           "\"changes\":[\"Nenhum registro foi alterado nesta execução.\"],\"undo\":false}",
                        0),
             0u)
       << t[1];
@@ -143,8 +149,9 @@ TEST_F(HistoryTest, WithoutAJournalNoCommandRuns) {
   const auto before = DumpInstallation(DriveC::root());
   const auto t = run("invoke BotCorrigeCadMed\nclick BotHistorico\nstate\n");
   ASSERT_EQ(t.size(), 5u);
-  const std::string opening = "{\"event\":\"error\",\"class\":\"EJournalError\",\"text\":\"O histórico das "
-                              "alterações (C:\\\\VITRALON\\\\CONSISTGERAL\\\\Historico.db) não pôde ser aberto: ";
+  const std::string opening =
+      "{\"event\":\"error\",\"class\":\"EJournalError\",\"text\":\"O histórico das "
+      "alterações (C:\\\\VITRALON\\\\CONSISTGERAL\\\\Historico.db) não pôde ser aberto: ";
   const std::string closing = "\\rNenhum comando é executado sem o seu registro.\"}";
   EXPECT_EQ(t[0].rfind(opening, 0), 0u) << t[0];
   EXPECT_EQ(t[0].substr(t[0].size() - closing.size()), closing) << t[0];

@@ -509,7 +509,11 @@ TEST_F(QtWindowTest, HistoryButtonSitsInTheFreeStripAndItsPanelListsTheRunsUntil
   EXPECT_FALSE(w.widgetFor("BotDesfazer")->isEnabled());  // nothing to undo
   EXPECT_TRUE(w.widgetFor("BotRelatorio")->isEnabled());
 
-  // Escape, from within the list, closes the panel.
+  // Enter reaches no button under the panel; Escape, from within the list,
+  // closes the panel.
+  press(*runs, Qt::Key_Return);
+  EXPECT_TRUE(f.PainelHistorico.visible);
+  EXPECT_FALSE(f.closed());
   press(*runs, Qt::Key_Escape);
   EXPECT_FALSE(panel->isVisibleTo(&w));
   EXPECT_FALSE(f.PainelHistorico.visible);

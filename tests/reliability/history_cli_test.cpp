@@ -147,14 +147,14 @@ TEST_F(HistoryOptions, ListReportAndUndoOfARepair) {
   const int64_t k = diff.rowsChanged;
   const std::regex expected(
       "A execução 1 \\(Corrigir CRM, DATE\\) será desfeita: " + rows(k) +
-      " serão restaurados\\.\n"
-      "A execução 1 foi desfeita \\(execução 2\\)\\.\n"
-      "Restaurados: " +
-      rows(k - 1) +
-      "\n"
-      "Já como antes: 0 registros\n"
-      "Conflitos \\(alterados depois da execução, mantidos como estão\\): 1 registro\n" +
-      literal(windowsPath(kept.file)) + " \\| .* \\| alteração \\| " + literal(kept.column) + ": " +
+          " serão restaurados\\.\n"
+          "A execução 1 foi desfeita \\(execução 2\\)\\.\n"
+          "Restaurados: " +
+          rows(k - 1) +
+          "\n"
+          "Já como antes: 0 registros\n"
+          "Conflitos \\(alterados depois da execução, mantidos como estão\\): 1 registro\n" +
+          literal(windowsPath(kept.file)) + " \\| .* \\| alteração \\| " + literal(kept.column) + ": " +
           literal(kept.before.substr(1)) + " -> " + literal(kept.after.substr(1)) + "\n",
       std::regex::icase);
   EXPECT_TRUE(std::regex_match(dated(r.output), expected)) << r.output;

@@ -38,8 +38,9 @@ inline std::map<std::string, TableDump> DumpFile(const std::filesystem::path& fi
     sqlite3_finalize(st);
   };
   std::vector<std::string> tables;
-  each("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name",
-       [&](sqlite3_stmt* st) { tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))); });
+  each("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name", [&](sqlite3_stmt* st) {
+    tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+  });
   for (const std::string& table : tables) {
     TableDump& d = out[table];
     each("SELECT name FROM pragma_table_info('" + table + "')", [&](sqlite3_stmt* st) {
