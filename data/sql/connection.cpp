@@ -167,7 +167,14 @@ int SQLConnection::executeDirect(const std::string& sql) {
     groupStartMs_ = Clock::nowMs();
   }
   ++groupStatements_;
-  return c.executeDirect(sql, &group_->transaction);
+  try {
+    return c.executeDirect(sql, &group_->transaction);
+  } catch (...) {
+    // A change sink that failed ended the group's transaction: what it held
+    // is gone, and the next statement opens the next one.
+    if (!group_->transaction.active()) dropGroup();
+    throw;
+  }
 }
 
 void SQLConnection::beginGroup() {

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "data/sql/changes.h"
 #include "data/sql/firebird.h"
 #include "platform/ascii.h"
 #include "platform/cp1252.h"
@@ -52,6 +53,8 @@ std::optional<std::string_view> valueAt(const std::string& row, int column) {
     if (n) p += n - 1;
   }
 }
+
+SQLValue valueOf(std::optional<std::string_view> v) { return v ? SQLValue(std::string(*v)) : std::nullopt; }
 
 bool isText(SQLFieldType t) {
   return t == SQLFieldType::String || t == SQLFieldType::FixedChar || t == SQLFieldType::Memo ||
@@ -423,30 +426,72 @@ int ClientDataSet::applyUpdates(int maxErrors) {
     d.statementsOf = conn.serial();
   }
   auto& statements = d.statements;
-
-  // Sends one change; raises when the server refuses it or finds no row.
-  auto send = [&](const Data::Change& change) {
-    const std::string& now = d.rows[change.row];
-    std::string sql = "UPDATE " + d.table + " SET ";
-    std::vector<std::optional<std::string_view>> params;
-    bool firstColumn = true;
-    for (size_t i = 0; i < change.assigned.size(); ++i) {
-      if (!change.assigned[i]) continue;
-      sql += (firstColumn ? "" : ", ") + columnName(static_cast<int>(i)) + " = ?";
-      firstColumn = false;
-      params.push_back(valueAt(now, static_cast<int>(i)));
-    }
-    sql += " WHERE ";
-    for (size_t k = 0; k < keys.size(); ++k) {
-      auto original = valueAt(change.original, keys[k]);
-      sql += (k ? " AND " : "") + columnName(keys[k]) + (original ? " = ?" : " IS NULL");
-      if (original) params.push_back(original);
-    }
+  auto prepared = [&](const std::string& sql) -> SQLConnectionImpl::Prepared& {
     auto& stmt = statements[sql];
     if (!stmt) stmt = std::make_unique<SQLConnectionImpl::Prepared>(conn, tx, sql);
-    for (size_t p = 0; p < params.size(); ++p) stmt->bind(static_cast<int>(p), params[p]);
-    if (stmt->execute(tx) == 0)
+    return *stmt;
+  };
+  const bool reporting = CurrentServerChangeSink() != nullptr;
+
+  // Sends one change; raises when the server refuses it or finds no row.
+  // While a change sink listens, the row's values are read first by the
+  // same key in the same transaction, and what really changed is reported.
+  auto send = [&](const Data::Change& change) {
+    const std::string& now = d.rows[change.row];
+    std::string set, where, read;
+    std::vector<std::optional<std::string_view>> params;
+    std::vector<int> assigned;
+    for (size_t i = 0; i < change.assigned.size(); ++i) {
+      if (!change.assigned[i]) continue;
+      set += (set.empty() ? "" : ", ") + columnName(static_cast<int>(i)) + " = ?";
+      read += (read.empty() ? "" : ", ") + columnName(static_cast<int>(i));
+      assigned.push_back(static_cast<int>(i));
+      params.push_back(valueAt(now, static_cast<int>(i)));
+    }
+    for (size_t k = 0; k < keys.size(); ++k) {
+      auto original = valueAt(change.original, keys[k]);
+      where += (k ? " AND " : "") + columnName(keys[k]) + (original ? " = ?" : " IS NULL");
+      if (original) params.push_back(original);
+    }
+    std::vector<std::vector<SQLValue>> before;
+    if (reporting) {
+      auto& q = prepared("SELECT " + read + " FROM " + d.table + " WHERE " + where);
+      for (size_t p = assigned.size(); p < params.size(); ++p)
+        q.bind(static_cast<int>(p - assigned.size()), params[p]);
+      q.query(tx, [&](const SQLRowView& row) {
+        std::vector<SQLValue> values;
+        for (const auto& v : row) values.push_back(v ? SQLValue(std::string(*v)) : std::nullopt);
+        before.push_back(std::move(values));
+      });
+    }
+    auto& stmt = prepared("UPDATE " + d.table + " SET " + set + " WHERE " + where);
+    for (size_t p = 0; p < params.size(); ++p) stmt.bind(static_cast<int>(p), params[p]);
+    if (stmt.execute(tx) == 0)
       throw ESQLError("Registro não encontrado ou alterado por outro usuário."_cp.data());
+    for (const std::vector<SQLValue>& row : before) {
+      ServerRowChange reported;
+      reported.table = AsciiUpper(d.table);
+      reported.table.erase(std::remove(reported.table.begin(), reported.table.end(), '"'),
+                           reported.table.end());
+      for (size_t j = 0; j < assigned.size() && j < row.size(); ++j) {
+        // What the server holds: a fixed-length text padded to its length.
+        const SQLColumn& column = d.columns[assigned[j]];
+        SQLValue after = valueOf(params[j]);
+        if (after && column.type == SQLFieldType::FixedChar &&
+            after->size() < static_cast<size_t>(column.size))
+          after->resize(column.size, ' ');
+        if (after == row[j]) continue;
+        reported.columns.push_back(columnName(assigned[j]));
+        reported.before.push_back(row[j]);
+        reported.after.push_back(std::move(after));
+      }
+      if (reported.columns.empty()) continue;
+      for (size_t k = 0; k < keys.size(); ++k) {
+        reported.keyColumns.push_back(columnName(keys[k]));
+        reported.key.push_back(valueOf(valueAt(change.original, keys[k])));
+      }
+      tx.report(reported);
+    }
   };
 
   // Changes the server accepted leave the log; a refused change is reported
@@ -460,7 +505,9 @@ int ClientDataSet::applyUpdates(int maxErrors) {
     } catch (const EConnectionError&) {
       throw;
     } catch (const Exception& e) {
-      if (!conn.alive()) throw;  // the server is gone: nothing was applied
+      // The server is gone, or the change sink failed and the transaction
+      // with it: nothing was applied.
+      if (!conn.alive() || !tx.active()) throw;
       refused.push_back(d.log[done]);
       errors.emplace_back(e.message());
       if (maxErrors >= 0 && static_cast<int>(errors.size()) > maxErrors) {

@@ -16,7 +16,9 @@
 #include <cstring>
 #include <optional>
 #include <system_error>
+#include <utility>
 
+#include "data/sql/changes.h"
 #include "platform/cp1252.h"
 #include "platform/faults.h"
 
@@ -271,6 +273,7 @@ SQLConnectionImpl::SQLConnectionImpl(const SQLTarget& target, bool create) : tar
 }
 
 SQLConnectionImpl::~SQLConnectionImpl() {
+  changeCache_.reset();  // its statements are freed while the attachment lives
   if (!att_) return;
   Status st;
   end(att_, st);  // a dead attachment cannot detach: it is only released
@@ -298,10 +301,21 @@ SQLConnectionImpl::Transaction::~Transaction() { rollback(); }
 
 void SQLConnectionImpl::Transaction::commit() {
   if (!tra_) return;
+  if (sink_ && !sink_->committing(this)) {
+    rollback();
+    throw EDatabaseError(
+        "O histórico de alterações não pôde ser gravado; nada foi alterado no servidor."_cp.data());
+  }
   Status st;
   tra_->commit(&st);
-  if (st.failed()) st.raise(&c_);  // still held: the destructor rolls back
+  if (st.failed()) {
+    // Lost with the connection, the commit may have reached the server:
+    // the sink's records stay unconfirmed, to be settled against the rows.
+    if (st.connectionLost()) sink_ = nullptr;
+    st.raise(&c_);  // still held: the destructor rolls back
+  }
   tra_.ended();
+  if (ServerChangeSink* sink = std::exchange(sink_, nullptr)) sink->committed(this);
 }
 
 void SQLConnectionImpl::Transaction::rollback() {
@@ -309,9 +323,22 @@ void SQLConnectionImpl::Transaction::rollback() {
   Status st;
   tra_->rollback(&st);
   if (st.failed())
-    tra_.reset();
+    tra_.reset();  // a dead attachment: the server rolls it back
   else
     tra_.ended();
+  if (ServerChangeSink* sink = std::exchange(sink_, nullptr)) sink->rolledBack(this);
+}
+
+void SQLConnectionImpl::Transaction::report(const ServerRowChange& change) {
+  ServerChangeSink* sink = CurrentServerChangeSink();
+  if (!sink) return;
+  sink_ = sink;
+  try {
+    sink->change(this, change);
+  } catch (...) {
+    rollback();
+    throw;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -354,9 +381,19 @@ void SQLConnectionImpl::check(const std::string& sql) {
 }
 
 int SQLConnectionImpl::executeDirect(const std::string& sql, Transaction* within) {
+  if (CurrentServerChangeSink()) return executeReported(sql, within);
   faults::serverWriting();
   std::optional<Transaction> own;
   Transaction& t = within ? *within : own.emplace(*this);
+  int rows = run(sql, t);
+  if (own) {
+    own->commit();
+    faults::wrote();
+  }
+  return rows;
+}
+
+int SQLConnectionImpl::run(const std::string& sql, Transaction& t) {
   Status st;
   FbRef<IStatement> stmt(att_->prepare(&st, t.handle(), 0, sql.c_str(), target_.dialect, 0));
   if (st.failed()) st.raise(this);
@@ -374,10 +411,6 @@ int SQLConnectionImpl::executeDirect(const std::string& sql, Transaction* within
   int rows = rowsAffected(stmt.get());
   Status st2;
   if (!end(stmt, st2)) stmt.reset();
-  if (own) {
-    own->commit();
-    faults::wrote();
-  }
   return rows;
 }
 
@@ -385,15 +418,19 @@ int SQLConnectionImpl::executeDirect(const std::string& sql, Transaction* within
 // Fetching a result set: the columns described once, then every row decoded
 // column by column into text.
 
-namespace {
+namespace {}  // namespace
 
 // Where a column's value lies in the row buffer of a result set, and its
 // SQL type.
-struct ColumnSlot {
+struct FbColumnSlot {
   unsigned type = 0;  // SQL_TEXT, SQL_VARYING, ... without the nullable bit
   int scale = 0;      // as the server gives it: negative for a decimal
   unsigned length = 0, offset = 0, nullOffset = 0;
 };
+
+namespace {
+
+using ColumnSlot = FbColumnSlot;
 
 // Describes the columns of a result set for the dataset, and fills `slots`
 // with where each one's value lies. The caller checks `st` afterwards.
@@ -573,6 +610,16 @@ void SQLConnectionImpl::fetch(const std::string& sql,
 
 // ---------------------------------------------------------------------------
 
+struct SQLConnectionImpl::Prepared::Output {
+  FbRef<IMessageMetadata> meta;
+  std::vector<ColumnSlot> slots;
+  std::vector<SQLColumn> columns;
+  std::vector<unsigned char> buffer;
+  std::vector<std::string> scratch;
+  SQLRowView view;
+  bool select = true;
+};
+
 SQLConnectionImpl::Prepared::Prepared(SQLConnectionImpl& c, Transaction& t, const std::string& sql) : c_(c) {
   Status st;
   stmt_.reset(c.att_->prepare(&st, t.handle(), 0, sql.c_str(), c.target_.dialect, 0));
@@ -583,9 +630,23 @@ SQLConnectionImpl::Prepared::Prepared(SQLConnectionImpl& c, Transaction& t, cons
   in.reset();
   values_.assign(count_, std::nullopt);
   capacity_.assign(count_, 64);
+  binary_.assign(count_, false);
+  FbRef<IMessageMetadata> out(stmt_->getOutputMetadata(&st));
+  if (st.failed()) st.raise(&c);
+  if (out->getCount(&st) > 0) {
+    out_ = std::make_unique<Output>();
+    out_->columns = describeColumns(out.get(), st, out_->slots);
+    out_->buffer.assign(out->getMessageLength(&st), 0);
+    out_->scratch.resize(out_->slots.size());
+    out_->view.resize(out_->slots.size());
+    out_->select = stmt_->getType(&st) == isc_info_sql_stmt_select;
+    if (st.failed()) st.raise(&c);
+    out_->meta = std::move(out);
+  }
 }
 
 SQLConnectionImpl::Prepared::~Prepared() {
+  out_.reset();
   meta_.reset();
   if (stmt_) {
     Status st;
@@ -593,9 +654,21 @@ SQLConnectionImpl::Prepared::~Prepared() {
   }
 }
 
+void SQLConnectionImpl::Prepared::bindBinary(int index, std::string_view value) {
+  bindAs(index, value, true);
+}
+
 void SQLConnectionImpl::Prepared::bind(int index, std::optional<std::string_view> value) {
+  bindAs(index, value, false);
+}
+
+void SQLConnectionImpl::Prepared::bindAs(int index, std::optional<std::string_view> value, bool binary) {
   if (index < 0 || index >= count_)
     throw ESQLError("Parâmetro inexistente: "_cp.data() + std::to_string(index + 1));
+  if (binary_[index] != binary) {
+    binary_[index] = binary;
+    dirty_ = true;
+  }
   if (value)
     values_[index] = std::string(*value);
   else
@@ -626,7 +699,7 @@ void SQLConnectionImpl::Prepared::rebuild() {
   for (int i = 0; i < count_; ++i) {
     builder->setType(&st, i, SQL_VARYING + 1);
     builder->setLength(&st, i, std::min<unsigned>(capacity_[i], 32765));
-    builder->setCharSet(&st, i, cs);
+    builder->setCharSet(&st, i, binary_[i] ? 1u : cs);  // 1: OCTETS, the bytes as they are
     builder->setScale(&st, i, 0);
   }
   meta_.reset(builder->getMetadata(&st));
@@ -639,8 +712,47 @@ void SQLConnectionImpl::Prepared::rebuild() {
   dirty_ = false;
 }
 
-int SQLConnectionImpl::Prepared::execute(Transaction& t) {
+const std::vector<SQLColumn>& SQLConnectionImpl::Prepared::columns() const {
+  static const std::vector<SQLColumn> none;
+  return out_ ? out_->columns : none;
+}
+
+int SQLConnectionImpl::Prepared::query(Transaction& t, const std::function<void(const SQLRowView&)>& row) {
+  if (!out_) {
+    execute(t);
+    return 0;
+  }
   if (dirty_) rebuild();
+  fillInput();
+  Output& o = *out_;
+  Status st;
+  const BlobReader blobs{c_, t.handle()};
+  auto hand = [&] {
+    for (size_t i = 0; i < o.slots.size(); ++i)
+      o.view[i] = decodeColumn(o.slots[i], o.buffer.data(), o.scratch[i], blobs);
+    row(o.view);
+  };
+  if (!o.select) {  // RETURNING: one row, in the output message
+    stmt_->execute(&st, t.handle(), count_ ? meta_.get() : nullptr, count_ ? buffer_.data() : nullptr,
+                   o.meta.get(), o.buffer.data());
+    if (st.failed()) st.raise(&c_);
+    hand();
+    return 1;
+  }
+  FbRef<IResultSet> rs(stmt_->openCursor(&st, t.handle(), count_ ? meta_.get() : nullptr,
+                                         count_ ? buffer_.data() : nullptr, o.meta.get(), 0));
+  if (st.failed()) st.raise(&c_);
+  int rows = 0;
+  while (rs->fetchNext(&st, o.buffer.data()) == IStatus::RESULT_OK) {
+    hand();
+    ++rows;
+  }
+  if (st.failed()) st.raise(&c_);
+  if (!end(rs, st)) st.raise(&c_);
+  return rows;
+}
+
+void SQLConnectionImpl::Prepared::fillInput() {
   Status st;
   for (int i = 0; i < count_; ++i) {
     unsigned off = meta_->getOffset(&st, i);
@@ -654,6 +766,12 @@ int SQLConnectionImpl::Prepared::execute(Transaction& t) {
     }
     std::memcpy(buffer_.data() + off, &len, 2);
   }
+}
+
+int SQLConnectionImpl::Prepared::execute(Transaction& t) {
+  if (dirty_) rebuild();
+  fillInput();
+  Status st;
   stmt_->execute(&st, t.handle(), count_ ? meta_.get() : nullptr, count_ ? buffer_.data() : nullptr, nullptr,
                  nullptr);
   if (st.failed()) st.raise(&c_);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,10 @@ class IMessageMetadata;
 }  // namespace Firebird
 
 namespace cg {
+
+class ServerChangeSink;
+struct ServerRowChange;
+struct FbColumnSlot;
 
 // How the driver reaches the database file; read from section [sql] of
 // platform.ini at the root of drive C.
@@ -74,6 +79,14 @@ class SQLConnectionImpl {
 
   // A transaction of the connection's kind (read committed, wait as set);
   // rolled back when destroyed uncommitted.
+  //
+  // A transaction that has reported a changed row to the change sink
+  // (changes.h) tells the sink how it ends: committing() before the commit
+  // (a refusal rolls it back and raises EDatabaseError), committed() after
+  // it, rolledBack() when it is rolled back, destroyed uncommitted or lost
+  // with its attachment. A commit whose answer is lost with the connection
+  // may or may not have reached the server: the sink hears nothing more, and
+  // its records stay unconfirmed. Its address is the sink's token.
   class Transaction {
    public:
     explicit Transaction(SQLConnectionImpl& c);
@@ -82,11 +95,17 @@ class SQLConnectionImpl {
     Transaction& operator=(const Transaction&) = delete;
     void commit();
     void rollback();
+    // False once committed or rolled back.
+    bool active() const { return static_cast<bool>(tra_); }
     Firebird::ITransaction* handle() { return tra_.get(); }
+    // Hands one changed row to the installed sink (none: nothing). When the
+    // sink raises, the transaction is rolled back and the error raised.
+    void report(const ServerRowChange& change);
 
    private:
     SQLConnectionImpl& c_;
     FbRef<Firebird::ITransaction> tra_;
+    ServerChangeSink* sink_ = nullptr;  // the sink that has heard of a change
   };
 
   // Prepares the statement and frees it: raises ESQLError when the server
@@ -96,7 +115,9 @@ class SQLConnectionImpl {
   void fetch(const std::string& sql, const std::function<void(const std::vector<SQLColumn>&)>& columns,
              const std::function<void(const SQLRowView&)>& row);
   // Runs one statement without result set: in its own transaction,
-  // committed, or in `within`, left open.
+  // committed, or in `within`, left open. While a change sink is installed
+  // only an UPDATE is accepted, and the rows it changes are reported
+  // (changes.cpp).
   int executeDirect(const std::string& sql, Transaction* within = nullptr);
 
   // A prepared statement whose parameters all travel as text; the server
@@ -109,17 +130,30 @@ class SQLConnectionImpl {
     Prepared& operator=(const Prepared&) = delete;
     int parameterCount() const { return count_; }
     void bind(int index, std::optional<std::string_view> value);
+    // Binds bytes that travel unconverted (a row's RDB$DB_KEY).
+    void bindBinary(int index, std::string_view value);
     // Runs with the bound values; returns the rows affected.
     int execute(Transaction& t);
+    // The columns of its result (a select, or a statement with RETURNING);
+    // empty when it has none.
+    const std::vector<SQLColumn>& columns() const;
+    // Runs with the bound values and hands every row of its result to `row`
+    // (values as a ClientDataSet reads them); returns the rows handed.
+    int query(Transaction& t, const std::function<void(const SQLRowView&)>& row);
 
    private:
+    void bindAs(int index, std::optional<std::string_view> value, bool binary);
     void rebuild();
+    void fillInput();
     SQLConnectionImpl& c_;
     FbRef<Firebird::IStatement> stmt_;
+    struct Output;
+    std::unique_ptr<Output> out_;
     FbRef<Firebird::IMessageMetadata> meta_;
     int count_ = 0;
     std::vector<std::optional<std::string>> values_;
     std::vector<unsigned> capacity_;
+    std::vector<bool> binary_;
     std::vector<unsigned char> buffer_;
     bool dirty_ = true;
   };
@@ -131,7 +165,18 @@ class SQLConnectionImpl {
   // Notes that the server dropped the attachment.
   void lost() { alive_ = false; }
 
+  // What the change reports keep per attachment: the tables' keys and the
+  // prepared statements that read rows ahead (changes.cpp).
+  struct ChangeCache;
+  ChangeCache& changeCache();
+
  private:
+  int run(const std::string& sql, Transaction& t);  // prepares, executes, frees
+  int executeReported(const std::string& sql, Transaction* within);
+  struct ChangeCacheDelete {
+    void operator()(ChangeCache* p) const;
+  };
+  std::unique_ptr<ChangeCache, ChangeCacheDelete> changeCache_;  // freed before the detach
   SQLTarget target_;
   uint64_t serial_;
   FbRef<Firebird::IAttachment> att_;

@@ -1,0 +1,1072 @@
+// The journal file: its schema, the runs, the records the engine's and the
+// driver's reports become, and the settling of what a program that died
+// left behind.
+#include "data/journal/journal.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <set>
+
+#include "data/journal/store.h"
+#include "data/sql/firebird.h"
+#include "platform/ascii.h"
+#include "platform/clock.h"
+#include "platform/cp1252.h"
+#include "platform/drive.h"
+#include "platform/ini.h"
+
+namespace cg {
+
+namespace fs = std::filesystem;
+using journal::Record;
+using journal::TableInfo;
+
+std::string OutcomeText(RunOutcome outcome) {
+  switch (outcome) {
+    case RunOutcome::Running:
+      return std::string("em andamento");
+    case RunOutcome::Completed:
+      return std::string("concluída"_cp);
+    case RunOutcome::Failed:
+      return std::string("parada por erro");
+    case RunOutcome::Interrupted:
+      return std::string("interrompida");
+    case RunOutcome::Died:
+      return std::string("não terminou"_cp);
+  }
+  return {};
+}
+
+int64_t RunInfo::total() const {
+  int64_t n = 0;
+  for (const auto& [what, count] : counts) n += count;
+  return n;
+}
+
+namespace journal {
+
+std::string joinNames(const std::vector<std::string>& names) {
+  std::string out;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i) out += '\n';
+    out += names[i];
+  }
+  return out;
+}
+
+std::vector<std::string> splitNames(std::string_view text) {
+  std::vector<std::string> out;
+  if (text.empty()) return out;
+  size_t start = 0;
+  while (true) {
+    size_t nl = text.find('\n', start);
+    out.emplace_back(text.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start));
+    if (nl == std::string_view::npos) break;
+    start = nl + 1;
+  }
+  return out;
+}
+
+std::string joinPositions(const std::vector<int>& positions) {
+  std::string out;
+  for (size_t i = 0; i < positions.size(); ++i) {
+    if (i) out += ',';
+    out += std::to_string(positions[i]);
+  }
+  return out;
+}
+
+std::vector<int> splitPositions(std::string_view text) {
+  std::vector<int> out;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t comma = text.find(',', start);
+    if (comma == std::string_view::npos) comma = text.size();
+    out.push_back(std::stoi(std::string(text.substr(start, comma - start))));
+    start = comma + 1;
+  }
+  return out;
+}
+
+ImageValue columnValue(sqlite3_stmt* st, int column) {
+  ImageValue v;
+  switch (sqlite3_column_type(st, column)) {
+    case SQLITE_INTEGER:
+      v.kind = ImageValue::Integer;
+      v.integer = sqlite3_column_int64(st, column);
+      break;
+    case SQLITE_FLOAT:
+      v.kind = ImageValue::Real;
+      v.real = sqlite3_column_double(st, column);
+      break;
+    case SQLITE_TEXT: {
+      v.kind = ImageValue::Text;
+      const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, column));
+      v.bytes.assign(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(st, column)));
+      break;
+    }
+    case SQLITE_BLOB: {
+      v.kind = ImageValue::Blob;
+      const auto* p = static_cast<const char*>(sqlite3_column_blob(st, column));
+      v.bytes.assign(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(st, column)));
+      break;
+    }
+    default:
+      break;
+  }
+  return v;
+}
+
+void bindValue(sqlite3_stmt* st, int index, const ImageValue& value) {
+  switch (value.kind) {
+    case ImageValue::Null:
+      sqlite3_bind_null(st, index);
+      break;
+    case ImageValue::Integer:
+      sqlite3_bind_int64(st, index, value.integer);
+      break;
+    case ImageValue::Real:
+      sqlite3_bind_double(st, index, value.real);
+      break;
+    case ImageValue::Text:
+      sqlite3_bind_text(st, index, value.bytes.data(), static_cast<int>(value.bytes.size()),
+                        SQLITE_TRANSIENT);
+      break;
+    case ImageValue::Blob:
+      sqlite3_bind_blob(st, index, value.bytes.data(), static_cast<int>(value.bytes.size()),
+                        SQLITE_TRANSIENT);
+      break;
+  }
+}
+
+std::string valueText(const ImageValue& value) {
+  switch (value.kind) {
+    case ImageValue::Null:
+      return {};
+    case ImageValue::Integer:
+      return IntToStr(value.integer);
+    case ImageValue::Real:
+      return FloatToStr(value.real);
+    case ImageValue::Text:
+      return value.bytes;
+    case ImageValue::Blob: {
+      static const char* hex = "0123456789ABCDEF";
+      std::string out = "X'";
+      for (unsigned char c : value.bytes) {
+        out += hex[c >> 4];
+        out += hex[c & 15];
+      }
+      return out + "'";
+    }
+  }
+  return {};
+}
+
+ImageValue serverValue(const SQLValue& value) {
+  ImageValue v;
+  if (value) {
+    v.kind = ImageValue::Text;
+    v.bytes = *value;
+  }
+  return v;
+}
+
+SQLValue sqlValue(const ImageValue& value) {
+  if (value.kind == ImageValue::Null) return std::nullopt;
+  if (value.kind == ImageValue::Text || value.kind == ImageValue::Blob) return value.bytes;
+  return valueText(value);
+}
+
+const ImageValue* valueAt(const RowImage& image, int position) {
+  for (const auto& [p, v] : image)
+    if (p == position) return &v;
+  return nullptr;
+}
+
+std::string stamp(TDateTime t) { return DateToStr(t) + " " + TimeToStr(t); }
+
+}  // namespace journal
+
+namespace {
+
+constexpr const char* kSchema = R"(
+CREATE TABLE runs(
+  number INTEGER PRIMARY KEY,
+  command TEXT NOT NULL,
+  caption TEXT NOT NULL,
+  started TEXT NOT NULL,
+  started_unix INTEGER NOT NULL,
+  ended TEXT NOT NULL DEFAULT '',
+  outcome INTEGER NOT NULL DEFAULT 0,
+  message TEXT NOT NULL DEFAULT '',
+  drive_c TEXT NOT NULL DEFAULT '',
+  transport TEXT NOT NULL DEFAULT '',
+  undoes INTEGER NOT NULL DEFAULT 0,
+  undone_by INTEGER NOT NULL DEFAULT 0,
+  pid INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE tables(
+  id INTEGER PRIMARY KEY,
+  place TEXT NOT NULL,
+  name TEXT NOT NULL,
+  data_table TEXT NOT NULL,
+  fields TEXT NOT NULL,
+  key_fields TEXT NOT NULL);
+CREATE INDEX tables_name ON tables(place, name);
+CREATE TABLE batches(
+  id INTEGER PRIMARY KEY,
+  run INTEGER NOT NULL,
+  place TEXT NOT NULL,
+  confirmed INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX batches_unconfirmed ON batches(confirmed) WHERE confirmed = 0;
+CREATE TABLE changes(
+  seq INTEGER PRIMARY KEY,
+  run INTEGER NOT NULL,
+  batch INTEGER NOT NULL,
+  tbl INTEGER NOT NULL,
+  row_id INTEGER,
+  key BLOB NOT NULL,
+  op TEXT NOT NULL,
+  before BLOB,
+  after BLOB);
+CREATE INDEX changes_run ON changes(run, tbl, op);
+CREATE INDEX changes_batch ON changes(batch);
+CREATE TABLE copies(
+  id INTEGER PRIMARY KEY,
+  run INTEGER NOT NULL,
+  seq INTEGER NOT NULL,
+  tbl INTEGER NOT NULL,
+  file TEXT NOT NULL,
+  digest TEXT NOT NULL DEFAULT '');
+PRAGMA user_version = 1;
+)";
+
+[[noreturn]] void raiseJournal(const std::string& what) {
+  throw EJournalError(std::string("Erro no histórico "_cp) + journal::kFile + ": " + what);
+}
+
+bool processAlive(int64_t pid) {
+  if (pid <= 0 || pid == static_cast<int64_t>(::getpid())) return false;
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+std::string transportName() {
+  try {
+    return ReadSQLTransport().embedded ? "embedded" : "server";
+  } catch (const Exception&) {
+    return {};
+  }
+}
+
+std::string_view blobOf(sqlite3_stmt* st, int column) {
+  const auto* p = static_cast<const char*>(sqlite3_column_blob(st, column));
+  return p ? std::string_view(p, static_cast<size_t>(sqlite3_column_bytes(st, column))) : std::string_view();
+}
+
+// An empty image is an empty blob, not null.
+void bindBlob(sqlite3_stmt* st, int index, std::string_view bytes) {
+  sqlite3_bind_blob(st, index, bytes.empty() ? "" : bytes.data(), static_cast<int>(bytes.size()),
+                    SQLITE_TRANSIENT);
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ the file
+
+Journal::Impl::Impl() {
+  localSink.j = this;
+  serverSink.j = this;
+}
+
+Journal::Impl::~Impl() = default;
+
+void Journal::Impl::exec(const char* sql) {
+  char* error = nullptr;
+  int rc = sqlite3_exec(db.get(), sql, nullptr, nullptr, &error);
+  if (rc != SQLITE_OK) {
+    std::string what = error ? error : sqlite3_errstr(rc);
+    sqlite3_free(error);
+    raiseJournal(what);
+  }
+}
+
+engine::Stmt& Journal::Impl::stmt(const char* sql) {
+  auto it = statements.find(std::string_view(sql));
+  if (it == statements.end()) it = statements.emplace(sql, engine::Stmt(db.get(), sql, windowsPath)).first;
+  return it->second;
+}
+
+void Journal::Impl::begin() {
+  if (inTransaction) return;
+  exec("BEGIN IMMEDIATE");
+  inTransaction = true;
+}
+
+void Journal::Impl::commit() {
+  if (!inTransaction && confirmedBatches.empty()) return;
+  begin();
+  if (!confirmedBatches.empty()) {
+    engine::Stmt& s = stmt("UPDATE batches SET confirmed = 1 WHERE id = ?");
+    for (int64_t id : confirmedBatches) {
+      engine::StmtUse use(s);
+      s.bindInt(1, id);
+      s.step();
+    }
+  }
+  exec("COMMIT");
+  inTransaction = false;
+  confirmedBatches.clear();
+}
+
+void Journal::Impl::rollback() noexcept {
+  if (!inTransaction) return;
+  sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  inTransaction = false;
+}
+
+// ------------------------------------------------------------ runs
+
+int64_t Journal::Impl::beginRun(const std::string& command, const std::string& caption, int64_t undoes) {
+  if (run && !implicitRun) raiseJournal(std::string("uma execução já está em andamento"_cp));
+  if (run) endRun(RunOutcome::Completed, {});
+  begin();
+  engine::Stmt& s = stmt(
+      "INSERT INTO runs(command, caption, started, started_unix, drive_c, transport, undoes, pid) "
+      "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+  {
+    engine::StmtUse use(s);
+    TDateTime now = Clock::now();
+    s.bindText(1, command);
+    s.bindText(2, caption);
+    s.bindText(3, journal::stamp(now));
+    s.bindInt(4, DateTimeToUnix(now));
+    s.bindText(5, fromUtf8(DriveC::root().string()));
+    s.bindText(6, transportName());
+    s.bindInt(7, undoes);
+    s.bindInt(8, ::getpid());
+    s.step();
+  }
+  run = sqlite3_last_insert_rowid(db.get());
+  implicitRun = false;
+  commit();
+  return run;
+}
+
+void Journal::Impl::endRun(RunOutcome outcome, const std::string& message) {
+  if (!run) return;
+  begin();
+  engine::Stmt& s = stmt("UPDATE runs SET ended = ?, outcome = ?, message = ? WHERE number = ?");
+  {
+    engine::StmtUse use(s);
+    s.bindText(1, journal::stamp(Clock::now()));
+    s.bindInt(2, static_cast<int>(outcome));
+    s.bindText(3, message);
+    s.bindInt(4, run);
+    s.step();
+  }
+  commit();
+  run = 0;
+  implicitRun = false;
+}
+
+int64_t Journal::Impl::ensureRun() {
+  if (!run) {
+    beginRun("", std::string("Alterações fora de um comando"_cp), 0);
+    implicitRun = true;
+  }
+  return run;
+}
+
+// ------------------------------------------------------------ tables
+
+Journal::Impl::LocalTable& Journal::Impl::localTable(const ChangedTable& table) {
+  auto& slot = localTables[&table];
+  // The address may stand for another table since: the names tell.
+  if (slot && slot->windowsPath == table.windowsPath && slot->dataTable == table.dataTable &&
+      slot->fields == table.fields.size())
+    return *slot;
+  auto entry = std::make_unique<LocalTable>();
+  entry->windowsPath = table.windowsPath;
+  entry->dataTable = table.dataTable;
+  entry->fields = table.fields.size();
+  entry->file = table.file;
+  TableInfo& info = entry->info;
+  info.place = 'L';
+  info.name = table.windowsPath;
+  info.dataTable = table.dataTable;
+  info.fields = table.fields;
+  info.key = table.primaryKey;
+  info.id = localTableId(info);
+  slot = std::move(entry);
+  return *slot;
+}
+
+int64_t Journal::Impl::localTableId(const TableInfo& info) {
+  std::string fields = journal::joinNames(info.fields), key = journal::joinPositions(info.key);
+  engine::Stmt& find = stmt(
+      "SELECT id FROM tables WHERE place = 'L' AND name = ? AND data_table = ? AND fields = ? AND key_fields "
+      "= ?");
+  {
+    engine::StmtUse use(find);
+    find.bindText(1, info.name);
+    find.bindText(2, info.dataTable);
+    find.bindText(3, fields);
+    find.bindText(4, key);
+    if (find.step()) return find.columnInt(0);
+  }
+  engine::Stmt& add =
+      stmt("INSERT INTO tables(place, name, data_table, fields, key_fields) VALUES ('L', ?, ?, ?, ?)");
+  engine::StmtUse use(add);
+  add.bindText(1, info.name);
+  add.bindText(2, info.dataTable);
+  add.bindText(3, fields);
+  add.bindText(4, key);
+  add.step();
+  return sqlite3_last_insert_rowid(db.get());
+}
+
+Journal::Impl::ServerTable& Journal::Impl::serverTable(const std::string& name) {
+  auto it = serverTables.find(name);
+  if (it != serverTables.end()) return it->second;
+  ServerTable t;
+  t.info.place = 'S';
+  t.info.name = t.info.dataTable = name;
+  engine::Stmt& find = stmt("SELECT id, fields, key_fields FROM tables WHERE place = 'S' AND name = ?");
+  {
+    engine::StmtUse use(find);
+    find.bindText(1, name);
+    if (find.step()) {
+      t.info.id = find.columnInt(0);
+      t.info.fields = journal::splitNames(find.columnText(1));
+      t.info.key = journal::splitPositions(find.columnText(2));
+    }
+  }
+  if (!t.info.id) {
+    engine::Stmt& add =
+        stmt("INSERT INTO tables(place, name, data_table, fields, key_fields) VALUES ('S', ?, ?, '', '')");
+    engine::StmtUse use(add);
+    add.bindText(1, name);
+    add.bindText(2, name);
+    add.step();
+    t.info.id = sqlite3_last_insert_rowid(db.get());
+  }
+  for (size_t i = 0; i < t.info.fields.size(); ++i) t.positions[t.info.fields[i]] = static_cast<int>(i);
+  return serverTables.emplace(name, std::move(t)).first->second;
+}
+
+// A server table's columns only grow: a position once given keeps its name.
+int Journal::Impl::serverPosition(ServerTable& table, const std::string& column) {
+  auto it = table.positions.find(column);
+  if (it != table.positions.end()) return it->second;
+  int position = static_cast<int>(table.info.fields.size());
+  table.info.fields.push_back(column);
+  table.positions.emplace(column, position);
+  engine::Stmt& s = stmt("UPDATE tables SET fields = ? WHERE id = ?");
+  engine::StmtUse use(s);
+  s.bindText(1, journal::joinNames(table.info.fields));
+  s.bindInt(2, table.info.id);
+  s.step();
+  tableCache.erase(table.info.id);
+  return position;
+}
+
+TableInfo Journal::Impl::tableById(int64_t id) {
+  auto cached = tableCache.find(id);
+  if (cached != tableCache.end()) return cached->second;
+  engine::Stmt& s = stmt("SELECT place, name, data_table, fields, key_fields FROM tables WHERE id = ?");
+  engine::StmtUse use(s);
+  s.bindInt(1, id);
+  TableInfo t;
+  if (!s.step()) raiseJournal("tabela " + std::to_string(id) + " ausente");
+  t.id = id;
+  t.place = s.columnText(0).empty() ? 'L' : s.columnText(0)[0];
+  t.name = std::string(s.columnText(1));
+  t.dataTable = std::string(s.columnText(2));
+  t.fields = journal::splitNames(s.columnText(3));
+  t.key = journal::splitPositions(s.columnText(4));
+  tableCache[id] = t;
+  return t;
+}
+
+// ------------------------------------------------------------ batches and records
+
+int64_t Journal::Impl::newBatch(char place) {
+  engine::Stmt& s = stmt("INSERT INTO batches(run, place) VALUES (?, ?)");
+  engine::StmtUse use(s);
+  s.bindInt(1, run);
+  s.bindText(2, std::string(1, place));
+  s.step();
+  return sqlite3_last_insert_rowid(db.get());
+}
+
+void Journal::Impl::dropBatch(int64_t id) {
+  begin();
+  for (const char* sql : {"DELETE FROM changes WHERE batch = ?", "DELETE FROM batches WHERE id = ?"}) {
+    engine::Stmt& s = stmt(sql);
+    engine::StmtUse use(s);
+    s.bindInt(1, id);
+    s.step();
+  }
+}
+
+void Journal::Impl::insertRecord(int64_t batch, int64_t table, std::optional<int64_t> rowid, char op,
+                                 std::string_view key, std::string_view before, std::string_view after) {
+  if (!insertChange)
+    insertChange = &stmt(
+        "INSERT INTO changes(run, batch, tbl, row_id, key, op, before, after) VALUES (?, ?, ?, ?, ?, ?, ?, "
+        "?)");
+  engine::Stmt& s = *insertChange;
+  engine::StmtUse use(s);
+  sqlite3_stmt* st = s.get();
+  sqlite3_bind_int64(st, 1, run);
+  sqlite3_bind_int64(st, 2, batch);
+  sqlite3_bind_int64(st, 3, table);
+  if (rowid)
+    sqlite3_bind_int64(st, 4, *rowid);
+  else
+    sqlite3_bind_null(st, 4);
+  bindBlob(st, 5, key);
+  char opText[2] = {op, 0};
+  sqlite3_bind_text(st, 6, opText, 1, SQLITE_TRANSIENT);
+  if (op == 'I' || op == 'R')
+    sqlite3_bind_null(st, 7);
+  else
+    bindBlob(st, 7, before);
+  if (op == 'D' || op == 'R')
+    sqlite3_bind_null(st, 8);
+  else
+    bindBlob(st, 8, after);
+  s.step();
+}
+
+namespace {
+
+Record readRecord(sqlite3_stmt* st) {
+  Record r;
+  r.seq = sqlite3_column_int64(st, 0);
+  r.run = sqlite3_column_int64(st, 1);
+  r.batch = sqlite3_column_int64(st, 2);
+  r.table = sqlite3_column_int64(st, 3);
+  if (sqlite3_column_type(st, 4) != SQLITE_NULL) r.rowid = sqlite3_column_int64(st, 4);
+  r.key = DecodeImage(blobOf(st, 5));
+  const auto* op = reinterpret_cast<const char*>(sqlite3_column_text(st, 6));
+  r.op = op && *op ? *op : 'U';
+  r.before = DecodeImage(blobOf(st, 7));
+  r.after = DecodeImage(blobOf(st, 8));
+  return r;
+}
+
+}  // namespace
+
+std::vector<Record> Journal::Impl::records(int64_t number) {
+  engine::Stmt& s = stmt(
+      "SELECT seq, run, batch, tbl, row_id, key, op, before, after FROM changes WHERE run = ? ORDER BY seq");
+  engine::StmtUse use(s);
+  s.bindInt(1, number);
+  std::vector<Record> out;
+  while (s.step()) out.push_back(readRecord(s.get()));
+  return out;
+}
+
+void Journal::Impl::eachRecord(int64_t number, const std::function<bool(const Record&)>& f) {
+  // A statement of its own: `f` may use the kept ones.
+  engine::Stmt s(
+      db.get(),
+      "SELECT seq, run, batch, tbl, row_id, key, op, before, after FROM changes WHERE run = ? ORDER BY seq",
+      windowsPath);
+  s.bindInt(1, number);
+  while (s.step())
+    if (!f(readRecord(s.get()))) break;
+}
+
+std::vector<Record> Journal::Impl::batchRecords(int64_t batch) {
+  engine::Stmt& s = stmt(
+      "SELECT seq, run, batch, tbl, row_id, key, op, before, after FROM changes WHERE batch = ? ORDER BY "
+      "seq");
+  engine::StmtUse use(s);
+  s.bindInt(1, batch);
+  std::vector<Record> out;
+  while (s.step()) out.push_back(readRecord(s.get()));
+  return out;
+}
+
+// ------------------------------------------------------------ local reports
+
+namespace {
+
+RowImage pick(const RowImage& image, const std::vector<int>& positions, bool& complete) {
+  RowImage out;
+  complete = true;
+  for (int p : positions) {
+    const ImageValue* v = journal::valueAt(image, p);
+    if (!v) {
+      complete = false;
+      continue;
+    }
+    out.emplace_back(p, *v);
+  }
+  return out;
+}
+
+}  // namespace
+
+void Journal::Impl::localChange(const void* connection, const ChangedTable& table, LocalChangeSink::Op op,
+                                int64_t rowid, std::string_view before, std::string_view after) {
+  ensureRun();
+  begin();
+  LocalTable& t = localTable(table);
+  OpenLocal& open = openLocal[connection];
+  int64_t batch = 0;
+  for (const LocalBatch& b : open.batches)
+    if (b.table == &t) batch = b.id;
+  if (!batch) {
+    batch = newBatch('L');
+    open.batches.push_back({&t, batch});
+  }
+  const std::vector<int>& keyFields = t.info.key;
+  std::string key;
+  bool complete = false;
+  auto remembered = [&](int64_t id) -> const std::string* {
+    auto it = open.keys.find({&t, id});
+    return it == open.keys.end() ? nullptr : &it->second;
+  };
+  switch (op) {
+    case LocalChangeSink::Op::Insert:
+      key = EncodeImage(pick(DecodeImage(after), keyFields, complete));
+      open.keys[{&t, rowid}] = key;
+      break;
+    case LocalChangeSink::Op::Delete:
+      key = EncodeImage(pick(DecodeImage(before), keyFields, complete));
+      open.keys.erase({&t, rowid});
+      break;
+    case LocalChangeSink::Op::Update: {
+      RowImage old = DecodeImage(before), now = DecodeImage(after);
+      RowImage k = pick(old, keyFields, complete);
+      if (complete) {
+        key = EncodeImage(k);
+      } else if (const std::string* known = remembered(rowid)) {
+        key = *known;
+      } else {
+        // The key fields did not change: the row as committed has them.
+        if (!t.reader) {
+          sqlite3* raw = nullptr;
+          int rc = sqlite3_open_v2(t.file.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+          t.reader = engine::Database(raw);
+          if (rc != SQLITE_OK) raiseJournal(sqlite3_errstr(rc));
+          sqlite3_busy_timeout(raw, 2000);
+          std::string sql = "SELECT ";
+          for (size_t i = 0; i < keyFields.size(); ++i)
+            sql += (i ? ", " : "") + engine::quoteId(t.info.fields[static_cast<size_t>(keyFields[i])]);
+          if (keyFields.empty()) sql += "1";
+          sql += " FROM " + engine::quoteId(t.dataTable) + " WHERE rowid = ?";
+          t.keyRead = engine::Stmt(raw, sql, t.windowsPath);
+        }
+        RowImage read;
+        {
+          engine::StmtUse use(t.keyRead);
+          t.keyRead.bindInt(1, rowid);
+          if (t.keyRead.step())
+            for (size_t i = 0; i < keyFields.size(); ++i)
+              read.emplace_back(keyFields[i], journal::columnValue(t.keyRead.get(), static_cast<int>(i)));
+        }
+        key = EncodeImage(read);
+      }
+      // A key field that changes: later changes of the row in this
+      // transaction name it by its new key.
+      bool rekeyed = false;
+      RowImage next = DecodeImage(key);
+      for (auto& [p, v] : next)
+        if (const ImageValue* changed = journal::valueAt(now, p)) {
+          v = *changed;
+          rekeyed = true;
+        }
+      if (rekeyed || remembered(rowid)) open.keys[{&t, rowid}] = EncodeImage(next);
+      break;
+    }
+  }
+  insertRecord(batch, t.info.id, rowid, static_cast<char>(op), key, before, after);
+}
+
+bool Journal::Impl::localCommitting(const void* connection) noexcept {
+  if (!openLocal.count(connection)) return true;
+  try {
+    commit();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void Journal::Impl::localCommitted(const void* connection, const fs::path& file) noexcept {
+  auto it = openLocal.find(connection);
+  if (it == openLocal.end()) return;
+  auto& batches = it->second.batches;
+  std::error_code ec;
+  auto same = [&](const LocalBatch& b) {
+    return b.table->file == file || fs::equivalent(b.table->file, file, ec);
+  };
+  bool any = std::any_of(batches.begin(), batches.end(), same);
+  for (auto b = batches.begin(); b != batches.end();) {
+    if (!any || same(*b)) {
+      confirmedBatches.push_back(b->id);
+      b = batches.erase(b);
+    } else {
+      ++b;
+    }
+  }
+  if (batches.empty()) openLocal.erase(it);
+}
+
+void Journal::Impl::localRolledBack(const void* connection) noexcept {
+  auto it = openLocal.find(connection);
+  if (it == openLocal.end()) return;
+  try {
+    for (const LocalBatch& b : it->second.batches) dropBatch(b.id);
+  } catch (...) {
+    // Left as they are: settled at the next start like a program that died.
+  }
+  openLocal.erase(it);
+}
+
+// ------------------------------------------------------------ server reports
+
+void Journal::Impl::serverChange(const void* transaction, const ServerRowChange& change) {
+  ensureRun();
+  begin();
+  ServerTable& t = serverTable(change.table);
+  if (t.info.key.empty() && !change.keyColumns.empty()) {
+    for (const std::string& k : change.keyColumns) t.info.key.push_back(serverPosition(t, k));
+    engine::Stmt& s = stmt("UPDATE tables SET key_fields = ? WHERE id = ?");
+    engine::StmtUse use(s);
+    s.bindText(1, journal::joinPositions(t.info.key));
+    s.bindInt(2, t.info.id);
+    s.step();
+    tableCache.erase(t.info.id);
+  }
+  RowImage key, before, after;
+  for (size_t i = 0; i < change.keyColumns.size() && i < change.key.size(); ++i)
+    key.emplace_back(serverPosition(t, change.keyColumns[i]), journal::serverValue(change.key[i]));
+  for (size_t i = 0; i < change.columns.size(); ++i) {
+    int p = serverPosition(t, change.columns[i]);
+    if (i < change.before.size()) before.emplace_back(p, journal::serverValue(change.before[i]));
+    if (i < change.after.size()) after.emplace_back(p, journal::serverValue(change.after[i]));
+  }
+  auto byPosition = [](const auto& a, const auto& b) { return a.first < b.first; };
+  std::sort(before.begin(), before.end(), byPosition);
+  std::sort(after.begin(), after.end(), byPosition);
+  auto open = openServer.find(transaction);
+  if (open == openServer.end()) open = openServer.emplace(transaction, newBatch('S')).first;
+  insertRecord(open->second, t.info.id, std::nullopt, static_cast<char>(change.op), EncodeImage(key),
+               EncodeImage(before), EncodeImage(after));
+}
+
+bool Journal::Impl::serverCommitting(const void* transaction) noexcept {
+  if (!openServer.count(transaction)) return true;
+  try {
+    commit();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void Journal::Impl::serverCommitted(const void* transaction) noexcept {
+  auto it = openServer.find(transaction);
+  if (it == openServer.end()) return;
+  confirmedBatches.push_back(it->second);
+  openServer.erase(it);
+}
+
+void Journal::Impl::serverRolledBack(const void* transaction) noexcept {
+  auto it = openServer.find(transaction);
+  if (it == openServer.end()) return;
+  try {
+    dropBatch(it->second);
+  } catch (...) {
+    // Settled at the next start.
+  }
+  openServer.erase(it);
+}
+
+// ------------------------------------------------------------ settling
+
+namespace {
+
+// The state of one row before and after the records of one transaction.
+struct RowChanges {
+  const Record* first = nullptr;
+  const Record* last = nullptr;
+};
+
+bool fieldsEqual(const RowImage& image, const std::vector<ImageValue>& row) {
+  for (const auto& [p, v] : image)
+    if (p < 0 || static_cast<size_t>(p) >= row.size() || row[static_cast<size_t>(p)] != v) return false;
+  return true;
+}
+
+// Whether the row as it is (nullopt: absent) is what the record left, or
+// what it found.
+bool showsAfter(const Record& r, const std::optional<std::vector<ImageValue>>& row) {
+  if (r.op == 'D') return !row;
+  return row && fieldsEqual(r.after, *row);
+}
+
+bool showsBefore(const Record& r, const std::optional<std::vector<ImageValue>>& row) {
+  if (r.op == 'I') return !row;
+  return row && fieldsEqual(r.before, *row);
+}
+
+}  // namespace
+
+namespace journal {
+
+// Reads rows of a table file by rowid through a connection of its own.
+class RowReader {
+ public:
+  RowReader(const TableInfo& t) {
+    file_ = DriveC::resolve(t.name);
+    db_ = engine::openDatabase(file_, t.name, false);
+    std::string sql = "SELECT ";
+    for (size_t i = 0; i < t.fields.size(); ++i) sql += (i ? ", " : "") + engine::quoteId(t.fields[i]);
+    sql += " FROM " + engine::quoteId(t.dataTable) + " WHERE rowid = ?";
+    read_ = engine::Stmt(db_.get(), sql, t.name);
+    count_ = t.fields.size();
+  }
+  std::optional<std::vector<ImageValue>> row(int64_t rowid) {
+    engine::StmtUse use(read_);
+    read_.bindInt(1, rowid);
+    if (!read_.step()) return std::nullopt;
+    std::vector<ImageValue> out;
+    for (size_t i = 0; i < count_; ++i) out.push_back(columnValue(read_.get(), static_cast<int>(i)));
+    return out;
+  }
+  sqlite3* db() const { return db_.get(); }
+
+ private:
+  fs::path file_;
+  engine::Database db_;
+  engine::Stmt read_;
+  size_t count_ = 0;
+};
+
+}  // namespace journal
+
+void Journal::Impl::settle(SQLConnection* server) {
+  // Runs of programs that are gone; another program may have its own open.
+  std::set<int64_t> gone;
+  {
+    engine::Stmt& s = stmt("SELECT number, pid FROM runs WHERE outcome = 0");
+    engine::StmtUse use(s);
+    while (s.step())
+      if (!processAlive(s.columnInt(1))) gone.insert(s.columnInt(0));
+  }
+  std::vector<std::pair<int64_t, char>> batches;
+  {
+    engine::Stmt& s = stmt(
+        "SELECT b.id, b.place, r.pid, r.outcome FROM batches b JOIN runs r ON r.number = b.run "
+        "WHERE b.confirmed = 0 ORDER BY b.id");
+    engine::StmtUse use(s);
+    while (s.step())
+      if (s.columnInt(3) != 0 || !processAlive(s.columnInt(2)))
+        batches.emplace_back(s.columnInt(0), s.columnText(1).empty() ? 'L' : s.columnText(1)[0]);
+  }
+  begin();
+  std::map<int64_t, std::unique_ptr<journal::RowReader>> readers;
+  std::unique_ptr<ServerRowWriter> writer;
+  for (const auto& [batch, place] : batches) {
+    if (place == 'S' && !server) continue;  // until a start that reaches the server
+    std::vector<Record> recs = batchRecords(batch);
+    // Every row the transaction touched, with its first and last record.
+    std::map<std::pair<int64_t, std::string>, RowChanges> rows;
+    for (const Record& r : recs) {
+      std::string id = r.rowid ? std::to_string(*r.rowid) : EncodeImage(r.key);
+      RowChanges& rc = rows[{r.table, id}];
+      if (!rc.first) rc.first = &r;
+      rc.last = &r;
+      // A server row whose key changed goes on under its new key.
+      if (!r.rowid && r.op == 'U') {
+        RowImage next = r.key;
+        bool rekeyed = false;
+        for (auto& [p, v] : next)
+          if (const ImageValue* changed = journal::valueAt(r.after, p)) {
+            v = *changed;
+            rekeyed = true;
+          }
+        if (rekeyed) {
+          RowChanges moved = rc;
+          rows.erase({r.table, id});
+          rows[{r.table, EncodeImage(next)}] = moved;
+        }
+      }
+    }
+    bool allBefore = true, allAfter = true, readable = true;
+    for (const auto& [where, rc] : rows) {
+      std::optional<std::vector<ImageValue>> row;
+      try {
+        TableInfo t = tableById(where.first);
+        if (t.place == 'L') {
+          auto& reader = readers[t.id];
+          if (!reader) reader = std::make_unique<journal::RowReader>(t);
+          row = reader->row(*rc.last->rowid);
+        } else {
+          if (!writer) writer = std::make_unique<ServerRowWriter>(*server);
+          RowImage key = DecodeImage(where.second);
+          std::vector<std::string> keyColumns, columns;
+          std::vector<SQLValue> keyValues;
+          for (const auto& [p, v] : key) {
+            keyColumns.push_back(t.fields[static_cast<size_t>(p)]);
+            keyValues.push_back(journal::sqlValue(v));
+          }
+          for (const std::string& f : t.fields) columns.push_back(f);
+          auto values = writer->read(t.name, keyColumns, keyValues, columns);
+          if (values) {
+            row.emplace();
+            for (const SQLValue& v : *values) row->push_back(journal::serverValue(v));
+          }
+        }
+      } catch (const Exception&) {
+        readable = false;
+        break;
+      }
+      if (!showsBefore(*rc.first, row)) allBefore = false;
+      if (!showsAfter(*rc.last, row)) allAfter = false;
+    }
+    // The transaction never reached the tables: its records go. Otherwise
+    // they stay (a row changed since is a conflict for the undo).
+    if (readable && allBefore && !allAfter)
+      dropBatch(batch);
+    else
+      confirmedBatches.push_back(batch);
+  }
+  writer.reset();
+  readers.clear();
+  for (int64_t number : gone) {
+    engine::Stmt& s = stmt("UPDATE runs SET outcome = ? WHERE number = ?");
+    engine::StmtUse use(s);
+    s.bindInt(1, static_cast<int>(RunOutcome::Died));
+    s.bindInt(2, number);
+    s.step();
+  }
+  commit();
+}
+
+void Journal::Impl::removeOld() {
+  int64_t cutoff = DateTimeToUnix(Clock::now()) - static_cast<int64_t>(Journal::keepDays()) * 86400;
+  std::vector<int64_t> old;
+  {
+    engine::Stmt& s = stmt("SELECT number FROM runs WHERE started_unix < ? AND outcome <> 0");
+    engine::StmtUse use(s);
+    s.bindInt(1, cutoff);
+    while (s.step()) old.push_back(s.columnInt(0));
+  }
+  if (old.empty()) return;
+  begin();
+  std::vector<std::string> files;
+  for (int64_t number : old) {
+    {
+      engine::Stmt& s = stmt("SELECT file FROM copies WHERE run = ?");
+      engine::StmtUse use(s);
+      s.bindInt(1, number);
+      while (s.step()) files.emplace_back(s.columnText(0));
+    }
+    for (const char* sql : {"DELETE FROM copies WHERE run = ?", "DELETE FROM changes WHERE run = ?",
+                            "DELETE FROM batches WHERE run = ?", "DELETE FROM runs WHERE number = ?"}) {
+      engine::Stmt& s = stmt(sql);
+      engine::StmtUse use(s);
+      s.bindInt(1, number);
+      s.step();
+    }
+  }
+  commit();
+  for (const std::string& f : files) {
+    std::error_code ec;
+    fs::remove(DriveC::resolve(f), ec);
+  }
+}
+
+// ------------------------------------------------------------ Journal
+
+Journal::Journal(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+Journal::~Journal() {
+  if (CurrentLocalChangeSink() == &impl_->localSink) SetLocalChangeSink(nullptr);
+  if (CurrentServerChangeSink() == &impl_->serverSink) SetServerChangeSink(nullptr);
+  try {
+    if (impl_->implicitRun) impl_->endRun(RunOutcome::Completed, {});
+    impl_->commit();
+  } catch (...) {
+    impl_->rollback();
+  }
+}
+
+fs::path Journal::file() { return DriveC::resolve(journal::kFile); }
+
+int Journal::keepDays() {
+  auto entries = ReadPlatformIniSection("consistgeral");
+  if (entries)
+    for (const auto& [key, value] : *entries)
+      if (EqualsNoCase(key, "historico_dias")) {
+        int32_t days = 0;
+        if (TryStrToInt(value, days) && days > 0) return days;
+      }
+  return 90;
+}
+
+std::unique_ptr<Journal> Journal::open(SQLConnection* server) {
+  auto impl = std::make_unique<Impl>();
+  try {
+    DriveC::resolveDir(journal::kFolder);
+    fs::path path = file();
+    sqlite3* raw = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &raw,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    impl->db = engine::Database(raw);
+    if (rc != SQLITE_OK) raiseJournal(raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+    sqlite3_extended_result_codes(raw, 1);
+    sqlite3_busy_timeout(raw, 5000);
+    // Every commit of the journal is on the disk before the change it
+    // records is committed.
+    impl->exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=OFF");
+    int version = 0;
+    {
+      engine::Stmt s(raw, "PRAGMA user_version", impl->windowsPath);
+      engine::StmtUse use(s);
+      if (s.step()) version = static_cast<int>(s.columnInt(0));
+    }
+    if (version == 0) {
+      impl->begin();
+      bool empty = true;
+      {
+        engine::Stmt s(raw, "SELECT count(*) FROM sqlite_master", impl->windowsPath);
+        engine::StmtUse use(s);
+        if (s.step()) empty = s.columnInt(0) == 0;
+      }
+      if (!empty) raiseJournal(std::string("o arquivo não é um histórico deste programa"_cp));
+      impl->exec(kSchema);
+      impl->commit();
+    } else if (version != journal::kSchemaVersion) {
+      raiseJournal(std::string("versão "_cp) + std::to_string(version) + " do formato desconhecida");
+    }
+    impl->settle(server);
+    impl->removeOld();
+  } catch (const EJournalError&) {
+    throw;
+  } catch (const Exception& e) {
+    throw EJournalError(std::string("Erro no histórico "_cp) + journal::kFile + ": " + e.message());
+  }
+  SetLocalChangeSink(&impl->localSink);
+  SetServerChangeSink(&impl->serverSink);
+  return std::unique_ptr<Journal>(new Journal(std::move(impl)));
+}
+
+int64_t Journal::beginRun(const std::string& command, const std::string& caption) {
+  return impl_->beginRun(command, caption, 0);
+}
+
+void Journal::endRun(RunOutcome outcome, const std::string& message) { impl_->endRun(outcome, message); }
+
+int64_t Journal::currentRun() const { return impl_->implicitRun ? 0 : impl_->run; }
+
+}  // namespace cg

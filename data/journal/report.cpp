@@ -1,0 +1,203 @@
+// What the journal shows of its runs: the list, one run's changes field by
+// field, and the report as CSV for pt-BR spreadsheets.
+#include <fstream>
+#include <functional>
+
+#include "data/journal/journal.h"
+#include "data/journal/store.h"
+#include "platform/cp1252.h"
+#include "platform/drive.h"
+
+namespace cg {
+
+using journal::Record;
+using journal::TableInfo;
+
+namespace {
+
+RunInfo readRun(engine::Stmt& s) {
+  RunInfo r;
+  r.number = s.columnInt(0);
+  r.command = std::string(s.columnText(1));
+  r.caption = std::string(s.columnText(2));
+  r.started = std::string(s.columnText(3));
+  r.ended = std::string(s.columnText(4));
+  int64_t outcome = s.columnInt(5);
+  r.outcome = outcome >= 0 && outcome <= static_cast<int64_t>(RunOutcome::Died)
+                  ? static_cast<RunOutcome>(outcome)
+                  : RunOutcome::Running;
+  r.message = std::string(s.columnText(6));
+  r.driveC = std::string(s.columnText(7));
+  r.transport = std::string(s.columnText(8));
+  r.undoes = s.columnInt(9);
+  r.undoneBy = s.columnInt(10);
+  return r;
+}
+
+std::string keyText(const RowImage& key, const TableInfo& t) {
+  std::string out;
+  for (const auto& [p, v] : key) {
+    if (!out.empty()) out += "; ";
+    out += (p >= 0 && static_cast<size_t>(p) < t.fields.size() ? t.fields[static_cast<size_t>(p)] : "?") +
+           "=" + journal::valueText(v);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<ChangeLine> Journal::Impl::lines(const Record& r, const TableInfo& t) {
+  std::vector<ChangeLine> out;
+  ChangeLine base;
+  base.sequence = r.seq;
+  base.table = t.name;
+  base.key = keyText(r.key, t);
+  base.op = r.op;
+  auto name = [&](int p) {
+    return p >= 0 && static_cast<size_t>(p) < t.fields.size() ? t.fields[static_cast<size_t>(p)]
+                                                              : std::string("?");
+  };
+  if (r.op == 'R') {
+    engine::Stmt& s = stmt("SELECT file FROM copies WHERE seq = ?");
+    engine::StmtUse use(s);
+    s.bindInt(1, r.seq);
+    ChangeLine line = base;
+    if (s.step()) line.before = std::string(s.columnText(0));
+    out.push_back(std::move(line));
+    return out;
+  }
+  const RowImage& fields = r.op == 'D' ? r.before : r.after;
+  for (const auto& [p, v] : fields) {
+    ChangeLine line = base;
+    line.field = name(p);
+    if (r.op == 'D') {
+      line.before = journal::valueText(v);
+    } else {
+      line.after = journal::valueText(v);
+      if (r.op == 'U')
+        if (const ImageValue* old = journal::valueAt(r.before, p)) line.before = journal::valueText(*old);
+    }
+    out.push_back(std::move(line));
+  }
+  return out;
+}
+
+std::vector<RunInfo> Journal::runs() {
+  std::vector<RunInfo> out;
+  std::map<int64_t, size_t> at;
+  {
+    engine::Stmt& s = impl_->stmt(
+        "SELECT number, command, caption, started, ended, outcome, message, drive_c, "
+        "transport, undoes, undone_by FROM runs ORDER BY number");
+    engine::StmtUse use(s);
+    while (s.step()) {
+      at[s.columnInt(0)] = out.size();
+      out.push_back(readRun(s));
+    }
+  }
+  engine::Stmt& s = impl_->stmt("SELECT run, tbl, op, count(*) FROM changes GROUP BY run, tbl, op");
+  std::vector<std::tuple<int64_t, int64_t, char, int64_t>> counts;
+  {
+    engine::StmtUse use(s);
+    while (s.step())
+      counts.emplace_back(s.columnInt(0), s.columnInt(1), s.columnText(2).empty() ? 'U' : s.columnText(2)[0],
+                          s.columnInt(3));
+  }
+  for (const auto& [number, table, op, n] : counts) {
+    auto it = at.find(number);
+    if (it != at.end()) out[it->second].counts[{impl_->tableById(table).name, op}] += n;
+  }
+  return out;
+}
+
+std::optional<RunInfo> Journal::run(int64_t number) {
+  std::optional<RunInfo> out;
+  {
+    engine::Stmt& s = impl_->stmt(
+        "SELECT number, command, caption, started, ended, outcome, message, drive_c, "
+        "transport, undoes, undone_by FROM runs WHERE number = ?");
+    engine::StmtUse use(s);
+    s.bindInt(1, number);
+    if (!s.step()) return out;
+    out = readRun(s);
+  }
+  engine::Stmt& s = impl_->stmt("SELECT tbl, op, count(*) FROM changes WHERE run = ? GROUP BY tbl, op");
+  std::vector<std::tuple<int64_t, char, int64_t>> counts;
+  {
+    engine::StmtUse use(s);
+    s.bindInt(1, number);
+    while (s.step())
+      counts.emplace_back(s.columnInt(0), s.columnText(1).empty() ? 'U' : s.columnText(1)[0], s.columnInt(2));
+  }
+  for (const auto& [table, op, n] : counts) out->counts[{impl_->tableById(table).name, op}] += n;
+  return out;
+}
+
+std::vector<ChangeLine> Journal::changes(int64_t number, std::optional<size_t> limit) {
+  std::vector<ChangeLine> out;
+  impl_->eachRecord(number, [&](const Record& r) {
+    for (ChangeLine& line : impl_->lines(r, impl_->tableById(r.table))) {
+      if (limit && out.size() >= *limit) return false;
+      out.push_back(std::move(line));
+    }
+    return true;
+  });
+  return out;
+}
+
+namespace {
+
+std::string csvField(std::string_view cp1252) {
+  std::string text = toUtf8(cp1252);
+  if (text.find_first_of(";\"\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string_view operationText(char op) {
+  switch (op) {
+    case 'I':
+      return "inclusão"_cp;
+    case 'D':
+      return "exclusão"_cp;
+    case 'R':
+      return "substituição"_cp;
+    default:
+      return "alteração"_cp;
+  }
+}
+
+}  // namespace
+
+void Journal::writeReport(int64_t number, const std::filesystem::path& file) {
+  if (!run(number))
+    throw EJournalError(std::string("Execução "_cp) + std::to_string(number) +
+                        std::string(" não encontrada no histórico."_cp));
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  if (!out)
+    throw EJournalError(std::string("Não foi possível criar o arquivo "_cp) + fromUtf8(file.string()) + ".");
+  out << "\xEF\xBB\xBF" << toUtf8("Tabela;Chave;Operação;Campo;Antes;Depois"_cp) << "\r\n";
+  impl_->eachRecord(number, [&](const Record& r) {
+    for (const ChangeLine& line : impl_->lines(r, impl_->tableById(r.table)))
+      out << csvField(line.table) << ';' << csvField(line.key) << ';' << csvField(operationText(line.op))
+          << ';' << csvField(line.field) << ';' << csvField(line.before) << ';' << csvField(line.after)
+          << "\r\n";
+    return static_cast<bool>(out);
+  });
+  out.flush();
+  if (!out)
+    throw EJournalError(std::string("Não foi possível gravar o arquivo "_cp) + fromUtf8(file.string()) + ".");
+}
+
+int64_t Journal::rowsToRestore(int64_t number) {
+  engine::Stmt& s = impl_->stmt("SELECT count(*) FROM changes WHERE run = ?");
+  engine::StmtUse use(s);
+  s.bindInt(1, number);
+  return s.step() ? s.columnInt(0) : 0;
+}
+
+}  // namespace cg

@@ -1,0 +1,210 @@
+// Private to the journal: the open journal file, its statements and the
+// sinks through which the engine and the driver report their changes.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "data/engine/changes.h"
+#include "data/engine/sqlite.h"
+#include "data/journal/journal.h"
+#include "data/sql/changes.h"
+#include "platform/regional.h"
+
+namespace cg::journal {
+
+inline constexpr int kSchemaVersion = 1;
+inline constexpr const char* kFolder = "C:\\VITRALON\\CONSISTGERAL";
+inline constexpr const char* kFile = "C:\\VITRALON\\CONSISTGERAL\\Historico.db";
+inline constexpr const char* kCopies = "C:\\VITRALON\\CONSISTGERAL\\Copias";
+
+// A row of `tables`: a local table file (place 'L') or a server table
+// ('S'). Images and keys name fields by their position in `fields`.
+struct TableInfo {
+  int64_t id = 0;
+  char place = 'L';
+  std::string name;       // Windows path, or the server table
+  std::string dataTable;  // the data table inside the file (server: the table)
+  std::vector<std::string> fields;
+  std::vector<int> key;  // positions of the key fields
+};
+
+// A row of `changes`.
+struct Record {
+  int64_t seq = 0, run = 0, batch = 0, table = 0;
+  std::optional<int64_t> rowid;
+  char op = 'U';
+  RowImage key, before, after;
+};
+
+// Texts kept in `tables`: names one per line, positions separated by commas.
+std::string joinNames(const std::vector<std::string>& names);
+std::vector<std::string> splitNames(std::string_view text);
+std::string joinPositions(const std::vector<int>& positions);
+std::vector<int> splitPositions(std::string_view text);
+
+// A value of a row as SQLite holds it, and back.
+ImageValue columnValue(sqlite3_stmt* st, int column);
+void bindValue(sqlite3_stmt* st, int index, const ImageValue& value);
+// The value in a report: integers plain, reals in pt-BR form, texts as they
+// are, null empty, blobs as X'..'.
+std::string valueText(const ImageValue& value);
+// A server value in an image, and back.
+ImageValue serverValue(const SQLValue& value);
+SQLValue sqlValue(const ImageValue& value);
+// The value at `position` of an image, or nullptr.
+const ImageValue* valueAt(const RowImage& image, int position);
+
+// "dd/mm/yyyy hh:nn:ss", the time always present.
+std::string stamp(TDateTime t);
+
+// The digest of a table's rows in rowid order (64-bit FNV-1a over each
+// row's rowid and encoded values), as 16 hexadecimal digits.
+std::string tableDigest(sqlite3* db, const std::string& dataTable, const std::string& windowsPath);
+
+// Writes everything of `source` into a new file `copy` with SQLite's
+// backup API (the copy in rollback-journal mode, a single file).
+void backupInto(sqlite3* source, const std::filesystem::path& copy, const std::string& windowsPath);
+
+// The host file of a table named by its Windows path.
+std::filesystem::path liveFile(const std::string& windowsPath);
+// The description of a table file as the journal keeps it.
+TableInfo describe(sqlite3* db, const std::string& windowsPath);
+
+}  // namespace cg::journal
+
+namespace cg {
+
+struct Journal::Impl {
+  Impl();
+  ~Impl();
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+
+  // --- the file
+  engine::Database db;
+  std::string windowsPath = journal::kFile;
+  bool inTransaction = false;
+  std::vector<int64_t> confirmedBatches;  // written with the next commit
+  void exec(const char* sql);
+  void begin();   // opens the journal's transaction unless open
+  void commit();  // writes the confirmations and commits (synced)
+  void rollback() noexcept;
+  engine::Stmt& stmt(const char* sql);  // prepared once, kept
+  std::map<std::string, engine::Stmt, std::less<>> statements;
+  engine::Stmt* insertChange = nullptr;
+
+  // --- runs
+  int64_t run = 0;
+  bool implicitRun = false;
+  int64_t beginRun(const std::string& command, const std::string& caption, int64_t undoes);
+  void endRun(RunOutcome outcome, const std::string& message);
+  int64_t ensureRun();  // the run that changes belong to
+
+  // --- tables
+  struct LocalTable {
+    journal::TableInfo info;
+    std::string windowsPath;  // what the cache entry stands for
+    std::string dataTable;
+    size_t fields = 0;
+    std::filesystem::path file;
+    engine::Database reader;  // reads keys the images lack
+    engine::Stmt keyRead;
+  };
+  std::unordered_map<const ChangedTable*, std::unique_ptr<LocalTable>> localTables;
+  LocalTable& localTable(const ChangedTable& table);
+  int64_t localTableId(const journal::TableInfo& info);  // found or added (begin() first)
+  struct ServerTable {
+    journal::TableInfo info;
+    std::unordered_map<std::string, int> positions;
+  };
+  std::unordered_map<std::string, ServerTable> serverTables;
+  ServerTable& serverTable(const std::string& name);
+  int serverPosition(ServerTable& table, const std::string& column);
+  journal::TableInfo tableById(int64_t id);
+  std::map<int64_t, journal::TableInfo> tableCache;
+
+  // --- batches: one per connection and file, one per server transaction
+  struct LocalBatch {
+    LocalTable* table;
+    int64_t id;
+  };
+  struct OpenLocal {
+    std::vector<LocalBatch> batches;
+    // Keys of rows this transaction inserted or re-keyed: the table file
+    // does not show them to another connection yet.
+    std::map<std::pair<LocalTable*, int64_t>, std::string> keys;
+  };
+  std::unordered_map<const void*, OpenLocal> openLocal;
+  std::unordered_map<const void*, int64_t> openServer;
+  int64_t newBatch(char place);
+  void dropBatch(int64_t id);
+
+  // --- records
+  void insertRecord(int64_t batch, int64_t table, std::optional<int64_t> rowid, char op, std::string_view key,
+                    std::string_view before, std::string_view after);
+  std::vector<journal::Record> records(int64_t run);
+  // The run's records in order, one at a time, until `f` returns false.
+  void eachRecord(int64_t run, const std::function<bool(const journal::Record&)>& f);
+  std::vector<journal::Record> batchRecords(int64_t batch);
+
+  // --- settling what a program that died left
+  void settle(SQLConnection* server);
+  void removeOld();
+
+  // --- what the engine and the driver report
+  void localChange(const void* connection, const ChangedTable& table, LocalChangeSink::Op op, int64_t rowid,
+                   std::string_view before, std::string_view after);
+  bool localCommitting(const void* connection) noexcept;
+  void localCommitted(const void* connection, const std::filesystem::path& file) noexcept;
+  void localRolledBack(const void* connection) noexcept;
+  void serverChange(const void* transaction, const ServerRowChange& change);
+  bool serverCommitting(const void* transaction) noexcept;
+  void serverCommitted(const void* transaction) noexcept;
+  void serverRolledBack(const void* transaction) noexcept;
+
+  struct LocalSink final : LocalChangeSink {
+    Impl* j = nullptr;
+    void change(const void* c, const ChangedTable& t, Op op, int64_t rowid, std::string_view before,
+                std::string_view after) override {
+      j->localChange(c, t, op, rowid, before, after);
+    }
+    bool committing(const void* c) noexcept override { return j->localCommitting(c); }
+    void committed(const void* c, const std::filesystem::path& f) noexcept override {
+      j->localCommitted(c, f);
+    }
+    void rolledBack(const void* c) noexcept override { j->localRolledBack(c); }
+  } localSink;
+  struct ServerSink final : ServerChangeSink {
+    Impl* j = nullptr;
+    void change(const void* t, const ServerRowChange& c) override { j->serverChange(t, c); }
+    bool committing(const void* t) noexcept override { return j->serverCommitting(t); }
+    void committed(const void* t) noexcept override { j->serverCommitted(t); }
+    void rolledBack(const void* t) noexcept override { j->serverRolledBack(t); }
+  } serverSink;
+
+  // --- copies of replaced registers
+  std::map<std::string, int64_t> pendingCopies;  // live table -> copy row awaiting its digest
+  // Records in the current run that `liveTable` is replaced whole, its
+  // former content kept in `copy` (Windows path); returns the copy's row.
+  int64_t recordReplacement(const journal::TableInfo& live, const std::string& copy,
+                            const std::string& digest);
+  // The Windows path and host file of the run's next copy.
+  std::pair<std::string, std::filesystem::path> nextCopy();
+
+  // --- reports
+  std::vector<ChangeLine> lines(const journal::Record& r, const journal::TableInfo& t);
+};
+
+}  // namespace cg

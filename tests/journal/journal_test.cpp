@@ -1,0 +1,502 @@
+// The journal against real table files: what a run records, its report,
+// the undo, a program that died in the middle, a register replaced whole.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "data/engine/changes.h"
+#include "journal_fixture.h"
+#include "platform/clock.h"
+
+using namespace cg;
+using namespace journaltest;
+
+namespace {
+
+std::string readFile(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> journalTables(const std::filesystem::path& file) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name", -1, &st,
+                     nullptr);
+  std::vector<std::string> out;
+  while (sqlite3_step(st) == SQLITE_ROW)
+    out.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+  sqlite3_finalize(st);
+  sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &st, nullptr);
+  if (sqlite3_step(st) == SQLITE_ROW)
+    out.push_back("user_version=" + std::to_string(sqlite3_column_int(st, 0)));
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return out;
+}
+
+int64_t scalar(const std::filesystem::path& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* st = nullptr;
+  int64_t v = -1;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+    v = sqlite3_column_int64(st, 0);
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return v;
+}
+
+}  // namespace
+
+class JournalRuns : public JournalTest {
+ protected:
+  void SetUp() override {
+    JournalTest::SetUp();
+    Session::createTable("C:\\VITRALON\\DADOS", "Pessoas", enginetest::peopleDef());
+    auto t = opened("Pessoas");
+    enginetest::addPerson(*t, "01", 1, "Ana", "111", 1.5);
+    enginetest::addPerson(*t, "01", 2, "Bia", "222", 0);
+    enginetest::addPerson(*t, "01", 3, "Caio", "", 7);
+    t->close();
+  }
+  // Finds a record by code on an open table.
+  static void go(Table& t, int code) { ASSERT_TRUE(t.findKey({std::string("01"), int64_t{code}})); }
+};
+
+TEST_F(JournalRuns, ARunIsKeptWithItsRowsAndReportedAsCsvForSpreadsheets) {
+  int64_t number = 0;
+  {
+    auto j = Journal::open(nullptr);
+    EXPECT_EQ(j->currentRun(), 0);
+    number = j->beginRun("BotTeste", std::string("Corrigir Acentuação"_cp));
+    EXPECT_EQ(j->currentRun(), number);
+    auto t = opened("Pessoas");
+    enginetest::addPerson(*t, "01", 4, std::string("José"_cp), "4;4", 12.5);
+    go(*t, 1);
+    t->edit();
+    t->setString("Nome", "Ana \"A\"");
+    t->post();
+    go(*t, 2);
+    t->remove();
+    t->close();
+    j->endRun(RunOutcome::Completed);
+    EXPECT_EQ(j->currentRun(), 0);
+    // A change outside any run still has one.
+    t = opened("Pessoas");
+    go(*t, 3);
+    t->edit();
+    t->setString("Fone", "333");
+    t->post();
+    t->close();
+    EXPECT_EQ(j->currentRun(), 0);
+  }
+  // Everything is read back from the file by a journal opened afresh.
+  auto j = Journal::open(nullptr);
+  EXPECT_EQ(journalTables(Journal::file()),
+            (std::vector<std::string>{"batches", "changes", "copies", "runs", "tables", "user_version=1"}));
+  EXPECT_EQ(Journal::file(), host("VITRALON/CONSISTGERAL/Historico.db"));
+  std::vector<RunInfo> runs = j->runs();
+  ASSERT_EQ(runs.size(), 2u);
+  const RunInfo& r = runs[0];
+  EXPECT_EQ(r.number, number);
+  EXPECT_EQ(r.command, "BotTeste");
+  EXPECT_EQ(r.caption, std::string("Corrigir Acentuação"_cp));
+  EXPECT_EQ(r.outcome, RunOutcome::Completed);
+  EXPECT_EQ(OutcomeText(r.outcome), std::string("concluída"_cp));
+  EXPECT_EQ(r.transport, "embedded");
+  EXPECT_EQ(r.driveC, tmp_.path().string());
+  EXPECT_EQ(r.started.size(), 19u);
+  EXPECT_EQ(r.ended.size(), 19u);
+  const std::string table = path("Pessoas");
+  EXPECT_EQ(r.counts, (std::map<std::pair<std::string, char>, int64_t>{
+                          {{table, 'D'}, 1}, {{table, 'I'}, 1}, {{table, 'U'}, 1}}));
+  EXPECT_EQ(r.total(), 3);
+  EXPECT_EQ(runs[1].command, "");
+  EXPECT_EQ(runs[1].caption, std::string("Alterações fora de um comando"_cp));
+  EXPECT_EQ(runs[1].outcome, RunOutcome::Completed);
+  EXPECT_EQ(runs[1].counts, (std::map<std::pair<std::string, char>, int64_t>{{{table, 'U'}, 1}}));
+
+  std::vector<Line> expected = {
+      {table, "Estacao=01; Codigo=4", 'I', "Estacao", "", "01"},
+      {table, "Estacao=01; Codigo=4", 'I', "Codigo", "", "4"},
+      {table, "Estacao=01; Codigo=4", 'I', "Nome", "", std::string("José"_cp)},
+      {table, "Estacao=01; Codigo=4", 'I', "Fone", "", "4;4"},
+      {table, "Estacao=01; Codigo=4", 'I', "Valor", "", "12,5"},
+      {table, "Estacao=01; Codigo=1", 'U', "Nome", "Ana", "Ana \"A\""},
+      {table, "Estacao=01; Codigo=2", 'D', "Estacao", "01", ""},
+      {table, "Estacao=01; Codigo=2", 'D', "Codigo", "2", ""},
+      {table, "Estacao=01; Codigo=2", 'D', "Nome", "Bia", ""},
+      {table, "Estacao=01; Codigo=2", 'D', "Fone", "222", ""},
+      {table, "Estacao=01; Codigo=2", 'D', "Valor", "0", ""},
+  };
+  std::vector<ChangeLine> lines = j->changes(number);
+  EXPECT_EQ(linesOf(lines), expected);
+  EXPECT_TRUE(std::is_sorted(lines.begin(), lines.end(), [](const ChangeLine& a, const ChangeLine& b) {
+    return a.sequence < b.sequence;
+  }));
+  EXPECT_EQ(j->changes(number, 2).size(), 2u);
+  EXPECT_EQ(j->rowsToRestore(number), 3);
+
+  auto csv = tmp_.path() / "relatorio.csv";
+  j->writeReport(number, csv);
+  const std::string t = "C:\\VITRALON\\DADOS\\Pessoas.DB;";
+  EXPECT_EQ(readFile(csv),
+            "\xEF\xBB\xBFTabela;Chave;Opera\xC3\xA7\xC3\xA3o;Campo;Antes;Depois\r\n" + t +
+                "\"Estacao=01; Codigo=4\";inclus\xC3\xA3o;Estacao;;01\r\n" + t +
+                "\"Estacao=01; Codigo=4\";inclus\xC3\xA3o;Codigo;;4\r\n" + t +
+                "\"Estacao=01; Codigo=4\";inclus\xC3\xA3o;Nome;;Jos\xC3\xA9\r\n" + t +
+                "\"Estacao=01; Codigo=4\";inclus\xC3\xA3o;Fone;;\"4;4\"\r\n" + t +
+                "\"Estacao=01; Codigo=4\";inclus\xC3\xA3o;Valor;;12,5\r\n" + t +
+                "\"Estacao=01; Codigo=1\";altera\xC3\xA7\xC3\xA3o;Nome;Ana;\"Ana \"\"A\"\"\"\r\n" + t +
+                "\"Estacao=01; Codigo=2\";exclus\xC3\xA3o;Estacao;01;\r\n" + t +
+                "\"Estacao=01; Codigo=2\";exclus\xC3\xA3o;Codigo;2;\r\n" + t +
+                "\"Estacao=01; Codigo=2\";exclus\xC3\xA3o;Nome;Bia;\r\n" + t +
+                "\"Estacao=01; Codigo=2\";exclus\xC3\xA3o;Fone;222;\r\n" + t +
+                "\"Estacao=01; Codigo=2\";exclus\xC3\xA3o;Valor;0;\r\n");
+  EXPECT_THROW(j->writeReport(99, csv), EJournalError);
+}
+
+TEST_F(JournalRuns, TheRecordsOfARunAreTheDifferenceOfTheTablesAndTheUndoPutsThemBackByteForByte) {
+  Session::createTable("C:\\VITRALON\\DADOS", "Outros", enginetest::peopleDef());
+  {
+    auto t = opened("Outros");
+    enginetest::addPerson(*t, "02", 1, "Xavier", "9", 2.25);
+    enginetest::addPerson(*t, "02", 2, "Yara");
+    t->close();
+  }
+  const std::vector<std::string> key = {"Estacao", "Codigo"};
+  const std::vector<std::string> fields = {"Estacao", "Codigo", "Nome", "Fone", "Valor"};
+  const std::string pessoasBefore = dump(dados("Pessoas.DB"), "Pessoas");
+  const std::string outrosBefore = dump(dados("Outros.DB"), "Outros");
+  Rows pessoas0 = rowsByKey(dados("Pessoas.DB"), "Pessoas", key);
+  Rows outros0 = rowsByKey(dados("Outros.DB"), "Outros", key);
+
+  auto j = Journal::open(nullptr);
+  int64_t number = j->beginRun("BotTeste", "Teste");
+  {
+    auto t = opened("Pessoas");
+    go(*t, 1);
+    t->edit();
+    t->setString("Nome", "Ana Maria");
+    t->post();
+    go(*t, 2);
+    t->edit();
+    t->setFloat("Valor", 3.75);
+    t->setString("Fone", "");
+    t->post();
+    enginetest::addPerson(*t, "01", 7, "Davi", "777", -1);
+    go(*t, 3);
+    t->remove();
+    t->close();
+    auto o = bound("Outros");
+    o->emptyTable();
+    Query q("Q");
+    q.setDatabaseName("VTRNDADOS");
+    q.setSQL("UPDATE Pessoas SET Fone = '999' WHERE Codigo IN (1, 2)");
+    EXPECT_EQ(q.execSQL(), 2);
+  }
+  session_->closeAll();
+  j->endRun(RunOutcome::Completed);
+  Rows pessoas1 = rowsByKey(dados("Pessoas.DB"), "Pessoas", key);
+  Rows outros1 = rowsByKey(dados("Outros.DB"), "Outros", key);
+
+  // Each row is changed once or more; the report has a line per change, so
+  // the net difference is compared with the lines folded per row and field.
+  std::map<std::tuple<std::string, std::string, std::string>, Line> net;
+  std::vector<Line> lines = linesOf(j->changes(number));
+  for (const Line& l : lines) {
+    auto k = std::make_tuple(std::get<0>(l), std::get<1>(l), std::get<3>(l));
+    auto it = net.find(k);
+    if (it == net.end())
+      net.emplace(k, l);
+    else
+      std::get<5>(it->second) = std::get<5>(l);  // the first before, the last after
+  }
+  std::vector<Line> folded;
+  for (auto& [k, l] : net)
+    if (std::get<4>(l) != std::get<5>(l) || std::get<2>(l) != 'U') folded.push_back(l);
+  std::vector<Line> expected = difference(path("Pessoas"), pessoas0, pessoas1, fields);
+  std::vector<Line> outros = difference(path("Outros"), outros0, outros1, fields);
+  expected.insert(expected.end(), outros.begin(), outros.end());
+  std::sort(expected.begin(), expected.end());
+  std::sort(folded.begin(), folded.end());
+  EXPECT_EQ(folded, expected);
+  // 2 posts, 1 append, 1 delete, 2 emptied, 2 rows of the statement.
+  EXPECT_EQ(j->rowsToRestore(number), 8);
+  EXPECT_EQ(lines.size(), 1u + 2u + 5u + 5u + 10u + 2u);
+
+  UndoResult u = j->undo(number, nullptr);
+  EXPECT_EQ(u.restored, 8);
+  EXPECT_EQ(u.unchanged, 0);
+  EXPECT_TRUE(u.conflicts.empty());
+  EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), pessoasBefore);
+  EXPECT_EQ(dump(dados("Outros.DB"), "Outros"), outrosBefore);
+  // The undo is a run of its own, journaled like any other: undoing it
+  // brings the run's result back.
+  std::optional<RunInfo> undoRun = j->run(u.run);
+  ASSERT_TRUE(undoRun);
+  EXPECT_EQ(undoRun->command, "Desfazer");
+  EXPECT_EQ(undoRun->caption, std::string("Desfazer a execução "_cp) + std::to_string(number));
+  EXPECT_EQ(undoRun->undoes, number);
+  EXPECT_EQ(undoRun->outcome, RunOutcome::Completed);
+  EXPECT_EQ(undoRun->total(), 8);
+  EXPECT_EQ(j->run(number)->undoneBy, u.run);
+  UndoResult again = j->undo(u.run, nullptr);
+  EXPECT_EQ(again.restored, 8);
+  EXPECT_EQ(rowsByKey(dados("Pessoas.DB"), "Pessoas", key), pessoas1);
+  EXPECT_EQ(rowsByKey(dados("Outros.DB"), "Outros", key), outros1);
+}
+
+TEST_F(JournalRuns, ARowChangedSinceTheRunIsKeptAndListedAndTheRestRestored) {
+  auto j = Journal::open(nullptr);
+  int64_t number = j->beginRun("BotTeste", "Teste");
+  {
+    auto t = opened("Pessoas");
+    for (int code : {1, 2, 3}) {
+      go(*t, code);
+      t->edit();
+      t->setString("Nome", t->asString("Nome") + "2");
+      t->post();
+    }
+    go(*t, 3);
+    t->remove();
+    t->close();
+  }
+  j->endRun(RunOutcome::Completed);
+  j->beginRun("BotOutro", "Outro");
+  {
+    auto t = opened("Pessoas");
+    go(*t, 2);
+    t->edit();
+    t->setString("Nome", "Outra");
+    t->post();
+    // Code 3 comes back under another rowid: the deleted row cannot.
+    enginetest::addPerson(*t, "01", 3, "Nova");
+    t->close();
+  }
+  j->endRun(RunOutcome::Completed);
+  const std::string table = path("Pessoas");
+  UndoResult u = j->undo(number, nullptr);
+  EXPECT_EQ(u.restored, 1);
+  EXPECT_EQ(u.unchanged, 0);
+  EXPECT_EQ(linesOf(u.conflicts), (std::vector<Line>{
+                                      {table, "Estacao=01; Codigo=3", 'D', "Estacao", "01", ""},
+                                      {table, "Estacao=01; Codigo=3", 'D', "Codigo", "3", ""},
+                                      {table, "Estacao=01; Codigo=3", 'D', "Nome", "Caio2", ""},
+                                      {table, "Estacao=01; Codigo=3", 'D', "Fone", "", ""},
+                                      {table, "Estacao=01; Codigo=3", 'D', "Valor", "7", ""},
+                                      {table, "Estacao=01; Codigo=3", 'U', "Nome", "Caio", "Caio2"},
+                                      {table, "Estacao=01; Codigo=2", 'U', "Nome", "Bia", "Bia2"},
+                                  }));
+  auto t = opened("Pessoas");
+  EXPECT_EQ(enginetest::EngineTest::walk(*t, "Nome"), (std::vector<std::string>{"Ana", "Outra", "Nova"}));
+  t->close();
+  // Undone again: what is as before counts unchanged, the conflicts stay.
+  UndoResult again = j->undo(number, nullptr);
+  EXPECT_EQ(again.restored, 0);
+  EXPECT_EQ(again.unchanged, 1);
+  EXPECT_EQ(again.conflicts.size(), 7u);
+  EXPECT_EQ(j->rowsToRestore(again.run), 0);
+}
+
+// A program killed between the journal's commit and the table's, and one
+// killed after the table's commit before its confirmation was written.
+class JournalDeath : public JournalRuns {
+ protected:
+  enum class When { AfterJournalCommit, AfterTableCommit };
+  // Forwards to the journal and ends the process at the chosen point.
+  struct DyingSink : LocalChangeSink {
+    LocalChangeSink* journal;
+    When when;
+    void change(const void* c, const ChangedTable& t, Op op, int64_t rowid, std::string_view before,
+                std::string_view after) override {
+      journal->change(c, t, op, rowid, before, after);
+    }
+    bool committing(const void* c) noexcept override {
+      bool ok = journal->committing(c);
+      if (when == When::AfterJournalCommit) _exit(0);
+      return ok;
+    }
+    void committed(const void*, const std::filesystem::path&) noexcept override { _exit(0); }
+    void rolledBack(const void* c) noexcept override { journal->rolledBack(c); }
+  };
+
+  void runAndDie(When when) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      try {
+        auto j = Journal::open(nullptr);
+        DyingSink sink;
+        sink.journal = CurrentLocalChangeSink();
+        sink.when = when;
+        SetLocalChangeSink(&sink);
+        j->beginRun("BotTeste", "Teste");
+        auto t = opened("Pessoas");
+        enginetest::addPerson(*t, "01", 8, "Oito");
+        go(*t, 1);
+        t->edit();
+        t->setString("Nome", "Um");
+        t->post();
+        go(*t, 2);
+        t->remove();
+        t->close();
+      } catch (...) {
+        _exit(3);
+      }
+      _exit(4);  // the commit never came
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+  }
+};
+
+TEST_F(JournalDeath, RecordsOfATransactionThatNeverReachedTheTableGoAtTheNextStart) {
+  const std::string before = dump(dados("Pessoas.DB"), "Pessoas");
+  runAndDie(When::AfterJournalCommit);
+  EXPECT_EQ(scalar(Journal::file(), "SELECT count(*) FROM changes"), 3);
+  EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), before);
+  auto j = Journal::open(nullptr);
+  std::optional<RunInfo> r = j->run(1);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->outcome, RunOutcome::Died);
+  EXPECT_EQ(OutcomeText(r->outcome), std::string("não terminou"_cp));
+  EXPECT_EQ(j->rowsToRestore(1), 0);
+  EXPECT_EQ(scalar(Journal::file(), "SELECT count(*) FROM batches"), 0);
+}
+
+TEST_F(JournalDeath, ATransactionOnTheTableIsConfirmedAtTheNextStartAndTheDeadRunUndoneExactly) {
+  const std::string before = dump(dados("Pessoas.DB"), "Pessoas");
+  runAndDie(When::AfterTableCommit);
+  EXPECT_NE(dump(dados("Pessoas.DB"), "Pessoas"), before);
+  EXPECT_EQ(scalar(Journal::file(), "SELECT count(*) FROM batches WHERE confirmed = 0"), 1);
+  auto j = Journal::open(nullptr);
+  EXPECT_EQ(j->run(1)->outcome, RunOutcome::Died);
+  EXPECT_EQ(scalar(Journal::file(), "SELECT count(*) FROM batches WHERE confirmed = 0"), 0);
+  EXPECT_EQ(j->rowsToRestore(1), 3);
+  UndoResult u = j->undo(1, nullptr);
+  EXPECT_EQ(u.restored, 3);
+  EXPECT_TRUE(u.conflicts.empty());
+  EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), before);
+}
+
+TEST_F(JournalRuns, AReplacedRegisterIsPutBackFromItsCopyUnlessTheTableChangedSince) {
+  // The interim table that takes the live table's place.
+  Session::createTable("C:\\VITRALON\\INTER", "Pessoas", enginetest::peopleDef());
+  {
+    auto t = std::make_unique<Table>("I");
+    t->setDatabaseName("C:\\VITRALON\\INTER");
+    t->setTableName("Pessoas");
+    t->open();
+    enginetest::addPerson(*t, "01", 1, "Ana", "111", 1.5);
+    t->close();
+  }
+  auto replace = [&] {
+    sqlite3* src = nullptr;
+    sqlite3* dst = nullptr;
+    sqlite3_open_v2(host("VITRALON/INTER/Pessoas.DB").c_str(), &src, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_open_v2(dados("Pessoas.DB").c_str(), &dst, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_backup* b = sqlite3_backup_init(dst, "main", src, "main");
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(sqlite3_backup_step(b, -1), SQLITE_DONE);
+    sqlite3_backup_finish(b);
+    sqlite3_close(src);
+    sqlite3_close(dst);
+  };
+  const std::string original = dump(dados("Pessoas.DB"), "Pessoas");
+  const std::string table = path("Pessoas");
+  auto j = Journal::open(nullptr);
+  int64_t number = j->beginRun("BotConfirma", "Confirmar");
+  j->beforeReplace(table);
+  replace();
+  j->afterReplace(table);
+  j->endRun(RunOutcome::Completed);
+  const std::string replaced = dump(dados("Pessoas.DB"), "Pessoas");
+  ASSERT_NE(replaced, original);
+  const std::string copy = "C:\\VITRALON\\CONSISTGERAL\\Copias\\R" + std::to_string(number) + "-1.DB";
+  EXPECT_EQ(linesOf(j->changes(number)), (std::vector<Line>{{table, "", 'R', "", copy, ""}}));
+  EXPECT_EQ(j->run(number)->counts, (std::map<std::pair<std::string, char>, int64_t>{{{table, 'R'}, 1}}));
+  EXPECT_EQ(dump(DriveC::resolve(copy), "Pessoas"), original);
+
+  UndoResult u = j->undo(number, nullptr);
+  EXPECT_EQ(u.restored, 1);
+  EXPECT_TRUE(u.conflicts.empty());
+  EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), original);
+  // The restore kept a copy of its own: undoing the undo replaces again.
+  UndoResult back = j->undo(u.run, nullptr);
+  EXPECT_EQ(back.restored, 1);
+  EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), replaced);
+
+  // Replaced, then changed by another run: the undo is refused.
+  number = j->beginRun("BotConfirma", "Confirmar");
+  j->endRun(RunOutcome::Completed);
+  std::string live = dump(dados("Pessoas.DB"), "Pessoas");
+  int64_t second = j->beginRun("BotConfirma", "Confirmar");
+  j->beforeReplace(table);
+  replace();
+  j->afterReplace(table);
+  j->endRun(RunOutcome::Completed);
+  {
+    auto t = opened("Pessoas");
+    enginetest::addPerson(*t, "01", 9, "Depois");
+    t->close();
+  }
+  session_->closeAll();
+  live = dump(dados("Pessoas.DB"), "Pessoas");
+  UndoResult refused = j->undo(second, nullptr);
+  EXPECT_EQ(refused.restored, 0);
+  ASSERT_EQ(refused.conflicts.size(), 1u);
+  EXPECT_EQ(refused.conflicts[0].op, 'R');
+  EXPECT_EQ(refused.conflicts[0].before,
+            "C:\\VITRALON\\CONSISTGERAL\\Copias\\R" + std::to_string(second) + "-1.DB");
+  EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), live);
+  (void)number;
+}
+
+TEST_F(JournalRuns, RunsOlderThanTheDaysKeptGoWithTheirCopiesAtTheNextStart) {
+  EXPECT_EQ(Journal::keepDays(), 90);
+  const std::string table = path("Pessoas");
+  std::filesystem::path copy;
+  {
+    auto j = Journal::open(nullptr);
+    j->beginRun("BotConfirma", "Confirmar");
+    j->beforeReplace(table);
+    j->afterReplace(table);
+    j->endRun(RunOutcome::Completed);
+    copy = DriveC::resolve(j->changes(1).at(0).before);
+    ASSERT_TRUE(std::filesystem::exists(copy));
+  }
+  writeIni("[aliases]\nVTRNDADOS = C:\\VITRALON\\DADOS\n[consistgeral]\nhistorico_dias = 2\n");
+  EXPECT_EQ(Journal::keepDays(), 2);
+  Clock::advanceMs(int64_t{36} * 3600 * 1000);
+  {
+    auto j = Journal::open(nullptr);
+    EXPECT_EQ(j->runs().size(), 1u);
+    j->beginRun("BotTeste", "Teste");
+    auto t = opened("Pessoas");
+    go(*t, 1);
+    t->remove();
+    t->close();
+    j->endRun(RunOutcome::Completed);
+  }
+  Clock::advanceMs(int64_t{24} * 3600 * 1000);
+  auto j = Journal::open(nullptr);
+  Clock::reset();
+  std::vector<RunInfo> runs = j->runs();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].number, 2);
+  EXPECT_EQ(runs[0].total(), 1);
+  EXPECT_FALSE(std::filesystem::exists(copy));
+  EXPECT_EQ(scalar(Journal::file(), "SELECT count(*) FROM changes WHERE run = 1"), 0);
+  writeIni("[aliases]\nVTRNDADOS = C:\\VITRALON\\DADOS\n[consistgeral]\nhistorico_dias = muitos\n");
+  EXPECT_EQ(Journal::keepDays(), 90);
+}
