@@ -57,6 +57,8 @@ std::string ChangeText(const ChangeLine& c) {
   std::string line = c.table + " | ";
   if (!c.key.empty()) line += c.key + " | ";
   line += OperationText(c.op) + " | ";
+  // A register replaced whole: the copy it can be put back from.
+  if (c.op == 'R') return line + cp("cópia: "_cp) + (c.before.empty() ? c.after : c.before);
   if (!c.field.empty()) line += c.field + ": ";
   return line + oneLine(c.before) + " -> " + oneLine(c.after);
 }

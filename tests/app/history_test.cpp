@@ -163,5 +163,40 @@ TEST_F(HistoryTest, WithoutAJournalNoCommandRuns) {
   EXPECT_TRUE(DumpInstallation(DriveC::root()) == before);
 }
 
+TEST_F(HistoryTest, TheConfirmedReviewKeepsACopyOfTheRegisterThatItsUndoPutsBack) {
+  const auto before = DumpInstallation(DriveC::root());
+  const auto t =
+      run("invoke BotAbreviaNomeCli\nanswer yes\nclick BotConfirmaFormatCli\nclick BotHistorico\nhistory\n"
+          "answer yes\nclick BotDesfazer\n");
+  ASSERT_EQ(t.size(), 7u);
+  // The confirmation reads as ever.
+  EXPECT_EQ(t[0],
+            "{\"event\":\"confirm\",\"text\":\"Confirma a substituição do formato original pelo novo formato "
+            "?\",\"answer\":\"yes\",\"queued\":true}");
+  EXPECT_EQ(t[1], "{\"event\":\"exec\",\"command\":\"C:\\\\VITRALON\\\\FormatCli.bat \"}");
+  EXPECT_EQ(t[2], "{\"event\":\"message\",\"text\":\"Procedimento concluido.\"}");
+  EXPECT_EQ(t[3].rfind("{\"event\":\"history\",\"open\":true,\"runs\":[\"2 - DATE - Confirmar novo Formato - "
+                       "concluída - 1 registro\",\"1 - DATE - Abreviar Nomes Clientes - concluída - ",
+                       0),
+            0u)
+      << t[3];
+  EXPECT_NE(t[3].find("\"selected\":2,\"changes\":[\"C:\\\\VITRALON\\\\DADOS\\\\Clientes.DB | substituição | "
+                      "cópia: C:\\\\VITRALON\\\\CONSISTGERAL\\\\"),
+            std::string::npos)
+      << t[3];
+  // The register was replaced by the reviewed copy ...
+  EXPECT_EQ(t[4],
+            "{\"event\":\"confirm\",\"text\":\"Desfazer a execução 2 (Confirmar novo Formato, DATE)?\\r1 "
+            "registro será restaurado.\",\"answer\":\"yes\",\"queued\":true}");
+  EXPECT_EQ(t[5],
+            "{\"event\":\"message\",\"text\":\"A execução 2 foi desfeita (execução 3).\\rRestaurados: 1 "
+            "registro\\rJá como antes: 0 registros\\rConflitos (alterados depois da execução, mantidos como "
+            "estão): 0 registros\"}");
+  // ... and is back as it was, byte for byte.
+  const auto now = DumpInstallation(DriveC::root());
+  EXPECT_TRUE(now.at("DADOS/Clientes.DB") == before.at("DADOS/Clientes.DB"));
+  EXPECT_FALSE(now.at("INTER/Clientes.DB") == before.at("INTER/Clientes.DB"));  // the reviewed copy stays
+}
+
 }  // namespace
 }  // namespace cg
