@@ -3,6 +3,8 @@
 #if CG_WITH_GUI
 #include <QApplication>
 #endif
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +12,7 @@
 #include <string>
 
 #include "app/cli/demo.h"
+#include "app/cli/history_cli.h"
 #include "app/cli/options.h"
 #include "app/cli/runner.h"
 #if CG_WITH_GUI
@@ -91,6 +94,12 @@ int main(int argc, char** argv) {
     return cg::kExitOk;
   }
   if (options->script) return cg::RunScriptFile(*options->script, std::cout, std::cerr);
+  if (options->history) return cg::PrintHistory(std::cout, std::cerr);
+  if (options->reportRun)
+    return cg::WriteRunReport(options->reportRun, options->reportFile, std::cout, std::cerr);
+  if (options->undoRun)
+    return cg::UndoRun(options->undoRun, options->yes, ::isatty(STDIN_FILENO) != 0, std::cin, std::cout,
+                       std::cerr);
 
 #if CG_WITH_GUI
   if (options->demo) return cg::RunDemonstration(std::cout, std::cerr, createSample, windowPicture);

@@ -82,9 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case Verb::During:
         check(a.pause >= 1 && a.pause <= 1000000000);
         break;
+      case Verb::Select:
+        check(a.run >= 1);
+        break;
       case Verb::Answer:
       case Verb::Close:
       case Verb::State:
+      case Verb::History:
         break;
     }
   }

@@ -1,5 +1,7 @@
 #include "app/cli/options.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <string_view>
 
 namespace cg {
@@ -20,6 +22,13 @@ const char* UsageText() {
          "                       [consistgeral] de C:\\platform.ini\n"
          "  --demo               demonstração sem janela numa instalação de exemplo\n"
          "                       criada numa pasta temporária (não toca em --drive-c)\n"
+         "  --historico          lista as execuções dos comandos guardadas no histórico\n"
+         "                       (C:\\VITRALON\\CONSISTGERAL\\Historico.db)\n"
+         "  --relatorio N [ARQUIVO]  grava as alterações da execução N em CSV (padrão:\n"
+         "                       Historico_N.csv na pasta atual) e mostra o caminho\n"
+         "  --desfazer N         desfaz a execução N, depois de perguntar (s/n); sem\n"
+         "                       terminal, só com --sim\n"
+         "  --sim                confirma o --desfazer sem perguntar\n"
          "  --version            mostra a versão\n"
          "  --help               mostra esta ajuda\n"
          "\n"
@@ -29,10 +38,26 @@ const char* UsageText() {
          "Códigos de saída: 0 janela fechada normalmente; 1 início falhou (sem tela, ou\n"
          "a ativação da janela deu erro); 2 opções inválidas ou roteiro recusado;\n"
          "3 início recusado (outro módulo do VITRALON em uso). Com --script: os de\n"
-         "docs/runner.md (0, ou 2 para um roteiro recusado).\n";
+         "docs/runner.md (0, ou 2 para um roteiro recusado). Com --historico,\n"
+         "--relatorio e --desfazer: 0 feito; 1 falha (histórico, execução ou arquivo);\n"
+         "2 opções inválidas (ou --desfazer sem terminal e sem --sim); 3 recusado\n"
+         "(outro módulo em uso) ou não confirmado.\n";
 }
 
 const char* VersionText() { return "consistgeral " CG_VERSION "\n"; }
+
+namespace {
+
+// A run's number: a whole number from 1 on.
+std::optional<int64_t> runNumber(const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end || errno || v < 1) return std::nullopt;
+  return v;
+}
+
+}  // namespace
 
 std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
   Options o;
@@ -71,6 +96,26 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
         return std::nullopt;
       }
       o.scale = *v;
+    } else if (a == "--historico") {
+      o.history = true;
+    } else if (a == "--relatorio" || a == "--desfazer") {
+      const std::string opt(a);
+      auto v = value(opt.c_str());
+      if (!v) return std::nullopt;
+      const auto n = runNumber(*v);
+      if (!n) {
+        error = opt + " precisa do número de uma execução (1, 2, ...): " + *v;
+        return std::nullopt;
+      }
+      if (a == "--relatorio") {
+        o.reportRun = *n;
+        // The file is optional: the next word, unless it is an option.
+        if (i + 1 < argc && std::string_view(argv[i + 1]).rfind("--", 0) != 0) o.reportFile = argv[++i];
+      } else {
+        o.undoRun = *n;
+      }
+    } else if (a == "--sim") {
+      o.yes = true;
     } else if (a == "--force") {
       o.force = true;
     } else if (a == "--screenshot") {
@@ -81,6 +126,14 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       error = "opção desconhecida: " + std::string(a);
       return std::nullopt;
     }
+  }
+  if (int(o.history) + int(o.reportRun > 0) + int(o.undoRun > 0) > 1) {
+    error = "use só uma de --historico, --relatorio e --desfazer";
+    return std::nullopt;
+  }
+  if (o.yes && o.undoRun == 0) {
+    error = "--sim só vale com --desfazer";
+    return std::nullopt;
   }
   return o;
 }

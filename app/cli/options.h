@@ -3,6 +3,7 @@
 // and to the maintenance tools around it (sample installation, script runner).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -19,6 +20,12 @@ struct Options {
   bool technician = false;            // --tecnico (the orphan removals shown)
   bool demo = false;                  // --demo (on a sample of its own, in a temporary folder)
   std::string screenshot;             // --screenshot FILE.png (window picture, then exit)
+  // The journal of the runs.
+  bool history = false;                   // --historico
+  int64_t reportRun = 0;                  // --relatorio N [ARQUIVO]
+  std::optional<std::string> reportFile;  //   ARQUIVO
+  int64_t undoRun = 0;                    // --desfazer N
+  bool yes = false;                       // --sim (the undo's question answered yes)
 };
 
 // Parses argv; on an error fills `error` and returns nullopt.

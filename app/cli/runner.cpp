@@ -101,6 +101,25 @@ void writeState(TFormConsistGeral& form, std::ostream& out) {
   out.flush();
 }
 
+// What the history panel shows: its two lists as their lines read, the
+// chosen run, and whether its commands can be used.
+void writeHistory(TFormConsistGeral& form, std::ostream& out) {
+  auto lines = [](const TListBox& list) {
+    std::string s = "[";
+    for (size_t i = 0; i < list.items.size(); ++i) s += (i ? "," : "") + json::text(list.items[i]);
+    return s + "]";
+  };
+  const int index = form.ListaExecucoes.itemIndex;
+  const auto& runs = form.historyRuns();
+  const bool chosen = index >= 0 && index < static_cast<int>(runs.size());
+  out << "{\"event\":\"history\",\"open\":" << json::boolean(form.PainelHistorico.visible)
+      << ",\"runs\":" << lines(form.ListaExecucoes) << ",\"selected\":"
+      << (chosen ? std::to_string(runs[static_cast<size_t>(index)].number) : std::string("null"))
+      << ",\"changes\":" << lines(form.ListaAlteracoes)
+      << ",\"undo\":" << json::boolean(form.BotDesfazer.enabled) << "}\n";
+  out.flush();
+}
+
 void runAction(Program& program, ScriptInterface& ui, const Action& a) {
   TFormConsistGeral& form = program.form();
   switch (a.verb) {
@@ -169,6 +188,19 @@ void runAction(Program& program, ScriptInterface& ui, const Action& a) {
     case Verb::State:
       writeState(form, ui.out());
       break;
+    case Verb::History:
+      writeHistory(form, ui.out());
+      break;
+    case Verb::Select: {
+      if (!form.PainelHistorico.showing()) {
+        ui.ignored(a.line, "history closed");
+        break;
+      }
+      bool found = true;
+      form.runHandler([&] { found = form.SelecionaExecucao(a.run); });
+      if (!found) ui.ignored(a.line, "no run " + std::to_string(a.run));
+      break;
+    }
   }
 }
 

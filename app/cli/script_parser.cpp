@@ -110,8 +110,18 @@ ParsedAction ParseLine(int lineNo, const std::string& raw, const KindOf& kindOf)
     const std::string what = trim(rest);
     if (what != "interrupt" && what != "close") throw ParseError{"during aceita interrupt ou close: " + what};
     a.close = what == "close";
-  } else if (verb == "close" || verb == "state") {
-    a.verb = verb == "close" ? Verb::Close : Verb::State;
+  } else if (verb == "select") {
+    // select N: the run numbered N in the history panel's list.
+    a.verb = Verb::Select;
+    const std::string n = trim(rest);
+    char* end = nullptr;
+    errno = 0;
+    long long v = std::strtoll(n.c_str(), &end, 10);
+    if (n.empty() || *end || errno || v < 1 || v > 1000000000000000000LL)
+      throw ParseError{"execução inválida: " + n};
+    a.run = v;
+  } else if (verb == "close" || verb == "state" || verb == "history") {
+    a.verb = verb == "close" ? Verb::Close : verb == "state" ? Verb::State : Verb::History;
     noMore();
   } else {
     throw ParseError{"ação desconhecida: " + verb};

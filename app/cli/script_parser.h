@@ -12,7 +12,22 @@
 
 namespace cg::script {
 
-enum class Verb { Click, Invoke, Key, Check, Type, Focus, Row, Answer, Wait, Close, State, During };
+enum class Verb {
+  Click,
+  Invoke,
+  Key,
+  Check,
+  Type,
+  Focus,
+  Row,
+  Answer,
+  Wait,
+  Close,
+  State,
+  During,
+  History,
+  Select
+};
 
 struct ParsedAction {
   int lineNo = 0;
@@ -21,6 +36,7 @@ struct ParsedAction {
   std::string controlName;  // the component named, when the action names one
   std::string text;         // type: CP1252 text; key: Escape or Enter
   int row = 0;              // row: 1..1,000,000,000
+  int64_t run = 0;          // select: the run's number, 1..10^18
   int64_t waitMs = 0;       // wait: 0..1e12
   bool yes = false;         // answer
   int pause = 0;            // during: 1..1,000,000,000

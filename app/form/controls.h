@@ -35,7 +35,7 @@ struct TFont {
   int32_t color = clWindowText;
 };
 
-enum class ControlKind { Panel, Button, Label, Gauge, Grid, RadioButton, Edit, GroupBox };
+enum class ControlKind { Panel, Button, Label, Gauge, Grid, RadioButton, Edit, GroupBox, ListBox };
 
 enum class Align { None, Top, Client };
 
@@ -126,6 +126,17 @@ class TGrid : public TControl {
   std::string column = "Nome";
   bool readOnly = true;
   bool rowSelect = true;
+};
+
+// A read-only list of text lines, one of which may be selected
+// (itemIndex, 0-based; -1 for none). Choosing a line runs onSelect.
+class TListBox : public TControl {
+ public:
+  TListBox(std::string componentName, TControl* parentControl)
+      : TControl(ControlKind::ListBox, std::move(componentName), parentControl) {}
+  std::vector<std::string> items;  // CP1252
+  int itemIndex = -1;
+  std::function<void()> onSelect;
 };
 
 // The percentage gauge. Setting the position clamps it into [min, max];

@@ -72,13 +72,21 @@ void TFormConsistGeral::registerControls() {
   allControls_ = controls_;
   allControls_.push_back(&BotInterromper);
   allControls_.push_back(&LabelTempo);
+  for (TControl* c :
+       std::initializer_list<TControl*>{&BotHistorico, &PainelHistorico, &TituloHistorico, &ListaExecucoes,
+                                        &ListaAlteracoes, &BotDesfazer, &BotRelatorio, &BotFecharHistorico})
+    allControls_.push_back(c);
 }
 
 // Every component with a handler in the component table gets it: a button
 // on its click, the edit box on receiving the focus.
 void TFormConsistGeral::wire(TButton& button, void (TFormConsistGeral::*handler)()) {
   button.onClick = [this, handler, b = &button] {
-    if (commandDepth_ == 1 && !command_) command_ = b;  // the command the window runs now
+    if (commandDepth_ == 1 && !command_) {
+      command_ = b;  // the command the window runs now
+      // Closing the window changes no data: no run for it.
+      if (b != &BotSair) beginCommandRun(*b);
+    }
     (this->*handler)();
   };
 }
@@ -151,6 +159,46 @@ void TFormConsistGeral::FormCreate() {
   label(LabelTempo, "", 8, 30, 178, 40);
   LabelTempo.visible = false;
   LabelTempo.font = arial(11, true, clNavy);
+
+  // The history: its button in the free strip below the commands, clear of
+  // the technicians' commands and of the line under an open review; its
+  // panel over the commands.
+  BotHistorico.caption = std::string("Histórico"_cp);
+  BotHistorico.setBounds(618, 431, 149, 45);
+  BotHistorico.glyph = false;
+  BotHistorico.font = arial(13, true, clNavy);
+  BotHistorico.onClick = [this] { BotHistoricoClick(); };
+  PainelHistorico.visible = false;
+  PainelHistorico.loweredBevel = true;
+  PainelHistorico.setBounds(16, 16, 752, 509);
+  titleBar(TituloHistorico, "Histórico das execuções"_cp);
+  ListaExecucoes.setBounds(8, 34, 736, 170);
+  ListaExecucoes.color = clWindow;
+  ListaExecucoes.font = arial(13, false, clBlack);
+  ListaExecucoes.onSelect = [this] { showChanges(); };
+  ListaAlteracoes.setBounds(8, 210, 736, 240);
+  ListaAlteracoes.color = clWindow;
+  ListaAlteracoes.font = arial(13, false, clBlack);
+  struct PanelButton {
+    TButton& button;
+    std::string_view caption;
+    int left;
+    int32_t colour;
+    void (TFormConsistGeral::*handler)();
+  };
+  PanelButton panelButtons[] = {
+      {BotDesfazer, "Desfazer"_cp, 8, clMaroon, &TFormConsistGeral::BotDesfazerClick},
+      {BotRelatorio, "Relatório"_cp, 190, clNavy, &TFormConsistGeral::BotRelatorioClick},
+      {BotFecharHistorico, "Fechar"_cp, 595, clNavy, &TFormConsistGeral::BotFecharHistoricoClick},
+  };
+  for (PanelButton& p : panelButtons) {
+    p.button.caption = std::string(p.caption);
+    p.button.setBounds(p.left, 458, 149, 37);
+    p.button.glyph = false;
+    p.button.font = arial(13, true, p.colour);
+    p.button.onClick = [this, h = p.handler] { (this->*h)(); };
+  }
+  BotFecharHistorico.isCancel = true;
 
   // Wait panel of the reviews.
   PainelAguarde.visible = false;
@@ -384,12 +432,15 @@ bool TFormConsistGeral::click(TButton& button) {
 TButton* TFormConsistGeral::cancelButton() {
   // The panels that stand over the main panel answer first; the window's own
   // cancel button answers only while it can take the focus.
-  for (TButton* b : {&BotCancelFormatCli, &BotCancelFormatMed, &BitBtn4, &BotSair})
+  for (TButton* b : {&BotFecharHistorico, &BotCancelFormatCli, &BotCancelFormatMed, &BitBtn4, &BotSair})
     if (b->isCancel && b->enabled && b->showing()) return b;
   return nullptr;
 }
 
 TButton* TFormConsistGeral::defaultButton() {
+  // The history panel stands over everything else and has no default
+  // button: Enter must not reach a review's button under it.
+  if (PainelHistorico.showing()) return nullptr;
   for (TControl* c : controls_) {
     if (c->kind != ControlKind::Button) continue;
     auto* b = static_cast<TButton*>(c);
@@ -438,6 +489,7 @@ void TFormConsistGeral::runHandler(const std::function<void()>& handler) {
     bool counted;
     ~Command() {
       if (!counted || --f.commandDepth_ > 0) return;
+      f.BotHistorico.enabled = true;
       f.BotInterromper.visible = false;
       f.BotInterromper.enabled = false;
       f.stopRequested_ = false;
@@ -451,7 +503,16 @@ void TFormConsistGeral::runHandler(const std::function<void()>& handler) {
       }
     }
   } command{*this, !inTimerTick_};
-  if (command.counted) ++commandDepth_;
+  if (command.counted && ++commandDepth_ == 1) BotHistorico.enabled = false;
+  // The run of a command ends once the outermost handler has ended and its
+  // grouped posts have reached the table files (the flush below runs first).
+  struct RunEnd {
+    TFormConsistGeral& f;
+    bool failed = false;
+    ~RunEnd() {
+      if (f.handlerDepth_ == 1 && f.runNumber_) f.endCommandRun(failed, f.lastError_);
+    }
+  } runEnd{*this};
   // When the outermost handler ends, the window goes back to waiting for the
   // user: grouped posts reach the table files and the read locks of tables
   // left open (the review grids) are released, so that the suite's other
@@ -463,6 +524,7 @@ void TFormConsistGeral::runHandler(const std::function<void()>& handler) {
     }
   } idle{*this};
   if (runReported(handler)) return;
+  runEnd.failed = true;
   // Only the outermost handler puts the window back in order: one that ran
   // inside another operation's event dispatch must not close the tables the
   // running operation still walks. A failed heartbeat tick concerns the
@@ -475,9 +537,11 @@ bool TFormConsistGeral::runReported(const std::function<void()>& event) {
     event();
     return true;
   } catch (const Exception& e) {
+    lastError_ = e.message();
     ui_.showError(e);
   } catch (const std::exception& e) {
-    ui_.showError(Exception(fromUtf8(e.what())));
+    lastError_ = fromUtf8(e.what());
+    ui_.showError(Exception(lastError_));
   }
   return false;
 }

@@ -12,6 +12,7 @@
 
 #include "app/form/controls.h"
 #include "data/engine/engine.h"
+#include "data/journal/journal.h"
 #include "platform/unique_fd.h"
 #include "platform/user_interface.h"
 
@@ -145,6 +146,17 @@ class TFormConsistGeral {
   // elapsed time with the estimate of the time left.
   TButton BotInterromper{"BotInterromper", &PainelCG};
   TLabel LabelTempo{"LabelTempo", &PainelCG};
+  // The history of the runs, from the free strip below the commands: its
+  // button (usable whenever no command runs) and its panel, with the runs
+  // (most recent first), the changes of the chosen run, and its commands.
+  TButton BotHistorico{"BotHistorico", &PainelConsistG};
+  TPanel PainelHistorico{"PainelHistorico", &PainelConsistG};
+  TPanel TituloHistorico{"TituloHistorico", &PainelHistorico};
+  TListBox ListaExecucoes{"ListaExecucoes", &PainelHistorico};
+  TListBox ListaAlteracoes{"ListaAlteracoes", &PainelHistorico};
+  TButton BotDesfazer{"BotDesfazer", &PainelHistorico};
+  TButton BotRelatorio{"BotRelatorio", &PainelHistorico};
+  TButton BotFecharHistorico{"BotFecharHistorico", &PainelHistorico};
 
   TTimer Timer1;
 
@@ -165,8 +177,8 @@ class TFormConsistGeral {
 
   // ---- Every component, for views and scripts ------------------------------
   const std::vector<TControl*>& controls() const { return controls_; }
-  // The components, then the additions (BotInterromper, LabelTempo): what a
-  // view draws.
+  // The components, then the additions (BotInterromper, LabelTempo, the
+  // history's button and panel): what a view draws.
   const std::vector<TControl*>& allControls() const { return allControls_; }
   TControl* findControl(const std::string& name) const;  // components and additions
   const std::vector<Table*>& tables() const { return tables_; }
@@ -178,6 +190,10 @@ class TFormConsistGeral {
   // The button that answers Escape / Enter at this moment, or nullptr.
   TButton* cancelButton();
   TButton* defaultButton();
+  // Chooses line `index` of a list (the history's lists): its handler runs
+  // through runHandler. Ignored during a command, for the line already
+  // chosen and for a line the list does not have.
+  void choose(TListBox& list, int index);
   // Selects a radio button (its siblings are cleared).
   void check(TRadioButton& radio);
   // The focus moves to a control (fires Edit1Enter for Edit1).
@@ -216,6 +232,35 @@ class TFormConsistGeral {
   bool closeFromFrame();
   bool closePending() const { return closeAfterCommand_; }
 
+  // ---- The journal of the runs ----------------------------------------------
+  // The journal every command run is recorded in (Program opens it at the
+  // first activation). Once a journal is required, a command whose run
+  // cannot be recorded does not run: it stops with EJournalError.
+  Journal* journal() const { return journal_; }
+  void setJournal(Journal* journal) { journal_ = journal; }
+  void requireJournal(bool required) { journalRequired_ = required; }
+  // Why the journal is not open (shown when a command is refused).
+  void setJournalError(const std::string& message) { journalError_ = message; }
+  const std::string& journalError() const { return journalError_; }
+  // The run of the command under way (0: none).
+  int64_t currentRun() const { return runNumber_; }
+
+  // The history panel. Its button and commands:
+  void BotHistoricoClick();
+  void BotDesfazerClick();
+  void BotRelatorioClick();
+  void BotFecharHistoricoClick();
+  // Chooses run `number` in the list of runs and shows its changes; false
+  // when the panel is closed or does not list it.
+  bool SelecionaExecucao(int64_t number);
+  // The run of each line of ListaExecucoes, in the same order.
+  const std::vector<RunInfo>& historyRuns() const { return historyRuns_; }
+  // At most this many lines of changes are listed; a last line says how many
+  // rows more the report holds.
+  static constexpr size_t kChangeLinesShown = 500;
+  // Where the panel's report of run `number` goes.
+  static std::string reportPath(int64_t number);
+
   // Shows the commands of the technicians (the two orphan removals) in the
   // free strip below the others, in tab order.
   void MostraComandosTecnicos();
@@ -233,6 +278,8 @@ class TFormConsistGeral {
   void GravaEmUso();
   void Timer1Timer();
   bool markerRefused() const { return refused_; }
+  // The window holds the marker's lock (from the start-up check to the close).
+  bool holdsMarker() const { return static_cast<bool>(markerLock_); }
   // The last text read from or written to the marker (at most 60 characters).
   const std::string& markerText() const { return markerText_; }
   // True while an operation has disabled the gated commands and not yet
@@ -281,6 +328,12 @@ class TFormConsistGeral {
   void wire(TButton& button, void (TFormConsistGeral::*handler)());
   void wire(TEdit& edit, void (TFormConsistGeral::*handler)());
   void restoreAfterError();
+  // The run of the outermost command handler: begun before the handler of a
+  // component-table button, ended when the outermost handler has ended.
+  void beginCommandRun(TButton& button);
+  void endCommandRun(bool failed, const std::string& message);
+  void loadHistory(int64_t select);
+  void showChanges();
   // The single-module check of the first activation; true when another
   // module holds a fresh marker (the window has then been closed).
   bool VerificaEmUso();
@@ -308,6 +361,12 @@ class TFormConsistGeral {
                                 // way that are not heartbeat ticks
   bool stopRequested_ = false;
   bool closeAfterCommand_ = false;
+  Journal* journal_ = nullptr;
+  bool journalRequired_ = false;
+  std::string journalError_;
+  int64_t runNumber_ = 0;  // the run begun for the command under way
+  std::string lastError_;  // the message of the last error runReported showed
+  std::vector<RunInfo> historyRuns_;
   int64_t panelShownMs_ = 0;  // when PainelCG was last shown
   int64_t stepBaseMs_ = 0;    // time and gauge position the estimate counts from
   int stepBasePosition_ = 0;

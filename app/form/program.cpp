@@ -2,6 +2,7 @@
 
 #include "platform/ascii.h"
 #include "platform/clock.h"
+#include "platform/cp1252.h"
 #include "platform/ini.h"
 
 namespace cg {
@@ -19,6 +20,8 @@ bool TechnicianCommandsConfigured() {
 
 Program::Program(UserInterface& ui, bool technician) : form_(ui), dm_(ui) {
   form_.setDataModule(&dm_);
+  // Every command runs recorded, or not at all.
+  form_.requireJournal(true);
   if (technician || TechnicianCommandsConfigured()) form_.MostraComandosTecnicos();
 }
 
@@ -40,6 +43,12 @@ Program::~Program() {
   } catch (...) {
   }
   form_.setDataModule(nullptr);
+  // Last: what the closing above wrote is recorded too.
+  form_.setJournal(nullptr);
+  try {
+    journal_.reset();
+  } catch (...) {
+  }
 }
 
 void Program::activate() {
@@ -49,6 +58,32 @@ void Program::activate() {
     done = true;
   });
   startFailed_ = !done;
+  openJournal();
+}
+
+void Program::openJournal() {
+  if (journal_ || form_.closed()) return;
+  // Only the program that holds the marker may open the journal: opening it
+  // settles the runs that a program which died left unfinished.
+  if (!form_.holdsMarker()) {
+    form_.setJournalError(
+        cp("O histórico das alterações não foi aberto, pois o arquivo de uso C:\\VITRALON\\Em_Uso.txt não "
+           "pôde ser criado: nenhum comando é executado sem o seu registro."_cp));
+    return;
+  }
+  // The server is not reached at the start (the window does not connect
+  // before a command needs it): server records that a program which died
+  // left unconfirmed are settled by the undo that needs them.
+  try {
+    journal_ = Journal::open(nullptr);
+    form_.setJournal(journal_.get());
+  } catch (const Exception& e) {
+    const std::string message = cp("O histórico das alterações ("_cp) + std::string(kJournalWindowsPath) +
+                                cp(") não pôde ser aberto: "_cp) + e.message() +
+                                cp("\rNenhum comando é executado sem o seu registro."_cp);
+    form_.setJournalError(message);
+    form_.runReported([&] { throw EJournalError(message); });
+  }
 }
 
 Program::RowSelection Program::selectRow(TGrid& grid, int row) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "app/form/form.h"
 #include "data/sql/dm.h"
@@ -34,8 +35,13 @@ class Program {
   TDM& dataModule() { return dm_; }
 
   // The first activation as the event loop runs it (FormActivate through
-  // the handler's report).
+  // the handler's report); then, once the window holds the in-use marker,
+  // the journal of the installation is opened (a journal that cannot be
+  // opened is reported, and no command runs).
   void activate();
+  // The journal, open from the first activation to the end (nullptr
+  // before, or when it could not be opened: see form().journalError()).
+  Journal* journal() { return journal_.get(); }
   // The first activation raised an error (the window stays open).
   bool startFailed() const { return startFailed_; }
 
@@ -58,10 +64,16 @@ class Program {
   void passTime(int64_t ms);
 
  private:
+  void openJournal();
+
   TFormConsistGeral form_;
   TDM dm_;
+  std::unique_ptr<Journal> journal_;
   bool startFailed_ = false;
 };
+
+// The journal's file as the messages name it.
+inline constexpr const char* kJournalWindowsPath = "C:\\VITRALON\\CONSISTGERAL\\Historico.db";
 
 // Whether C:\platform.ini asks for the technicians' commands: `tecnico` in
 // its section [consistgeral] set to sim, 1 or true (any letter case).

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPixmap>
@@ -34,6 +35,13 @@ namespace cg::qt {
 namespace {
 
 QString title() { return QStringLiteral("Consistência Geral BD"); }
+
+// Whether `c` is `panel` or lies on it.
+bool inside(const TControl& c, const TControl& panel) {
+  for (const TControl* p = &c; p; p = p->parent)
+    if (p == &panel) return true;
+  return false;
+}
 
 void toStderr(const char* kind, const std::string& text) {
   std::string t = toUtf8(text);
@@ -210,11 +218,23 @@ void MainWindow::build() {
       case ControlKind::GroupBox:
         w = new QGroupBox(parent);
         break;
+      case ControlKind::ListBox: {
+        auto* l = static_cast<TListBox*>(c);
+        auto* list = new QListWidget(parent);
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setUniformItemSizes(true);
+        connect(list, &QListWidget::currentRowChanged, this, [this, l](int row) {
+          if (syncing_ || row < 0) return;
+          deliver([this, l, row] { form_.choose(*l, row); });
+        });
+        w = list;
+        break;
+      }
     }
     // Other widgets taking the focus move it away from the edit box, so that
     // entering the box again fires its event again.
     if (c->kind == ControlKind::Button || c->kind == ControlKind::RadioButton ||
-        c->kind == ControlKind::Grid) {
+        c->kind == ControlKind::Grid || c->kind == ControlKind::ListBox) {
       w->installEventFilter(this);
       focusTargets_[w] = c;
     }
@@ -267,6 +287,12 @@ std::string MainWindow::signature(const TControl& c) const {
     case ControlKind::Gauge: {
       const auto& g = static_cast<const TGauge&>(c);
       s << '|' << g.minValue() << ',' << g.maxValue() << ',' << g.progress();
+      break;
+    }
+    case ControlKind::ListBox: {
+      const auto& l = static_cast<const TListBox&>(c);
+      s << '|' << l.itemIndex << '|' << l.items.size();
+      for (const std::string& item : l.items) s << '\n' << item;
       break;
     }
     case ControlKind::Grid: {
@@ -358,6 +384,22 @@ void MainWindow::apply(const TControl& c) {
     case ControlKind::Gauge:
       w->update();
       break;
+    case ControlKind::ListBox: {
+      const auto& l = static_cast<const TListBox&>(c);
+      auto* list = static_cast<QListWidget*>(w);
+      QStringList lines;
+      for (const std::string& item : l.items) lines << qtext(item);
+      bool same = list->count() == lines.size();
+      for (int i = 0; same && i < lines.size(); ++i) same = list->item(i)->text() == lines[i];
+      if (!same) {
+        list->clear();
+        list->addItems(lines);
+      }
+      if (list->currentRow() != l.itemIndex) list->setCurrentRow(l.itemIndex);
+      pal.setColor(QPalette::Base, colourOf(c.color, QApplication::palette()));
+      setText(QPalette::Text, text);
+      break;
+    }
   }
   w->setPalette(pal);
   w->setVisible(c.visible);
@@ -403,6 +445,8 @@ void MainWindow::syncReviewSummary() {
   };
   QString text;
   for (const Review& r : reviews) {
+    // The history panel stands over the review and its line.
+    if (form_.PainelHistorico.showing()) break;
     if (!r.panel.showing() || !r.live.active() || !r.interim.active()) continue;
     try {
       const int live = r.live.recordCount();
@@ -519,6 +563,15 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     auto it = focusTargets_.find(watched);
     if (it != focusTargets_.end()) {
       TControl* c = it->second;
+      // While the history panel is open, Tab goes round its own controls:
+      // the focus does not go to the commands it covers.
+      if (form_.PainelHistorico.showing() && !inside(*c, form_.PainelHistorico)) {
+        QTimer::singleShot(0, this, [this] {
+          if (form_.PainelHistorico.showing())
+            widgets_.at(&form_.ListaExecucoes)->setFocus(Qt::TabFocusReason);
+        });
+        return QWidget::eventFilter(watched, event);
+      }
       // Only an edit box has a handler for receiving the focus; for the
       // others the form just notes where the focus is.
       if (form_.focusedControl() == c) return QWidget::eventFilter(watched, event);

@@ -55,6 +55,15 @@ std::string ReplacementFailed(const std::string& path, const ProcessOutcome& out
          " foi interrompido." + cp(kKept);
 }
 
+// The journal could not keep a copy of the live register (another program
+// holds it, say): the command file is not started, as the replacement could
+// not be undone.
+std::string CopyNotKept(const std::string& liveTable, const std::string& why) {
+  return cp("A substituição do formato original pelo novo não foi feita: não foi possível guardar "
+            "antes uma cópia de "_cp) +
+         liveTable + ".\r" + why + cp(kKept);
+}
+
 // One review: its tables, key fields, components and command file.
 struct Review {
   Table& live;
@@ -133,7 +142,21 @@ std::optional<std::string> RunReplacement(TFormConsistGeral& f, const Review& re
   // A path with blanks is one word of the command line only when quoted.
   const bool blanks = commandFile.find(' ') != std::string::npos;
   const std::string commandLine = blanks ? "\"" + commandFile + "\" " : commandFile + " ";
+  // The journal keeps a copy of the live register before the command file
+  // replaces it, and notes what the replacement left, so that the run can
+  // be undone; without the copy the register is not replaced.
+  Journal* journal = f.journal();
+  const std::string liveTable = review.live.windowsPath();
+  if (journal) {
+    try {
+      journal->beforeReplace(liveTable);
+    } catch (const Exception& e) {
+      return CopyNotKept(liveTable, e.message());
+    }
+  }
   const ProcessOutcome outcome = f.ui().startProcess(commandLine, kReplacementWait);
+  // Whatever the command file did, even when it failed half-way.
+  if (journal) journal->afterReplace(liveTable);
   if (!outcome.succeeded()) return ReplacementFailed(commandFile, outcome);
   return std::nullopt;
 }

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -462,4 +463,60 @@ TEST_F(QtSampleTest, AStartWithNoInstallationSaysHowToCreateTheSample) {
   const std::string how = "consistgeral --drive-c '" + dir_.path().string() + "' --create-sample";
   EXPECT_NE(err.find(how), std::string::npos) << err;
   EXPECT_LT(err.find("Em_Uso.txt"), err.find(how));
+}
+
+// "Histórico" sits in the free strip below the commands, clear of every
+// command (the technicians' too, where they show) and of the line under a
+// review; its panel lists the run of a command, and Escape closes it.
+TEST_F(QtWindowTest, HistoryButtonSitsInTheFreeStripAndItsPanelListsTheRunsUntilEscape) {
+  qt::WindowProgram p(/*interactive=*/false, /*technician=*/true);
+  p.start();
+  qt::MainWindow& w = p.window();
+  TFormConsistGeral& f = p.form();
+  auto* history = qobject_cast<QPushButton*>(w.widgetFor("BotHistorico"));
+  ASSERT_NE(history, nullptr);
+  EXPECT_EQ(history->text(), QString::fromUtf8("Histórico"));
+  EXPECT_TRUE(history->isVisibleTo(&w));
+  EXPECT_TRUE(history->isEnabled());
+  EXPECT_EQ(history->parentWidget(), w.widgetFor("PainelConsistG"));
+  const QRect place = history->geometry();
+  EXPECT_TRUE(w.widgetFor("PainelConsistG")->rect().contains(place));
+  for (TControl* c : f.controls()) {
+    if (c->parent != &f.PainelConsistG || c->kind != ControlKind::Button) continue;
+    const QRect command = w.widgetFor(c->name)->geometry();
+    EXPECT_GT(place.top(), command.bottom()) << c->name;  // below every command
+  }
+  EXPECT_FALSE(place.intersects(w.findChild<QLabel*>("ResumoRevisao")->geometry()));
+
+  // A command is a run (this one stops at once: the installation has no
+  // server database), and the panel lists it.
+  history->setFocus();
+  qobject_cast<QPushButton*>(w.widgetFor("BitBtn7"))->click();
+  history->click();
+  QWidget* panel = w.widgetFor("PainelHistorico");
+  EXPECT_TRUE(panel->isVisibleTo(&w));
+  auto* runs = qobject_cast<QListWidget*>(w.widgetFor("ListaExecucoes"));
+  ASSERT_NE(runs, nullptr);
+  ASSERT_EQ(runs->count(), 1);
+  EXPECT_TRUE(runs->item(0)->text().startsWith(
+      QString::fromUtf8("1 - %1 - Retirar caract. \". . / -\" do CNPJ em Forneced - parada por erro: ")
+          .arg(qt::qtext(f.historyRuns().at(0).started))))
+      << runs->item(0)->text().toStdString();
+  EXPECT_EQ(runs->currentRow(), 0);
+  auto* changes = qobject_cast<QListWidget*>(w.widgetFor("ListaAlteracoes"));
+  ASSERT_EQ(changes->count(), 1);
+  EXPECT_EQ(changes->item(0)->text(), QString::fromUtf8("Nenhum registro foi alterado nesta execução."));
+  EXPECT_FALSE(w.widgetFor("BotDesfazer")->isEnabled());  // nothing to undo
+  EXPECT_TRUE(w.widgetFor("BotRelatorio")->isEnabled());
+
+  // Enter reaches no button under the panel; Escape, from within the list,
+  // closes the panel.
+  press(*runs, Qt::Key_Return);
+  EXPECT_TRUE(f.PainelHistorico.visible);
+  EXPECT_FALSE(f.closed());
+  press(*runs, Qt::Key_Escape);
+  EXPECT_FALSE(panel->isVisibleTo(&w));
+  EXPECT_FALSE(f.PainelHistorico.visible);
+  EXPECT_FALSE(f.closed());  // the window's own Escape (Sair) did not answer
+  EXPECT_TRUE(history->isEnabled());
 }

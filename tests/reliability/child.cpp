@@ -225,6 +225,9 @@ std::map<std::string, TableImage> ImageOfTables(const fs::path& driveC) {
   const fs::path root = driveC / "VITRALON";
   for (const auto& e : fs::recursive_directory_iterator(root)) {
     if (!e.is_regular_file()) continue;
+    // The journal of the runs is this program's own file, not a table of
+    // the suite.
+    if (fs::relative(e.path(), root).string().rfind("CONSISTGERAL/", 0) == 0) continue;
     std::string ext = e.path().extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), ::toupper);
     if (ext != ".DB") continue;

@@ -53,7 +53,8 @@ struct TableImage {
   std::string integrity;  // "ok" when sound
   std::vector<std::string> rows;
 };
-// Every *.DB file under drive C's VITRALON folder, by path relative to it.
+// Every *.DB file under drive C's VITRALON folder, by path relative to it,
+// but the journal's (CONSISTGERAL).
 std::map<std::string, TableImage> ImageOfTables(const std::filesystem::path& driveC);
 
 // The transcript lines of one event kind ("message", "error", ...).

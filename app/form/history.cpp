@@ -1,0 +1,219 @@
+// The history panel: the runs of the journal, the changes of the chosen
+// run, its report and its undo; and the run that every command of the
+// window is recorded as.
+#include "app/form/history.h"
+
+#include <algorithm>
+#include <set>
+
+#include "app/form/form.h"
+#include "data/sql/dm.h"
+#include "platform/cp1252.h"
+#include "platform/drive.h"
+#include "platform/regional.h"
+
+namespace cg {
+namespace {
+
+constexpr std::string_view kJournalClosed =
+    "O histórico das alterações não está aberto: nenhum comando é executado sem o seu registro."_cp;
+constexpr std::string_view kChooseRun = "Escolha uma execução na lista."_cp;
+constexpr std::string_view kNoChanges = "Nenhum registro foi alterado nesta execução."_cp;
+
+// A message on one line of a list.
+std::string oneLine(std::string text) {
+  for (char& c : text)
+    if (c == '\r' || c == '\n') c = ' ';
+  return text;
+}
+
+}  // namespace
+
+std::string OperationText(char op) {
+  switch (op) {
+    case 'I':
+      return cp("inclusão"_cp);
+    case 'D':
+      return cp("exclusão"_cp);
+    case 'R':
+      return cp("substituição"_cp);
+    default:
+      return cp("alteração"_cp);
+  }
+}
+
+std::string RowsText(int64_t rows) { return IntToStr(rows) + (rows == 1 ? " registro" : " registros"); }
+
+std::string RunLine(const RunInfo& run) {
+  std::string line =
+      IntToStr(run.number) + " - " + run.started + " - " + run.caption + " - " + OutcomeText(run.outcome);
+  if (run.outcome == RunOutcome::Failed && !run.message.empty()) line += ": " + oneLine(run.message);
+  line += " - " + RowsText(run.total());
+  if (run.undoneBy) line += cp(" (desfeita pela execução "_cp) + IntToStr(run.undoneBy) + ")";
+  return line;
+}
+
+std::string ChangeText(const ChangeLine& c) {
+  std::string line = c.table + " | ";
+  if (!c.key.empty()) line += c.key + " | ";
+  line += OperationText(c.op) + " | ";
+  // A register replaced whole: the copy it can be put back from.
+  if (c.op == 'R') return line + cp("cópia: "_cp) + (c.before.empty() ? c.after : c.before);
+  if (!c.field.empty()) line += c.field + ": ";
+  return line + oneLine(c.before) + " -> " + oneLine(c.after);
+}
+
+std::string UndoSummary(int64_t undone, const UndoResult& u, size_t conflictLines) {
+  std::string text = cp("A execução "_cp) + IntToStr(undone) + " foi desfeita (" + cp("execução "_cp) +
+                     IntToStr(u.run) + ").\r" + "Restaurados: " + RowsText(u.restored) + "\r" +
+                     cp("Já como antes: "_cp) + RowsText(u.unchanged) + "\r" +
+                     cp("Conflitos (alterados depois da execução, mantidos como estão): "_cp) +
+                     RowsText(static_cast<int64_t>(u.conflicts.size()));
+  for (size_t i = 0; i < u.conflicts.size() && i < conflictLines; ++i)
+    text += "\r" + ChangeText(u.conflicts[i]);
+  if (u.conflicts.size() > conflictLines)
+    text += cp("\r... e mais "_cp) + IntToStr(static_cast<int64_t>(u.conflicts.size() - conflictLines)) +
+            cp(": o relatório da execução "_cp) + IntToStr(u.run) + " lista todos.";
+  return text;
+}
+
+// ---- The run of a command ------------------------------------------------------
+
+void TFormConsistGeral::beginCommandRun(TButton& button) {
+  if (!journal_) {
+    if (!journalRequired_) return;
+    throw EJournalError(journalError_.empty() ? cp(kJournalClosed) : journalError_);
+  }
+  runNumber_ = journal_->beginRun(button.name, button.caption);
+}
+
+void TFormConsistGeral::endCommandRun(bool failed, const std::string& message) {
+  runNumber_ = 0;
+  if (!journal_) return;
+  const RunOutcome outcome =
+      failed ? RunOutcome::Failed : (stopRequested_ ? RunOutcome::Interrupted : RunOutcome::Completed);
+  try {
+    journal_->endRun(outcome, failed ? message : std::string());
+  } catch (const Exception& e) {
+    ui_.showError(e);
+  }
+}
+
+// ---- The panel ------------------------------------------------------------------
+
+std::string TFormConsistGeral::reportPath(int64_t number) {
+  return "C:\\VITRALON\\CONSISTGERAL\\Historico_" + IntToStr(number) + ".csv";
+}
+
+void TFormConsistGeral::BotHistoricoClick() {
+  if (!journal_) throw EJournalError(journalError_.empty() ? cp(kJournalClosed) : journalError_);
+  loadHistory(0);
+  PainelHistorico.visible = true;
+  focus(ListaExecucoes);
+  repaint(PainelHistorico);
+}
+
+void TFormConsistGeral::loadHistory(int64_t select) {
+  historyRuns_ = journal_->runs();
+  std::sort(historyRuns_.begin(), historyRuns_.end(),
+            [](const RunInfo& a, const RunInfo& b) { return a.number > b.number; });
+  ListaExecucoes.items.clear();
+  ListaExecucoes.itemIndex = historyRuns_.empty() ? -1 : 0;
+  for (size_t i = 0; i < historyRuns_.size(); ++i) {
+    ListaExecucoes.items.push_back(RunLine(historyRuns_[i]));
+    if (historyRuns_[i].number == select) ListaExecucoes.itemIndex = static_cast<int>(i);
+  }
+  showChanges();
+}
+
+void TFormConsistGeral::showChanges() {
+  ListaAlteracoes.items.clear();
+  ListaAlteracoes.itemIndex = -1;
+  const int index = ListaExecucoes.itemIndex;
+  const bool chosen = journal_ && index >= 0 && index < static_cast<int>(historyRuns_.size());
+  BotDesfazer.enabled = BotRelatorio.enabled = chosen;
+  if (!chosen) return;
+  const RunInfo& run = historyRuns_[static_cast<size_t>(index)];
+  // A run still under way (in another program) is not undone.
+  BotDesfazer.enabled = run.outcome != RunOutcome::Running && run.total() > 0;
+  std::vector<ChangeLine> lines = journal_->changes(run.number, kChangeLinesShown + 1);
+  const bool more = lines.size() > kChangeLinesShown;
+  if (more) lines.resize(kChangeLinesShown);
+  std::set<int64_t> rowsShown;
+  for (const ChangeLine& l : lines) {
+    ListaAlteracoes.items.push_back(ChangeText(l));
+    rowsShown.insert(l.sequence);
+  }
+  const std::string report = "consistgeral --relatorio " + IntToStr(run.number);
+  if (more) {
+    const int64_t rest = run.total() - static_cast<int64_t>(rowsShown.size());
+    ListaAlteracoes.items.push_back(
+        cp("... as primeiras "_cp) + IntToStr(static_cast<int64_t>(kChangeLinesShown)) + " linhas; " +
+        (rest > 0 ? "mais " + RowsText(rest) + cp(" alterados. "_cp) : std::string()) +
+        cp("O relatório ("_cp) + report + ") tem todas as linhas.");
+  } else if (lines.empty()) {
+    ListaAlteracoes.items.push_back(cp(kNoChanges));
+  }
+  repaint(PainelHistorico);
+}
+
+void TFormConsistGeral::choose(TListBox& list, int index) {
+  if (closed_ || commandRunning() || index == list.itemIndex || index < 0 ||
+      index >= static_cast<int>(list.items.size()))
+    return;
+  list.itemIndex = index;
+  if (list.onSelect) runHandler(list.onSelect);
+}
+
+bool TFormConsistGeral::SelecionaExecucao(int64_t number) {
+  if (!PainelHistorico.showing()) return false;
+  for (size_t i = 0; i < historyRuns_.size(); ++i) {
+    if (historyRuns_[i].number != number) continue;
+    ListaExecucoes.itemIndex = static_cast<int>(i);
+    showChanges();
+    return true;
+  }
+  return false;
+}
+
+void TFormConsistGeral::BotDesfazerClick() {
+  const int index = ListaExecucoes.itemIndex;
+  if (!journal_ || index < 0 || index >= static_cast<int>(historyRuns_.size())) {
+    ui_.showMessage(cp(kChooseRun));
+    return;
+  }
+  const RunInfo run = historyRuns_[static_cast<size_t>(index)];
+  const int64_t rows = journal_->rowsToRestore(run.number);
+  const std::string question = cp("Desfazer a execução "_cp) + IntToStr(run.number) + " (" + run.caption +
+                               ", " + run.started + ")?\r" + RowsText(rows) +
+                               (rows == 1 ? cp(" será restaurado."_cp) : cp(" serão restaurados."_cp));
+  if (!ui_.confirm(question)) return;
+  const UndoResult result = journal_->undo(run.number, dm_ ? &dm_->sqlcon1 : nullptr);
+  loadHistory(result.run);
+  ui_.showMessage(UndoSummary(run.number, result));
+}
+
+void TFormConsistGeral::BotRelatorioClick() {
+  const int index = ListaExecucoes.itemIndex;
+  if (!journal_ || index < 0 || index >= static_cast<int>(historyRuns_.size())) {
+    ui_.showMessage(cp(kChooseRun));
+    return;
+  }
+  const int64_t number = historyRuns_[static_cast<size_t>(index)].number;
+  const std::string path = reportPath(number);
+  journal_->writeReport(number, DriveC::resolve(path));
+  ui_.showMessage(cp("O relatório da execução "_cp) + IntToStr(number) + " foi gravado em " + path + ".");
+}
+
+void TFormConsistGeral::BotFecharHistoricoClick() {
+  PainelHistorico.visible = false;
+  historyRuns_.clear();
+  ListaExecucoes.items.clear();
+  ListaExecucoes.itemIndex = -1;
+  ListaAlteracoes.items.clear();
+  BotDesfazer.enabled = BotRelatorio.enabled = false;
+  focus(BotHistorico);
+  repaint(PainelConsistG);
+}
+
+}  // namespace cg
