@@ -15,8 +15,9 @@
 //                                  the server can go before anything of it
 //
 // A write event is a post or delete on a local table, an emptying, a local SQL
-// statement, a commit of a local table file, and a committed statement or
-// apply on the server. The variables are read once, with the other test
+// statement, a commit of a local table file, a committed statement or
+// apply on the server, and the journal's commit of the records of a change
+// about to be committed. The variables are read once, with the other test
 // hooks (platform/test_hooks.h), at the first event if not before; without
 // them the hook costs a few branches.
 #pragma once

@@ -16,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
+#include "platform/faults.h"
 #include "platform/ini.h"
 
 namespace cg {
@@ -693,6 +694,9 @@ bool Journal::Impl::localCommitting(const void* connection) noexcept {
   if (!openLocal.count(connection)) return true;
   try {
     commit();
+    // The records are on disk, the change not yet: a crash test's kill
+    // point, settled at the next start.
+    faults::wrote();
     return true;
   } catch (...) {
     return false;
@@ -766,6 +770,9 @@ bool Journal::Impl::serverCommitting(const void* transaction) noexcept {
   if (!openServer.count(transaction)) return true;
   try {
     commit();
+    // The records are on disk, the change not yet: a crash test's kill
+    // point, settled at the next start.
+    faults::wrote();
     return true;
   } catch (...) {
     return false;
@@ -868,8 +875,10 @@ void Journal::Impl::settle(SQLConnection* server) {
         "SELECT b.id, b.place, r.pid, r.outcome FROM batches b JOIN runs r ON r.number = b.run "
         "WHERE b.confirmed = 0 ORDER BY b.id");
     engine::StmtUse use(s);
+    // A batch of a program still running is its own to confirm, whatever
+    // its run's state: its table commit may be on its way.
     while (s.step())
-      if (s.columnInt(3) != 0 || !processAlive(s.columnInt(2)))
+      if (!processAlive(s.columnInt(2)))
         batches.emplace_back(s.columnInt(0), s.columnText(1).empty() ? 'L' : s.columnText(1)[0]);
   }
   begin();

@@ -454,4 +454,23 @@ WriteLock::~WriteLock() {
   sqlite3_close(db_);
 }
 
+void UndoEveryRun(const fs::path& driveC) {
+  std::error_code ec;
+  fs::remove(driveC / "VITRALON" / "Em_Uso.txt", ec);
+  ChildResult list = RunProgram(driveC, {"--historico"});
+  ASSERT_EQ(list.exitCode, 0) << list.output;
+  std::vector<int> runs;
+  const std::string head = "Execução ";
+  for (size_t at = 0; (at = list.output.find(head, at)) != std::string::npos; at += head.size())
+    if (at == 0 || list.output[at - 1] == '\n')
+      runs.push_back(std::atoi(list.output.c_str() + at + head.size()));
+  ASSERT_FALSE(runs.empty()) << list.output;
+  std::sort(runs.rbegin(), runs.rend());
+  for (int n : runs) {
+    fs::remove(driveC / "VITRALON" / "Em_Uso.txt", ec);
+    ChildResult r = RunProgram(driveC, {"--desfazer", std::to_string(n), "--sim"});
+    ASSERT_EQ(r.exitCode, 0) << "undo of run " << n << ":\n" << r.output;
+  }
+}
+
 }  // namespace reliability

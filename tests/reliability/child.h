@@ -41,6 +41,10 @@ ChildResult RunScriptAs(const std::vector<std::string>& wrapper, const std::file
                         const std::string& script,
                         const std::vector<std::pair<std::string, std::string>>& env = {});
 
+// Undoes, newest first, every run the journal of `driveC` holds (through
+// `--desfazer N --sim`), failing the test when an undo fails.
+void UndoEveryRun(const std::filesystem::path& driveC);
+
 // A sample installation (small) in `driveC`, made by the program itself.
 void CreateSample(const std::filesystem::path& driveC);
 // Copies a whole drive C folder.

@@ -159,6 +159,14 @@ TEST_P(QuedaLocal, KilledAnywhereLeavesSoundTablesAndFinishesAsIfUninterrupted) 
             << file << ": record neither as before nor as repaired: " << row;
     }
 
+    // Every row the killed run changed has its record: undoing it puts
+    // every table back as it was.
+    UndoEveryRun(drive);
+    const auto undone = ImageOfTables(drive);
+    for (const auto& [file, table] : before)
+      EXPECT_TRUE(undone.at(file).rows == table.rows)
+          << file << ": not as before after undoing the killed run";
+
     runToEnd(drive, repair.script);
     runToEnd(drive, repair.script);
     const auto finished = ImageOfTables(drive);

@@ -161,6 +161,16 @@ TEST_P(QuedaServidor, KilledAnywhereLeavesWholeRowsAndFinishesAsIfUninterrupted)
     }
     if (isBookCodes) expectNoCodeTwice(drive);
 
+    // Every row the killed run changed has its record: undoing it puts
+    // every server row and table back as it was.
+    UndoEveryRun(drive);
+    const Image undone = imageOf(drive);
+    for (const auto& [table, rows] : before.server)
+      EXPECT_TRUE(undone.server.at(table) == rows) << table << ": not as before after undoing the killed run";
+    for (const auto& [file, table] : before.local)
+      EXPECT_TRUE(undone.local.at(file).rows == table.rows)
+          << file << ": not as before after undoing the killed run";
+
     for (int run = 0; run < 2; ++run) {
       removeMarker(drive);
       ChildResult r = RunScript(drive, repair.script);
