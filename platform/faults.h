@@ -16,8 +16,8 @@
 //
 // A write event is a post or delete on a local table, an emptying, a local SQL
 // statement, a commit of a local table file, a committed statement or
-// apply on the server, and the journal's commit of the records of a change
-// about to be committed. The variables are read once, with the other test
+// apply on the server, and the removal from a table file of the records
+// the journal collected from it. The variables are read once, with the other test
 // hooks (platform/test_hooks.h), at the first event if not before; without
 // them the hook costs a few branches.
 #pragma once

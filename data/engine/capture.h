@@ -8,13 +8,12 @@ struct sqlite3;
 
 namespace cg::engine {
 
-// Pages of write-ahead log after which a commit copies the log back into
-// the file (PRAGMA wal_autocheckpoint; the capture's own log hook does it
-// on the connections it watches).
-inline constexpr int kWalCheckpointPages = 8192;
-
 // Watches a connection just opened on `windowsPath`, when a sink is installed.
 void startCapture(sqlite3* db, const std::string& windowsPath);
+// Writes the records of the open transaction's changes into the files'
+// record tables (changes.h), inside that transaction: every commit of a
+// watched connection does it first. SQLite's result code.
+int writePendingRecords(sqlite3* db) noexcept;
 // A table file attached to a watched connection as `schema`.
 void noteAttached(sqlite3* db, const std::string& schema, const std::string& windowsPath);
 // The sink's error that kept the last transaction from committing ("" when

@@ -127,12 +127,34 @@ struct Capture {
   struct Watched {
     ChangedTable table;
     std::vector<bool> real;  // per column: it keeps reals
+    std::string schema;
   };
   std::map<std::string, std::unique_ptr<Watched>> tables;  // "schema\ttable"
-  std::string failure;                                     // a sink's error: the transaction may not commit
-  std::string lastFailure;                                 // the failure of the transaction just rolled back
-  bool changed = false;                                    // changes reported in the open transaction
-  std::string before, after;                               // reused buffers
+  // The records of the open transaction not yet written, per schema.
+  struct Record {
+    char op;
+    int64_t rowid;
+    std::string key, before, after;
+  };
+  struct Pending {
+    const Watched* table = nullptr;
+    std::vector<Record> records;
+    int64_t run = 0;
+  };
+  std::map<std::string, Pending> pending;        // by schema
+  std::map<std::string, sqlite3_stmt*> inserts;  // by schema: the records' INSERT
+  std::string failure;                           // a sink's error: the transaction may not commit
+  std::string lastFailure;                       // the failure of the transaction just rolled back
+  std::string key;                               // reused buffer
+
+  ~Capture() {
+    for (auto& [schema, st] : inserts) sqlite3_finalize(st);
+  }
+  bool hasPending() const {
+    for (const auto& [schema, p] : pending)
+      if (!p.records.empty()) return true;
+    return false;
+  }
 };
 
 std::unordered_map<const sqlite3*, std::unique_ptr<Capture>>& captures() {
@@ -144,6 +166,7 @@ std::unordered_map<const sqlite3*, std::unique_ptr<Capture>>& captures() {
 // hook's connection may not be used inside the hook).
 std::unique_ptr<Capture::Watched> describe(sqlite3* db, Capture& c, const char* schema, const char* table) {
   auto w = std::make_unique<Capture::Watched>();
+  w->schema = schema;
   ChangedTable* t = &w->table;
   const char* file = sqlite3_db_filename(db, schema);
   t->file = file ? std::filesystem::path(file) : std::filesystem::path();
@@ -179,44 +202,59 @@ void preupdate(void* ctx, sqlite3* db, int op, const char* schema, const char* t
   auto& c = *static_cast<Capture*>(ctx);
   LocalChangeSink* sink = g_sink;
   if (!sink || !c.failure.empty()) return;
-  // The engine's own tables (the description) and SQLite's are not records.
+  // The engine's own tables (the description, the records) and SQLite's
+  // are not records.
   if (table[0] == '_' || std::strncmp(table, "sqlite_", 7) == 0) return;
-  std::string key = std::string(schema) + '\t' + table;
-  auto& slot = c.tables[key];
+  auto& slot = c.tables[std::string(schema) + '\t' + table];
   if (!slot) slot = describe(db, c, schema, table);
-  const ChangedTable& t = slot->table;
-  const std::vector<bool>& real = slot->real;
+  const Capture::Watched& w = *slot;
+  const std::vector<bool>& real = w.real;
   const int n = sqlite3_preupdate_count(db);
   auto isReal = [&](int i) { return static_cast<size_t>(i) < real.size() && real[i]; };
-  c.before.clear();
-  c.after.clear();
-  LocalChangeSink::Op what;
-  int64_t rowid = oldRowid;
+  Capture::Record r;
+  r.rowid = oldRowid;
   sqlite3_value* v = nullptr;
-  sqlite3_value* w = nullptr;
+  sqlite3_value* x = nullptr;
+  // The key: the primary key fields as the row had them (as it gets them,
+  // for an insert).
+  auto keyOf = [&](bool fresh) {
+    std::string key;
+    for (int k : w.table.primaryKey)
+      if ((fresh ? sqlite3_preupdate_new(db, k, &v) : sqlite3_preupdate_old(db, k, &v)) == SQLITE_OK)
+        putValue(key, k, v, isReal(k));
+    return key;
+  };
   if (op == SQLITE_INSERT) {
-    what = LocalChangeSink::Op::Insert;
-    rowid = newRowid;
+    r.op = 'I';
+    r.rowid = newRowid;
     for (int i = 0; i < n; ++i)
-      if (sqlite3_preupdate_new(db, i, &v) == SQLITE_OK) putValue(c.after, i, v, isReal(i));
+      if (sqlite3_preupdate_new(db, i, &v) == SQLITE_OK) putValue(r.after, i, v, isReal(i));
+    r.key = keyOf(true);
   } else if (op == SQLITE_DELETE) {
-    what = LocalChangeSink::Op::Delete;
+    r.op = 'D';
     for (int i = 0; i < n; ++i)
-      if (sqlite3_preupdate_old(db, i, &v) == SQLITE_OK) putValue(c.before, i, v, isReal(i));
+      if (sqlite3_preupdate_old(db, i, &v) == SQLITE_OK) putValue(r.before, i, v, isReal(i));
+    r.key = keyOf(false);
   } else {
-    what = LocalChangeSink::Op::Update;
+    r.op = 'U';
     for (int i = 0; i < n; ++i) {
-      if (sqlite3_preupdate_old(db, i, &v) != SQLITE_OK || sqlite3_preupdate_new(db, i, &w) != SQLITE_OK)
+      if (sqlite3_preupdate_old(db, i, &v) != SQLITE_OK || sqlite3_preupdate_new(db, i, &x) != SQLITE_OK)
         continue;
-      if (sameValue(v, w, isReal(i))) continue;
-      putValue(c.before, i, v, isReal(i));
-      putValue(c.after, i, w, isReal(i));
+      if (sameValue(v, x, isReal(i))) continue;
+      putValue(r.before, i, v, isReal(i));
+      putValue(r.after, i, x, isReal(i));
     }
-    if (c.before.empty() && oldRowid == newRowid) return;  // nothing changes
+    if (r.before.empty() && oldRowid == newRowid) return;  // nothing changes
+    r.key = keyOf(false);
   }
+  Capture::Pending& p = c.pending[schema];
   try {
-    sink->change(db, t, what, rowid, c.before, c.after);
-    c.changed = true;
+    if (p.records.empty()) {
+      sink->touched(w.table);
+      p.table = &w;
+      p.run = sink->currentRun();
+    }
+    p.records.push_back(std::move(r));
   } catch (const Exception& e) {
     c.failure = e.message();
   } catch (const std::exception& e) {
@@ -224,36 +262,57 @@ void preupdate(void* ctx, sqlite3* db, int op, const char* schema, const char* t
   }
 }
 
+// Writes the pending records into the files' record tables, inside the
+// open transaction. SQLite's result code.
+int writeRecords(Capture& c) {
+  for (auto& [schema, p] : c.pending) {
+    if (p.records.empty()) continue;
+    sqlite3_stmt*& st = c.inserts[schema];
+    if (!st) {
+      const std::string table = "\"" + schema + "\"." + kJournalTable;
+      std::string create = "CREATE TABLE IF NOT EXISTS " + table +
+                           "(seq INTEGER PRIMARY KEY, run INTEGER NOT NULL, op TEXT NOT NULL, "
+                           "row_id INTEGER, key BLOB, before BLOB, after BLOB)";
+      int rc = sqlite3_exec(c.db, create.c_str(), nullptr, nullptr, nullptr);
+      if (rc != SQLITE_OK) return rc;
+      std::string insert =
+          "INSERT INTO " + table + "(run, op, row_id, key, before, after) VALUES(?1, ?2, ?3, ?4, ?5, ?6)";
+      rc = sqlite3_prepare_v3(c.db, insert.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr);
+      if (rc != SQLITE_OK) return rc;
+    }
+    for (const Capture::Record& r : p.records) {
+      char op[2] = {r.op, 0};
+      sqlite3_bind_int64(st, 1, p.run);
+      sqlite3_bind_text(st, 2, op, 1, SQLITE_TRANSIENT);
+      sqlite3_bind_int64(st, 3, r.rowid);
+      sqlite3_bind_blob(st, 4, r.key.data(), static_cast<int>(r.key.size()), SQLITE_STATIC);
+      sqlite3_bind_blob(st, 5, r.before.data(), static_cast<int>(r.before.size()), SQLITE_STATIC);
+      sqlite3_bind_blob(st, 6, r.after.data(), static_cast<int>(r.after.size()), SQLITE_STATIC);
+      int rc = sqlite3_step(st);
+      sqlite3_reset(st);
+      if (rc != SQLITE_DONE) return rc;
+    }
+    p.records.clear();
+  }
+  return SQLITE_OK;
+}
+
 int commitHook(void* ctx) {
   auto& c = *static_cast<Capture*>(ctx);
   if (!c.failure.empty()) return 1;
-  if (!c.changed || !g_sink) return 0;
-  if (g_sink->committing(c.db)) return 0;
-  c.failure = "O histórico de alterações não pôde ser gravado; nada foi gravado em "_cp.data() +
-              c.mainWindowsPath + ".";
-  return 1;
+  // A change whose record is not written with it never reaches the file.
+  if (c.hasPending()) {
+    c.failure = "O histórico de alterações não pôde ser gravado; nada foi gravado em "_cp.data() +
+                c.mainWindowsPath + ".";
+    return 1;
+  }
+  return 0;
 }
 
 void rollbackHook(void* ctx) {
   auto& c = *static_cast<Capture*>(ctx);
-  if (c.changed && g_sink) g_sink->rolledBack(c.db);
-  c.changed = false;
+  for (auto& [schema, p] : c.pending) p.records.clear();
   if (!c.failure.empty()) c.lastFailure = std::exchange(c.failure, std::string());
-}
-
-int walHook(void* ctx, sqlite3* db, const char* schema, int pages) {
-  auto& c = *static_cast<Capture*>(ctx);
-  if (c.changed && g_sink) {
-    const char* file = sqlite3_db_filename(db, schema);
-    g_sink->committed(db, file ? std::filesystem::path(file) : std::filesystem::path());
-  }
-  // A commit is over when every file's log has it; the next change starts
-  // the next transaction's records.
-  if (sqlite3_get_autocommit(db)) c.changed = false;
-  // The log is copied back into the file as PRAGMA wal_autocheckpoint would.
-  if (pages >= engine::kWalCheckpointPages)
-    sqlite3_wal_checkpoint_v2(db, schema, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-  return SQLITE_OK;
 }
 
 }  // namespace
@@ -352,7 +411,12 @@ void startCapture(sqlite3* db, const std::string& windowsPath) {
   sqlite3_preupdate_hook(db, preupdate, ctx);
   sqlite3_commit_hook(db, commitHook, ctx);
   sqlite3_rollback_hook(db, rollbackHook, ctx);
-  sqlite3_wal_hook(db, walHook, ctx);
+}
+
+int writePendingRecords(sqlite3* db) noexcept {
+  auto it = captures().find(db);
+  if (it == captures().end() || !it->second->hasPending()) return SQLITE_OK;
+  return writeRecords(*it->second);
 }
 
 void noteAttached(sqlite3* db, const std::string& schema, const std::string& windowsPath) {
@@ -370,12 +434,9 @@ std::string takeCaptureFailure(sqlite3* db) {
 void stopCapture(sqlite3* db) noexcept {
   auto it = captures().find(db);
   if (it == captures().end()) return;
-  // Closing with a transaction open rolls it back, without the hooks.
-  if (it->second->changed && g_sink && !sqlite3_get_autocommit(db)) g_sink->rolledBack(db);
   sqlite3_preupdate_hook(db, nullptr, nullptr);
   sqlite3_commit_hook(db, nullptr, nullptr);
   sqlite3_rollback_hook(db, nullptr, nullptr);
-  sqlite3_wal_hook(db, nullptr, nullptr);
   captures().erase(it);
 }
 

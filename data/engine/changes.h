@@ -1,11 +1,25 @@
-// What the table engine tells a journal about the rows it changes. Every
-// SQLite connection the engine opens on a table file (a table object's, a
-// local SQL statement's) reports, while a sink is installed:
-//  - each row change before it is made, with the row's images;
-//  - each transaction about to commit, before it commits: the sink makes its
-//    records of that transaction durable first (or refuses the commit);
-//  - each transaction committed, file by file, and each rolled back.
-// A change is never on disk without its record.
+// How the table engine keeps a record of every row it changes, for the
+// journal. While a sink is installed, every SQLite connection the engine
+// opens on a table file (a table object's, a local SQL statement's) keeps,
+// for each row change, a record in the table file itself: the engine's
+// table "_journal" (docs/storage.md), written in the same transaction as
+// the change, so that the change and its record reach the file together or
+// not at all, whatever happens to the program or the machine. The journal
+// collects the records from the files (and deletes them there) once it has
+// them safely in its own file.
+//
+// Table "_journal" of a table file:
+//   seq INTEGER PRIMARY KEY  order of the changes in the file
+//   run INTEGER      the sink's run when the change was made
+//   op TEXT          'I' insert, 'U' update, 'D' delete
+//   row_id INTEGER   the row's rowid (its old rowid for an update)
+//   key BLOB         image of the primary key fields before the change
+//                    (after it for an insert)
+//   before BLOB      delete: the whole row; update: the old values of the
+//                    changed fields; insert: empty
+//   after BLOB       insert: the whole row; update: the new values of the
+//                    changed fields; delete: empty
+// An update that changes no stored value has no record.
 #pragma once
 
 #include <cstdint>
@@ -50,29 +64,18 @@ struct ChangedTable {
 
 class LocalChangeSink {
  public:
-  enum class Op : char { Insert = 'I', Update = 'U', Delete = 'D' };
   virtual ~LocalChangeSink() = default;
-
-  // A row change about to be made through connection `connection` (an
-  // opaque token, one per SQLite handle) in `table`. `before`: the whole
-  // row for a delete, the old values of the changed fields for an update,
-  // empty for an insert; `after`: the whole row for an insert, the new
-  // values of the changed fields for an update, empty for a delete (both
-  // encoded by EncodeImage). An update that changes no value is not
-  // reported. May raise: the transaction it belongs to then cannot commit
-  // (it is rolled back, and the commit raises EDBEngineError with the
-  // sink's message).
-  virtual void change(const void* connection, const ChangedTable& table, Op op, int64_t rowid,
-                      std::string_view before, std::string_view after) = 0;
-  // The transaction of `connection` is about to commit: make every change
-  // reported for it durable now. False refuses the commit (the transaction
-  // is rolled back).
-  virtual bool committing(const void* connection) noexcept = 0;
-  // The transaction of `connection` is on disk in `file`.
-  virtual void committed(const void* connection, const std::filesystem::path& file) noexcept = 0;
-  // The transaction of `connection` was rolled back: its changes are gone.
-  virtual void rolledBack(const void* connection) noexcept = 0;
+  // The run the records of changes made now belong to.
+  virtual int64_t currentRun() noexcept = 0;
+  // A table file receives its first change of a transaction: the journal
+  // notes it (durably) so that it will collect the file's records. May
+  // raise: the change is then kept from the file (its transaction cannot
+  // commit, and the commit raises EDBEngineError with the sink's message).
+  virtual void touched(const ChangedTable& table) = 0;
 };
+
+// The name of the records' table inside a table file.
+inline constexpr const char* kJournalTable = "_journal";
 
 // The sink that connections report to (nullptr: none). Connections opened
 // while no sink is installed never report; the others report to the sink

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "data/engine/capture.h"
+#include "data/engine/changes.h"
 #include "data/engine/engine.h"
 #include "data/engine/sqlite.h"
 #include "platform/cp1252.h"
@@ -292,7 +293,34 @@ int Query::execSQL() {
     if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n' && *p != ';')
       throw EDBEngineError(std::string("Somente uma instrução SQL pode ser executada de cada vez ("_cp) +
                            dir + ").");
+  // Watched for the journal: the statement and the records of what it
+  // changes commit together.
+  const bool recorded = CurrentLocalChangeSink() != nullptr;
+  if (recorded && (rc = sqlite3_exec(db.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr)) != SQLITE_OK) {
+    if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED)
+      throw ERecordLocked(lockedMessage(refs[0].windowsPath));
+    raiseSqlite(db.get(), rc, refs[0].windowsPath);
+  }
   while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+  }
+  // Counted before the records are written (their inserts count too).
+  const int statementChanges = sqlite3_changes(db.get());
+  if (recorded && rc == SQLITE_DONE) {
+    rc = writePendingRecords(db.get());
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) rc = SQLITE_DONE;
+  }
+  if (recorded && rc != SQLITE_DONE) {
+    const int failed = rc;
+    sqlite3_reset(st.get());
+    std::string message = sqlite3_errmsg(db.get());
+    sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    if (std::string failure = takeCaptureFailure(db.get()); !failure.empty()) throw EDBEngineError(failure);
+    if ((failed & 0xFF) == SQLITE_BUSY || (failed & 0xFF) == SQLITE_LOCKED)
+      throw ERecordLocked(lockedMessage(refs[0].windowsPath));
+    if ((failed & 0xFF) == SQLITE_CONSTRAINT)
+      throw EKeyViolation(std::string("Violação de chave em "_cp) + refs[0].windowsPath + ".");
+    throw EDBEngineError(std::string("Erro na instrução SQL ("_cp) + dir + "): " + fromUtf8(message));
   }
   if (rc != SQLITE_DONE) {
     if (std::string failure = takeCaptureFailure(db.get()); !failure.empty()) throw EDBEngineError(failure);
@@ -303,7 +331,7 @@ int Query::execSQL() {
     throw EDBEngineError(std::string("Erro na instrução SQL ("_cp) + dir +
                          "): " + fromUtf8(sqlite3_errmsg(db.get())));
   }
-  int changed = sqlite3_changes(db.get());
+  int changed = statementChanges;
   faults::wrote();
   // Open cursors on these files must read again what they had read ahead.
   for (const auto& r : refs)

@@ -62,6 +62,12 @@ Database& Database::operator=(Database&& o) noexcept {
   return *this;
 }
 
+void commitWithRecords(sqlite3* db, const std::string& windowsPath) {
+  int rc = writePendingRecords(db);
+  if (rc == SQLITE_OK) rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) raiseSqlite(db, rc, windowsPath);
+}
+
 void Database::close() noexcept {
   if (db_) stopCapture(db_);
   if (db_) sqlite3_close_v2(db_);
@@ -465,6 +471,9 @@ Connection::~Connection() {
 
 int Connection::control(Control which) noexcept {
   static constexpr const char* kSql[kControls] = {"BEGIN", "BEGIN IMMEDIATE", "COMMIT", "ROLLBACK"};
+  // The records of the changes go in the transaction they belong to.
+  if (which == kCommit)
+    if (int rc = writePendingRecords(db_.get()); rc != SQLITE_OK) return rc;
   StmtHandle& owned = control_[which];
   if (!owned) {
     sqlite3_stmt* prepared = nullptr;

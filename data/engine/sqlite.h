@@ -206,6 +206,11 @@ class Connection {
   uint64_t snapshot_ = 0;
 };
 
+// Commits the open transaction of a connection opened with openDatabase
+// (BEGIN ... by its owner), with the records of its changes (changes.h).
+// Raises on failure (the transaction stays for the caller to roll back).
+void commitWithRecords(sqlite3* db, const std::string& windowsPath);
+
 // Opens an SQLite connection with the engine's settings (busy timeout,
 // write-ahead log, synchronous mode). Raises on failure.
 Database openDatabase(const std::filesystem::path& file, const std::string& windowsPath, bool create);

@@ -231,9 +231,17 @@ CREATE TABLE changes(
   key BLOB NOT NULL,
   op TEXT NOT NULL,
   before BLOB,
-  after BLOB);
+  after BLOB,
+  src_hash INTEGER);
 CREATE INDEX changes_run ON changes(run, tbl, op);
-CREATE INDEX changes_batch ON changes(batch);
+CREATE TABLE collecting(
+  file TEXT PRIMARY KEY,
+  last INTEGER NOT NULL);
+CREATE TABLE run_files(
+  run INTEGER NOT NULL,
+  tbl INTEGER NOT NULL,
+  collected INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY(run, tbl));
 CREATE TABLE copies(
   id INTEGER PRIMARY KEY,
   run INTEGER NOT NULL,
@@ -306,8 +314,15 @@ void Journal::Impl::begin() {
 }
 
 void Journal::Impl::commit() {
-  if (!inTransaction && confirmedBatches.empty()) return;
+  if (!inTransaction && confirmedBatches.empty() && finishedCollections.empty()) return;
   begin();
+  for (const std::string& f : finishedCollections) {
+    engine::Stmt& s = stmt("DELETE FROM collecting WHERE file = ?");
+    engine::StmtUse use(s);
+    s.bindText(1, f);
+    s.step();
+  }
+  finishedCollections.clear();
   if (!confirmedBatches.empty()) {
     engine::Stmt& s = stmt("UPDATE batches SET confirmed = 1 WHERE id = ?");
     for (int64_t id : confirmedBatches) {
@@ -357,6 +372,7 @@ int64_t Journal::Impl::beginRun(const std::string& command, const std::string& c
 
 void Journal::Impl::endRun(RunOutcome outcome, const std::string& message) {
   if (!run) return;
+  collect(run);
   begin();
   engine::Stmt& s = stmt("UPDATE runs SET ended = ?, outcome = ?, message = ? WHERE number = ?");
   {
@@ -504,7 +520,10 @@ int64_t Journal::Impl::newBatch(char place) {
 
 void Journal::Impl::dropBatch(int64_t id) {
   begin();
-  for (const char* sql : {"DELETE FROM changes WHERE batch = ?", "DELETE FROM batches WHERE id = ?"}) {
+  // By the batch's run: the records are indexed by run.
+  for (const char* sql :
+       {"DELETE FROM changes WHERE run = (SELECT run FROM batches WHERE id = ?1) AND batch = ?1",
+        "DELETE FROM batches WHERE id = ?1"}) {
     engine::Stmt& s = stmt(sql);
     engine::StmtUse use(s);
     s.bindInt(1, id);
@@ -584,7 +603,8 @@ void Journal::Impl::eachRecord(int64_t number, const std::function<bool(const Re
 
 std::vector<Record> Journal::Impl::batchRecords(int64_t batch) {
   engine::Stmt& s = stmt(
-      "SELECT seq, run, batch, tbl, row_id, key, op, before, after FROM changes WHERE batch = ? ORDER BY "
+      "SELECT seq, run, batch, tbl, row_id, key, op, before, after FROM changes WHERE run = (SELECT run FROM "
+      "batches WHERE id = ?1) AND batch = ?1 ORDER BY "
       "seq");
   engine::StmtUse use(s);
   s.bindInt(1, batch);
@@ -593,145 +613,221 @@ std::vector<Record> Journal::Impl::batchRecords(int64_t batch) {
   return out;
 }
 
-// ------------------------------------------------------------ local reports
+// ------------------------------------------------------------ local records
 
 namespace {
 
-RowImage pick(const RowImage& image, const std::vector<int>& positions, bool& complete) {
-  RowImage out;
-  complete = true;
-  for (int p : positions) {
-    const ImageValue* v = journal::valueAt(image, p);
-    if (!v) {
-      complete = false;
-      continue;
-    }
-    out.emplace_back(p, *v);
+// 64-bit FNV-1a, continued over `bytes`.
+uint64_t fnv(uint64_t h, std::string_view bytes) {
+  for (unsigned char c : bytes) {
+    h ^= c;
+    h *= 1099511628211ULL;
   }
-  return out;
+  return h;
 }
 
 }  // namespace
 
-void Journal::Impl::localChange(const void* connection, const ChangedTable& table, LocalChangeSink::Op op,
-                                int64_t rowid, std::string_view before, std::string_view after) {
+void Journal::Impl::touched(const ChangedTable& table) {
   ensureRun();
-  begin();
   LocalTable& t = localTable(table);
-  OpenLocal& open = openLocal[connection];
-  int64_t batch = 0;
-  for (const LocalBatch& b : open.batches)
-    if (b.table == &t) batch = b.id;
-  if (!batch) {
-    batch = newBatch('L');
-    open.batches.push_back({&t, batch});
+  if (!t.touchedIn.insert(run).second) return;
+  begin();
+  engine::Stmt& s = stmt("INSERT OR IGNORE INTO run_files(run, tbl) VALUES (?, ?)");
+  {
+    engine::StmtUse use(s);
+    s.bindInt(1, run);
+    s.bindInt(2, t.info.id);
+    s.step();
   }
-  const std::vector<int>& keyFields = t.info.key;
-  std::string key;
-  bool complete = false;
-  auto remembered = [&](int64_t id) -> const std::string* {
-    auto it = open.keys.find({&t, id});
-    return it == open.keys.end() ? nullptr : &it->second;
-  };
-  switch (op) {
-    case LocalChangeSink::Op::Insert:
-      key = EncodeImage(pick(DecodeImage(after), keyFields, complete));
-      open.keys[{&t, rowid}] = key;
-      break;
-    case LocalChangeSink::Op::Delete:
-      key = EncodeImage(pick(DecodeImage(before), keyFields, complete));
-      open.keys.erase({&t, rowid});
-      break;
-    case LocalChangeSink::Op::Update: {
-      RowImage old = DecodeImage(before), now = DecodeImage(after);
-      RowImage k = pick(old, keyFields, complete);
-      if (complete) {
-        key = EncodeImage(k);
-      } else if (const std::string* known = remembered(rowid)) {
-        key = *known;
-      } else {
-        // The key fields did not change: the row as committed has them.
-        if (!t.reader) {
-          sqlite3* raw = nullptr;
-          int rc = sqlite3_open_v2(t.file.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-          t.reader = engine::Database(raw);
-          if (rc != SQLITE_OK) raiseJournal(sqlite3_errstr(rc));
-          sqlite3_busy_timeout(raw, 2000);
-          std::string sql = "SELECT ";
-          for (size_t i = 0; i < keyFields.size(); ++i)
-            sql += (i ? ", " : "") + engine::quoteId(t.info.fields[static_cast<size_t>(keyFields[i])]);
-          if (keyFields.empty()) sql += "1";
-          sql += " FROM " + engine::quoteId(t.dataTable) + " WHERE rowid = ?";
-          t.keyRead = engine::Stmt(raw, sql, t.windowsPath);
-        }
-        RowImage read;
-        {
-          engine::StmtUse use(t.keyRead);
-          t.keyRead.bindInt(1, rowid);
-          if (t.keyRead.step())
-            for (size_t i = 0; i < keyFields.size(); ++i)
-              read.emplace_back(keyFields[i], journal::columnValue(t.keyRead.get(), static_cast<int>(i)));
-        }
-        key = EncodeImage(read);
-      }
-      // A key field that changes: later changes of the row in this
-      // transaction name it by its new key.
-      bool rekeyed = false;
-      RowImage next = DecodeImage(key);
-      for (auto& [p, v] : next)
-        if (const ImageValue* changed = journal::valueAt(now, p)) {
-          v = *changed;
-          rekeyed = true;
-        }
-      if (rekeyed || remembered(rowid)) open.keys[{&t, rowid}] = EncodeImage(next);
-      break;
-    }
-  }
-  insertRecord(batch, t.info.id, rowid, static_cast<char>(op), key, before, after);
+  // Synced before the file's first change of the run can commit: whatever
+  // happens next, the journal knows where the run's records are.
+  commit();
 }
 
-bool Journal::Impl::localCommitting(const void* connection) noexcept {
-  if (!openLocal.count(connection)) return true;
-  try {
-    commit();
-    // The records are on disk, the change not yet: a crash test's kill
-    // point, settled at the next start.
-    faults::wrote();
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
+namespace {
 
-void Journal::Impl::localCommitted(const void* connection, const fs::path& file) noexcept {
-  auto it = openLocal.find(connection);
-  if (it == openLocal.end()) return;
-  auto& batches = it->second.batches;
-  std::error_code ec;
-  auto same = [&](const LocalBatch& b) {
-    return b.table->file == file || fs::equivalent(b.table->file, file, ec);
-  };
-  bool any = std::any_of(batches.begin(), batches.end(), same);
-  for (auto b = batches.begin(); b != batches.end();) {
-    if (!any || same(*b)) {
-      confirmedBatches.push_back(b->id);
-      b = batches.erase(b);
+// cg_hash(values...): 64-bit FNV-1a over the values' bytes, for telling a
+// record collected twice (after a crash between the two commits of a
+// collection) from a new one.
+void hashFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  uint64_t h = 14695981039346656037ULL;
+  for (int i = 0; i < argc; ++i) {
+    const int type = sqlite3_value_type(argv[i]);
+    if (type == SQLITE_INTEGER) {
+      int64_t n = sqlite3_value_int64(argv[i]);
+      h = fnv(h, std::string_view(reinterpret_cast<const char*>(&n), sizeof n));
     } else {
-      ++b;
+      const void* p = sqlite3_value_blob(argv[i]);
+      int n = sqlite3_value_bytes(argv[i]);
+      h = fnv(h,
+              p ? std::string_view(static_cast<const char*>(p), static_cast<size_t>(n)) : std::string_view());
+      h = fnv(h, std::string_view(reinterpret_cast<const char*>(&n), sizeof n));
     }
   }
-  if (batches.empty()) openLocal.erase(it);
+  sqlite3_result_int64(ctx, static_cast<int64_t>(h));
 }
 
-void Journal::Impl::localRolledBack(const void* connection) noexcept {
-  auto it = openLocal.find(connection);
-  if (it == openLocal.end()) return;
-  try {
-    for (const LocalBatch& b : it->second.batches) dropBatch(b.id);
-  } catch (...) {
-    // Left as they are: settled at the next start like a program that died.
+}  // namespace
+
+void Journal::Impl::collectFile(const fs::path& file) {
+  // A connection of its own, not watched by the engine, holds the file's
+  // write lock while the journal copies the records (the records' table is
+  // the engine's: emptying it is no change of the user's data).
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  engine::Database lock(raw);
+  if (rc != SQLITE_OK) return;  // gone or unreadable: the records wait
+  sqlite3_busy_timeout(raw, 5000);
+  // Records deleted here and found again after a power cut are collected
+  // once only (changes.src_hash): no disk flush needed for the delete.
+  sqlite3_exec(raw, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+  {
+    engine::Stmt probe(raw, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = '_journal'",
+                       file.string());
+    engine::StmtUse use(probe);
+    if (!probe.step()) return;
   }
-  openLocal.erase(it);
+  if (sqlite3_exec(raw, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) return;
+  struct Rollback {
+    sqlite3* db;
+    bool done = false;
+    ~Rollback() {
+      if (!done) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+  } guard{raw};
+  int64_t last = 0;
+  {
+    engine::Stmt top(raw, "SELECT max(seq) FROM _journal", file.string());
+    engine::StmtUse use(top);
+    if (top.step()) last = top.columnInt(0);
+  }
+  if (!last) return;
+  const std::string hostPath = fromUtf8(file.string());
+  TableInfo info = journal::describe(raw, hostPath);
+  info.name.clear();
+  // The file as the journal names it: the name it was noted by.
+  {
+    engine::Stmt& named = stmt(
+        "SELECT DISTINCT t.name FROM run_files f JOIN tables t ON t.id = f.tbl WHERE t.place = 'L' AND "
+        "t.data_table = ?");
+    engine::StmtUse use(named);
+    named.bindText(1, info.dataTable);
+    std::error_code ec;
+    while (named.step())
+      if (fs::equivalent(journal::liveFile(std::string(named.columnText(0))), file, ec)) {
+        info.name = std::string(named.columnText(0));
+        break;
+      }
+  }
+  if (info.name.empty()) info.name = hostPath;
+  // Copied by SQLite itself, the file attached to the journal's connection
+  // (the write lock above keeps it as it is meanwhile).
+  commit();
+  {
+    engine::Stmt attach(db.get(), "ATTACH DATABASE ?1 AS src", windowsPath);
+    attach.bindText(1, file.string());
+    engine::StmtUse use(attach);
+    attach.step();
+  }
+  struct Detach {
+    Impl& j;
+    ~Detach() {
+      j.rollback();
+      sqlite3_exec(j.db.get(), "DETACH DATABASE src", nullptr, nullptr, nullptr);
+    }
+  } detach{*this};
+  // Deferred: an immediate transaction would take the attached file's write
+  // lock too, which the connection above holds.
+  exec("BEGIN");
+  inTransaction = true;
+  const int64_t table = localTableId(info);
+  exec("INSERT INTO batches(run, place, confirmed) SELECT DISTINCT run, 'L', 1 FROM src._journal");
+  // A collection of this file that was cut short (the program died after
+  // the journal's commit, before the file's) left a mark: the records up
+  // to that mark may be in the journal already, and are taken only when
+  // they are not.
+  const std::string fileKey = file.string();
+  int64_t doneUpTo = 0;
+  {
+    engine::Stmt& mark = stmt("SELECT last FROM collecting WHERE file = ?");
+    engine::StmtUse use(mark);
+    mark.bindText(1, fileKey);
+    if (mark.step()) doneUpTo = mark.columnInt(0);
+  }
+  engine::Stmt copy(
+      db.get(),
+      "INSERT INTO changes(run, batch, tbl, row_id, key, op, before, after, src_hash) "
+      "SELECT j.run, (SELECT max(id) FROM batches b WHERE b.run = j.run AND b.place = 'L'), ?1, "
+      "j.row_id, j.key, j.op, CASE WHEN j.op = 'I' THEN NULL ELSE j.before END, "
+      "CASE WHEN j.op = 'D' THEN NULL ELSE j.after END, "
+      "cg_hash(j.seq, j.run, j.op, j.row_id, j.key, j.before, j.after) "
+      "FROM src._journal j WHERE j.seq <= ?2 AND (j.seq > ?3 OR NOT EXISTS (SELECT 1 FROM changes c "
+      "WHERE c.run = j.run AND c.tbl = ?1 AND c.src_hash = "
+      "cg_hash(j.seq, j.run, j.op, j.row_id, j.key, j.before, j.after))) ORDER BY j.seq",
+      windowsPath);
+  copy.bindInt(1, table);
+  copy.bindInt(2, last);
+  copy.bindInt(3, doneUpTo);
+  {
+    engine::StmtUse use(copy);
+    copy.step();
+  }
+  {
+    engine::Stmt& mark = stmt("INSERT OR REPLACE INTO collecting(file, last) VALUES (?, ?)");
+    engine::StmtUse use(mark);
+    mark.bindText(1, fileKey);
+    mark.bindInt(2, last);
+    mark.step();
+  }
+  {
+    engine::Stmt& mark = stmt("UPDATE run_files SET collected = 1 WHERE tbl = ?");
+    engine::StmtUse use(mark);
+    mark.bindInt(1, table);
+    mark.step();
+  }
+  // In the journal (synced) first; only then out of the file.
+  commit();
+  engine::Stmt clear(raw, "DELETE FROM _journal WHERE seq <= ?", hostPath);
+  {
+    engine::StmtUse use(clear);
+    clear.bindInt(1, last);
+    clear.step();
+  }
+  if (sqlite3_exec(raw, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) return;
+  guard.done = true;
+  faults::wrote();  // a crash test's kill point: collected and removed, its mark still kept
+  // The collection is whole: its mark goes with the journal's next commit.
+  finishedCollections.push_back(fileKey);
+}
+
+void Journal::Impl::collect(std::optional<int64_t> number) {
+  std::vector<std::string> files;
+  {
+    engine::Stmt& s = stmt(number ? "SELECT DISTINCT t.name FROM run_files f JOIN tables t ON t.id = f.tbl "
+                                    "WHERE f.collected = 0 AND f.run = ?"
+                                  : "SELECT DISTINCT t.name FROM run_files f JOIN tables t ON t.id = f.tbl "
+                                    "JOIN runs r ON r.number = f.run "
+                                    "WHERE f.collected = 0 AND r.pid <> ?");
+    engine::StmtUse use(s);
+    s.bindInt(1, number ? *number : static_cast<int64_t>(::getpid()));
+    while (s.step()) files.emplace_back(s.columnText(0));
+  }
+  std::set<fs::path> seen;
+  for (const std::string& name : files) {
+    fs::path file;
+    try {
+      file = journal::liveFile(name);
+    } catch (const Exception&) {
+      continue;
+    }
+    if (!seen.insert(file).second) continue;
+    try {
+      collectFile(file);
+    } catch (const Exception&) {
+      rollback();  // the records stay in the file for the next collection
+    }
+  }
 }
 
 // ------------------------------------------------------------ server reports
@@ -770,9 +866,6 @@ bool Journal::Impl::serverCommitting(const void* transaction) noexcept {
   if (!openServer.count(transaction)) return true;
   try {
     commit();
-    // The records are on disk, the change not yet: a crash test's kill
-    // point, settled at the next start.
-    faults::wrote();
     return true;
   } catch (...) {
     return false;
@@ -861,6 +954,9 @@ class RowReader {
 }  // namespace journal
 
 void Journal::Impl::settle(SQLConnection* server) {
+  // The records of local changes are in the table files until collected:
+  // those of programs that are gone are collected now.
+  collect(std::nullopt);
   // Runs of programs that are gone; another program may have its own open.
   std::set<int64_t> gone;
   {
@@ -1038,6 +1134,8 @@ std::unique_ptr<Journal> Journal::open(SQLConnection* server) {
     // Every commit of the journal is on the disk before the change it
     // records is committed.
     impl->exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=OFF");
+    sqlite3_create_function_v2(raw, "cg_hash", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, hashFunction,
+                               nullptr, nullptr, nullptr);
     int version = 0;
     {
       engine::Stmt s(raw, "PRAGMA user_version", impl->windowsPath);

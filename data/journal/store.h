@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -96,7 +97,8 @@ struct Journal::Impl {
   engine::Database db;
   std::string windowsPath = journal::kFile;
   bool inTransaction = false;
-  std::vector<int64_t> confirmedBatches;  // written with the next commit
+  std::vector<int64_t> confirmedBatches;         // written with the next commit
+  std::vector<std::string> finishedCollections;  // their marks removed with the next commit
   void exec(const char* sql);
   void begin();   // opens the journal's transaction unless open
   void commit();  // writes the confirmations and commits (synced)
@@ -119,8 +121,7 @@ struct Journal::Impl {
     std::string dataTable;
     size_t fields = 0;
     std::filesystem::path file;
-    engine::Database reader;  // reads keys the images lack
-    engine::Stmt keyRead;
+    std::set<int64_t> touchedIn;  // runs the file's touch is noted for
   };
   std::unordered_map<const ChangedTable*, std::unique_ptr<LocalTable>> localTables;
   LocalTable& localTable(const ChangedTable& table);
@@ -135,18 +136,7 @@ struct Journal::Impl {
   journal::TableInfo tableById(int64_t id);
   std::map<int64_t, journal::TableInfo> tableCache;
 
-  // --- batches: one per connection and file, one per server transaction
-  struct LocalBatch {
-    LocalTable* table;
-    int64_t id;
-  };
-  struct OpenLocal {
-    std::vector<LocalBatch> batches;
-    // Keys of rows this transaction inserted or re-keyed: the table file
-    // does not show them to another connection yet.
-    std::map<std::pair<LocalTable*, int64_t>, std::string> keys;
-  };
-  std::unordered_map<const void*, OpenLocal> openLocal;
+  // --- batches: one per server transaction; one per run and file collected
   std::unordered_map<const void*, int64_t> openServer;
   int64_t newBatch(char place);
   void dropBatch(int64_t id);
@@ -164,11 +154,14 @@ struct Journal::Impl {
   void removeOld();
 
   // --- what the engine and the driver report
-  void localChange(const void* connection, const ChangedTable& table, LocalChangeSink::Op op, int64_t rowid,
-                   std::string_view before, std::string_view after);
-  bool localCommitting(const void* connection) noexcept;
-  void localCommitted(const void* connection, const std::filesystem::path& file) noexcept;
-  void localRolledBack(const void* connection) noexcept;
+  // The engine's local records: the files a run writes are noted as it
+  // begins writing them; their records are collected from the files (and
+  // removed there) at the run's end, or at the next start after a crash.
+  void touched(const ChangedTable& table);
+  void collectFile(const std::filesystem::path& file);
+  // The files of run `number` not yet collected; nullopt: of every run of
+  // another program (gone).
+  void collect(std::optional<int64_t> number);
   void serverChange(const void* transaction, const ServerRowChange& change);
   bool serverCommitting(const void* transaction) noexcept;
   void serverCommitted(const void* transaction) noexcept;
@@ -176,15 +169,8 @@ struct Journal::Impl {
 
   struct LocalSink final : LocalChangeSink {
     Impl* j = nullptr;
-    void change(const void* c, const ChangedTable& t, Op op, int64_t rowid, std::string_view before,
-                std::string_view after) override {
-      j->localChange(c, t, op, rowid, before, after);
-    }
-    bool committing(const void* c) noexcept override { return j->localCommitting(c); }
-    void committed(const void* c, const std::filesystem::path& f) noexcept override {
-      j->localCommitted(c, f);
-    }
-    void rolledBack(const void* c) noexcept override { j->localRolledBack(c); }
+    int64_t currentRun() noexcept override { return j->run; }
+    void touched(const ChangedTable& t) override { j->touched(t); }
   } localSink;
   struct ServerSink final : ServerChangeSink {
     Impl* j = nullptr;

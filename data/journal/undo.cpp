@@ -121,6 +121,9 @@ int64_t Journal::Impl::recordReplacement(const TableInfo& live, const std::strin
 void Journal::beforeReplace(const std::string& liveTable) {
   impl_->ensureRun();
   fs::path live = journal::liveFile(liveTable);
+  // Records still kept in the live file go to the journal first: the
+  // replacement takes the file's record table with it.
+  impl_->collectFile(live);
   // The write lock keeps every writer out while the copy is read through a
   // second connection (a reader sees the last commit in the write-ahead log).
   engine::Database lock = engine::openDatabase(live, liveTable, false);
@@ -184,7 +187,8 @@ class FileWriter {
   void commit() {
     if (!open_) return;
     statements_.clear();
-    exec("COMMIT");
+    // The records of the undo's own changes go with them.
+    engine::commitWithRecords(db_.get(), path_);
     open_ = false;
   }
   void rollback() noexcept {

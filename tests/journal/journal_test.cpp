@@ -100,7 +100,8 @@ TEST_F(JournalRuns, ARunIsKeptWithItsRowsAndReportedAsCsvForSpreadsheets) {
   // Everything is read back from the file by a journal opened afresh.
   auto j = Journal::open(nullptr);
   EXPECT_EQ(journalTables(Journal::file()),
-            (std::vector<std::string>{"batches", "changes", "copies", "runs", "tables", "user_version=1"}));
+            (std::vector<std::string>{"batches", "changes", "collecting", "copies", "run_files", "runs",
+                                      "tables", "user_version=1"}));
   EXPECT_EQ(Journal::file(), host("VITRALON/CONSISTGERAL/Historico.db"));
   std::vector<RunInfo> runs = j->runs();
   ASSERT_EQ(runs.size(), 2u);
@@ -306,27 +307,11 @@ TEST_F(JournalRuns, ARowChangedSinceTheRunIsKeptAndListedAndTheRestRestored) {
   EXPECT_EQ(j->rowsToRestore(again.run), 0);
 }
 
-// A program killed between the journal's commit and the table's, and one
-// killed after the table's commit before its confirmation was written.
+// A program killed before its changes were committed to the table file, and
+// one killed after the commit, before the run's end collected the records.
 class JournalDeath : public JournalRuns {
  protected:
-  enum class When { AfterJournalCommit, AfterTableCommit };
-  // Forwards to the journal and ends the process at the chosen point.
-  struct DyingSink : LocalChangeSink {
-    LocalChangeSink* journal;
-    When when;
-    void change(const void* c, const ChangedTable& t, Op op, int64_t rowid, std::string_view before,
-                std::string_view after) override {
-      journal->change(c, t, op, rowid, before, after);
-    }
-    bool committing(const void* c) noexcept override {
-      bool ok = journal->committing(c);
-      if (when == When::AfterJournalCommit) _exit(0);
-      return ok;
-    }
-    void committed(const void*, const std::filesystem::path&) noexcept override { _exit(0); }
-    void rolledBack(const void* c) noexcept override { journal->rolledBack(c); }
-  };
+  enum class When { BeforeTableCommit, AfterTableCommit };
 
   void runAndDie(When when) {
     pid_t child = fork();
@@ -334,10 +319,6 @@ class JournalDeath : public JournalRuns {
     if (child == 0) {
       try {
         auto j = Journal::open(nullptr);
-        DyingSink sink;
-        sink.journal = CurrentLocalChangeSink();
-        sink.when = when;
-        SetLocalChangeSink(&sink);
         j->beginRun("BotTeste", "Teste");
         auto t = opened("Pessoas");
         enginetest::addPerson(*t, "01", 8, "Oito");
@@ -347,11 +328,11 @@ class JournalDeath : public JournalRuns {
         t->post();
         go(*t, 2);
         t->remove();
-        t->close();
+        if (when == When::AfterTableCommit) t->flushBuffers();
+        _exit(0);
       } catch (...) {
         _exit(3);
       }
-      _exit(4);  // the commit never came
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -360,10 +341,9 @@ class JournalDeath : public JournalRuns {
   }
 };
 
-TEST_F(JournalDeath, RecordsOfATransactionThatNeverReachedTheTableGoAtTheNextStart) {
+TEST_F(JournalDeath, ChangesThatNeverReachedTheTableLeaveNoRecordsAndTheRunIsFoundDead) {
   const std::string before = dump(dados("Pessoas.DB"), "Pessoas");
-  runAndDie(When::AfterJournalCommit);
-  EXPECT_EQ(scalar(Journal::file(), "SELECT count(*) FROM changes"), 3);
+  runAndDie(When::BeforeTableCommit);
   EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), before);
   auto j = Journal::open(nullptr);
   std::optional<RunInfo> r = j->run(1);
@@ -371,17 +351,19 @@ TEST_F(JournalDeath, RecordsOfATransactionThatNeverReachedTheTableGoAtTheNextSta
   EXPECT_EQ(r->outcome, RunOutcome::Died);
   EXPECT_EQ(OutcomeText(r->outcome), std::string("não terminou"_cp));
   EXPECT_EQ(j->rowsToRestore(1), 0);
-  EXPECT_EQ(scalar(Journal::file(), "SELECT count(*) FROM batches"), 0);
+  EXPECT_EQ(scalar(Journal::file(), "SELECT count(*) FROM changes"), 0);
 }
 
-TEST_F(JournalDeath, ATransactionOnTheTableIsConfirmedAtTheNextStartAndTheDeadRunUndoneExactly) {
+TEST_F(JournalDeath, RecordsCommittedWithTheChangesAreCollectedAtTheNextStartAndTheDeadRunUndoneExactly) {
   const std::string before = dump(dados("Pessoas.DB"), "Pessoas");
   runAndDie(When::AfterTableCommit);
   EXPECT_NE(dump(dados("Pessoas.DB"), "Pessoas"), before);
-  EXPECT_EQ(scalar(Journal::file(), "SELECT count(*) FROM batches WHERE confirmed = 0"), 1);
+  // The records went into the table file with the changes.
+  EXPECT_EQ(scalar(dados("Pessoas.DB"), "SELECT count(*) FROM _journal"), 3);
+  EXPECT_EQ(scalar(Journal::file(), "SELECT count(*) FROM changes"), 0);
   auto j = Journal::open(nullptr);
   EXPECT_EQ(j->run(1)->outcome, RunOutcome::Died);
-  EXPECT_EQ(scalar(Journal::file(), "SELECT count(*) FROM batches WHERE confirmed = 0"), 0);
+  EXPECT_EQ(scalar(dados("Pessoas.DB"), "SELECT count(*) FROM _journal"), 0);
   EXPECT_EQ(j->rowsToRestore(1), 3);
   UndoResult u = j->undo(1, nullptr);
   EXPECT_EQ(u.restored, 3);

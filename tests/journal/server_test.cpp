@@ -1,5 +1,8 @@
 // The journal of server changes, embedded and through the test server:
 // statements and the row writer recorded, then undone by key.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "data/journal/journal.h"
@@ -83,6 +86,76 @@ TEST_P(ServerJournal, AppliedChangesAreRecordedByKeyAndUndoneExactlyWhereTheRowI
   EXPECT_EQ(pedidos(),
             (std::vector<std::string>{"01|1|X|10.50|5", "01|2|X|<null>|6", "03|1|Novo|<null>|<null>"}));
 }
+
+// A program that died between the journal's commit and the server's, and
+// one that died after the server's commit, before confirming it: the next
+// start settles both against the rows as the server has them. Through the
+// test server only (the dying program is a forked child with a connection of
+// its own; the embedded engine lives in one process).
+class ServerDeath : public ServerJournal {
+ protected:
+  enum class When { BeforeServerCommit, AfterServerCommit };
+  struct DyingSink : ServerChangeSink {
+    ServerChangeSink* journal = nullptr;
+    When when = When::BeforeServerCommit;
+    void change(const void* t, const ServerRowChange& c) override { journal->change(t, c); }
+    bool committing(const void* t) noexcept override {
+      bool ok = journal->committing(t);
+      if (when == When::BeforeServerCommit) _exit(0);
+      return ok;
+    }
+    void committed(const void*) noexcept override { _exit(0); }
+    void rolledBack(const void* t) noexcept override { journal->rolledBack(t); }
+  };
+  void runAndDie(When when) {
+    dm_.sqlcon1.close();
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      try {
+        sqltest::RecordingUI ui;
+        TDM dm(ui);
+        auto j = Journal::open(&dm.sqlcon1);
+        DyingSink sink;
+        sink.journal = CurrentServerChangeSink();
+        sink.when = when;
+        SetServerChangeSink(&sink);
+        j->beginRun("BotLivro", "Livro");
+        dm.sqlcon1.executeDirect("UPDATE PEDIDOS SET CODLIVRO = 9 WHERE ESTACAO = '01'");
+      } catch (...) {
+        _exit(3);
+      }
+      _exit(4);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+  }
+};
+
+TEST_P(ServerDeath, RecordsOfAChangeTheServerNeverGotGoAndACommittedOneIsKeptAndUndone) {
+  const std::vector<std::string> before = pedidos();
+  runAndDie(When::BeforeServerCommit);
+  EXPECT_EQ(pedidos(), before);
+  {
+    auto j = Journal::open(&dm_.sqlcon1);
+    EXPECT_EQ(j->run(1)->outcome, RunOutcome::Died);
+    EXPECT_EQ(j->rowsToRestore(1), 0);
+  }
+  runAndDie(When::AfterServerCommit);
+  EXPECT_NE(pedidos(), before);
+  auto j = Journal::open(&dm_.sqlcon1);
+  EXPECT_EQ(j->run(2)->outcome, RunOutcome::Died);
+  EXPECT_EQ(j->rowsToRestore(2), 2);
+  UndoResult u = j->undo(2, &dm_.sqlcon1);
+  EXPECT_EQ(u.restored, 2);
+  EXPECT_TRUE(u.conflicts.empty());
+  EXPECT_EQ(pedidos(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, ServerDeath, ::testing::Values(Transport::Server),
+                         sqltest::transportName);
 
 INSTANTIATE_TEST_SUITE_P(Transports, ServerJournal, ::testing::Values(Transport::Embedded, Transport::Server),
                          sqltest::transportName);

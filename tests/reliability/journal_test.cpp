@@ -221,7 +221,8 @@ TEST_P(Historico, EveryChangedRowIsRecordedAndUndoingPutsEveryTableBackByteForBy
     const size_t updates = count("alteração"), deletes = count("exclusão"), inserts = count("inclusão"),
                  replaced = count("substituição");
     if (removed.empty() && added.empty()) {
-      EXPECT_EQ(updates + deletes + inserts + replaced, 0u) << table << ": records of a table that did not change";
+      EXPECT_EQ(updates + deletes + inserts + replaced, 0u)
+          << table << ": records of a table that did not change";
       continue;
     }
     ++changedTables;
@@ -235,8 +236,8 @@ TEST_P(Historico, EveryChangedRowIsRecordedAndUndoingPutsEveryTableBackByteForBy
   const Image undone = imageOf(drive);
   for (const auto& [table, rows] : before) {
     ASSERT_TRUE(undone.count(table)) << table;
-    EXPECT_TRUE(undone.at(table) == rows) << table << ": " << undone.at(table).size() << " rows after the undo, "
-                                          << rows.size() << " before the run";
+    EXPECT_TRUE(undone.at(table) == rows) << table << ": " << undone.at(table).size()
+                                          << " rows after the undo, " << rows.size() << " before the run";
   }
 }
 

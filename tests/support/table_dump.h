@@ -1,7 +1,8 @@
 // Every local table file of an installation as SQLite itself reads it: each
 // table of each file, each row by its rowid with every column's type and
 // bytes. Two dumps are equal only when the tables hold the same rows with
-// the same values, byte for byte. The journal's own folder is left out.
+// the same values, byte for byte. The journal's own folder is left out, and
+// so is a table file's empty table of records for the journal.
 #pragma once
 
 #include <sqlite3.h>
@@ -61,6 +62,9 @@ inline std::map<std::string, TableDump> DumpFile(const std::filesystem::path& fi
       }
       d.rows[sqlite3_column_int64(st, 0)] = std::move(values);
     });
+    // The engine's table of records waiting for the journal: there once the
+    // file was written under the journal, empty once they are collected.
+    if (table == "_journal" && d.rows.empty()) out.erase(table);
   }
   sqlite3_close(db);
   return out;
