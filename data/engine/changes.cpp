@@ -106,9 +106,11 @@ bool sameValue(sqlite3_value* a, sqlite3_value* b, bool real) {
     }
     case SQLITE_TEXT:
     case SQLITE_BLOB: {
-      const void* pa = t == SQLITE_TEXT ? static_cast<const void*>(sqlite3_value_text(a)) : sqlite3_value_blob(a);
+      const void* pa =
+          t == SQLITE_TEXT ? static_cast<const void*>(sqlite3_value_text(a)) : sqlite3_value_blob(a);
       int na = sqlite3_value_bytes(a);
-      const void* pb = t == SQLITE_TEXT ? static_cast<const void*>(sqlite3_value_text(b)) : sqlite3_value_blob(b);
+      const void* pb =
+          t == SQLITE_TEXT ? static_cast<const void*>(sqlite3_value_text(b)) : sqlite3_value_blob(b);
       int nb = sqlite3_value_bytes(b);
       return na == nb && (na == 0 || std::memcmp(pa, pb, static_cast<size_t>(na)) == 0);
     }
@@ -127,10 +129,16 @@ struct Capture {
     std::vector<bool> real;  // per column: it keeps reals
   };
   std::map<std::string, std::unique_ptr<Watched>> tables;  // "schema\ttable"
-  std::string failure;      // a sink's error: the transaction may not commit
-  std::string lastFailure;  // the failure of the transaction just rolled back
-  bool changed = false;  // changes reported in the open transaction
-  std::string before, after;  // reused buffers
+  std::string failure;                                     // a sink's error: the transaction may not commit
+  std::string lastFailure;                                 // the failure of the transaction just rolled back
+  bool changed = false;                                    // changes reported in the open transaction
+  std::string before, after;                               // reused buffers
+  // The token of the changes: the handle, or during a simulation the part of
+  // its transaction since the last savepoint.
+  const void* token = nullptr;
+  bool simulating = false;
+  std::vector<std::unique_ptr<char>> parts;  // the simulation's tokens
+  std::vector<const void*> kept;             // parts with changes, past their savepoint
 };
 
 std::unordered_map<const sqlite3*, std::unique_ptr<Capture>>& captures() {
@@ -153,7 +161,8 @@ std::unique_ptr<Capture::Watched> describe(sqlite3* db, Capture& c, const char* 
   }
   t->dataTable = table;
   sqlite3* reader = nullptr;
-  if (sqlite3_open_v2(t->file.c_str(), &reader, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
+  if (sqlite3_open_v2(t->file.c_str(), &reader, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) ==
+      SQLITE_OK) {
     try {
       engine::FileLayout layout = engine::readLayout(reader, t->windowsPath);
       for (const FieldDef& f : layout.def.fields) {
@@ -162,7 +171,8 @@ std::unique_ptr<Capture::Watched> describe(sqlite3* db, Capture& c, const char* 
       }
       for (const std::string& k : layout.def.primaryKey)
         for (size_t i = 0; i < layout.def.fields.size(); ++i)
-          if (engine::equalsNoCase(layout.def.fields[i].name, k)) t->primaryKey.push_back(static_cast<int>(i));
+          if (engine::equalsNoCase(layout.def.fields[i].name, k))
+            t->primaryKey.push_back(static_cast<int>(i));
     } catch (...) {
     }
   }
@@ -202,7 +212,8 @@ void preupdate(void* ctx, sqlite3* db, int op, const char* schema, const char* t
   } else {
     what = LocalChangeSink::Op::Update;
     for (int i = 0; i < n; ++i) {
-      if (sqlite3_preupdate_old(db, i, &v) != SQLITE_OK || sqlite3_preupdate_new(db, i, &w) != SQLITE_OK) continue;
+      if (sqlite3_preupdate_old(db, i, &v) != SQLITE_OK || sqlite3_preupdate_new(db, i, &w) != SQLITE_OK)
+        continue;
       if (sameValue(v, w, isReal(i))) continue;
       putValue(c.before, i, v, isReal(i));
       putValue(c.after, i, w, isReal(i));
@@ -210,7 +221,7 @@ void preupdate(void* ctx, sqlite3* db, int op, const char* schema, const char* t
     if (c.before.empty() && oldRowid == newRowid) return;  // nothing changes
   }
   try {
-    sink->change(db, t, what, rowid, c.before, c.after);
+    sink->change(c.token, t, what, rowid, c.before, c.after);
     c.changed = true;
   } catch (const Exception& e) {
     c.failure = e.message();
@@ -221,6 +232,10 @@ void preupdate(void* ctx, sqlite3* db, int op, const char* schema, const char* t
 
 int commitHook(void* ctx) {
   auto& c = *static_cast<Capture*>(ctx);
+  if (c.simulating) {
+    c.failure = std::string("Nada pode ser gravado durante uma simulação: "_cp) + c.mainWindowsPath + ".";
+    return 1;
+  }
   if (!c.failure.empty()) return 1;
   if (!c.changed || !g_sink) return 0;
   if (g_sink->committing(c.db)) return 0;
@@ -229,8 +244,35 @@ int commitHook(void* ctx) {
   return 1;
 }
 
+// A connection without a sink during a simulation: no commit reaches the
+// file.
+int refuseCommit(void*) { return 1; }
+
+void nextPart(Capture& c) {
+  c.parts.push_back(std::make_unique<char>());
+  c.token = c.parts.back().get();
+  c.changed = false;
+}
+
+// The end of a simulation on a watched connection: what it kept is the
+// simulated run's.
+void endSimulation(Capture& c) noexcept {
+  if (c.changed) c.kept.push_back(c.token);
+  if (g_sink)
+    for (const void* part : c.kept) g_sink->simulated(part);
+  c.kept.clear();
+  c.parts.clear();
+  c.simulating = false;
+  c.changed = false;
+  c.token = c.db;
+  c.failure.clear();
+  c.lastFailure.clear();
+}
+
 void rollbackHook(void* ctx) {
   auto& c = *static_cast<Capture*>(ctx);
+  // A simulation's transaction is rolled back at its end, which says so.
+  if (c.simulating) return;
   if (c.changed && g_sink) g_sink->rolledBack(c.db);
   c.changed = false;
   if (!c.failure.empty()) c.lastFailure = std::exchange(c.failure, std::string());
@@ -246,7 +288,8 @@ int walHook(void* ctx, sqlite3* db, const char* schema, int pages) {
   // the next transaction's records.
   if (sqlite3_get_autocommit(db)) c.changed = false;
   // The log is copied back into the file as PRAGMA wal_autocheckpoint would.
-  if (pages >= engine::kWalCheckpointPages) sqlite3_wal_checkpoint_v2(db, schema, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  if (pages >= engine::kWalCheckpointPages)
+    sqlite3_wal_checkpoint_v2(db, schema, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
   return SQLITE_OK;
 }
 
@@ -293,7 +336,9 @@ std::string EncodeImage(const RowImage& image) {
 
 RowImage DecodeImage(std::string_view in) {
   RowImage out;
-  auto damaged = [] { return Exception("Imagem de registro danificada no histórico de alterações."_cp.data()); };
+  auto damaged = [] {
+    return Exception("Imagem de registro danificada no histórico de alterações."_cp.data());
+  };
   while (!in.empty()) {
     uint64_t position = 0, n = 0;
     if (!getVarint(in, position) || in.empty() || position > 100000) throw damaged();
@@ -339,6 +384,7 @@ void startCapture(sqlite3* db, const std::string& windowsPath) {
   auto c = std::make_unique<Capture>();
   c->db = db;
   c->mainWindowsPath = windowsPath;
+  c->token = db;
   Capture* ctx = c.get();
   captures()[db] = std::move(c);
   sqlite3_preupdate_hook(db, preupdate, ctx);
@@ -363,12 +409,58 @@ void stopCapture(sqlite3* db) noexcept {
   auto it = captures().find(db);
   if (it == captures().end()) return;
   // Closing with a transaction open rolls it back, without the hooks.
-  if (it->second->changed && g_sink && !sqlite3_get_autocommit(db)) g_sink->rolledBack(db);
+  if (it->second->simulating)
+    endSimulation(*it->second);
+  else if (it->second->changed && g_sink && !sqlite3_get_autocommit(db))
+    g_sink->rolledBack(db);
   sqlite3_preupdate_hook(db, nullptr, nullptr);
   sqlite3_commit_hook(db, nullptr, nullptr);
   sqlite3_rollback_hook(db, nullptr, nullptr);
   sqlite3_wal_hook(db, nullptr, nullptr);
   captures().erase(it);
+}
+
+void simulationStarted(sqlite3* db) noexcept {
+  auto it = captures().find(db);
+  if (it == captures().end()) {
+    sqlite3_commit_hook(db, refuseCommit, nullptr);
+    return;
+  }
+  Capture& c = *it->second;
+  c.simulating = true;
+  nextPart(c);
+}
+
+bool simulationMayCommit(sqlite3* db) noexcept {
+  auto it = captures().find(db);
+  return it == captures().end() || it->second->failure.empty();
+}
+
+void simulationSavepoint(sqlite3* db) noexcept {
+  auto it = captures().find(db);
+  if (it == captures().end() || !it->second->simulating || !it->second->changed) return;
+  Capture& c = *it->second;
+  c.kept.push_back(c.token);
+  nextPart(c);
+}
+
+void simulationRolledBack(sqlite3* db) noexcept {
+  auto it = captures().find(db);
+  if (it == captures().end() || !it->second->simulating) return;
+  Capture& c = *it->second;
+  if (c.changed && g_sink) g_sink->rolledBack(c.token);
+  if (c.changed) nextPart(c);
+  // The sink's failure is said once more, by the next call that asks.
+  if (!c.failure.empty()) c.lastFailure = std::exchange(c.failure, std::string());
+}
+
+void simulationEnded(sqlite3* db) noexcept {
+  auto it = captures().find(db);
+  if (it == captures().end()) {
+    sqlite3_commit_hook(db, nullptr, nullptr);
+    return;
+  }
+  if (it->second->simulating) endSimulation(*it->second);
 }
 
 }  // namespace engine

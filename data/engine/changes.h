@@ -6,6 +6,15 @@
 //    records of that transaction durable first (or refuses the commit);
 //  - each transaction committed, file by file, and each rolled back.
 // A change is never on disk without its record.
+//
+// During a simulation (simulation.h) the changes are reported the same way,
+// but nothing commits: the sink never hears committing() or committed().
+// The token of a change is then one part of the simulation's transaction
+// (from one savepoint to the next, where a real run would have committed):
+// a part rolled back where a real run would roll back is rolledBack(), and at
+// the end of the simulation, when everything is rolled back, each part that
+// reported changes and was not rolled back is simulated() instead of
+// rolledBack(): those are the changes the run would have made.
 #pragma once
 
 #include <cstdint>
@@ -72,6 +81,10 @@ class LocalChangeSink {
   virtual void committed(const void* connection, const std::filesystem::path& file) noexcept = 0;
   // The transaction of `connection` was rolled back: its changes are gone.
   virtual void rolledBack(const void* connection) noexcept = 0;
+  // The simulation has ended: the changes reported under `connection` are
+  // the simulated run's, and none of them is in the file. A sink that keeps
+  // no simulations takes them back, as for a rollback.
+  virtual void simulated(const void* connection) noexcept { rolledBack(connection); }
 };
 
 // The sink that connections report to (nullptr: none). Connections opened

@@ -2,11 +2,12 @@
 // delete, emptying and local SQL statement, with the row's images, each
 // transaction's records made durable before the commit, and the records of a
 // rolled-back transaction taken back.
+#include "data/engine/changes.h"
+
 #include <sqlite3.h>
 
 #include <set>
 
-#include "data/engine/changes.h"
 #include "engine_fixture.h"
 
 using namespace enginetest;
@@ -88,7 +89,8 @@ class Changes : public EngineTest {
     sqlite3_open_v2(host("VITRALON/DADOS/Pessoas.DB").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
     sqlite3_stmt* st = nullptr;
     sqlite3_prepare_v2(db, "SELECT Nome FROM Pessoas", -1, &st, nullptr);
-    while (sqlite3_step(st) == SQLITE_ROW) out.insert(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+    while (sqlite3_step(st) == SQLITE_ROW)
+      out.insert(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
     sqlite3_finalize(st);
     sqlite3_close(db);
     return out;
@@ -101,7 +103,9 @@ class Changes : public EngineTest {
 TEST_F(Changes, PostsAppendsDeletesAndEmptyingAreReportedWithTheirImagesBeforeTheyCommit) {
   const std::string p = "C:\\VITRALON\\DADOS\\Pessoas.DB Pessoas [Estacao;Codigo;] ";
   auto t = opened("Pessoas");
-  rec_.onCommitting = [&] { rec_.events.push_back("seen by others: " + std::to_string(committedNames().size())); };
+  rec_.onCommitting = [&] {
+    rec_.events.push_back("seen by others: " + std::to_string(committedNames().size()));
+  };
   t->first();
   t->edit();
   t->setString("Nome", "ANA MARIA");
@@ -117,12 +121,11 @@ TEST_F(Changes, PostsAppendsDeletesAndEmptyingAreReportedWithTheirImagesBeforeTh
   t->remove();  // BIA
   t->flushBuffers();
   EXPECT_EQ(rec_.events,
-            (std::vector<std::string>{
-                "U " + p + "#1 {2='ANA'} -> {2='ANA MARIA'}",
-                "I " + p + "#3 {} -> {0='02',1=7,2='CAIO',3=null,4=r0.000000}",
-                "committing", "seen by others: 2", "committed Pessoas.DB",
-                "D " + p + "#2 {0='01',1=2,2='BIA',3='222',4=r0.000000} -> {}",
-                "committing", "seen by others: 3", "committed Pessoas.DB"}));
+            (std::vector<std::string>{"U " + p + "#1 {2='ANA'} -> {2='ANA MARIA'}",
+                                      "I " + p + "#3 {} -> {0='02',1=7,2='CAIO',3=null,4=r0.000000}",
+                                      "committing", "seen by others: 2", "committed Pessoas.DB",
+                                      "D " + p + "#2 {0='01',1=2,2='BIA',3='222',4=r0.000000} -> {}",
+                                      "committing", "seen by others: 3", "committed Pessoas.DB"}));
   rec_.events.clear();
   rec_.onCommitting = nullptr;
   t->emptyTable();
@@ -150,8 +153,9 @@ TEST_F(Changes, ALocalStatementReportsEveryRowItChangesAndARollbackTakesThemBack
     q.execSQL();
     FAIL() << "a change without its record was committed";
   } catch (const cg::EDBEngineError& e) {
-    EXPECT_EQ(e.message(), "O histórico de alterações não pôde ser gravado; nada foi gravado em "
-                           "C:\\VITRALON\\DADOS\\pessoas.DB."_cp);
+    EXPECT_EQ(e.message(),
+              "O histórico de alterações não pôde ser gravado; nada foi gravado em "
+              "C:\\VITRALON\\DADOS\\pessoas.DB."_cp);
   }
   EXPECT_EQ(committedNames(), (std::set<std::string>{"ANA", "BIA"}));
   EXPECT_EQ(rec_.events.back(), "rolledBack");
