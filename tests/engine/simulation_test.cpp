@@ -1,6 +1,8 @@
 // A simulated run of the local tables: the run reads its own writes, other
 // programs read the files as they were, and at the end (or after a kill)
 // every file is byte for byte as before, with no lock left.
+#include "data/engine/simulation.h"
+
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -11,7 +13,6 @@
 #include <set>
 
 #include "data/engine/changes.h"
-#include "data/engine/simulation.h"
 #include "data/engine/sqlite.h"
 #include "engine_fixture.h"
 
@@ -31,13 +32,16 @@ class Recorder : public cg::LocalChangeSink {
     if (!throwOn.empty() && std::string(after).find(throwOn) != std::string::npos)
       throw cg::Exception("disco cheio");
     changedTokens.insert(token);
-    events.push_back(std::string(1, static_cast<char>(op)) + " " + t.dataTable + " #" + std::to_string(rowid));
+    events.push_back(std::string(1, static_cast<char>(op)) + " " + t.dataTable + " #" +
+                     std::to_string(rowid));
   }
   bool committing(const void*) noexcept override {
     events.push_back("committing");
     return true;
   }
-  void committed(const void*, const std::filesystem::path&) noexcept override { events.push_back("committed"); }
+  void committed(const void*, const std::filesystem::path&) noexcept override {
+    events.push_back("committed");
+  }
   void rolledBack(const void* token) noexcept override {
     events.push_back("rolledBack");
     changedTokens.erase(token);
@@ -106,8 +110,7 @@ class Simulation : public EngineTest {
   std::vector<std::string> names(const std::string& table) {
     auto t = opened(table);
     std::vector<std::string> out;
-    for (t->first(); !t->eof(); t->next())
-      out.push_back(t->asString("Nome") + "/" + t->asString("Valor"));
+    for (t->first(); !t->eof(); t->next()) out.push_back(t->asString("Nome") + "/" + t->asString("Valor"));
     return out;
   }
   bool sideFiles(const std::filesystem::path& f) {
@@ -155,8 +158,9 @@ TEST_F(Simulation, AWalkReadsItsOwnWritesOthersReadTheOldRowsAndTheEndLeavesEver
     q.execSQL();
     FAIL() << "a statement over two files ran in a simulation";
   } catch (const cg::EDBEngineError& e) {
-    EXPECT_EQ(e.message(), "A instrução SQL usa mais de uma tabela e não pode ser simulada (C:\\VITRALON\\DADOS): "
-                           "delete from Itens where Codigo in (select Codigo from Pessoas)"_cp);
+    EXPECT_EQ(e.message(),
+              "A instrução SQL usa mais de uma tabela e não pode ser simulada (C:\\VITRALON\\DADOS): "
+              "delete from Itens where Codigo in (select Codigo from Pessoas)"_cp);
   }
   EXPECT_THROW(cg::Session::createTable("C:\\VITRALON\\DADOS", "Nova.DB", peopleDef()), cg::EDBEngineError);
   EXPECT_FALSE(std::filesystem::exists(host("VITRALON/DADOS/Nova.DB")));
@@ -184,8 +188,8 @@ TEST_F(Simulation, AWalkReadsItsOwnWritesOthersReadTheOldRowsAndTheEndLeavesEver
   EXPECT_EQ(std::count(rec.events.begin(), rec.events.end(), "committed"), 0);
   EXPECT_EQ(std::count(rec.events.begin(), rec.events.end(), "rolledBack"), 0);
   EXPECT_EQ(std::vector<std::string>(rec.events.begin(), rec.events.begin() + 6),
-            (std::vector<std::string>{"U Pessoas #1", "I Pessoas #3", "D Pessoas #2", "D Itens #1", "D Itens #2",
-                                      "U Pessoas #3"}));
+            (std::vector<std::string>{"U Pessoas #1", "I Pessoas #3", "D Pessoas #2", "D Itens #1",
+                                      "D Itens #2", "U Pessoas #3"}));
   EXPECT_EQ(rec.simulatedTokens, rec.changedTokens);
   EXPECT_EQ(rec.changedTokens.size(), 4u);  // savepoint to savepoint, per file
 
@@ -250,7 +254,8 @@ TEST_F(Simulation, AProgramKilledInTheMiddleOfASimulationLeavesEveryFileAsItWas)
       cg::BeginLocalSimulation();
       auto t = opened("Pessoas");
       // A small page cache: the uncommitted transaction spills into the log.
-      sqlite3_exec(cg::engine::Connection::find(pessoas_)->db(), "PRAGMA cache_size=8", nullptr, nullptr, nullptr);
+      sqlite3_exec(cg::engine::Connection::find(pessoas_)->db(), "PRAGMA cache_size=8", nullptr, nullptr,
+                   nullptr);
       for (int i = 0; i < 2500; ++i) addPerson(*t, "05", i, "NOME " + std::to_string(i), "", i);
       t->flushBuffers();
       bound("Itens")->emptyTable();
