@@ -179,7 +179,9 @@ TEST_P(Simulation, AProgramKilledInTheMiddleOfASimulationLeavesEveryRowAsItWas) 
   }
   ASSERT_TRUE(there) << "the child did not start its simulation";
   // The embedded engine keeps the file to the process that has it open.
-  if (GetParam() == Transport::Server) EXPECT_EQ(dump(), before_);
+  if (GetParam() == Transport::Server) {
+    EXPECT_EQ(dump(), before_);
+  }
   kill(child, SIGKILL);
   int status = 0;
   waitpid(child, &status, 0);
@@ -196,7 +198,9 @@ INSTANTIATE_TEST_SUITE_P(Transports, Simulation, ::testing::Values(Transport::Em
 // CG_SIMULATION_CHILD): a simulation that changes every row, then waits.
 TEST(SimulationChild, HoldsASimulationUntilKilled) {
   const char* spec = std::getenv("CG_SIMULATION_CHILD");
-  if (!spec) GTEST_SKIP() << "run by AProgramKilledInTheMiddleOfASimulationLeavesEveryRowAsItWas";
+  if (!spec) {
+    GTEST_SKIP() << "run by AProgramKilledInTheMiddleOfASimulationLeavesEveryRowAsItWas";
+  }
   std::string s(spec);
   DriveC::setRoot(s.substr(0, s.find('\n')));
   sqltest::RecordingUI ui;
