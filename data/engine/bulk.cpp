@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "data/engine/simulation.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 
@@ -16,6 +17,8 @@ BulkTable::BulkTable(const std::string& dirWin, const std::string& tableName, co
   fs::path hostDir = DriveC::resolveDir(dirWin);
   path_ = joinWindows(dirWin, withExtension(tableName));
   fs::path file = tableFile(hostDir, tableName);
+  if (LocalSimulationActive())
+    throw EDBEngineError(std::string("Nenhuma tabela é criada durante uma simulação: "_cp) + path_);
   if (Connection::find(file)) throw EDBEngineError(std::string("Tabela em uso: "_cp) + path_);
   std::error_code ec;
   fs::remove(file, ec);

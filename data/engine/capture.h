@@ -22,4 +22,19 @@ std::string takeCaptureFailure(sqlite3* db);
 // Before the connection closes.
 void stopCapture(sqlite3* db) noexcept;
 
+// A simulation (simulation.h) on a connection: it has begun its transaction
+// (from now on no commit may reach the file: one is refused), has released a
+// savepoint where a real run commits (the records of the changes so far are
+// in the file's records table, inside the transaction), has rolled back to
+// its savepoint (the changes since are gone, with their records), and is
+// ending (called before its transaction is rolled back: the sink receives
+// the records of the changes kept).
+void simulationStarted(sqlite3* db) noexcept;
+void simulationSavepoint(sqlite3* db) noexcept;
+// False when the sink could not record a change of the open part: where a
+// real run's commit would fail, the part is rolled back instead.
+bool simulationMayCommit(sqlite3* db) noexcept;
+void simulationRolledBack(sqlite3* db) noexcept;
+void simulationEnded(sqlite3* db) noexcept;
+
 }  // namespace cg::engine

@@ -145,7 +145,7 @@ struct Capture {
   std::map<std::string, sqlite3_stmt*> inserts;  // by schema: the records' INSERT
   std::string failure;                           // a sink's error: the transaction may not commit
   std::string lastFailure;                       // the failure of the transaction just rolled back
-  std::string key;                               // reused buffer
+  bool simulating = false;                       // in a simulation: nothing may commit
 
   ~Capture() {
     for (auto& [schema, st] : inserts) sqlite3_finalize(st);
@@ -299,7 +299,7 @@ int writeRecords(Capture& c) {
 
 int commitHook(void* ctx) {
   auto& c = *static_cast<Capture*>(ctx);
-  if (!c.failure.empty()) return 1;
+  if (!c.failure.empty() || c.simulating) return 1;
   // A change whose record is not written with it never reaches the file.
   if (c.hasPending()) {
     c.failure = "O histórico de alterações não pôde ser gravado; nada foi gravado em "_cp.data() +
@@ -314,6 +314,9 @@ void rollbackHook(void* ctx) {
   for (auto& [schema, p] : c.pending) p.records.clear();
   if (!c.failure.empty()) c.lastFailure = std::exchange(c.failure, std::string());
 }
+
+// A connection not watched, during a simulation: no commit reaches the file.
+int refuseCommit(void*) { return 1; }
 
 }  // namespace
 
@@ -429,6 +432,76 @@ std::string takeCaptureFailure(sqlite3* db) {
   if (it == captures().end()) return {};
   Capture& c = *it->second;
   return std::exchange(c.lastFailure.empty() ? c.failure : c.lastFailure, std::string());
+}
+
+void simulationStarted(sqlite3* db) noexcept {
+  auto it = captures().find(db);
+  if (it == captures().end())
+    sqlite3_commit_hook(db, refuseCommit, nullptr);
+  else
+    it->second->simulating = true;
+}
+
+bool simulationMayCommit(sqlite3* db) noexcept {
+  auto it = captures().find(db);
+  return it == captures().end() || it->second->failure.empty();
+}
+
+// The records of the part just released are in the file's table (written
+// by the release itself).
+void simulationSavepoint(sqlite3*) noexcept {}
+
+void simulationRolledBack(sqlite3* db) noexcept {
+  auto it = captures().find(db);
+  if (it == captures().end()) return;
+  Capture& c = *it->second;
+  // The records written since the savepoint went with it; those not yet
+  // written go now.
+  for (auto& [schema, p] : c.pending) p.records.clear();
+  if (!c.failure.empty()) c.lastFailure = std::exchange(c.failure, std::string());
+}
+
+void simulationEnded(sqlite3* db) noexcept {
+  auto it = captures().find(db);
+  if (it == captures().end()) {
+    sqlite3_commit_hook(db, nullptr, nullptr);
+    return;
+  }
+  Capture& c = *it->second;
+  // Still inside the simulation's transaction: its records are readable
+  // through this connection only.
+  if (g_sink && c.failure.empty() && writeRecords(c) == SQLITE_OK) {
+    const int64_t run = g_sink->currentRun();
+    for (const auto& [key, watched] : c.tables) {
+      std::vector<LocalChangeSink::Record> records;
+      const std::string sql = "SELECT run, op, row_id, key, before, after FROM \"" + watched->schema + "\"." +
+                              kJournalTable + " WHERE run = ?1 ORDER BY seq";
+      sqlite3_stmt* st = nullptr;
+      if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(st);
+        continue;
+      }
+      sqlite3_bind_int64(st, 1, run);
+      auto blob = [&](int col) {
+        const auto* p = static_cast<const char*>(sqlite3_column_blob(st, col));
+        return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(st, col))) : std::string();
+      };
+      while (sqlite3_step(st) == SQLITE_ROW) {
+        LocalChangeSink::Record r;
+        r.run = sqlite3_column_int64(st, 0);
+        const auto* op = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
+        r.op = op && *op ? *op : 'U';
+        r.rowid = sqlite3_column_int64(st, 2);
+        r.key = blob(3);
+        r.before = blob(4);
+        r.after = blob(5);
+        records.push_back(std::move(r));
+      }
+      sqlite3_finalize(st);
+      if (!records.empty()) g_sink->simulated(watched->table, records);
+    }
+  }
+  c.simulating = false;
 }
 
 void stopCapture(sqlite3* db) noexcept {

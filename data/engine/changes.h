@@ -20,6 +20,11 @@
 //   after BLOB       insert: the whole row; update: the new values of the
 //                    changed fields; delete: empty
 // An update that changes no stored value has no record.
+//
+// During a simulation (simulation.h) the records are written the same way,
+// where a real run would commit (a savepoint released), and go when the
+// simulation rolls everything back; just before, the sink receives the
+// records of what the simulation changed in each file.
 #pragma once
 
 #include <cstdint>
@@ -72,6 +77,18 @@ class LocalChangeSink {
   // raise: the change is then kept from the file (its transaction cannot
   // commit, and the commit raises EDBEngineError with the sink's message).
   virtual void touched(const ChangedTable& table) = 0;
+
+  // One record of the records' table.
+  struct Record {
+    int64_t run = 0;
+    char op = 'U';
+    int64_t rowid = 0;
+    std::string key, before, after;
+  };
+  // A simulation ends: the records of the run `run` in `table`, as the
+  // simulation wrote them; none of them, nor their changes, stays in the
+  // file.
+  virtual void simulated(const ChangedTable& table, const std::vector<Record>& records) noexcept = 0;
 };
 
 // The name of the records' table inside a table file.

@@ -8,6 +8,7 @@
 #include "data/engine/capture.h"
 #include "data/engine/changes.h"
 #include "data/engine/engine.h"
+#include "data/engine/simulation.h"
 #include "data/engine/sqlite.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
@@ -135,6 +136,8 @@ void Session::createTable(const std::string& directoryWin, const std::string& ta
   fs::path hostDir = DriveC::resolveDir(directoryWin);
   std::string win = joinWindows(withoutTrailingSeparator(directoryWin), withExtension(tableName));
   fs::path file = tableFile(hostDir, tableName);
+  if (LocalSimulationActive())
+    throw EDBEngineError(std::string("Nenhuma tabela é criada durante uma simulação: "_cp) + win);
   if (Connection::find(file)) throw EDBEngineError(std::string("Tabela em uso: "_cp) + win);
   std::error_code ec;
   fs::remove(file, ec);
@@ -247,19 +250,35 @@ int Query::execSQL() {
   for (const auto& r : refs)
     if (auto c = Connection::find(r.file)) c->commit(r.windowsPath);
 
-  Database db = openDatabase(refs[0].file, refs[0].windowsPath, false);
+  // A simulation runs the statement in the transaction that its file's own
+  // connection holds for the simulation; files cannot be attached inside a
+  // transaction, nor would they see the other files' simulated writes.
+  std::shared_ptr<Connection> simulated;
+  Database own;
   std::vector<std::string> dataTables;
-  for (size_t i = 0; i < refs.size(); ++i) {
+  if (LocalSimulationActive()) {
+    if (refs.size() > 1)
+      throw EDBEngineError(
+          std::string("A instrução SQL usa mais de uma tabela e não pode ser simulada ("_cp) + dir +
+          "): " + sql_);
+    simulated = Connection::acquire(refs[0].file, refs[0].windowsPath);
+    dataTables.push_back(simulated->layout(refs[0].windowsPath).dataTable);
+    simulated->beginWrite(refs[0].windowsPath);
+  } else {
+    own = openDatabase(refs[0].file, refs[0].windowsPath, false);
+  }
+  sqlite3* const db = simulated ? simulated->db() : own.get();
+  for (size_t i = 0; i < refs.size() && !simulated; ++i) {
     std::string schema = "main";
     if (i > 0) schema = std::string("t").append(std::to_string(i));
     if (i > 0) {
-      Stmt a(db.get(), "ATTACH DATABASE ?1 AS " + quoteId(schema), refs[i].windowsPath);
+      Stmt a(db, "ATTACH DATABASE ?1 AS " + quoteId(schema), refs[i].windowsPath);
       a.bindText(1, refs[i].file.string());
       StmtUse use(a);
       a.step();
-      noteAttached(db.get(), schema, refs[i].windowsPath);
+      noteAttached(db, schema, refs[i].windowsPath);
     }
-    Stmt q(db.get(), "SELECT name FROM " + quoteId(schema) + ".\"_table\"", refs[i].windowsPath);
+    Stmt q(db, "SELECT name FROM " + quoteId(schema) + ".\"_table\"", refs[i].windowsPath);
     StmtUse use(q);
     if (!q.step())
       throw EDBEngineError(std::string("Arquivo de tabela inválido ou danificado: "_cp) +
@@ -277,11 +296,10 @@ int Query::execSQL() {
 
   sqlite3_stmt* prepared = nullptr;
   const char* tail = nullptr;
-  int rc =
-      sqlite3_prepare_v2(db.get(), rewritten.c_str(), static_cast<int>(rewritten.size()), &prepared, &tail);
+  int rc = sqlite3_prepare_v2(db, rewritten.c_str(), static_cast<int>(rewritten.size()), &prepared, &tail);
   StmtHandle st(prepared);  // null after a failure
   if (rc != SQLITE_OK) {
-    std::string msg = sqlite3_errmsg(db.get());
+    std::string msg = sqlite3_errmsg(db);
     if (msg.rfind("no such table: ", 0) == 0)
       throw ETableNotFound(std::string("Tabela não encontrada: "_cp) +
                            joinWindows(dir, withExtension(fromUtf8(msg.substr(15)))));
@@ -294,28 +312,28 @@ int Query::execSQL() {
       throw EDBEngineError(std::string("Somente uma instrução SQL pode ser executada de cada vez ("_cp) +
                            dir + ").");
   // Watched for the journal: the statement and the records of what it
-  // changes commit together.
-  const bool recorded = CurrentLocalChangeSink() != nullptr;
-  if (recorded && (rc = sqlite3_exec(db.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr)) != SQLITE_OK) {
+  // changes commit together (in a simulation, where it would commit).
+  const bool recorded = CurrentLocalChangeSink() != nullptr && !simulated;
+  if (recorded && (rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr)) != SQLITE_OK) {
     if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED)
       throw ERecordLocked(lockedMessage(refs[0].windowsPath));
-    raiseSqlite(db.get(), rc, refs[0].windowsPath);
+    raiseSqlite(db, rc, refs[0].windowsPath);
   }
   while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
   }
   // Counted before the records are written (their inserts count too).
-  const int statementChanges = sqlite3_changes(db.get());
+  const int statementChanges = sqlite3_changes(db);
   if (recorded && rc == SQLITE_DONE) {
-    rc = writePendingRecords(db.get());
-    if (rc == SQLITE_OK) rc = sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr);
+    rc = writePendingRecords(db);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) rc = SQLITE_DONE;
   }
   if (recorded && rc != SQLITE_DONE) {
     const int failed = rc;
     sqlite3_reset(st.get());
-    std::string message = sqlite3_errmsg(db.get());
-    sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-    if (std::string failure = takeCaptureFailure(db.get()); !failure.empty()) throw EDBEngineError(failure);
+    std::string message = sqlite3_errmsg(db);
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (std::string failure = takeCaptureFailure(db); !failure.empty()) throw EDBEngineError(failure);
     if ((failed & 0xFF) == SQLITE_BUSY || (failed & 0xFF) == SQLITE_LOCKED)
       throw ERecordLocked(lockedMessage(refs[0].windowsPath));
     if ((failed & 0xFF) == SQLITE_CONSTRAINT)
@@ -323,15 +341,23 @@ int Query::execSQL() {
     throw EDBEngineError(std::string("Erro na instrução SQL ("_cp) + dir + "): " + fromUtf8(message));
   }
   if (rc != SQLITE_DONE) {
-    if (std::string failure = takeCaptureFailure(db.get()); !failure.empty()) throw EDBEngineError(failure);
+    // A simulated statement that fails is undone whole, with its records.
+    if (simulated) {
+      st.reset();
+      simulated->rollback();
+    }
+    if (std::string failure = takeCaptureFailure(db); !failure.empty()) throw EDBEngineError(failure);
     if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED)
       throw ERecordLocked(lockedMessage(refs[0].windowsPath));
     if ((rc & 0xFF) == SQLITE_CONSTRAINT)
       throw EKeyViolation(std::string("Violação de chave em "_cp) + refs[0].windowsPath + ".");
     throw EDBEngineError(std::string("Erro na instrução SQL ("_cp) + dir +
-                         "): " + fromUtf8(sqlite3_errmsg(db.get())));
+                         "): " + fromUtf8(sqlite3_errmsg(db)));
   }
   int changed = statementChanges;
+  st.reset();
+  // Where the statement alone would have committed.
+  if (simulated) simulated->commit(refs[0].windowsPath);
   faults::wrote();
   // Open cursors on these files must read again what they had read ahead.
   for (const auto& r : refs)

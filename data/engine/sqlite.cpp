@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "data/engine/capture.h"
+#include "data/engine/simulation.h"
 #include "data/engine/verify.h"
 #include "platform/ascii.h"
 #include "platform/cp1252.h"
@@ -458,21 +459,30 @@ void removeSideFiles(const fs::path& file) noexcept {
 }
 
 Connection::Connection(const fs::path& file, const std::string& windowsPath)
-    : db_(openDatabase(file, windowsPath, false)), file_(file) {}
+    : db_(openDatabase(file, windowsPath, false)), file_(file), windowsPath_(windowsPath) {}
 
 // The control statements are finalized, then the handle closed, by their
 // owners.
 Connection::~Connection() {
-  if (txn_ == Txn::Write && pending_ > 0)
+  if (simulating_ || simulationLost_)
+    endSimulation();
+  else if (txn_ == Txn::Write && pending_ > 0)
     tryCommit();
   else if (txn_ != Txn::None)
     control(kRollback);
 }
 
 int Connection::control(Control which) noexcept {
-  static constexpr const char* kSql[kControls] = {"BEGIN", "BEGIN IMMEDIATE", "COMMIT", "ROLLBACK"};
-  // The records of the changes go in the transaction they belong to.
-  if (which == kCommit)
+  static constexpr const char* kSql[kControls] = {"BEGIN",
+                                                  "BEGIN IMMEDIATE",
+                                                  "COMMIT",
+                                                  "ROLLBACK",
+                                                  "SAVEPOINT cg_simulation",
+                                                  "RELEASE cg_simulation",
+                                                  "ROLLBACK TO cg_simulation"};
+  // The records of the changes go in the transaction they belong to (in a
+  // simulation, in the part that a real run would have committed).
+  if (which == kCommit || which == kRelease)
     if (int rc = writePendingRecords(db_.get()); rc != SQLITE_OK) return rc;
   StmtHandle& owned = control_[which];
   if (!owned) {
@@ -514,6 +524,10 @@ void Connection::syncTransaction() noexcept {
   // SQLite rolls a transaction back by itself after some errors (disk full,
   // I/O error); then there is nothing left to commit.
   if (txn_ != Txn::None && sqlite3_get_autocommit(db_.get())) {
+    if (simulating_) {
+      simulating_ = false;
+      simulationLost_ = true;
+    }
     txn_ = Txn::None;
     pending_ = 0;
   }
@@ -556,11 +570,58 @@ void Connection::beginWrite(const std::string& windowsPath) {
   // write says so instead of going on as if they were on disk.
   if (std::string failure = takeCaptureFailure(db_.get()); !failure.empty()) throw EDBEngineError(failure);
   releaseRead();
+  if (simulationLost_ || LocalSimulationActive()) return beginSimulatedWrite(windowsPath);
   control(kBeginImmediate, windowsPath);
   ++snapshot_;
   txn_ = Txn::Write;
   since_ = std::chrono::steady_clock::now();
   pending_ = 0;
+}
+
+// The simulation's transaction: taken once, with its first savepoint, and
+// held to the end of the simulation.
+void Connection::beginSimulatedWrite(const std::string& windowsPath) {
+  if (simulationLost_)
+    throw EDBEngineError(
+        std::string("As alterações simuladas em "_cp) + windowsPath +
+        std::string(" foram desfeitas por um erro do disco; a simulação não pode continuar."_cp));
+  control(kBeginImmediate, windowsPath);
+  if (int rc = control(kSavepoint); rc != SQLITE_OK) {
+    control(kRollback);
+    raiseSqlite(db_.get(), rc, windowsPath);
+  }
+  ++snapshot_;
+  txn_ = Txn::Write;
+  since_ = std::chrono::steady_clock::now();
+  pending_ = 0;
+  simulating_ = true;
+  simulationStarted(db_.get());
+  holdForSimulation(shared_from_this());
+}
+
+int Connection::nextSavepoint() noexcept {
+  if (!simulationMayCommit(db_.get())) {
+    rollback();
+    return SQLITE_CONSTRAINT_COMMITHOOK;
+  }
+  int rc = control(kRelease);
+  if (rc == SQLITE_OK) rc = control(kSavepoint);
+  if (rc != SQLITE_OK) return rc;
+  simulationSavepoint(db_.get());
+  pending_ = 0;
+  faults::wrote();
+  since_ = std::chrono::steady_clock::now();
+  return SQLITE_OK;
+}
+
+void Connection::endSimulation() noexcept {
+  // The records of the simulated changes are read before they go.
+  if (simulating_ || simulationLost_) simulationEnded(db_.get());
+  if (simulating_) control(kRollback);
+  simulating_ = simulationLost_ = false;
+  txn_ = Txn::None;
+  pending_ = 0;
+  ++generation_;  // cursors drop what they read of the simulated rows
 }
 
 void Connection::wrote() noexcept {
@@ -578,6 +639,10 @@ void Connection::commit(const std::string& windowsPath) {
     return;
   }
   if (txn_ != Txn::Write) return;
+  if (simulating_) {
+    if (int rc = nextSavepoint(); rc != SQLITE_OK) raiseSqlite(db_.get(), rc, windowsPath);
+    return;
+  }
   control(kCommit, windowsPath);
   txn_ = Txn::None;
   pending_ = 0;
@@ -585,7 +650,7 @@ void Connection::commit(const std::string& windowsPath) {
 }
 
 void Connection::releaseIfIdle() {
-  if (txn_ == Txn::Write && pending_ == 0) {
+  if (txn_ == Txn::Write && pending_ == 0 && !simulating_) {
     control(kRollback);
     txn_ = Txn::None;
   }
@@ -593,6 +658,12 @@ void Connection::releaseIfIdle() {
 
 void Connection::rollback() noexcept {
   if (txn_ == Txn::None) return;
+  if (simulating_) {
+    control(kRollbackTo);
+    simulationRolledBack(db_.get());
+    pending_ = 0;
+    return;
+  }
   control(kRollback);
   txn_ = Txn::None;
   pending_ = 0;
@@ -602,6 +673,7 @@ bool Connection::tryCommit() noexcept {
   syncTransaction();
   if (txn_ == Txn::None) return true;
   const bool writing = txn_ == Txn::Write;
+  if (simulating_) return nextSavepoint() == SQLITE_OK;
   if (control(kCommit) != SQLITE_OK) return false;
   txn_ = Txn::None;
   pending_ = 0;

@@ -130,7 +130,14 @@ struct FileLayout {
 // read open. Posts and deletes run inside a write transaction that stays open
 // until a flush, a close, kMaxGroupedWrites writes or kMaxWriteHold, so that
 // bulk work does not pay for one commit per record.
-class Connection {
+//
+// During a simulation (simulation.h) the first write takes the write lock
+// for the rest of the simulation and nothing commits: each commit releases
+// the open savepoint and opens the next, a rollback goes back to the open
+// savepoint, and the end of the simulation rolls the whole transaction back.
+// The simulation keeps the connection alive until then, so that a table
+// opened again reads what the simulation wrote.
+class Connection : public std::enable_shared_from_this<Connection> {
  public:
   static constexpr int kMaxGroupedWrites = 2000;
   static constexpr std::chrono::milliseconds kMaxReadHold{100};
@@ -144,6 +151,7 @@ class Connection {
 
   sqlite3* db() const { return db_.get(); }
   const std::filesystem::path& file() const { return file_; }
+  const std::string& windowsPath() const { return windowsPath_; }
   const FileLayout& layout(const std::string& windowsPath);
 
   // Before a read: opens a read transaction unless one is open, and lets an
@@ -164,10 +172,14 @@ class Connection {
   void commit(const std::string& windowsPath);
   // Ends a write transaction that holds no write (a cancelled edit).
   void releaseIfIdle();
-  // Undoes the open transaction.
+  // Undoes the open transaction (in a simulation: back to the open savepoint).
   void rollback() noexcept;
   // Best-effort commit for destructors and the save-changes call.
   bool tryCommit() noexcept;
+  // True while the connection holds a simulation's write transaction.
+  bool simulating() const { return simulating_; }
+  // Rolls the simulation's transaction back and lets go of the write lock.
+  void endSimulation() noexcept;
 
   // Bumped on every change made through this connection; cursors compare it
   // with the value their read-ahead rows were read under.
@@ -189,13 +201,16 @@ class Connection {
   enum class Txn { None, Read, Write };
   // Transaction control, prepared once per connection: a walk that posts
   // and saves every record begins and ends hundreds of thousands of them.
-  enum Control { kBegin, kBeginImmediate, kCommit, kRollback, kControls };
+  enum Control { kBegin, kBeginImmediate, kCommit, kRollback, kSavepoint, kRelease, kRollbackTo, kControls };
   int control(Control which) noexcept;                          // SQLite's result code, SQLITE_OK on success
   void control(Control which, const std::string& windowsPath);  // raises on failure
   void syncTransaction() noexcept;
-  Database db_;  // declared first: closed after the statements below
+  void beginSimulatedWrite(const std::string& windowsPath);
+  int nextSavepoint() noexcept;  // a simulation's commit
+  Database db_;                  // declared first: closed after the statements below
   StmtHandle control_[kControls];
   std::filesystem::path file_;
+  std::string windowsPath_;
   std::unique_ptr<FileLayout> layout_;
   Txn txn_ = Txn::None;
   std::chrono::steady_clock::time_point since_, lastRead_;
@@ -204,12 +219,16 @@ class Connection {
   int pending_ = 0;
   uint64_t generation_ = 0;
   uint64_t snapshot_ = 0;
+  bool simulating_ = false;      // the write transaction is a simulation's
+  bool simulationLost_ = false;  // SQLite rolled it back by itself (disk error)
 };
 
 // Commits the open transaction of a connection opened with openDatabase
 // (BEGIN ... by its owner), with the records of its changes (changes.h).
 // Raises on failure (the transaction stays for the caller to roll back).
 void commitWithRecords(sqlite3* db, const std::string& windowsPath);
+// Keeps a connection that writes in the simulation alive until its end.
+void holdForSimulation(std::shared_ptr<Connection> c);
 
 // Opens an SQLite connection with the engine's settings (busy timeout,
 // write-ahead log, synchronous mode). Raises on failure.

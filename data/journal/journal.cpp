@@ -207,6 +207,7 @@ CREATE TABLE runs(
   transport TEXT NOT NULL DEFAULT '',
   undoes INTEGER NOT NULL DEFAULT 0,
   undone_by INTEGER NOT NULL DEFAULT 0,
+  simulation INTEGER NOT NULL DEFAULT 0,
   pid INTEGER NOT NULL DEFAULT 0);
 CREATE TABLE tables(
   id INTEGER PRIMARY KEY,
@@ -344,13 +345,15 @@ void Journal::Impl::rollback() noexcept {
 
 // ------------------------------------------------------------ runs
 
-int64_t Journal::Impl::beginRun(const std::string& command, const std::string& caption, int64_t undoes) {
+int64_t Journal::Impl::beginRun(const std::string& command, const std::string& caption, int64_t undoes,
+                                bool simulation) {
   if (run && !implicitRun) raiseJournal(std::string("uma execução já está em andamento"_cp));
   if (run) endRun(RunOutcome::Completed, {});
   begin();
   engine::Stmt& s = stmt(
-      "INSERT INTO runs(command, caption, started, started_unix, drive_c, transport, undoes, pid) "
-      "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+      "INSERT INTO runs(command, caption, started, started_unix, drive_c, transport, undoes, pid, "
+      "simulation) "
+      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
   {
     engine::StmtUse use(s);
     TDateTime now = Clock::now();
@@ -362,6 +365,7 @@ int64_t Journal::Impl::beginRun(const std::string& command, const std::string& c
     s.bindText(6, transportName());
     s.bindInt(7, undoes);
     s.bindInt(8, ::getpid());
+    s.bindInt(9, simulation ? 1 : 0);
     s.step();
   }
   run = sqlite3_last_insert_rowid(db.get());
@@ -670,6 +674,49 @@ void hashFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 
 }  // namespace
 
+void Journal::Impl::localSimulated(const ChangedTable& table,
+                                   const std::vector<LocalChangeSink::Record>& records) noexcept {
+  try {
+    LocalTable& t = localTable(table);
+    begin();
+    std::map<int64_t, int64_t> batchOfRun;
+    engine::Stmt& ins = stmt(
+        "INSERT INTO changes(run, batch, tbl, row_id, key, op, before, after) VALUES (?, ?, ?, ?, ?, ?, ?, "
+        "?)");
+    for (const LocalChangeSink::Record& r : records) {
+      auto& batch = batchOfRun[r.run];
+      if (!batch) {
+        engine::Stmt& b = stmt("INSERT INTO batches(run, place, confirmed) VALUES (?, 'L', 1)");
+        engine::StmtUse use(b);
+        b.bindInt(1, r.run);
+        b.step();
+        batch = sqlite3_last_insert_rowid(db.get());
+      }
+      engine::StmtUse use(ins);
+      sqlite3_stmt* is = ins.get();
+      sqlite3_bind_int64(is, 1, r.run);
+      sqlite3_bind_int64(is, 2, batch);
+      sqlite3_bind_int64(is, 3, t.info.id);
+      sqlite3_bind_int64(is, 4, r.rowid);
+      bindBlob(is, 5, r.key);
+      char op[2] = {r.op, 0};
+      sqlite3_bind_text(is, 6, op, 1, SQLITE_TRANSIENT);
+      if (r.op == 'I')
+        sqlite3_bind_null(is, 7);
+      else
+        bindBlob(is, 7, r.before);
+      if (r.op == 'D')
+        sqlite3_bind_null(is, 8);
+      else
+        bindBlob(is, 8, r.after);
+      ins.step();
+    }
+    commit();
+  } catch (...) {
+    rollback();
+  }
+}
+
 void Journal::Impl::collectFile(const fs::path& file) {
   // A connection of its own, not watched by the engine, holds the file's
   // write lock while the journal copies the records (the records' table is
@@ -877,6 +924,11 @@ void Journal::Impl::serverCommitted(const void* transaction) noexcept {
   if (it == openServer.end()) return;
   confirmedBatches.push_back(it->second);
   openServer.erase(it);
+}
+
+void Journal::Impl::serverSimulated(const void* transaction) noexcept {
+  // The simulated run's server rows: kept, as a simulation's (never undone).
+  serverCommitted(transaction);
 }
 
 void Journal::Impl::serverRolledBack(const void* transaction) noexcept {
@@ -1168,8 +1220,8 @@ std::unique_ptr<Journal> Journal::open(SQLConnection* server) {
   return std::unique_ptr<Journal>(new Journal(std::move(impl)));
 }
 
-int64_t Journal::beginRun(const std::string& command, const std::string& caption) {
-  return impl_->beginRun(command, caption, 0);
+int64_t Journal::beginRun(const std::string& command, const std::string& caption, bool simulation) {
+  return impl_->beginRun(command, caption, 0, simulation);
 }
 
 void Journal::endRun(RunOutcome outcome, const std::string& message) { impl_->endRun(outcome, message); }

@@ -42,11 +42,12 @@ struct RunInfo {
   std::string caption;         // its caption, CP1252 ("Excluir Fórmulas Orfãs", "Desfazer a execução 12")
   std::string started, ended;  // "dd/mm/yyyy hh:nn:ss" on the program's clock; ended empty while running
   RunOutcome outcome = RunOutcome::Running;
-  std::string message;    // the error of a failed run
-  std::string driveC;     // the host folder of drive C
-  std::string transport;  // "embedded" or "server"
-  int64_t undoes = 0;     // the run an undo took back (0: not an undo)
-  int64_t undoneBy = 0;   // the last undo of this run (0: none)
+  std::string message;      // the error of a failed run
+  std::string driveC;       // the host folder of drive C
+  std::string transport;    // "embedded" or "server"
+  int64_t undoes = 0;       // the run an undo took back (0: not an undo)
+  int64_t undoneBy = 0;     // the last undo of this run (0: none)
+  bool simulation = false;  // a simulation: its rows were never written (nothing to undo)
   // Rows changed, per table (Windows path of a local table, or the server
   // table's name) and operation letter ('I', 'U', 'D', 'R' for a register
   // replaced whole).
@@ -84,7 +85,9 @@ class Journal {
   Journal& operator=(const Journal&) = delete;
 
   // Starts recording a run (changes from now on belong to it) and ends it.
-  int64_t beginRun(const std::string& command, const std::string& caption);
+  // `simulation`: the run is simulated (data/engine/simulation.h,
+  // data/sql/simulation.h); its rows are what it would have changed.
+  int64_t beginRun(const std::string& command, const std::string& caption, bool simulation = false);
   void endRun(RunOutcome outcome, const std::string& message = {});
   int64_t currentRun() const;  // 0 outside a run
 

@@ -31,6 +31,7 @@ RunInfo readRun(engine::Stmt& s) {
   r.transport = std::string(s.columnText(8));
   r.undoes = s.columnInt(9);
   r.undoneBy = s.columnInt(10);
+  r.simulation = s.columnInt(11) != 0;
   return r;
 }
 
@@ -88,7 +89,7 @@ std::vector<RunInfo> Journal::runs() {
   {
     engine::Stmt& s = impl_->stmt(
         "SELECT number, command, caption, started, ended, outcome, message, drive_c, "
-        "transport, undoes, undone_by FROM runs ORDER BY number");
+        "transport, undoes, undone_by, simulation FROM runs ORDER BY number");
     engine::StmtUse use(s);
     while (s.step()) {
       at[s.columnInt(0)] = out.size();
@@ -115,7 +116,7 @@ std::optional<RunInfo> Journal::run(int64_t number) {
   {
     engine::Stmt& s = impl_->stmt(
         "SELECT number, command, caption, started, ended, outcome, message, drive_c, "
-        "transport, undoes, undone_by FROM runs WHERE number = ?");
+        "transport, undoes, undone_by, simulation FROM runs WHERE number = ?");
     engine::StmtUse use(s);
     s.bindInt(1, number);
     if (!s.step()) return out;

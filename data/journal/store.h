@@ -110,7 +110,8 @@ struct Journal::Impl {
   // --- runs
   int64_t run = 0;
   bool implicitRun = false;
-  int64_t beginRun(const std::string& command, const std::string& caption, int64_t undoes);
+  int64_t beginRun(const std::string& command, const std::string& caption, int64_t undoes,
+                   bool simulation = false);
   void endRun(RunOutcome outcome, const std::string& message);
   int64_t ensureRun();  // the run that changes belong to
 
@@ -159,6 +160,9 @@ struct Journal::Impl {
   // removed there) at the run's end, or at the next start after a crash.
   void touched(const ChangedTable& table);
   void collectFile(const std::filesystem::path& file);
+  // The records of what a simulation changed in `table`.
+  void localSimulated(const ChangedTable& table,
+                      const std::vector<LocalChangeSink::Record>& records) noexcept;
   // The files of run `number` not yet collected; nullopt: of every run of
   // another program (gone).
   void collect(std::optional<int64_t> number);
@@ -166,11 +170,15 @@ struct Journal::Impl {
   bool serverCommitting(const void* transaction) noexcept;
   void serverCommitted(const void* transaction) noexcept;
   void serverRolledBack(const void* transaction) noexcept;
+  void serverSimulated(const void* transaction) noexcept;
 
   struct LocalSink final : LocalChangeSink {
     Impl* j = nullptr;
     int64_t currentRun() noexcept override { return j->run; }
     void touched(const ChangedTable& t) override { j->touched(t); }
+    void simulated(const ChangedTable& t, const std::vector<Record>& r) noexcept override {
+      j->localSimulated(t, r);
+    }
   } localSink;
   struct ServerSink final : ServerChangeSink {
     Impl* j = nullptr;
@@ -178,6 +186,7 @@ struct Journal::Impl {
     bool committing(const void* t) noexcept override { return j->serverCommitting(t); }
     void committed(const void* t) noexcept override { j->serverCommitted(t); }
     void rolledBack(const void* t) noexcept override { j->serverRolledBack(t); }
+    void simulated(const void* t) noexcept override { j->serverSimulated(t); }
   } serverSink;
 
   // --- copies of replaced registers

@@ -294,6 +294,9 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
                         std::string(" não encontrada no histórico."_cp));
   if (j.run && !j.implicitRun)
     throw EJournalError(std::string("Não é possível desfazer durante uma execução."_cp));
+  if (target->simulation)
+    throw EJournalError(std::string("A execução "_cp) + std::to_string(number) +
+                        std::string(" foi uma simulação: nada foi gravado, nada há a desfazer."_cp));
   std::vector<Record> records = j.records(number);
   for (const Record& r : records)
     if (j.tableById(r.table).place == 'S' && !server)

@@ -11,6 +11,15 @@
 // server. A row whose values the statement leaves as they were is not
 // reported. A statement the driver cannot read ahead (any other statement
 // text) is refused while a sink is installed, rather than sent unrecorded.
+//
+// During a simulation (simulation.h) the changes are reported the same way,
+// but nothing commits: the sink never hears committing() or committed().
+// Each transaction the driver would use is then a part of the simulation's
+// one transaction, with a token of its own: a part rolled back where a real
+// run would roll back is rolledBack(); at the end of the simulation, when
+// everything is rolled back, each part that a real run would have committed
+// with changes is simulated() instead: those are the changes the run would
+// have made.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +51,10 @@ class ServerChangeSink {
   virtual bool committing(const void* transaction) noexcept = 0;
   virtual void committed(const void* transaction) noexcept = 0;
   virtual void rolledBack(const void* transaction) noexcept = 0;
+  // The simulation has ended: the changes reported under `transaction` are
+  // the simulated run's, and none of them is on the server. A sink that
+  // keeps no simulations takes them back, as for a rollback.
+  virtual void simulated(const void* transaction) noexcept { rolledBack(transaction); }
 };
 
 void SetServerChangeSink(ServerChangeSink* sink);

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "data/sql/firebird.h"
+#include "data/sql/simulation.h"
 #include "platform/ascii.h"
 #include "platform/clock.h"
 #include "platform/cp1252.h"
@@ -111,7 +112,10 @@ struct SQLConnection::GroupTransaction {
 };
 
 SQLConnection::SQLConnection(std::string name) : name_(std::move(name)) {}
-SQLConnection::~SQLConnection() { dropGroup(); }
+SQLConnection::~SQLConnection() {
+  EndServerSimulation(*this);
+  dropGroup();
+}
 
 std::string SQLConnection::param(std::string_view name) const {
   for (const auto& [n, v] : params_)
@@ -131,6 +135,12 @@ void SQLConnection::setParam(std::string_view name, const std::string& value) {
 
 void SQLConnection::open() {
   if (impl_ && impl_->alive()) return;
+  // A simulation lives in one transaction of one attachment: lost with it,
+  // the run cannot go on as if its changes were there.
+  if (simulating_)
+    throw EConnectionError(
+        "Conexão com o servidor de banco de dados perdida durante a simulação; nada foi alterado no servidor."_cp
+            .data());
   dropGroup();
   impl_.reset();
   impl_ = std::make_unique<SQLConnectionImpl>(ResolveSQLTarget(*this), false);
@@ -222,6 +232,22 @@ void SQLConnection::dropGroup() {
   if (group_) group_->transaction.rollback();  // on a dead attachment: only released
   group_.reset();
   groupStatements_ = 0;
+}
+
+void BeginServerSimulation(SQLConnection& c) {
+  if (c.simulating_)
+    throw EDatabaseError("Uma simulação já está em andamento na conexão "_cp.data() + c.name_ + ".");
+  // What the open group holds belongs to the work before the simulation.
+  c.commitGroup();
+  c.impl().beginSimulation();
+  c.simulating_ = true;
+}
+
+void EndServerSimulation(SQLConnection& c) noexcept {
+  if (!c.simulating_) return;
+  c.simulating_ = false;
+  c.dropGroup();  // back to the group's savepoint
+  if (c.impl_) c.impl_->endSimulation();
 }
 
 // ---------------------------------------------------------------------------

@@ -228,6 +228,15 @@ uint64_t littleEndian(const unsigned char* p, unsigned len) {
 
 // ---------------------------------------------------------------------------
 
+// The simulation's transaction, the parts' tokens and the parts a real run
+// would have committed with changes, for the end.
+struct SQLConnectionImpl::Simulation {
+  FbRef<ITransaction> tra;
+  uint64_t parts = 0;
+  std::vector<std::unique_ptr<char>> tokens;
+  std::vector<std::pair<ServerChangeSink*, const void*>> kept;
+};
+
 SQLConnectionImpl::SQLConnectionImpl(const SQLTarget& target, bool create) : target_(target) {
   static uint64_t attachments = 0;
   serial_ = ++attachments;
@@ -273,6 +282,7 @@ SQLConnectionImpl::SQLConnectionImpl(const SQLTarget& target, bool create) : tar
 }
 
 SQLConnectionImpl::~SQLConnectionImpl() {
+  endSimulation();
   changeCache_.reset();  // its statements are freed while the attachment lives
   if (!att_) return;
   Status st;
@@ -281,18 +291,59 @@ SQLConnectionImpl::~SQLConnectionImpl() {
 
 // ---------------------------------------------------------------------------
 
-SQLConnectionImpl::Transaction::Transaction(SQLConnectionImpl& c) : c_(c) {
+ITransaction* SQLConnectionImpl::startTransaction() {
   std::vector<unsigned char> tpb = {isc_tpb_version3, isc_tpb_write};
-  if (c.target_.readCommitted) {
+  if (target_.readCommitted) {
     tpb.push_back(isc_tpb_read_committed);
     tpb.push_back(isc_tpb_rec_version);
   } else {
     tpb.push_back(isc_tpb_concurrency);
   }
-  tpb.push_back(c.target_.waitOnLocks ? isc_tpb_wait : isc_tpb_nowait);
+  tpb.push_back(target_.waitOnLocks ? isc_tpb_wait : isc_tpb_nowait);
   Status st;
-  tra_.reset(c.att_->startTransaction(&st, static_cast<unsigned>(tpb.size()), tpb.data()));
-  if (st.failed()) st.raise(&c);
+  ITransaction* t = att_->startTransaction(&st, static_cast<unsigned>(tpb.size()), tpb.data());
+  if (st.failed()) st.raise(this);
+  return t;
+}
+
+void SQLConnectionImpl::beginSimulation() {
+  if (sim_) return;
+  auto sim = std::make_unique<Simulation>();
+  sim->tra.reset(startTransaction());
+  sim_ = std::move(sim);
+}
+
+void SQLConnectionImpl::endSimulation() noexcept {
+  if (!sim_) return;
+  std::unique_ptr<Simulation> sim = std::move(sim_);
+  Status st;
+  sim->tra->rollback(&st);
+  if (st.failed())
+    sim->tra.reset();  // a dead attachment: the server rolls it back
+  else
+    sim->tra.ended();
+  for (const auto& [sink, token] : sim->kept) sink->simulated(token);
+}
+
+SQLConnectionImpl::Transaction::Transaction(SQLConnectionImpl& c) : c_(c) {
+  if (Simulation* sim = c.sim_.get()) {
+    sim->tra->addRef();
+    tra_.reset(sim->tra.get());
+    sim->tokens.push_back(std::make_unique<char>());
+    token_ = sim->tokens.back().get();
+    const std::string name = "CG_SIM_" + std::to_string(++sim->parts);
+    savepoint("SAVEPOINT " + name);
+    savepoint_ = name;
+    return;
+  }
+  tra_.reset(c.startTransaction());
+}
+
+void SQLConnectionImpl::Transaction::savepoint(const std::string& statement) {
+  Status st;
+  c_.att_->execute(&st, tra_.get(), 0, statement.c_str(), c_.target_.dialect, nullptr, nullptr, nullptr,
+                   nullptr);
+  if (st.failed()) st.raise(&c_);
 }
 
 // A commit or a rollback that succeeds gives the transaction's reference
@@ -301,7 +352,15 @@ SQLConnectionImpl::Transaction::~Transaction() { rollback(); }
 
 void SQLConnectionImpl::Transaction::commit() {
   if (!tra_) return;
-  if (sink_ && !sink_->committing(this)) {
+  if (!savepoint_.empty()) {
+    // A simulation's part: what it changed stays in the simulation.
+    savepoint("RELEASE SAVEPOINT " + savepoint_ + " ONLY");
+    tra_.reset();
+    ServerChangeSink* sink = std::exchange(sink_, nullptr);
+    if (sink && c_.sim_) c_.sim_->kept.emplace_back(sink, token_);
+    return;
+  }
+  if (sink_ && !sink_->committing(token_)) {
     rollback();
     throw EDatabaseError(
         "O histórico de alterações não pôde ser gravado; nada foi alterado no servidor."_cp.data());
@@ -315,18 +374,32 @@ void SQLConnectionImpl::Transaction::commit() {
     st.raise(&c_);  // still held: the destructor rolls back
   }
   tra_.ended();
-  if (ServerChangeSink* sink = std::exchange(sink_, nullptr)) sink->committed(this);
+  if (ServerChangeSink* sink = std::exchange(sink_, nullptr)) sink->committed(token_);
 }
 
 void SQLConnectionImpl::Transaction::rollback() {
   if (!tra_) return;
+  if (!savepoint_.empty()) {
+    // A simulation's part: back to its savepoint (nothing to do once the
+    // simulation's transaction or its attachment is gone).
+    if (c_.sim_ && c_.sim_->tra.get() == tra_.get()) {
+      try {
+        savepoint("ROLLBACK TO SAVEPOINT " + savepoint_);
+        savepoint("RELEASE SAVEPOINT " + savepoint_ + " ONLY");
+      } catch (const Exception&) {
+      }
+    }
+    tra_.reset();
+    if (ServerChangeSink* sink = std::exchange(sink_, nullptr)) sink->rolledBack(token_);
+    return;
+  }
   Status st;
   tra_->rollback(&st);
   if (st.failed())
     tra_.reset();  // a dead attachment: the server rolls it back
   else
     tra_.ended();
-  if (ServerChangeSink* sink = std::exchange(sink_, nullptr)) sink->rolledBack(this);
+  if (ServerChangeSink* sink = std::exchange(sink_, nullptr)) sink->rolledBack(token_);
 }
 
 void SQLConnectionImpl::Transaction::report(const ServerRowChange& change) {
@@ -334,7 +407,7 @@ void SQLConnectionImpl::Transaction::report(const ServerRowChange& change) {
   if (!sink) return;
   sink_ = sink;
   try {
-    sink->change(this, change);
+    sink->change(token_, change);
   } catch (...) {
     rollback();
     throw;

@@ -87,6 +87,13 @@ class SQLConnectionImpl {
   // with its attachment. A commit whose answer is lost with the connection
   // may or may not have reached the server: the sink hears nothing more, and
   // its records stay unconfirmed. Its address is the sink's token.
+  //
+  // During a simulation (simulation.h) it is a part of the simulation's one
+  // transaction instead, from a savepoint taken when it starts: its commit
+  // releases the savepoint (the sink hears nothing: the changes wait for the
+  // end of the simulation, which says simulated()), its rollback goes back
+  // to the savepoint (the sink hears rolledBack()). Its sink token is then
+  // one of the simulation's, valid to the end of it.
   class Transaction {
    public:
     explicit Transaction(SQLConnectionImpl& c);
@@ -103,10 +110,19 @@ class SQLConnectionImpl {
     void report(const ServerRowChange& change);
 
    private:
+    void savepoint(const std::string& statement);  // in the simulation's transaction
     SQLConnectionImpl& c_;
     FbRef<Firebird::ITransaction> tra_;
     ServerChangeSink* sink_ = nullptr;  // the sink that has heard of a change
+    const void* token_ = this;          // what the sink knows it by
+    std::string savepoint_;             // a part of a simulation: its savepoint
   };
+
+  // The simulation on this attachment: every Transaction is then a part of
+  // one transaction, rolled back at the end.
+  void beginSimulation();
+  void endSimulation() noexcept;
+  bool simulating() const { return sim_ != nullptr; }
 
   // Prepares the statement and frees it: raises ESQLError when the server
   // refuses it.
@@ -172,6 +188,9 @@ class SQLConnectionImpl {
 
  private:
   int run(const std::string& sql, Transaction& t);  // prepares, executes, frees
+  Firebird::ITransaction* startTransaction();       // of the connection's kind
+  struct Simulation;
+  std::unique_ptr<Simulation> sim_;
   int executeReported(const std::string& sql, Transaction* within);
   struct ChangeCacheDelete {
     void operator()(ChangeCache* p) const;

@@ -78,8 +78,12 @@ class SQLConnection {
   int64_t groupAgeMs() const;
 
   SQLConnectionImpl& impl();  // the driver's connection (opens it)
+  // True between BeginServerSimulation and EndServerSimulation (simulation.h).
+  bool simulating() const { return simulating_; }
 
  private:
+  friend void BeginServerSimulation(SQLConnection& c);
+  friend void EndServerSimulation(SQLConnection& c) noexcept;
   void dropGroup();
   std::string name_;
   std::vector<std::pair<std::string, std::string>> params_;
@@ -88,6 +92,7 @@ class SQLConnection {
   struct GroupTransaction;
   std::unique_ptr<GroupTransaction> group_;
   bool grouping_ = false;
+  bool simulating_ = false;
   int groupStatements_ = 0;
   int64_t groupStartMs_ = 0;
 };

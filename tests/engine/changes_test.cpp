@@ -29,6 +29,7 @@ class Recorder : public cg::LocalChangeSink {
     for (int k : t.primaryKey) keys += t.fields[k] + ";";
     touchedFiles.push_back(t.windowsPath + " " + t.dataTable + " [" + keys + "]");
   }
+  void simulated(const cg::ChangedTable&, const std::vector<Record>&) noexcept override {}
 };
 
 std::string show(const void* data, int size) {
