@@ -1,13 +1,14 @@
 // Commands run as simulations: the same handlers on the same data, with every
 // write rolled back at the end (data/engine/simulation.h,
 // data/sql/simulation.h), each click a journal run marked as a simulation.
+#include "data/engine/simulation.h"
+
 #include <stdlib.h>
 
 #include <cstdlib>
 #include <system_error>
 
 #include "app/form/form.h"
-#include "data/engine/simulation.h"
 #include "data/sql/dm.h"
 #include "data/sql/simulation.h"
 #include "platform/cp1252.h"
@@ -20,10 +21,11 @@ std::string TFormConsistGeral::SimulationCaption(const std::string& caption) {
 }
 
 std::string TFormConsistGeral::SimulationWarning() {
-  return cp("Simulação: cada comando roda como de costume, mas nada do que ele altera é gravado; "
-            "no fim tudo é desfeito e o histórico guarda o que ele teria alterado.\r"
-            "Enquanto a simulação roda, ela mantém o bloqueio de gravação das tabelas em que grava: "
-            "os outros programas podem ler essas tabelas, mas não gravar nelas."_cp);
+  return cp(
+      "Simulação: cada comando roda como de costume, mas nada do que ele altera é gravado; "
+      "no fim tudo é desfeito e o histórico guarda o que ele teria alterado.\r"
+      "Enquanto a simulação roda, ela mantém o bloqueio de gravação das tabelas em que grava: "
+      "os outros programas podem ler essas tabelas, mas não gravar nelas."_cp);
 }
 
 bool TFormConsistGeral::setSimulation(bool on) {
