@@ -169,7 +169,7 @@ void TFormConsistGeral::FormCreate() {
   BotHistorico.font = arial(13, true, clNavy);
   BotHistorico.onClick = [this] { BotHistoricoClick(); };
   CheckSimular.caption = "Simular";
-  CheckSimular.setBounds(520, 444, 90, 20);
+  CheckSimular.setBounds(622, 482, 145, 20);
   CheckSimular.font = arial(13, true, clNavy);
   PainelHistorico.visible = false;
   PainelHistorico.loweredBevel = true;

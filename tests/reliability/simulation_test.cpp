@@ -227,7 +227,8 @@ TEST_P(Simulacao, RecordsExactlyTheRowsOfARealRunAndLeavesEveryFileAndRowAsItWas
   for (size_t i = 0; i < runs.size(); ++i) {
     SCOPED_TRACE("clique " + std::to_string(i + 1));
     auto simulated = reportLines(drive, runs[i], work.path() / ("sim" + std::to_string(i) + ".csv"));
-    auto actual = reportLines(copy, static_cast<int>(i) + 1, work.path() / ("real" + std::to_string(i) + ".csv"));
+    auto actual =
+        reportLines(copy, static_cast<int>(i) + 1, work.path() / ("real" + std::to_string(i) + ".csv"));
     const size_t replaced = EventLines(real.output, "exec").size();
     if (replaced > 0 && i + 1 == runs.size()) {
       // The confirmation: one register replaced for real, none simulated.
@@ -310,8 +311,9 @@ TEST(SimulacaoInterrompida, AKilledSimulationLeavesEveryFileAndRowAsBefore) {
       // The table files as bytes first (SQLite opening them may tidy a log).
       auto now = filesOf(drive);
       for (auto it = now.begin(); it != now.end();)
-        it = it->first.size() > 4 && (it->first.ends_with("-wal") || it->first.ends_with("-shm")) ? now.erase(it)
-                                                                                                     : ++it;
+        it = it->first.size() > 4 && (it->first.ends_with("-wal") || it->first.ends_with("-shm"))
+                 ? now.erase(it)
+                 : ++it;
       expectFilesAsBefore(files, now);
       EXPECT_TRUE(rowsOf(drive) == rows);
       EXPECT_TRUE(ServerImage(drive) == serverRows);
@@ -333,7 +335,8 @@ TEST(SimulacaoInterrompida, AKilledSimulationLeavesEveryFileAndRowAsBefore) {
       [&] {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open_v2(medicos.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-        EXPECT_EQ(sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr), SQLITE_OK)
+        EXPECT_EQ(sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr),
+                  SQLITE_OK)
             << "a reader is kept out during a simulation";
         EXPECT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_BUSY)
             << "another program could write a table the simulation writes";
