@@ -417,6 +417,8 @@ class TFormConsistGeral {
   bool runSimulated_ = false;  // the run under way is a simulation
   int64_t lastSimulatedRun_ = 0;
   std::string captionAtRest_;
+  bool serverWithheld_ = false;  // the server could not be reached when the simulation began
+  std::string serverDatabase_;   // its Database parameter, given back at the end
   std::filesystem::path simulationFolder_;
   std::vector<std::pair<std::string, std::filesystem::path>> simulatedFiles_;
   void beginSimulation();

@@ -47,10 +47,16 @@ void TFormConsistGeral::beginSimulation() {
   if (simulationOpen_) return;
   BeginLocalSimulation();
   if (dm_) {
-    // Without the server's simulation a command could write to the server
-    // for real: the command does not run.
+    // A server that cannot be reached now: the simulation goes on without
+    // it (the local repairs need none), and the connection names no database
+    // until the end, so that a server which comes back meanwhile is not
+    // written for real: a command that needs it stops as without a server.
     try {
       BeginServerSimulation(dm_->sqlcon1);
+    } catch (const EConnectionError&) {
+      serverDatabase_ = dm_->sqlcon1.param("Database");
+      serverWithheld_ = true;
+      dm_->sqlcon1.setParam("Database", "");
     } catch (...) {
       EndLocalSimulation();
       throw;
@@ -87,7 +93,11 @@ void TFormConsistGeral::endSimulation() noexcept {
     }
   }
   EndLocalSimulation();
-  if (dm_) EndServerSimulation(dm_->sqlcon1);
+  if (dm_) {
+    EndServerSimulation(dm_->sqlcon1);
+    if (serverWithheld_) dm_->sqlcon1.setParam("Database", serverDatabase_);
+  }
+  serverWithheld_ = false;
   simulationOpen_ = false;
   caption = captionAtRest_;
   if (!commandRunning()) CheckSimular.enabled = true;
