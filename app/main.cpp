@@ -15,6 +15,7 @@
 #include "app/cli/history_cli.h"
 #include "app/cli/options.h"
 #include "app/cli/runner.h"
+#include "app/cli/simulate_cli.h"
 #if CG_WITH_GUI
 #include "app/qt/main_window.h"
 #endif
@@ -93,6 +94,8 @@ int main(int argc, char** argv) {
                 cg::DriveC::root().string().c_str());
     return cg::kExitOk;
   }
+  if (options->simulate)
+    return cg::SimulateCommand(options->simulateCommand, options->script, std::cout, std::cerr);
   if (options->script) return cg::RunScriptFile(*options->script, std::cout, std::cerr);
   if (options->history) return cg::PrintHistory(std::cout, std::cerr);
   if (options->reportRun)

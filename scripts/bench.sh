@@ -14,7 +14,9 @@
 #
 # Environment: CG_BENCH_RUNS (3), CG_BENCH_DIR (build-bench), BUILD_DIR
 # (build; built first unless CG_BENCH_NO_BUILD=1), CG_BENCH_NO_QUARTER=1 to
-# skip the scaling runs.
+# skip the scaling runs. CG_BENCH_SIMULATE=1 also times each repair run as a
+# simulation (the same script after `simulate on`, on a fresh copy) and checks
+# that the simulated copy ends as it began; a second table compares the times.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -22,6 +24,7 @@ BUILD_DIR=${BUILD_DIR:-build}
 case "$BUILD_DIR" in /*) ;; *) BUILD_DIR=$ROOT/$BUILD_DIR ;; esac
 WORK=${CG_BENCH_DIR:-$ROOT/build-bench}
 RUNS=${CG_BENCH_RUNS:-3}
+SIMULATE=${CG_BENCH_SIMULATE:-0}
 SQL=$ROOT/bench/sql
 PROGRAM=$BUILD_DIR/consistgeral
 
@@ -202,6 +205,8 @@ sample large >/dev/null
 
 results=$WORK/results.txt
 : >"$results"
+simulated=$WORK/simulated.txt
+: >"$simulated"
 for entry in "${REPAIRS[@]}"; do
   IFS='|' read -r name script files baseline compared walked kind <<<"$entry"
   selected "$name" "$@" || continue
@@ -227,6 +232,20 @@ for entry in "${REPAIRS[@]}"; do
     scaling=$(awk -v l="$(cut -d' ' -f1 "$WORK/$name.repair" | median)" \
       -v q="$(cut -d' ' -f1 "$WORK/$name.quarter" | median)" 'BEGIN {printf "%.1f", (q > 0 ? l / q : 0)}')
   fi
+  if [ "$SIMULATE" = 1 ]; then
+    # The digest of an untouched copy: what the simulated copy must still give.
+    untouched=$(digest "$(fresh large $files)" "$compared")
+    simcheck=unchanged
+    for ((i = 1; i <= RUNS; i++)); do
+      s=$(run_repair large "$name" "simulate on\n$script" "$files" "$compared" "$WORK/$name.simulated")
+      if [ "$s" = error ]; then
+        simcheck=ERROR
+      elif [ "$compared" != - ] && [ "$s" != "$untouched" ]; then
+        [ "$simcheck" = ERROR ] || simcheck=WRITTEN
+      fi
+    done
+    echo "$name $(cut -d' ' -f1 "$WORK/$name.repair" | median) $(cut -d' ' -f1 "$WORK/$name.simulated" | median) $(cut -d' ' -f2 "$WORK/$name.simulated" | median) $simcheck" >>"$simulated"
+  fi
   t=$(cut -d' ' -f1 "$WORK/$name.repair" | median)
   tb=$(cut -d' ' -f1 "$WORK/$name.baseline" | median)
   mem=$(cut -d' ' -f2 "$WORK/$name.repair" | median)
@@ -243,3 +262,12 @@ echo "time, baseline: medians of $RUNS runs, whole processes; peak MiB: the repa
 echo "x4 data: time on the large sample over time on the quarter-size one (linear: about 4);"
 echo "data: same = both copies end equal, bound = the baseline is a lower bound, not an equivalent,"
 echo "      DIFFERENT = they should be equal and are not, ERROR = the repair reported an error."
+if [ "$SIMULATE" = 1 ]; then
+  echo
+  printf '%-12s %9s %9s %7s %9s %s\n' repair real simulated ratio "peak MiB" data
+  awk '{ratio = ($2 > 0 ? $3 / $2 : 0)
+        printf "%-12s %8.2fs %8.2fs %6.2fx %9.0f %s\n", $1, $2, $3, ratio, $4 / 1024, $5}' "$simulated"
+  echo
+  echo "real, simulated: medians of $RUNS runs of the repair and of its simulation, whole processes;"
+  echo "data: unchanged = the simulated copy ends as it began, WRITTEN = it does not, ERROR = an error."
+fi

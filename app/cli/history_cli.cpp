@@ -79,6 +79,28 @@ std::unique_ptr<Journal> openJournal(std::ostream& errors) {
 
 }  // namespace
 
+void PrintRun(const RunInfo& run, std::ostream& out) {
+  out << "Execução " << run.number << ": " << utf8(run.caption) << " (" << run.command << ")\n";
+  out << "  início: " << run.started << "  fim: " << (run.ended.empty() ? "-" : run.ended) << "\n";
+  out << "  resultado: " << utf8(OutcomeText(run.outcome));
+  if (run.outcome == RunOutcome::Failed && !run.message.empty()) {
+    std::string message = utf8(run.message);
+    for (char& c : message)
+      if (c == '\n') c = ' ';
+    out << ": " << message;
+  }
+  if (run.undoes) out << " (desfaz a execução " << run.undoes << ")";
+  if (run.undoneBy) out << " (desfeita pela execução " << run.undoneBy << ")";
+  if (run.simulation) out << " (simulação: nada foi gravado)";
+  out << "\n";
+  std::vector<std::string> tables;
+  for (const auto& [key, rows] : run.counts)
+    if (rows > 0 && (tables.empty() || tables.back() != key.first)) tables.push_back(key.first);
+  if (tables.empty()) out << "  nenhum registro alterado\n";
+  for (const std::string& table : tables)
+    out << "  " << utf8(table) << ": " << tableCounts(run, table) << "\n";
+}
+
 int PrintHistory(std::ostream& out, std::ostream& errors) {
   auto journal = openJournal(errors);
   if (!journal) return 1;
@@ -95,24 +117,7 @@ int PrintHistory(std::ostream& out, std::ostream& errors) {
   for (const RunInfo& run : runs) {
     if (!first) out << "\n";
     first = false;
-    out << "Execução " << run.number << ": " << utf8(run.caption) << " (" << run.command << ")\n";
-    out << "  início: " << run.started << "  fim: " << (run.ended.empty() ? "-" : run.ended) << "\n";
-    out << "  resultado: " << utf8(OutcomeText(run.outcome));
-    if (run.outcome == RunOutcome::Failed && !run.message.empty()) {
-      std::string message = utf8(run.message);
-      for (char& c : message)
-        if (c == '\n') c = ' ';
-      out << ": " << message;
-    }
-    if (run.undoes) out << " (desfaz a execução " << run.undoes << ")";
-    if (run.undoneBy) out << " (desfeita pela execução " << run.undoneBy << ")";
-    out << "\n";
-    std::vector<std::string> tables;
-    for (const auto& [key, rows] : run.counts)
-      if (rows > 0 && (tables.empty() || tables.back() != key.first)) tables.push_back(key.first);
-    if (tables.empty()) out << "  nenhum registro alterado\n";
-    for (const std::string& table : tables)
-      out << "  " << utf8(table) << ": " << tableCounts(run, table) << "\n";
+    PrintRun(run, out);
   }
   return 0;
 }
@@ -162,6 +167,12 @@ int UndoRun(int64_t number, bool yes, bool terminal, std::istream& answers, std:
     return 1;
   if (!run) {
     errors << "consistgeral: não há execução " << number << " no histórico.\n";
+    return 1;
+  }
+  // A simulation wrote nothing: the journal refuses it, with its message,
+  // before anything is asked.
+  if (run->simulation) {
+    form.runReported([&] { journal->undo(number, &program.dataModule().sqlcon1); });
     return 1;
   }
   out << "A execução " << number << " (" << utf8(run->caption) << ", " << run->started

@@ -11,6 +11,11 @@
 
 namespace cg {
 
+struct RunInfo;
+
+// Prints one run's block as --historico does.
+void PrintRun(const RunInfo& run, std::ostream& out);
+
 // Prints every run, oldest first, one block per run. Exit status: 0, or 1
 // when the journal cannot be opened.
 int PrintHistory(std::ostream& out, std::ostream& errors);

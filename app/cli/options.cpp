@@ -29,6 +29,12 @@ const char* UsageText() {
          "  --desfazer N         desfaz a execução N, depois de perguntar (s/n); sem\n"
          "                       terminal, só com --sim\n"
          "  --sim                confirma o --desfazer sem perguntar\n"
+         "  --simular COMANDO    simula o comando (nome do componente, como\n"
+         "                       BotFormulaOrfan, ou a legenda do botão): roda-o sem\n"
+         "                       janela, responde Sim às perguntas, desfaz tudo no fim e\n"
+         "                       mostra o que ele teria alterado; com --script ROTEIRO, o\n"
+         "                       roteiro roda dentro da mesma simulação (depois do\n"
+         "                       COMANDO, que então é opcional)\n"
          "  --version            mostra a versão\n"
          "  --help               mostra esta ajuda\n"
          "\n"
@@ -41,7 +47,8 @@ const char* UsageText() {
          "docs/runner.md (0, ou 2 para um roteiro recusado). Com --historico,\n"
          "--relatorio e --desfazer: 0 feito; 1 falha (histórico, execução ou arquivo);\n"
          "2 opções inválidas (ou --desfazer sem terminal e sem --sim); 3 recusado\n"
-         "(outro módulo em uso) ou não confirmado.\n";
+         "(outro módulo em uso) ou não confirmado. Com --simular: 0 feito; 1 falha;\n"
+         "2 opções inválidas ou comando desconhecido; 3 recusado (outro módulo em uso).\n";
 }
 
 const char* VersionText() { return "consistgeral " CG_VERSION "\n"; }
@@ -114,6 +121,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       } else {
         o.undoRun = *n;
       }
+    } else if (a == "--simular") {
+      o.simulate = true;
+      // The command is optional with --script: the next word, unless it is an option.
+      if (i + 1 < argc && std::string_view(argv[i + 1]).rfind("--", 0) != 0) o.simulateCommand = argv[++i];
     } else if (a == "--sim") {
       o.yes = true;
     } else if (a == "--force") {
@@ -129,6 +140,14 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
   }
   if (int(o.history) + int(o.reportRun > 0) + int(o.undoRun > 0) > 1) {
     error = "use só uma de --historico, --relatorio e --desfazer";
+    return std::nullopt;
+  }
+  if (o.simulate && !o.simulateCommand && !o.script) {
+    error = "--simular precisa de um comando ou de --script ROTEIRO";
+    return std::nullopt;
+  }
+  if (o.simulate && (o.history || o.reportRun || o.undoRun)) {
+    error = "--simular não vale com --historico, --relatorio ou --desfazer";
     return std::nullopt;
   }
   if (o.yes && o.undoRun == 0) {

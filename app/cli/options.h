@@ -26,6 +26,9 @@ struct Options {
   std::optional<std::string> reportFile;  //   ARQUIVO
   int64_t undoRun = 0;                    // --desfazer N
   bool yes = false;                       // --sim (the undo's question answered yes)
+  // A simulation: --simular [COMANDO] (with --script: the script runs inside it).
+  bool simulate = false;
+  std::optional<std::string> simulateCommand;
 };
 
 // Parses argv; on an error fills `error` and returns nullopt.

@@ -191,6 +191,13 @@ void runAction(Program& program, ScriptInterface& ui, const Action& a) {
     case Verb::History:
       writeHistory(form, ui.out());
       break;
+    case Verb::Simulate:
+      // Not while a simulation is open (a simulated review still shown).
+      if (!form.setSimulation(a.yes))
+        ui.ignored(a.line, "simulation open");
+      else
+        ui.out() << "{\"event\":\"simulation\",\"on\":" << json::boolean(a.yes) << "}\n" << std::flush;
+      break;
     case Verb::Select: {
       if (!form.PainelHistorico.showing()) {
         ui.ignored(a.line, "history closed");
@@ -207,10 +214,12 @@ void runAction(Program& program, ScriptInterface& ui, const Action& a) {
 }  // namespace
 
 int RunScript(std::istream& script, std::ostream& transcript, std::ostream& errors,
-              const std::function<void(const std::string& action)>& beforeAction) {
+              const std::function<void(const std::string& action)>& beforeAction,
+              const ScriptOptions& options) {
   // Start-up: the window, then the data module (creating them opens and
   // touches nothing).
   ScriptInterface ui(transcript);
+  ui.answerYesByDefault(options.answerYes);
   Program program(ui);
   ui.attach(&program);
   TFormConsistGeral& form = program.form();
@@ -243,9 +252,21 @@ int RunScript(std::istream& script, std::ostream& transcript, std::ostream& erro
   for (const Action& a : actions) {
     if (form.closed()) break;
     if (beforeAction) beforeAction(a.line);
+    const int64_t simulated = form.lastSimulatedRun();
     runAction(program, ui, a);
+    // The run of a simulated click, once it has ended.
+    if (form.lastSimulatedRun() != simulated) {
+      ui.out() << "{\"event\":\"simulation\",\"run\":" << form.lastSimulatedRun() << "}\n";
+      ui.out().flush();
+      if (options.result) {
+        options.result->simulatedRuns.push_back(form.lastSimulatedRun());
+        for (const auto& [windowsPath, host] : form.simulatedFiles())
+          options.result->simulatedFiles.emplace_back(windowsPath, host.string());
+      }
+    }
   }
   if (beforeAction) beforeAction("");
+  if (options.result) options.result->refused = form.markerRefused();
   form.Close();  // as the frame's close command, unless closed already
   ui.closed();
   return 0;  // the program closes its tables and datasets as it goes

@@ -5,9 +5,12 @@
 // transcript.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace cg {
 
@@ -16,8 +19,21 @@ namespace cg {
 // `errors`) for an action or component the runner does not know.
 // `beforeAction`, when given, is called with each action line before it
 // runs, and once with an empty line before the final closing.
+// What a script run leaves for its caller (--simular).
+struct ScriptRunResult {
+  bool refused = false;                // another module held the marker: nothing ran
+  std::vector<int64_t> simulatedRuns;  // the journal runs of the simulated clicks, in order
+  // Files the simulated runs wrote in the simulation's folder: Windows path
+  // (CP1252), host path.
+  std::vector<std::pair<std::string, std::string>> simulatedFiles;
+};
+struct ScriptOptions {
+  bool answerYes = false;             // a question with no queued answer is answered Yes
+  ScriptRunResult* result = nullptr;  // filled when given
+};
 int RunScript(std::istream& script, std::ostream& transcript, std::ostream& errors,
-              const std::function<void(const std::string& action)>& beforeAction = {});
+              const std::function<void(const std::string& action)>& beforeAction = {},
+              const ScriptOptions& options = {});
 
 // Reads FILE ("-" = standard input) and runs it; 2 when it cannot be read.
 int RunScriptFile(const std::string& file, std::ostream& transcript, std::ostream& errors);

@@ -90,6 +90,11 @@ ParsedAction ParseLine(int lineNo, const std::string& raw, const KindOf& kindOf)
     const std::string v = trim(rest);
     if (v != "yes" && v != "no") throw ParseError{"resposta deve ser yes ou no: " + v};
     a.yes = v == "yes";
+  } else if (verb == "simulate") {
+    a.verb = Verb::Simulate;
+    const std::string v = trim(rest);
+    if (v != "on" && v != "off") throw ParseError{"simulate deve ser on ou off: " + v};
+    a.yes = v == "on";
   } else if (verb == "wait") {
     a.verb = Verb::Wait;
     const std::string n = trim(rest);

@@ -26,7 +26,8 @@ enum class Verb {
   State,
   During,
   History,
-  Select
+  Select,
+  Simulate
 };
 
 struct ParsedAction {
@@ -38,7 +39,7 @@ struct ParsedAction {
   int row = 0;              // row: 1..1,000,000,000
   int64_t run = 0;          // select: the run's number, 1..10^18
   int64_t waitMs = 0;       // wait: 0..1e12
-  bool yes = false;         // answer
+  bool yes = false;         // answer; simulate: on
   int pause = 0;            // during: 1..1,000,000,000
   bool close = false;       // during: close (true) or interrupt (false)
 };

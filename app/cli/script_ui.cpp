@@ -15,7 +15,7 @@ void ScriptInterface::showMessage(const std::string& text) {
 
 bool ScriptInterface::confirm(const std::string& text) {
   const bool queued = !answers_.empty();
-  const bool yes = queued && answers_.front();
+  const bool yes = queued ? answers_.front() : answerYes_;
   if (queued) answers_.pop_front();
   out_ << "{\"event\":\"confirm\",\"text\":" << json::text(text) << ",\"answer\":\"" << (yes ? "yes" : "no")
        << "\",\"queued\":" << json::boolean(queued) << "}\n";

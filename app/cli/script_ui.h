@@ -20,6 +20,8 @@ class ScriptInterface : public UserInterface {
   // The program whose timers run when an operation lets events through.
   void attach(Program* program) { program_ = program; }
   void queueAnswer(bool yes) { answers_.push_back(yes); }
+  // The answer to a question with no queued answer (No unless told).
+  void answerYesByDefault(bool yes) { answerYes_ = yes; }
   // Queues an event for the N-th time a running command lets window events
   // through: a click on "Interromper" or the frame's close command.
   void queueDuring(const std::string& action, int pause, bool close) {
@@ -52,6 +54,7 @@ class ScriptInterface : public UserInterface {
   };
   std::deque<During> during_;
   long repaints_ = 0;
+  bool answerYes_ = false;
 };
 
 }  // namespace cg

@@ -35,7 +35,7 @@ struct TFont {
   int32_t color = clWindowText;
 };
 
-enum class ControlKind { Panel, Button, Label, Gauge, Grid, RadioButton, Edit, GroupBox, ListBox };
+enum class ControlKind { Panel, Button, Label, Gauge, Grid, RadioButton, Edit, GroupBox, ListBox, CheckBox };
 
 enum class Align { None, Top, Client };
 
@@ -107,6 +107,13 @@ class TRadioButton : public TControl {
       : TControl(ControlKind::RadioButton, std::move(componentName), parentControl) {}
   bool checked = false;
   bool handCursor = false;
+};
+
+class TCheckBox : public TControl {
+ public:
+  TCheckBox(std::string componentName, TControl* parentControl)
+      : TControl(ControlKind::CheckBox, std::move(componentName), parentControl) {}
+  bool checked = false;
 };
 
 class TEdit : public TControl {

@@ -72,9 +72,9 @@ void TFormConsistGeral::registerControls() {
   allControls_ = controls_;
   allControls_.push_back(&BotInterromper);
   allControls_.push_back(&LabelTempo);
-  for (TControl* c :
-       std::initializer_list<TControl*>{&BotHistorico, &PainelHistorico, &TituloHistorico, &ListaExecucoes,
-                                        &ListaAlteracoes, &BotDesfazer, &BotRelatorio, &BotFecharHistorico})
+  for (TControl* c : std::initializer_list<TControl*>{&BotHistorico, &PainelHistorico, &TituloHistorico,
+                                                      &ListaExecucoes, &ListaAlteracoes, &BotDesfazer,
+                                                      &BotRelatorio, &BotFecharHistorico, &CheckSimular})
     allControls_.push_back(c);
 }
 
@@ -168,6 +168,9 @@ void TFormConsistGeral::FormCreate() {
   BotHistorico.glyph = false;
   BotHistorico.font = arial(13, true, clNavy);
   BotHistorico.onClick = [this] { BotHistoricoClick(); };
+  CheckSimular.caption = "Simular";
+  CheckSimular.setBounds(622, 482, 145, 20);
+  CheckSimular.font = arial(13, true, clNavy);
   PainelHistorico.visible = false;
   PainelHistorico.loweredBevel = true;
   PainelHistorico.setBounds(16, 16, 752, 509);
@@ -490,6 +493,7 @@ void TFormConsistGeral::runHandler(const std::function<void()>& handler) {
     ~Command() {
       if (!counted || --f.commandDepth_ > 0) return;
       f.BotHistorico.enabled = true;
+      f.CheckSimular.enabled = !f.simulationOpen_;
       f.BotInterromper.visible = false;
       f.BotInterromper.enabled = false;
       f.stopRequested_ = false;
@@ -503,7 +507,7 @@ void TFormConsistGeral::runHandler(const std::function<void()>& handler) {
       }
     }
   } command{*this, !inTimerTick_};
-  if (command.counted && ++commandDepth_ == 1) BotHistorico.enabled = false;
+  if (command.counted && ++commandDepth_ == 1) BotHistorico.enabled = CheckSimular.enabled = false;
   // The run of a command ends once the outermost handler has ended and its
   // grouped posts have reached the table files (the flush below runs first).
   struct RunEnd {

@@ -6,8 +6,10 @@
 // of this class defined in their own files.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/form/controls.h"
@@ -157,6 +159,9 @@ class TFormConsistGeral {
   TButton BotDesfazer{"BotDesfazer", &PainelHistorico};
   TButton BotRelatorio{"BotRelatorio", &PainelHistorico};
   TButton BotFecharHistorico{"BotFecharHistorico", &PainelHistorico};
+  // Beside the history's button: while checked, a command runs as a
+  // simulation (usable whenever no command runs and no simulation is open).
+  TCheckBox CheckSimular{"CheckSimular", &PainelConsistG};
 
   TTimer Timer1;
 
@@ -260,6 +265,46 @@ class TFormConsistGeral {
   static constexpr size_t kChangeLinesShown = 500;
   // Where the panel's report of run `number` goes.
   static std::string reportPath(int64_t number);
+
+  // ---- Simulation ------------------------------------------------------------
+  // While on, every command runs as a simulation: the same handler on the same
+  // data, every local write kept in one transaction per table file and every
+  // server write in one server transaction, all rolled back at the end
+  // (data/engine/simulation.h, data/sql/simulation.h). Each click is a
+  // journal run marked as a simulation. The simulation opens at the first
+  // simulated click and ends when the window is back at rest (no review nor
+  // option panel shown), so that the clicks of a review and its
+  // confirmation, or of the component options and their OK, share one
+  // simulation. Command files are not started; files a repair writes go to
+  // a folder of the simulation (simulationFolder()).
+  // Turns it on or off (also CheckSimular); false, and nothing changes, while
+  // a command runs or a simulation is open.
+  bool setSimulation(bool on);
+  bool simulationMode() const { return simulationMode_; }
+  // The data layers simulate now (from the first simulated click to rest).
+  bool simulationOpen() const { return simulationOpen_; }
+  // Ends an open simulation: closes every table object and server dataset,
+  // rolls everything back. The program's end calls it.
+  void endSimulation() noexcept;
+  // The last run that was a simulation (0: none yet).
+  int64_t lastSimulatedRun() const { return lastSimulatedRun_; }
+  // Where a file the repair writes goes: in a simulation, the folder of the
+  // simulation (the user is told after the run); otherwise the file itself
+  // under drive C.
+  std::filesystem::path writtenFile(const std::string& windowsPath);
+  // A command file that a simulation does not start: the user is told.
+  void commandFileNotStarted(const std::string& commandFile);
+  // The folder of the simulation's files ("" until a file went there).
+  const std::filesystem::path& simulationFolder() const { return simulationFolder_; }
+  // Files written in the folder of the simulation by the last simulated run:
+  // Windows path, host path.
+  const std::vector<std::pair<std::string, std::filesystem::path>>& simulatedFiles() const {
+    return simulatedFiles_;
+  }
+  // The window's caption while a simulation is open.
+  static std::string SimulationCaption(const std::string& caption);
+  // The warning shown before the first simulated command.
+  static std::string SimulationWarning();
 
   // Shows the commands of the technicians (the two orphan removals) in the
   // free strip below the others, in tab order.
@@ -367,6 +412,17 @@ class TFormConsistGeral {
   int64_t runNumber_ = 0;  // the run begun for the command under way
   std::string lastError_;  // the message of the last error runReported showed
   std::vector<RunInfo> historyRuns_;
+  bool simulationMode_ = false;
+  bool simulationOpen_ = false;
+  bool runSimulated_ = false;  // the run under way is a simulation
+  int64_t lastSimulatedRun_ = 0;
+  std::string captionAtRest_;
+  bool serverWithheld_ = false;  // the server could not be reached when the simulation began
+  std::string serverDatabase_;   // its Database parameter, given back at the end
+  std::filesystem::path simulationFolder_;
+  std::vector<std::pair<std::string, std::filesystem::path>> simulatedFiles_;
+  void beginSimulation();
+  bool atRest() const;
   int64_t panelShownMs_ = 0;  // when PainelCG was last shown
   int64_t stepBaseMs_ = 0;    // time and gauge position the estimate counts from
   int stepBasePosition_ = 0;

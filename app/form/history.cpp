@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <set>
+#include <utility>
 
 #include "app/form/form.h"
 #include "data/sql/dm.h"
@@ -49,6 +50,7 @@ std::string RunLine(const RunInfo& run) {
       IntToStr(run.number) + " - " + run.started + " - " + run.caption + " - " + OutcomeText(run.outcome);
   if (run.outcome == RunOutcome::Failed && !run.message.empty()) line += ": " + oneLine(run.message);
   line += " - " + RowsText(run.total());
+  if (run.simulation) line += cp(" (simulação)"_cp);
   if (run.undoneBy) line += cp(" (desfeita pela execução "_cp) + IntToStr(run.undoneBy) + ")";
   return line;
 }
@@ -84,11 +86,17 @@ void TFormConsistGeral::beginCommandRun(TButton& button) {
     if (!journalRequired_) return;
     throw EJournalError(journalError_.empty() ? cp(kJournalClosed) : journalError_);
   }
-  runNumber_ = journal_->beginRun(button.name, button.caption);
+  runSimulated_ = simulationMode_;
+  runNumber_ = journal_->beginRun(button.name, button.caption, runSimulated_);
+  if (runSimulated_) beginSimulation();
 }
 
 void TFormConsistGeral::endCommandRun(bool failed, const std::string& message) {
-  runNumber_ = 0;
+  const int64_t run = std::exchange(runNumber_, 0);
+  const bool simulated = std::exchange(runSimulated_, false);
+  // Back at rest, the simulation ends before its run does: its end hands
+  // the journal the records of what it changed, then lets go of the files.
+  if (simulated && (atRest() || closed_)) endSimulation();
   if (!journal_) return;
   const RunOutcome outcome =
       failed ? RunOutcome::Failed : (stopRequested_ ? RunOutcome::Interrupted : RunOutcome::Completed);
@@ -97,6 +105,11 @@ void TFormConsistGeral::endCommandRun(bool failed, const std::string& message) {
   } catch (const Exception& e) {
     ui_.showError(e);
   }
+  if (!simulated) return;
+  lastSimulatedRun_ = run;
+  for (const auto& [windowsPath, host] : simulatedFiles_)
+    ui_.showMessage(cp("Simulação: o arquivo "_cp) + windowsPath + " foi gravado em " +
+                    fromUtf8(host.string()) + ".");
 }
 
 // ---- The panel ------------------------------------------------------------------
@@ -135,7 +148,10 @@ void TFormConsistGeral::showChanges() {
   if (!chosen) return;
   const RunInfo& run = historyRuns_[static_cast<size_t>(index)];
   // A run still under way (in another program) is not undone.
-  BotDesfazer.enabled = run.outcome != RunOutcome::Running && run.total() > 0;
+  // A simulation wrote nothing: nothing to undo. While a simulation is
+  // open, an undo would be written into it: none.
+  BotDesfazer.enabled =
+      run.outcome != RunOutcome::Running && run.total() > 0 && !run.simulation && !simulationOpen_;
   std::vector<ChangeLine> lines = journal_->changes(run.number, kChangeLinesShown + 1);
   const bool more = lines.size() > kChangeLinesShown;
   if (more) lines.resize(kChangeLinesShown);
@@ -183,6 +199,7 @@ void TFormConsistGeral::BotDesfazerClick() {
     return;
   }
   const RunInfo run = historyRuns_[static_cast<size_t>(index)];
+  if (simulationOpen_) return;
   const int64_t rows = journal_->rowsToRestore(run.number);
   const std::string question = cp("Desfazer a execução "_cp) + IntToStr(run.number) + " (" + run.caption +
                                ", " + run.started + ")?\r" + RowsText(rows) +

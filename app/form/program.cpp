@@ -42,6 +42,9 @@ Program::~Program() {
     dm_.closeAllWithoutApply();
   } catch (...) {
   }
+  // An open simulation (a simulated review left open) is rolled back; its
+  // records reach the journal before it closes.
+  form_.endSimulation();
   form_.setDataModule(nullptr);
   // Last: what the closing above wrote is recorded too.
   form_.setJournal(nullptr);

@@ -1,6 +1,7 @@
 #include "app/qt/main_window.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -206,6 +207,21 @@ void MainWindow::build() {
         w = radio;
         break;
       }
+      case ControlKind::CheckBox: {
+        auto* box = new QCheckBox(parent);
+        connect(box, &QCheckBox::clicked, this, [this](bool on) {
+          deliver([this, on] {
+            // Before the first simulation: what it holds while it runs.
+            if (on && !simulationWarned_) {
+              simulationWarned_ = true;
+              ui_.showMessage(TFormConsistGeral::SimulationWarning());
+            }
+            form_.setSimulation(on);
+          });
+        });
+        w = box;
+        break;
+      }
       case ControlKind::Edit: {
         auto* e = static_cast<TEdit*>(c);
         auto* edit = new QLineEdit(parent);
@@ -234,7 +250,7 @@ void MainWindow::build() {
     // Other widgets taking the focus move it away from the edit box, so that
     // entering the box again fires its event again.
     if (c->kind == ControlKind::Button || c->kind == ControlKind::RadioButton ||
-        c->kind == ControlKind::Grid || c->kind == ControlKind::ListBox) {
+        c->kind == ControlKind::CheckBox || c->kind == ControlKind::Grid || c->kind == ControlKind::ListBox) {
       w->installEventFilter(this);
       focusTargets_[w] = c;
     }
@@ -280,6 +296,9 @@ std::string MainWindow::signature(const TControl& c) const {
   switch (c.kind) {
     case ControlKind::RadioButton:
       s << '|' << static_cast<const TRadioButton&>(c).checked;
+      break;
+    case ControlKind::CheckBox:
+      s << '|' << static_cast<const TCheckBox&>(c).checked;
       break;
     case ControlKind::Edit:
       s << '|' << static_cast<const TEdit&>(c).text;
@@ -366,6 +385,13 @@ void MainWindow::apply(const TControl& c) {
       radio->setAutoExclusive(false);
       radio->setChecked(static_cast<const TRadioButton&>(c).checked);
       radio->setAutoExclusive(true);
+      break;
+    }
+    case ControlKind::CheckBox: {
+      auto* box = static_cast<QCheckBox*>(w);
+      setText(QPalette::WindowText, text);
+      box->setText(qtext(c.caption));
+      box->setChecked(static_cast<const TCheckBox&>(c).checked);
       break;
     }
     case ControlKind::Edit: {

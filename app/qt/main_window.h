@@ -96,6 +96,7 @@ class MainWindow : public QWidget {
   QLabel* reviewSummary_ = nullptr;                 // what confirming the open review does
   QTimer heartbeat_;
   bool activated_ = false;
+  bool simulationWarned_ = false;  // the warning before the first simulation was shown
   bool syncing_ = false;
 };
 

@@ -146,6 +146,7 @@ struct Capture {
   std::string failure;                           // a sink's error: the transaction may not commit
   std::string lastFailure;                       // the failure of the transaction just rolled back
   bool simulating = false;                       // in a simulation: nothing may commit
+  int64_t simulationFirstRun = 0;                // the run of the simulation's first write here
 
   ~Capture() {
     for (auto& [schema, st] : inserts) sqlite3_finalize(st);
@@ -438,8 +439,10 @@ void simulationStarted(sqlite3* db) noexcept {
   auto it = captures().find(db);
   if (it == captures().end())
     sqlite3_commit_hook(db, refuseCommit, nullptr);
-  else
+  else {
     it->second->simulating = true;
+    it->second->simulationFirstRun = g_sink ? g_sink->currentRun() : 0;
+  }
 }
 
 bool simulationMayCommit(sqlite3* db) noexcept {
@@ -471,11 +474,13 @@ void simulationEnded(sqlite3* db) noexcept {
   // Still inside the simulation's transaction: its records are readable
   // through this connection only.
   if (g_sink && c.failure.empty() && writeRecords(c) == SQLITE_OK) {
-    const int64_t run = g_sink->currentRun();
+    // A simulation may span several runs (one per click of a command that
+    // takes several): the records of each run it wrote, from its first.
+    const int64_t run = c.simulationFirstRun ? c.simulationFirstRun : g_sink->currentRun();
     for (const auto& [key, watched] : c.tables) {
       std::vector<LocalChangeSink::Record> records;
       const std::string sql = "SELECT run, op, row_id, key, before, after FROM \"" + watched->schema + "\"." +
-                              kJournalTable + " WHERE run = ?1 ORDER BY seq";
+                              kJournalTable + " WHERE run >= ?1 ORDER BY seq";
       sqlite3_stmt* st = nullptr;
       if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
         sqlite3_finalize(st);
@@ -502,6 +507,7 @@ void simulationEnded(sqlite3* db) noexcept {
     }
   }
   c.simulating = false;
+  c.simulationFirstRun = 0;
 }
 
 void stopCapture(sqlite3* db) noexcept {

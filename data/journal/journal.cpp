@@ -370,13 +370,16 @@ int64_t Journal::Impl::beginRun(const std::string& command, const std::string& c
   }
   run = sqlite3_last_insert_rowid(db.get());
   implicitRun = false;
+  simulatedRun = simulation;
   commit();
   return run;
 }
 
 void Journal::Impl::endRun(RunOutcome outcome, const std::string& message) {
   if (!run) return;
-  collect(run);
+  // A simulated run's records come from the simulation's end, never from
+  // the files (which a simulation still under way holds locked).
+  if (!simulatedRun) collect(run);
   begin();
   engine::Stmt& s = stmt("UPDATE runs SET ended = ?, outcome = ?, message = ? WHERE number = ?");
   {
@@ -390,6 +393,7 @@ void Journal::Impl::endRun(RunOutcome outcome, const std::string& message) {
   commit();
   run = 0;
   implicitRun = false;
+  simulatedRun = false;
 }
 
 int64_t Journal::Impl::ensureRun() {

@@ -45,10 +45,11 @@ std::string DigitForm(const std::string& workingCopy) {
 // The report: CP1252 lines ending in CR LF, created anew by every run.
 class CrmReport {
  public:
-  CrmReport() {
+  explicit CrmReport(TFormConsistGeral& f) {
     std::filesystem::path file;
     try {
-      file = DriveC::resolve(kReportPath);
+      // In a simulation the report goes to the simulation's folder.
+      file = f.writtenFile(std::string(kReportPath));
     } catch (const EPathError&) {
       throw EInOutError(CannotCreate());
     }
@@ -200,7 +201,7 @@ void TFormConsistGeral::BotCorrigeCadMedClick() {
   // written.
   Medicos.verify();
   Pedidos.verify();
-  Run run{*this, CrmReport{}};
+  Run run{*this, CrmReport{*this}};
 
   MostraPainelCG(80, 85, 465, 152);
   SetNomeConsist(std::string(kCaptionDoctors));

@@ -142,6 +142,12 @@ std::optional<std::string> RunReplacement(TFormConsistGeral& f, const Review& re
   // A path with blanks is one word of the command line only when quoted.
   const bool blanks = commandFile.find(' ') != std::string::npos;
   const std::string commandLine = blanks ? "\"" + commandFile + "\" " : commandFile + " ";
+  // A simulation starts no command file (the register is not replaced):
+  // the user is told which one a real run would start.
+  if (f.simulationOpen()) {
+    f.commandFileNotStarted(commandFile);
+    return std::nullopt;
+  }
   // The journal keeps a copy of the live register before the command file
   // replaces it, and notes what the replacement left, so that the run can
   // be undone; without the copy the register is not replaced.

@@ -3,6 +3,7 @@
 // draws while an operation runs; a review done by keyboard alone.
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
@@ -14,7 +15,11 @@
 #include <QRadioButton>
 #include <QTableView>
 #include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
+#include <sstream>
 
 #include "app/qt/look.h"
 #include "app/qt/main_window.h"
@@ -519,4 +524,86 @@ TEST_F(QtWindowTest, HistoryButtonSitsInTheFreeStripAndItsPanelListsTheRunsUntil
   EXPECT_FALSE(f.PainelHistorico.visible);
   EXPECT_FALSE(f.closed());  // the window's own Escape (Sair) did not answer
   EXPECT_TRUE(history->isEnabled());
+}
+
+namespace {
+
+// Every table file of the sample's data folder, as bytes.
+std::map<std::string, std::string> dataFiles(const std::filesystem::path& root) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(root / "VITRALON" / "DADOS")) {
+    if (e.path().extension() != ".DB") continue;
+    std::ifstream in(e.path(), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    out[e.path().filename().string()] = bytes.str();
+  }
+  return out;
+}
+
+}  // namespace
+
+// "Simular" beside "Histórico": checking it first says what a simulation
+// holds; a command then runs as a simulation, the caption saying so and the
+// box unusable meanwhile; nothing reaches the table files; the history marks
+// the run and offers no undo of it.
+TEST_F(QtSampleTest, SimularRunsACommandAsASimulationShownInTheCaptionAndTheHistory) {
+  CreateSample("small", false);
+  const auto before = dataFiles(dir_.path());
+  auto p = std::make_unique<qt::WindowProgram>(/*interactive=*/false, /*technician=*/true);
+  p->start();
+  qt::MainWindow& w = p->window();
+  TFormConsistGeral& f = p->form();
+  auto* box = qobject_cast<QCheckBox*>(w.widgetFor("CheckSimular"));
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text(), "Simular");
+  EXPECT_EQ(box->parentWidget(), w.widgetFor("PainelConsistG"));
+  EXPECT_TRUE(box->isVisibleTo(&w));
+  QWidget* history = w.widgetFor("BotHistorico");
+  EXPECT_FALSE(box->geometry().intersects(history->geometry()));
+  EXPECT_FALSE(box->geometry().intersects(w.findChild<QLabel*>("ResumoRevisao")->geometry()));
+  for (TControl* c : f.controls()) {
+    if (c->parent == &f.PainelConsistG && c->kind == ControlKind::Button) {
+      EXPECT_GT(box->geometry().top(), w.widgetFor(c->name)->geometry().bottom()) << c->name;
+    }
+  }
+
+  testing::internal::CaptureStderr();
+  box->click();
+  const std::string warning = testing::internal::GetCapturedStderr();
+  EXPECT_NE(warning.find("mantém o bloqueio de gravação das tabelas em que grava"), std::string::npos)
+      << warning;
+  EXPECT_TRUE(f.simulationMode());
+  const QString caption = w.windowTitle();
+
+  QString during;
+  bool boxUsable = true;
+  auto heartbeat = f.TermCG.onStep;
+  f.TermCG.onStep = [&] {
+    if (heartbeat) heartbeat();
+    if (!during.isEmpty()) return;
+    during = w.windowTitle();
+    boxUsable = box->isEnabled();
+  };
+  qobject_cast<QPushButton*>(w.widgetFor("BotFormulaOrfan"))->click();
+  f.TermCG.onStep = heartbeat;
+  EXPECT_EQ(during, caption + QString::fromUtf8(" - SIMULAÇÃO"));
+  EXPECT_FALSE(boxUsable);
+  EXPECT_EQ(w.windowTitle(), caption);
+  EXPECT_TRUE(box->isEnabled());
+  EXPECT_TRUE(box->isChecked());
+
+  qobject_cast<QPushButton*>(history)->click();
+  auto* runs = qobject_cast<QListWidget*>(w.widgetFor("ListaExecucoes"));
+  ASSERT_EQ(runs->count(), 1);
+  ASSERT_EQ(f.historyRuns().size(), 1u);
+  EXPECT_GT(f.historyRuns()[0].total(), 0);
+  EXPECT_TRUE(runs->item(0)->text().endsWith(QString::fromUtf8(" (simulação)")))
+      << runs->item(0)->text().toStdString();
+  EXPECT_FALSE(w.widgetFor("BotDesfazer")->isEnabled());
+  EXPECT_TRUE(w.widgetFor("BotRelatorio")->isEnabled());
+  // Once the program has closed its files (a real run's changes would be
+  // in them by now), every table file is as before.
+  p.reset();
+  EXPECT_TRUE(dataFiles(dir_.path()) == before) << "a simulation wrote to a table file";
 }
