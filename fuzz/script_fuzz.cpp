@@ -89,6 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case Verb::Close:
       case Verb::State:
       case Verb::History:
+      case Verb::Simulate:
         break;
     }
   }
