@@ -96,4 +96,4 @@ ctest --output-on-failure -j 2 --timeout 600 -E 'SimulacaoQuarto' >ctest.log 2>&
   failure_report ctest.log
   exit 1
 }
-tail -4 ctest.log
+grep -E "^[0-9]+% tests passed|^Total Test time" ctest.log
