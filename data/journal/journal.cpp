@@ -855,14 +855,18 @@ void Journal::Impl::collectFile(const fs::path& file) {
 void Journal::Impl::collect(std::optional<int64_t> number) {
   std::vector<std::string> files;
   {
-    engine::Stmt& s = stmt(number ? "SELECT DISTINCT t.name FROM run_files f JOIN tables t ON t.id = f.tbl "
-                                    "WHERE f.collected = 0 AND f.run = ?"
-                                  : "SELECT DISTINCT t.name FROM run_files f JOIN tables t ON t.id = f.tbl "
-                                    "JOIN runs r ON r.number = f.run "
-                                    "WHERE f.collected = 0 AND r.pid <> ?");
+    engine::Stmt& s =
+        stmt(number ? "SELECT DISTINCT t.name, 0 FROM run_files f JOIN tables t ON t.id = f.tbl "
+                      "WHERE f.collected = 0 AND f.run = ?"
+                    : "SELECT DISTINCT t.name, r.pid FROM run_files f JOIN tables t ON t.id = f.tbl "
+                      "JOIN runs r ON r.number = f.run "
+                      "WHERE f.collected = 0 AND r.pid <> ?");
     engine::StmtUse use(s);
     s.bindInt(1, number ? *number : static_cast<int64_t>(::getpid()));
-    while (s.step()) files.emplace_back(s.columnText(0));
+    // The files of a program still running are its own to collect (a report
+    // opened meanwhile does not wait on its locks).
+    while (s.step())
+      if (number || !processAlive(s.columnInt(1))) files.emplace_back(s.columnText(0));
   }
   std::set<fs::path> seen;
   for (const std::string& name : files) {
