@@ -10,7 +10,8 @@
 # Environment:
 #   CG_FB_PORT  the port it listens on (default 3057, so that a system
 #               server on 3050 is neither needed nor disturbed)
-#   CG_FB_DIR   its private folder (default $TMPDIR/consistgeral-fbserver-UID):
+#   CG_FB_DIR   its private folder (default $TMPDIR/consistgeral-fbserver-UID-PORT,
+#               so that servers on two ports never share one):
 #               firebird.conf, databases.conf, its own security database, the
 #               process id and the log
 #   FIREBIRD_LOCK  the lock folder; by default the same private folder the
@@ -20,7 +21,7 @@ set -euo pipefail
 
 PORT="${CG_FB_PORT:-3057}"
 TMP="${TMPDIR:-/tmp}"
-DIR="${CG_FB_DIR:-$TMP/consistgeral-fbserver-$(id -u)}"
+DIR="${CG_FB_DIR:-$TMP/consistgeral-fbserver-$(id -u)-$PORT}"
 LOCK="${FIREBIRD_LOCK:-$TMP/consistgeral-fblock-$(id -u)}"
 PASSWORD=corvidane
 SERVER=/usr/sbin/firebird
