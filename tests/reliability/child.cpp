@@ -454,6 +454,13 @@ WriteLock::~WriteLock() {
   sqlite3_close(db_);
 }
 
+ChildResult RunUndo(const fs::path& driveC, int run) {
+  std::string asan = "detect_leaks=0";
+  if (const char* given = std::getenv("ASAN_OPTIONS"); given && *given)
+    asan = std::string(given) + ":" + asan;
+  return RunProgram(driveC, {"--desfazer", std::to_string(run), "--sim"}, {{"ASAN_OPTIONS", asan}});
+}
+
 void UndoEveryRun(const fs::path& driveC) {
   std::error_code ec;
   fs::remove(driveC / "VITRALON" / "Em_Uso.txt", ec);
@@ -468,7 +475,7 @@ void UndoEveryRun(const fs::path& driveC) {
   std::sort(runs.rbegin(), runs.rend());
   for (int n : runs) {
     fs::remove(driveC / "VITRALON" / "Em_Uso.txt", ec);
-    ChildResult r = RunProgram(driveC, {"--desfazer", std::to_string(n), "--sim"});
+    ChildResult r = RunUndo(driveC, n);
     ASSERT_EQ(r.exitCode, 0) << "undo of run " << n << ":\n" << r.output;
   }
 }

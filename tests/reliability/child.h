@@ -41,6 +41,11 @@ ChildResult RunScriptAs(const std::vector<std::string>& wrapper, const std::file
                         const std::string& script,
                         const std::vector<std::pair<std::string, std::string>>& env = {});
 
+// `consistgeral --desfazer N --sim` on `driveC`. Its leak check is off under
+// the address sanitizer: LeakSanitizer's tracer may crash at the exit of a
+// program whose embedded Firebird engine is still stopping its threads
+// (the program itself ends normally; the Release suite runs it unchanged).
+ChildResult RunUndo(const std::filesystem::path& driveC, int run);
 // Undoes, newest first, every run the journal of `driveC` holds (through
 // `--desfazer N --sim`), failing the test when an undo fails.
 void UndoEveryRun(const std::filesystem::path& driveC);

@@ -173,7 +173,7 @@ void removeMarker(const fs::path& driveC) {
 
 void undo(const fs::path& driveC, int run) {
   removeMarker(driveC);
-  ChildResult r = RunProgram(driveC, {"--desfazer", std::to_string(run), "--sim"});
+  ChildResult r = RunUndo(driveC, run);
   ASSERT_EQ(r.exitCode, 0) << r.output;
 }
 
