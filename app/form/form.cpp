@@ -562,6 +562,11 @@ void TFormConsistGeral::restoreAfterError() {
     b->enabled = true;
   RevisaoCliPronta = RevisaoMedPronta = false;
   if (gatedByOperation_) HabilitaComandos();
+  closeTablesAndDatasets();
+  repaint(PainelConsistG);
+}
+
+void TFormConsistGeral::closeTablesAndDatasets() noexcept {
   if (dm_) {
     try {
       dm_->Sessao1.closeAll();
@@ -581,7 +586,6 @@ void TFormConsistGeral::restoreAfterError() {
     } catch (...) {
     }
   }
-  repaint(PainelConsistG);
 }
 
 }  // namespace cg

@@ -373,6 +373,9 @@ class TFormConsistGeral {
   void wire(TButton& button, void (TFormConsistGeral::*handler)());
   void wire(TEdit& edit, void (TFormConsistGeral::*handler)());
   void restoreAfterError();
+  // Closes every table object and server dataset without applying what they
+  // hold (a pending edit is cancelled). Never throws.
+  void closeTablesAndDatasets() noexcept;
   // The run of the outermost command handler: begun before the handler of a
   // component-table button, ended when the outermost handler has ended.
   void beginCommandRun(TButton& button);

@@ -73,25 +73,7 @@ void TFormConsistGeral::endSimulation() noexcept {
   if (!simulationOpen_) return;
   // Every table object and dataset closed first: an open one keeps what it
   // read of the simulated rows.
-  for (Table* t : tables_) {
-    try {
-      if (t->active()) {
-        if (t->editing()) t->cancel();
-        t->close();
-      }
-    } catch (...) {
-    }
-  }
-  if (dm_) {
-    try {
-      dm_->Sessao1.closeAll();
-    } catch (...) {
-    }
-    try {
-      dm_->closeAllWithoutApply();
-    } catch (...) {
-    }
-  }
+  closeTablesAndDatasets();
   EndLocalSimulation();
   if (dm_) {
     EndServerSimulation(dm_->sqlcon1);

@@ -980,39 +980,6 @@ bool showsBefore(const Record& r, const std::optional<std::vector<ImageValue>>& 
 
 }  // namespace
 
-namespace journal {
-
-// Reads rows of a table file by rowid through a connection of its own.
-class RowReader {
- public:
-  RowReader(const TableInfo& t) {
-    file_ = DriveC::resolve(t.name);
-    db_ = engine::openDatabase(file_, t.name, false);
-    std::string sql = "SELECT ";
-    for (size_t i = 0; i < t.fields.size(); ++i) sql += (i ? ", " : "") + engine::quoteId(t.fields[i]);
-    sql += " FROM " + engine::quoteId(t.dataTable) + " WHERE rowid = ?";
-    read_ = engine::Stmt(db_.get(), sql, t.name);
-    count_ = t.fields.size();
-  }
-  std::optional<std::vector<ImageValue>> row(int64_t rowid) {
-    engine::StmtUse use(read_);
-    read_.bindInt(1, rowid);
-    if (!read_.step()) return std::nullopt;
-    std::vector<ImageValue> out;
-    for (size_t i = 0; i < count_; ++i) out.push_back(columnValue(read_.get(), static_cast<int>(i)));
-    return out;
-  }
-  sqlite3* db() const { return db_.get(); }
-
- private:
-  fs::path file_;
-  engine::Database db_;
-  engine::Stmt read_;
-  size_t count_ = 0;
-};
-
-}  // namespace journal
-
 void Journal::Impl::settle(SQLConnection* server) {
   // The records of local changes are in the table files until collected:
   // those of programs that are gone are collected now.
@@ -1025,23 +992,23 @@ void Journal::Impl::settle(SQLConnection* server) {
     while (s.step())
       if (!processAlive(s.columnInt(1))) gone.insert(s.columnInt(0));
   }
-  std::vector<std::pair<int64_t, char>> batches;
+  // Server batches only: local records are confirmed as they are collected
+  // (they reached the table file with their changes).
+  std::vector<int64_t> batches;
   {
     engine::Stmt& s = stmt(
-        "SELECT b.id, b.place, r.pid, r.outcome FROM batches b JOIN runs r ON r.number = b.run "
-        "WHERE b.confirmed = 0 ORDER BY b.id");
+        "SELECT b.id, r.pid FROM batches b JOIN runs r ON r.number = b.run "
+        "WHERE b.confirmed = 0 AND b.place = 'S' ORDER BY b.id");
     engine::StmtUse use(s);
     // A batch of a program still running is its own to confirm, whatever
     // its run's state: its table commit may be on its way.
     while (s.step())
-      if (!processAlive(s.columnInt(2)))
-        batches.emplace_back(s.columnInt(0), s.columnText(1).empty() ? 'L' : s.columnText(1)[0]);
+      if (!processAlive(s.columnInt(1))) batches.push_back(s.columnInt(0));
   }
   begin();
-  std::map<int64_t, std::unique_ptr<journal::RowReader>> readers;
   std::unique_ptr<ServerRowWriter> writer;
-  for (const auto& [batch, place] : batches) {
-    if (place == 'S' && !server) continue;  // until a start that reaches the server
+  for (int64_t batch : batches) {
+    if (!server) break;  // until a start that reaches the server
     std::vector<Record> recs = batchRecords(batch);
     // Every row the transaction touched, with its first and last record.
     std::map<std::pair<int64_t, std::string>, RowChanges> rows;
@@ -1071,25 +1038,19 @@ void Journal::Impl::settle(SQLConnection* server) {
       std::optional<std::vector<ImageValue>> row;
       try {
         TableInfo t = tableById(where.first);
-        if (t.place == 'L') {
-          auto& reader = readers[t.id];
-          if (!reader) reader = std::make_unique<journal::RowReader>(t);
-          row = reader->row(*rc.last->rowid);
-        } else {
-          if (!writer) writer = std::make_unique<ServerRowWriter>(*server);
-          RowImage key = DecodeImage(where.second);
-          std::vector<std::string> keyColumns, columns;
-          std::vector<SQLValue> keyValues;
-          for (const auto& [p, v] : key) {
-            keyColumns.push_back(t.fields[static_cast<size_t>(p)]);
-            keyValues.push_back(journal::sqlValue(v));
-          }
-          for (const std::string& f : t.fields) columns.push_back(f);
-          auto values = writer->read(t.name, keyColumns, keyValues, columns);
-          if (values) {
-            row.emplace();
-            for (const SQLValue& v : *values) row->push_back(journal::serverValue(v));
-          }
+        if (!writer) writer = std::make_unique<ServerRowWriter>(*server);
+        RowImage key = DecodeImage(where.second);
+        std::vector<std::string> keyColumns, columns;
+        std::vector<SQLValue> keyValues;
+        for (const auto& [p, v] : key) {
+          keyColumns.push_back(t.fields[static_cast<size_t>(p)]);
+          keyValues.push_back(journal::sqlValue(v));
+        }
+        for (const std::string& f : t.fields) columns.push_back(f);
+        auto values = writer->read(t.name, keyColumns, keyValues, columns);
+        if (values) {
+          row.emplace();
+          for (const SQLValue& v : *values) row->push_back(journal::serverValue(v));
         }
       } catch (const Exception&) {
         readable = false;
@@ -1106,7 +1067,6 @@ void Journal::Impl::settle(SQLConnection* server) {
       confirmedBatches.push_back(batch);
   }
   writer.reset();
-  readers.clear();
   for (int64_t number : gone) {
     engine::Stmt& s = stmt("UPDATE runs SET outcome = ? WHERE number = ?");
     engine::StmtUse use(s);

@@ -169,6 +169,26 @@ bool matches(const RowImage& image, const Row& row) {
   return true;
 }
 
+// What the undo does with one record, given the row as it is now (absent:
+// nullopt): put it back, nothing (already as before the run), or leave it
+// and list it (changed since).
+enum class Verdict { Restore, Unchanged, Conflict };
+Verdict verdictOf(const Record& r, const Row& row) {
+  switch (r.op) {
+    case 'I':
+      if (!row) return Verdict::Unchanged;
+      return matches(r.after, row) ? Verdict::Restore : Verdict::Conflict;
+    case 'U':
+      if (matches(r.after, row)) return Verdict::Restore;
+      return matches(r.before, row) ? Verdict::Unchanged : Verdict::Conflict;
+    case 'D':
+      if (!row) return Verdict::Restore;
+      return matches(r.before, row) ? Verdict::Unchanged : Verdict::Conflict;
+    default:
+      return Verdict::Conflict;
+  }
+}
+
 // One table file written by the undo: a connection of the engine's, in one
 // write transaction, so that the engine reports the writes like any other.
 class FileWriter {
@@ -390,44 +410,28 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
         w->begin();
         int64_t rowid = r.rowid.value_or(0);
         Row row = w->read(t, rowid);
-        switch (r.op) {
-          case 'I':
-            if (!row) {
-              ++result.unchanged;
-            } else if (matches(r.after, row)) {
-              w->remove(t, rowid);
-              ++result.restored;
-            } else {
-              conflict(r, t);
-            }
-            break;
-          case 'U':
-            if (matches(r.after, row)) {
-              w->update(t, rowid, r.before);
-              ++result.restored;
-            } else if (matches(r.before, row)) {
-              ++result.unchanged;
-            } else {
-              conflict(r, t);
-            }
-            break;
-          case 'D':
-            if (!row) {
-              try {
-                w->insert(t, rowid, r.before);
-                ++result.restored;
-              } catch (const EKeyViolation&) {
-                conflict(r, t);  // the key is taken by another row since
-              }
-            } else if (matches(r.before, row)) {
-              ++result.unchanged;
-            } else {
-              conflict(r, t);
-            }
-            break;
-          default:
-            conflict(r, t);
+        const Verdict verdict = verdictOf(r, row);
+        if (verdict == Verdict::Unchanged) {
+          ++result.unchanged;
+          continue;
         }
+        if (verdict == Verdict::Conflict) {
+          conflict(r, t);
+          continue;
+        }
+        if (r.op == 'I') {
+          w->remove(t, rowid);
+        } else if (r.op == 'U') {
+          w->update(t, rowid, r.before);
+        } else {
+          try {
+            w->insert(t, rowid, r.before);
+          } catch (const EKeyViolation&) {
+            conflict(r, t);  // the key is taken by another row since
+            continue;
+          }
+        }
+        ++result.restored;
       } else {
         if (!serverWriter) serverWriter = std::make_unique<ServerRowWriter>(*server);
         ServerRowWriter& w = *serverWriter;
@@ -447,44 +451,26 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
           }
           return names;
         };
-        switch (r.op) {
-          case 'I':
-            if (!row) {
-              ++result.unchanged;
-            } else if (matches(r.after, row)) {
-              w.remove(t.name, at.keyColumns, at.key);
-              ++result.restored;
-            } else {
-              conflict(r, t);
-            }
-            break;
-          case 'U':
-            if (matches(r.after, row)) {
-              std::vector<SQLValue> before;
-              std::vector<std::string> columns = namesOf(r.before, before);
-              w.update(t.name, at.keyColumns, at.key, columns, before);
-              ++result.restored;
-            } else if (matches(r.before, row)) {
-              ++result.unchanged;
-            } else {
-              conflict(r, t);
-            }
-            break;
-          case 'D':
-            if (!row) {
-              std::vector<SQLValue> before;
-              std::vector<std::string> columns = namesOf(r.before, before);
-              w.insert(t.name, columns, before);
-              ++result.restored;
-            } else if (matches(r.before, row)) {
-              ++result.unchanged;
-            } else {
-              conflict(r, t);
-            }
-            break;
-          default:
-            conflict(r, t);
+        const Verdict verdict = verdictOf(r, row);
+        if (verdict == Verdict::Unchanged) {
+          ++result.unchanged;
+          continue;
         }
+        if (verdict == Verdict::Conflict) {
+          conflict(r, t);
+          continue;
+        }
+        if (r.op == 'I') {
+          w.remove(t.name, at.keyColumns, at.key);
+        } else {
+          std::vector<SQLValue> before;
+          std::vector<std::string> columns = namesOf(r.before, before);
+          if (r.op == 'U')
+            w.update(t.name, at.keyColumns, at.key, columns, before);
+          else
+            w.insert(t.name, columns, before);
+        }
+        ++result.restored;
       }
     }
     if (serverWriter) serverWriter->commit();

@@ -454,6 +454,71 @@ WriteLock::~WriteLock() {
   sqlite3_close(db_);
 }
 
+void PrintTo(Via v, std::ostream* os) { *os << (v == Via::Server ? "servidor" : "embarcado"); }
+
+void UseTransport(const fs::path& driveC, Via via) {
+  const char* p = std::getenv("CG_FB_PORT");
+  const std::string port = p && *p ? p : "3057";
+  std::string ini = ReadFile(driveC / "platform.ini");
+  const size_t at = ini.find("[sql]");
+  ASSERT_NE(at, std::string::npos) << ini;
+  ini = ini.substr(0, at) + "[sql]\n" +
+        (via == Via::Embedded ? std::string("transport = embedded\n")
+                              : "transport = server\nport = " + port + "\n");
+  WriteFile(driveC / "platform.ini", ini);
+}
+
+void RemoveMarker(const fs::path& driveC) {
+  std::error_code ec;
+  fs::remove(driveC / "VITRALON" / "Em_Uso.txt", ec);
+}
+
+int CommandsIn(const std::string& script) {
+  int n = 0;
+  for (size_t at = 0; at < script.size();) {
+    const size_t end = script.find('\n', at);
+    const std::string line = script.substr(at, end - at);
+    if (line.rfind("invoke ", 0) == 0 || line.rfind("click ", 0) == 0) ++n;
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return n;
+}
+
+const std::vector<RepairScript> kEveryRepair = {
+    {"OrfasAtivas", "invoke BotFormulaOrfan\n", false},
+    {"OrfasArquivoMorto", "invoke BotFormulaOrfanArqQM\n", false},
+    {"GrupoSinonimos", "invoke BotAcertaGrupoSinon\n", false},
+    {"ParametrosTecnicos", "invoke BotAjusta\n", false},
+    {"CustoFixo", "invoke BitBtn6\n", false},
+    {"CRM", "invoke BotCorrigeCadMed\n", false},
+    {"AbreviaClientes", "invoke BotAbreviaNomeCli\nanswer yes\nclick BotConfirmaFormatCli\n", false},
+    {"AbreviaMedicos", "invoke BotAbreviaNomeMed\nanswer yes\nclick BotConfirmaFormatMed\n", false},
+    {"CNPJ", "answer yes\ninvoke BitBtn7\n", true},
+    {"Unidades", "invoke BotCorrecaoComp\ncheck RadioButton4\nclick BitBtn3\n", true},
+    {"Desconto", "invoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 7,5\nclick BitBtn3\n", true},
+    {"NomesComponentes", "invoke BotCorrecaoComp\ncheck RadioButton3\nclick BitBtn3\n", true},
+    {"CodigoComponente", "invoke BitBtn2\n", true},
+    {"CodLivro", "answer yes\ninvoke BitBtn5\n", true},
+    {"Formulas", "answer yes\ninvoke BitBtn1\n", true},
+    {"NomesPedidos", "answer yes\ninvoke btn1\n", true},
+};
+
+std::vector<RepairVia> EveryRepairThroughEachTransport() {
+  std::vector<RepairVia> out;
+  for (const RepairScript& r : kEveryRepair) {
+    out.push_back({r, Via::Embedded});
+    if (r.server) out.push_back({r, Via::Server});
+  }
+  return out;
+}
+
+std::string NameOf(const RepairVia& p) {
+  return std::string(p.repair.name) + (p.via == Via::Server ? "_Servidor" : "_Embarcado");
+}
+
+void PrintTo(const RepairVia& p, std::ostream* os) { *os << NameOf(p); }
+
 ChildResult RunUndo(const fs::path& driveC, int run) {
   std::string asan = "detect_leaks=0";
   if (const char* given = std::getenv("ASAN_OPTIONS"); given && *given)

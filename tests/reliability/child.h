@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,6 +41,35 @@ ChildResult RunScriptHaltingAt(const std::filesystem::path& driveC, const std::s
 ChildResult RunScriptAs(const std::vector<std::string>& wrapper, const std::filesystem::path& driveC,
                         const std::string& script,
                         const std::vector<std::pair<std::string, std::string>>& env = {});
+
+// The transport a test runs an installation's server database through:
+// the embedded engine, or the test server on CG_FB_PORT (3057 by default).
+enum class Via { Embedded, Server };
+void PrintTo(Via v, std::ostream* os);
+// Rewrites the [sql] section of drive C's platform.ini for `via`.
+void UseTransport(const std::filesystem::path& driveC, Via via);
+// Removes the in-use marker (Em_Uso.txt) a program left behind.
+void RemoveMarker(const std::filesystem::path& driveC);
+// The commands a runner script clicks: its `invoke` and `click` lines.
+int CommandsIn(const std::string& script);
+
+// Every repair as the runner starts it on the sample; `server`: it writes
+// to the server, so it is run through both transports.
+struct RepairScript {
+  const char* name;
+  const char* script;
+  bool server;
+};
+extern const std::vector<RepairScript> kEveryRepair;
+// A repair with a transport: every repair embedded, those that write to
+// the server also through the test server; named "CRM_Embarcado", ...
+struct RepairVia {
+  RepairScript repair;
+  Via via;
+};
+std::vector<RepairVia> EveryRepairThroughEachTransport();
+std::string NameOf(const RepairVia& p);
+void PrintTo(const RepairVia& p, std::ostream* os);
 
 // `consistgeral --desfazer N --sim` on `driveC`. Its leak check is off under
 // the address sanitizer: LeakSanitizer's tracer may crash at the exit of a

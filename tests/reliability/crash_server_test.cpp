@@ -44,33 +44,10 @@ const ServerRepair kServerRepairs[] = {
 // Test names and failure output show the case by its name.
 void PrintTo(const ServerRepair& c, std::ostream* os) { *os << c.name; }
 
-enum class Via { Embedded, Server };
-void PrintTo(Via v, std::ostream* os) { *os << (v == Via::Server ? "servidor" : "embarcado"); }
-
 int pointsPerRepair() {
   const char* v = std::getenv("CG_FAULT_SERVER_POINTS");
   int n = v ? std::atoi(v) : 0;
   return n > 0 ? n : 6;
-}
-
-std::string port() {
-  const char* p = std::getenv("CG_FB_PORT");
-  return p && *p ? p : "3057";
-}
-
-void useTransport(const fs::path& driveC, Via via) {
-  std::string ini = ReadFile(driveC / "platform.ini");
-  const size_t at = ini.find("[sql]");
-  ASSERT_NE(at, std::string::npos) << ini;
-  ini = ini.substr(0, at) + "[sql]\n" +
-        (via == Via::Embedded ? std::string("transport = embedded\n")
-                              : "transport = server\nport = " + port() + "\n");
-  WriteFile(driveC / "platform.ini", ini);
-}
-
-void removeMarker(const fs::path& driveC) {
-  std::error_code ec;
-  fs::remove(driveC / "VITRALON" / "Em_Uso.txt", ec);
 }
 
 struct Image {
@@ -106,7 +83,7 @@ TEST_P(QuedaServidor, KilledAnywhereLeavesWholeRowsAndFinishesAsIfUninterrupted)
   const fs::path pristine = work.path() / "original";
   fs::create_directories(pristine);
   CreateSample(pristine);
-  useTransport(pristine, via);
+  UseTransport(pristine, via);
   const Image before = imageOf(pristine);
 
   const bool isBookCodes = std::string(repair.name) == "CodLivro";
@@ -116,7 +93,7 @@ TEST_P(QuedaServidor, KilledAnywhereLeavesWholeRowsAndFinishesAsIfUninterrupted)
   ChildResult first = RunScript(reference, repair.script, {{"CG_FAULT_COUNT_FILE", countFile.string()}});
   ASSERT_EQ(first.exitCode, 0) << first.output;
   const Image afterOne = imageOf(reference);
-  removeMarker(reference);
+  RemoveMarker(reference);
   ASSERT_EQ(RunScript(reference, repair.script).exitCode, 0);
   const Image afterTwo = imageOf(reference);
   const long writes = std::atol(ReadFile(countFile).c_str());
@@ -172,7 +149,7 @@ TEST_P(QuedaServidor, KilledAnywhereLeavesWholeRowsAndFinishesAsIfUninterrupted)
           << file << ": not as before after undoing the killed run";
 
     for (int run = 0; run < 2; ++run) {
-      removeMarker(drive);
+      RemoveMarker(drive);
       ChildResult r = RunScript(drive, repair.script);
       ASSERT_EQ(r.exitCode, 0) << r.output;
     }

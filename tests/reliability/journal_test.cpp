@@ -21,56 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct JournalCase {
-  const char* name;
-  const char* script;
-  bool server;  // the repair writes to the server: run it through both transports
-};
-
-const JournalCase kCases[] = {
-    {"OrfasAtivas", "invoke BotFormulaOrfan\n", false},
-    {"OrfasArquivoMorto", "invoke BotFormulaOrfanArqQM\n", false},
-    {"GrupoSinonimos", "invoke BotAcertaGrupoSinon\n", false},
-    {"ParametrosTecnicos", "invoke BotAjusta\n", false},
-    {"CustoFixo", "invoke BitBtn6\n", false},
-    {"CRM", "invoke BotCorrigeCadMed\n", false},
-    {"AbreviaClientes", "invoke BotAbreviaNomeCli\nanswer yes\nclick BotConfirmaFormatCli\n", false},
-    {"AbreviaMedicos", "invoke BotAbreviaNomeMed\nanswer yes\nclick BotConfirmaFormatMed\n", false},
-    {"CNPJ", "answer yes\ninvoke BitBtn7\n", true},
-    {"Unidades", "invoke BotCorrecaoComp\ncheck RadioButton4\nclick BitBtn3\n", true},
-    {"Desconto", "invoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 7,5\nclick BitBtn3\n", true},
-    {"NomesComponentes", "invoke BotCorrecaoComp\ncheck RadioButton3\nclick BitBtn3\n", true},
-    {"CodigoComponente", "invoke BitBtn2\n", true},
-    {"CodLivro", "answer yes\ninvoke BitBtn5\n", true},
-    {"Formulas", "answer yes\ninvoke BitBtn1\n", true},
-    {"NomesPedidos", "answer yes\ninvoke btn1\n", true},
-};
-
-enum class Via { Embedded, Server };
-
-struct Param {
-  JournalCase repair;
-  Via via;
-};
-
-void PrintTo(const Param& p, std::ostream* os) {
-  *os << p.repair.name << (p.via == Via::Server ? "_Servidor" : "_Embarcado");
-}
-
-std::string port() {
-  const char* p = std::getenv("CG_FB_PORT");
-  return p && *p ? p : "3057";
-}
-
-void useTransport(const fs::path& driveC, Via via) {
-  std::string ini = ReadFile(driveC / "platform.ini");
-  const size_t at = ini.find("[sql]");
-  ASSERT_NE(at, std::string::npos) << ini;
-  ini = ini.substr(0, at) + "[sql]\n" +
-        (via == Via::Embedded ? std::string("transport = embedded\n")
-                              : "transport = server\nport = " + port() + "\n");
-  WriteFile(driveC / "platform.ini", ini);
-}
+using Param = RepairVia;
 
 // Every table of the installation: local table files by their path under
 // VITRALON in upper case ("DADOS/PEDIDOS.DB"), server tables by name.
@@ -153,26 +104,8 @@ Recorded readReport(const fs::path& csv) {
   return r;
 }
 
-int commandsIn(const std::string& script) {
-  int n = 0;
-  size_t at = 0;
-  while (at < script.size()) {
-    size_t end = script.find('\n', at);
-    std::string line = script.substr(at, end - at);
-    if (line.rfind("invoke ", 0) == 0 || line.rfind("click ", 0) == 0) ++n;
-    if (end == std::string::npos) break;
-    at = end + 1;
-  }
-  return n;
-}
-
-void removeMarker(const fs::path& driveC) {
-  std::error_code ec;
-  fs::remove(driveC / "VITRALON" / "Em_Uso.txt", ec);
-}
-
 void undo(const fs::path& driveC, int run) {
-  removeMarker(driveC);
+  RemoveMarker(driveC);
   ChildResult r = RunUndo(driveC, run);
   ASSERT_EQ(r.exitCode, 0) << r.output;
 }
@@ -187,14 +120,14 @@ TEST_P(Historico, EveryChangedRowIsRecordedAndUndoingPutsEveryTableBackByteForBy
   const fs::path drive = work.path() / "c";
   fs::create_directories(drive);
   CreateSample(drive);
-  useTransport(drive, p.via);
+  UseTransport(drive, p.via);
   const Image before = imageOf(drive);
 
   ChildResult run = RunScript(drive, p.repair.script);
   ASSERT_EQ(run.exitCode, 0) << run.output;
   ASSERT_TRUE(EventLines(run.output, "error").empty()) << run.output;
   const Image after = imageOf(drive);
-  const int runs = commandsIn(p.repair.script);
+  const int runs = CommandsIn(p.repair.script);
 
   // Every row the runs changed has a record; a table nobody changed has none.
   std::map<std::string, std::map<std::string, std::set<std::string>>> recorded;
@@ -241,20 +174,8 @@ TEST_P(Historico, EveryChangedRowIsRecordedAndUndoingPutsEveryTableBackByteForBy
   }
 }
 
-std::vector<Param> params() {
-  std::vector<Param> out;
-  for (const JournalCase& c : kCases) {
-    out.push_back({c, Via::Embedded});
-    if (c.server) out.push_back({c, Via::Server});
-  }
-  return out;
-}
-
-INSTANTIATE_TEST_SUITE_P(Reparos, Historico, ::testing::ValuesIn(params()),
-                         [](const ::testing::TestParamInfo<Param>& param) {
-                           return std::string(param.param.repair.name) +
-                                  (param.param.via == Via::Server ? "_Servidor" : "_Embarcado");
-                         });
+INSTANTIATE_TEST_SUITE_P(Reparos, Historico, ::testing::ValuesIn(EveryRepairThroughEachTransport()),
+                         [](const ::testing::TestParamInfo<Param>& param) { return NameOf(param.param); });
 
 }  // namespace
 }  // namespace reliability

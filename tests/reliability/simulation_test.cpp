@@ -27,56 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Case {
-  const char* name;
-  const char* script;
-  bool server;  // the repair writes to the server: run it through both transports
-};
-
-const Case kCases[] = {
-    {"OrfasAtivas", "invoke BotFormulaOrfan\n", false},
-    {"OrfasArquivoMorto", "invoke BotFormulaOrfanArqQM\n", false},
-    {"GrupoSinonimos", "invoke BotAcertaGrupoSinon\n", false},
-    {"ParametrosTecnicos", "invoke BotAjusta\n", false},
-    {"CustoFixo", "invoke BitBtn6\n", false},
-    {"CRM", "invoke BotCorrigeCadMed\n", false},
-    {"AbreviaClientes", "invoke BotAbreviaNomeCli\nanswer yes\nclick BotConfirmaFormatCli\n", false},
-    {"AbreviaMedicos", "invoke BotAbreviaNomeMed\nanswer yes\nclick BotConfirmaFormatMed\n", false},
-    {"CNPJ", "answer yes\ninvoke BitBtn7\n", true},
-    {"Unidades", "invoke BotCorrecaoComp\ncheck RadioButton4\nclick BitBtn3\n", true},
-    {"Desconto", "invoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 7,5\nclick BitBtn3\n", true},
-    {"NomesComponentes", "invoke BotCorrecaoComp\ncheck RadioButton3\nclick BitBtn3\n", true},
-    {"CodigoComponente", "invoke BitBtn2\n", true},
-    {"CodLivro", "answer yes\ninvoke BitBtn5\n", true},
-    {"Formulas", "answer yes\ninvoke BitBtn1\n", true},
-    {"NomesPedidos", "answer yes\ninvoke btn1\n", true},
-};
-
-enum class Via { Embedded, Server };
-
-struct Param {
-  Case repair;
-  Via via;
-};
-
-void PrintTo(const Param& p, std::ostream* os) {
-  *os << p.repair.name << (p.via == Via::Server ? "_Servidor" : "_Embarcado");
-}
-
-std::string port() {
-  const char* p = std::getenv("CG_FB_PORT");
-  return p && *p ? p : "3057";
-}
-
-void useTransport(const fs::path& driveC, Via via) {
-  std::string ini = ReadFile(driveC / "platform.ini");
-  const size_t at = ini.find("[sql]");
-  ASSERT_NE(at, std::string::npos) << ini;
-  ini = ini.substr(0, at) + "[sql]\n" +
-        (via == Via::Embedded ? std::string("transport = embedded\n")
-                              : "transport = server\nport = " + port() + "\n");
-  WriteFile(driveC / "platform.ini", ini);
-}
+using Param = RepairVia;
 
 // Every file under VITRALON but the journal's folder and the server
 // database (whose header the engine rewrites on every attachment), with its
@@ -116,18 +67,6 @@ std::vector<int> simulatedRuns(const std::string& output) {
   for (size_t at = output.find(tag); at != std::string::npos; at = output.find(tag, at + 1))
     runs.push_back(std::atoi(output.c_str() + at + tag.size()));
   return runs;
-}
-
-int commandsIn(const std::string& script) {
-  int n = 0;
-  for (size_t at = 0; at < script.size();) {
-    const size_t end = script.find('\n', at);
-    const std::string line = script.substr(at, end - at);
-    if (line.rfind("invoke ", 0) == 0 || line.rfind("click ", 0) == 0) ++n;
-    if (end == std::string::npos) break;
-    at = end + 1;
-  }
-  return n;
 }
 
 // A report's lines (CRLF ends; a quoted field may hold line breaks) by
@@ -171,11 +110,6 @@ std::map<std::string, std::vector<std::string>> rowsOf(const fs::path& driveC) {
     out[file] = t.rows;
   }
   return out;
-}
-
-void removeMarker(const fs::path& driveC) {
-  std::error_code ec;
-  fs::remove(driveC / "VITRALON" / "Em_Uso.txt", ec);
 }
 
 // Another program takes each table file's write lock and lets it go.
@@ -226,8 +160,8 @@ void checkSimulation(const Param& p, const fs::path& pristine) {
     CopyTree(pristine, drive);
   std::error_code ec;
   fs::remove(drive / ".complete", ec);
-  useTransport(drive, p.via);
-  removeMarker(drive);
+  UseTransport(drive, p.via);
+  RemoveMarker(drive);
   CopyTree(drive, copy);
   const auto files = filesOf(drive);
   const auto rows = rowsOf(drive);
@@ -242,7 +176,7 @@ void checkSimulation(const Param& p, const fs::path& pristine) {
   ASSERT_TRUE(EventLines(sim.output, "error").empty()) << sim.output;
   EXPECT_TRUE(EventLines(sim.output, "exec").empty()) << "a command file started:\n" << sim.output;
   const std::vector<int> runs = simulatedRuns(sim.output);
-  ASSERT_EQ(static_cast<int>(runs.size()), commandsIn(p.repair.script)) << sim.output;
+  ASSERT_EQ(static_cast<int>(runs.size()), CommandsIn(p.repair.script)) << sim.output;
 
   // Nothing written, nothing left locked, no log beside any file.
   expectFilesAsBefore(files, filesOf(drive));
@@ -278,7 +212,7 @@ void checkSimulation(const Param& p, const fs::path& pristine) {
   EXPECT_GT(changed, 0u) << "the repair changed nothing on the sample";
 
   // The journal keeps the simulation as one and refuses to undo it.
-  removeMarker(drive);
+  RemoveMarker(drive);
   ChildResult undo = RunProgram(drive, {"--desfazer", std::to_string(runs.back()), "--sim"});
   EXPECT_EQ(undo.exitCode, 1) << undo.output;
   EXPECT_NE(undo.output.find("foi uma simula\xC3\xA7\xC3\xA3o: nada foi gravado"), std::string::npos)
@@ -302,25 +236,10 @@ TEST_P(SimulacaoQuarto, RecordsExactlyTheRowsOfARealRunAndLeavesEveryFileAndRowA
   checkSimulation(GetParam(), sample);
 }
 
-std::vector<Param> params() {
-  std::vector<Param> out;
-  for (const Case& c : kCases) {
-    out.push_back({c, Via::Embedded});
-    if (c.server) out.push_back({c, Via::Server});
-  }
-  return out;
-}
-
-INSTANTIATE_TEST_SUITE_P(Reparos, Simulacao, ::testing::ValuesIn(params()),
-                         [](const ::testing::TestParamInfo<Param>& param) {
-                           return std::string(param.param.repair.name) +
-                                  (param.param.via == Via::Server ? "_Servidor" : "_Embarcado");
-                         });
-INSTANTIATE_TEST_SUITE_P(Reparos, SimulacaoQuarto, ::testing::ValuesIn(params()),
-                         [](const ::testing::TestParamInfo<Param>& param) {
-                           return std::string(param.param.repair.name) +
-                                  (param.param.via == Via::Server ? "_Servidor" : "_Embarcado");
-                         });
+INSTANTIATE_TEST_SUITE_P(Reparos, Simulacao, ::testing::ValuesIn(EveryRepairThroughEachTransport()),
+                         [](const ::testing::TestParamInfo<Param>& param) { return NameOf(param.param); });
+INSTANTIATE_TEST_SUITE_P(Reparos, SimulacaoQuarto, ::testing::ValuesIn(EveryRepairThroughEachTransport()),
+                         [](const ::testing::TestParamInfo<Param>& param) { return NameOf(param.param); });
 
 // A simulation killed after a few of its writes, locally and on the server:
 // every file and row as before. While one runs, another program reads the
@@ -342,8 +261,8 @@ TEST(SimulacaoInterrompida, AKilledSimulationLeavesEveryFileAndRowAsBefore) {
     const fs::path drive = work.path() / "c";
     fs::create_directories(drive);
     CreateSample(drive);
-    useTransport(drive, k.via);
-    removeMarker(drive);
+    UseTransport(drive, k.via);
+    RemoveMarker(drive);
     const auto files = filesOf(drive);
     const auto rows = rowsOf(drive);
     const auto serverRows = ServerImage(drive);
@@ -362,7 +281,7 @@ TEST(SimulacaoInterrompida, AKilledSimulationLeavesEveryFileAndRowAsBefore) {
       ChildResult killed = RunProgram(drive, {"--simular", "--script", script.string()},
                                       {{"CG_FAULT_KILL_AFTER_WRITES", std::to_string(point)}});
       ASSERT_TRUE(killed.killed) << killed.output;
-      removeMarker(drive);
+      RemoveMarker(drive);
       // The table files as bytes first (SQLite opening them may tidy a log).
       auto now = filesOf(drive);
       for (auto it = now.begin(); it != now.end();)
@@ -381,8 +300,8 @@ TEST(SimulacaoInterrompida, AKilledSimulationLeavesEveryFileAndRowAsBefore) {
   const fs::path drive = work.path() / "c";
   fs::create_directories(drive);
   CreateSample(drive);
-  useTransport(drive, Via::Embedded);
-  removeMarker(drive);
+  UseTransport(drive, Via::Embedded);
+  RemoveMarker(drive);
   const fs::path medicos = drive / "VITRALON" / "DADOS" / "Medicos.DB";
   bool halted = false;
   ChildResult r = RunScriptHaltingAt(

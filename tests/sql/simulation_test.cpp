@@ -197,11 +197,11 @@ INSTANTIATE_TEST_SUITE_P(Transports, Simulation, ::testing::Values(Transport::Em
 // The killed program's part (run only by the test above, through
 // CG_SIMULATION_CHILD): a simulation that changes every row, then waits.
 TEST(SimulationChild, HoldsASimulationUntilKilled) {
-  const char* spec = std::getenv("CG_SIMULATION_CHILD");
-  if (!spec) {
+  const char* child = std::getenv("CG_SIMULATION_CHILD");
+  if (!child) {
     GTEST_SKIP() << "run by AProgramKilledInTheMiddleOfASimulationLeavesEveryRowAsItWas";
   }
-  std::string s(spec);
+  std::string s(child);
   DriveC::setRoot(s.substr(0, s.find('\n')));
   sqltest::RecordingUI ui;
   TDM dm(ui);
