@@ -72,9 +72,11 @@ void TFormConsistGeral::registerControls() {
   allControls_ = controls_;
   allControls_.push_back(&BotInterromper);
   allControls_.push_back(&LabelTempo);
-  for (TControl* c : std::initializer_list<TControl*>{&BotHistorico, &PainelHistorico, &TituloHistorico,
-                                                      &ListaExecucoes, &ListaAlteracoes, &BotDesfazer,
-                                                      &BotRelatorio, &BotFecharHistorico, &CheckSimular})
+  // In stacking order: the history panel, when it shows, covers the strip's
+  // own controls (Histórico, Simular).
+  for (TControl* c : std::initializer_list<TControl*>{&BotHistorico, &CheckSimular, &PainelHistorico,
+                                                      &TituloHistorico, &ListaExecucoes, &ListaAlteracoes,
+                                                      &BotDesfazer, &BotRelatorio, &BotFecharHistorico})
     allControls_.push_back(c);
 }
 

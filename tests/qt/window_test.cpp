@@ -500,6 +500,15 @@ TEST_F(QtWindowTest, HistoryButtonSitsInTheFreeStripAndItsPanelListsTheRunsUntil
   history->click();
   QWidget* panel = w.widgetFor("PainelHistorico");
   EXPECT_TRUE(panel->isVisibleTo(&w));
+  // The panel covers the strip's own controls: at the Simular box's place
+  // the panel (its Fechar button) is what shows and takes the clicks.
+  {
+    QWidget* box = w.widgetFor("CheckSimular");
+    QWidget* parent = box->parentWidget();
+    QWidget* shown = parent->childAt(box->geometry().center());
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown == panel || panel->isAncestorOf(shown)) << shown->objectName().toStdString();
+  }
   auto* runs = qobject_cast<QListWidget*>(w.widgetFor("ListaExecucoes"));
   ASSERT_NE(runs, nullptr);
   ASSERT_EQ(runs->count(), 1);
