@@ -81,6 +81,15 @@ ChildResult RunProgram(const fs::path& driveC, const std::vector<std::string>& a
     bool replaced = false;
     for (const auto& [k, v] : env)
       if (std::strncmp(*e, k.c_str(), k.size()) == 0 && (*e)[k.size()] == '=') replaced = true;
+    // Under the address sanitizer the program runs without its leak check
+    // here: LeakSanitizer's tracer may crash at the exit of a program whose
+    // embedded Firebird engine is still stopping its threads. These tests
+    // are about crashes, locks and data; the leak check of the same code
+    // runs in the other test programs, in process.
+    if (std::strncmp(*e, "ASAN_OPTIONS=", 13) == 0) {
+      envText.push_back(std::string(*e) + ":detect_leaks=0");
+      continue;
+    }
     if (!replaced) envText.emplace_back(*e);
   }
   for (const auto& [k, v] : env) envText.push_back(k + "=" + v);
@@ -520,10 +529,7 @@ std::string NameOf(const RepairVia& p) {
 void PrintTo(const RepairVia& p, std::ostream* os) { *os << NameOf(p); }
 
 ChildResult RunUndo(const fs::path& driveC, int run) {
-  std::string asan = "detect_leaks=0";
-  if (const char* given = std::getenv("ASAN_OPTIONS"); given && *given)
-    asan = std::string(given) + ":" + asan;
-  return RunProgram(driveC, {"--desfazer", std::to_string(run), "--sim"}, {{"ASAN_OPTIONS", asan}});
+  return RunProgram(driveC, {"--desfazer", std::to_string(run), "--sim"});
 }
 
 void UndoEveryRun(const fs::path& driveC) {

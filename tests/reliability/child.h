@@ -23,6 +23,7 @@ struct ChildResult {
 
 // Runs `consistgeral --drive-c driveC ARGS...` with extra environment
 // variables and waits for it (at most `timeoutSeconds`, then SIGKILL).
+// Under the address sanitizer it runs without the leak check (see there).
 ChildResult RunProgram(const std::filesystem::path& driveC, const std::vector<std::string>& args,
                        const std::vector<std::pair<std::string, std::string>>& env = {},
                        int timeoutSeconds = 120, const std::vector<std::string>& wrapper = {},
@@ -71,10 +72,7 @@ std::vector<RepairVia> EveryRepairThroughEachTransport();
 std::string NameOf(const RepairVia& p);
 void PrintTo(const RepairVia& p, std::ostream* os);
 
-// `consistgeral --desfazer N --sim` on `driveC`. Its leak check is off under
-// the address sanitizer: LeakSanitizer's tracer may crash at the exit of a
-// program whose embedded Firebird engine is still stopping its threads
-// (the program itself ends normally; the Release suite runs it unchanged).
+// `consistgeral --desfazer N --sim` on `driveC`.
 ChildResult RunUndo(const std::filesystem::path& driveC, int run);
 // Undoes, newest first, every run the journal of `driveC` holds (through
 // `--desfazer N --sim`), failing the test when an undo fails.
