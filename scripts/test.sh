@@ -34,7 +34,7 @@ failure_report() {
   awk '
     / Test +#[0-9]+: /         { test = ""; left = 0 }
     / Test +#[0-9]+: .*\*\*\*/ { test = $0; sub(/^.*Test +#[0-9]+: /, "", test); sub(/ .*$/, "", test) }
-    test != "" && left == 0 && /Failure$|C\+\+ exception|what\(\)|ERROR: [A-Za-z]+Sanitizer|runtime error|[Ee]rror: |terminate called|Segmentation|Timeout/ {
+    test != "" && left == 0 && /Failure$|C\+\+ exception|what\(\)|ERROR: [A-Za-z]+Sanitizer|runtime error|[Ee]rror: |terminate called|Segmentation|Timeout|Sanitizer has encountered|Tracer caught/ {
       if (!(test in shown)) { shown[test] = 1; left = 7; print "[" test "]" }
     }
     left > 0 { print substr($0, 1, 300); left-- }
@@ -65,6 +65,14 @@ bash scripts/fuzz.sh "${CG_FUZZ_SECONDS:-10}"
 # for the life of the process are suppressed (tests/sanitizer/lsan.supp);
 # any undefined behaviour stops the process. The crash sweep runs with fewer
 # points here: the Release run below makes the full one.
+# intercept_tls_get_addr=0: this compiler's runtime finds the thread-local
+# blocks of libraries loaded at run time (the Firebird engine and its
+# plugins) by reading a header that this C library no longer writes; where
+# such a block happens to start 16 bytes into a page, the leak check reads a
+# range of garbage and its tracer dies ("Tracer caught signal 11"), failing a
+# test that passed. Without the interception those blocks are not scanned;
+# memory reachable only from them would be reported as a leak, and the
+# suite shows none.
 # -O1: the usual level for AddressSanitizer, and a shorter build. GCC's
 # maybe-uninitialized analysis gives false alarms inside the standard library
 # (<regex>, std::function) under the sanitizers' instrumentation; it stays on
@@ -80,7 +88,7 @@ echo "sanitizers: ctest in build-asan"
   cd build-asan
   export LSAN_OPTIONS="suppressions=$PWD/../tests/sanitizer/lsan.supp:print_suppressions=0"
   export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-  export ASAN_OPTIONS="detect_leaks=1"
+  export ASAN_OPTIONS="detect_leaks=1:intercept_tls_get_addr=0"
   export CG_FAULT_POINTS=4 CG_FAULT_SERVER_POINTS=2
   # The simulations on the quarter-size sample are a longer check of their
   # own (scripts/simulation-check.sh); the small sample's run here.

@@ -82,10 +82,8 @@ ChildResult RunProgram(const fs::path& driveC, const std::vector<std::string>& a
     for (const auto& [k, v] : env)
       if (std::strncmp(*e, k.c_str(), k.size()) == 0 && (*e)[k.size()] == '=') replaced = true;
     // Under the address sanitizer the program runs without its leak check
-    // here: LeakSanitizer's tracer may crash at the exit of a program whose
-    // embedded Firebird engine is still stopping its threads. These tests
-    // are about crashes, locks and data; the leak check of the same code
-    // runs in the other test programs, in process.
+    // here: these tests are about crashes, locks and data, and the leak
+    // check of the same code runs in the other test programs, in process.
     if (std::strncmp(*e, "ASAN_OPTIONS=", 13) == 0) {
       envText.push_back(std::string(*e) + ":detect_leaks=0");
       continue;
