@@ -1,6 +1,7 @@
 // The sample installation: sizes, and the whole tree under drive C.
 #include "sample/sample.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -63,7 +64,19 @@ SampleSize SampleSizeFor(const std::string& scale) {
     s.serverOrderItems = 1500000;
     return s;
   }
-  throw Exception(std::string("Escala desconhecida: "_cp) + scale + " (use small, quarter ou large).");
+  if (scale == "huge") {
+    // Ten times the large installation: a chain after a decade or two.
+    SampleSize s = SampleSizeFor("large");
+    for (int* n :
+         {&s.clients, &s.doctors, &s.orders, &s.formulaRows, &s.formulaItems, &s.components, &s.synonyms,
+          &s.purchases, &s.archiveOrders, &s.archiveFormulaRows, &s.archiveFormulaItems, &s.serverOrders,
+          &s.serverFormulas, &s.serverComponents, &s.suppliers, &s.serverOrderItems})
+      *n *= 10;
+    // Supplier codes have four digits on the server.
+    s.suppliers = std::min(s.suppliers, 9999);
+    return s;
+  }
+  throw Exception(std::string("Escala desconhecida: "_cp) + scale + " (use small, quarter, large ou huge).");
 }
 
 void CreateSample(const std::string& scale, bool force, uint32_t seed) {

@@ -14,7 +14,7 @@ struct SampleSize {
   int archiveOrders, archiveFormulaRows, archiveFormulaItems;
   int serverOrders, serverFormulas, serverComponents, suppliers, serverOrderItems;
 };
-SampleSize SampleSizeFor(const std::string& scale);  // "small", "quarter" or "large"
+SampleSize SampleSizeFor(const std::string& scale);  // "small", "quarter", "large" or "huge"
 
 // Creates everything (local tables, platform.ini, command files, server
 // database) under the current drive C root. Refuses a root that already

@@ -2,10 +2,14 @@
 # Benchmarks every repair on a large pharmacy against the set-based SQL a
 # database administrator would write (or its lower bound), on the same data.
 #
-#   bash scripts/bench.sh [NAME...]     all repairs, or only those named
+#   bash scripts/bench.sh [NAME...]                 all repairs, or only those named
+#   bash scripts/bench.sh --scale huge [NAME...]    the same on the huge sample
 #
 # The large and the quarter-size sample installations are made once and kept
-# under build-bench/ (CG_BENCH_DIR). For each repair and each run: a fresh
+# under build-bench/ (CG_BENCH_DIR); with --scale huge, the huge one (ten
+# times the large) and the large one, and every repair, local or server, is
+# also timed on the large sample for the growth of its time (about 10 when
+# it grows linearly). For each repair and each run: a fresh
 # copy of the tables the repair touches, the repair through the headless
 # runner, timed as a whole process with its peak resident memory; then
 # another fresh copy and the set-based statements through sqlite3 or isql-fb;
@@ -23,7 +27,18 @@ ROOT=$PWD
 BUILD_DIR=${BUILD_DIR:-build}
 case "$BUILD_DIR" in /*) ;; *) BUILD_DIR=$ROOT/$BUILD_DIR ;; esac
 WORK=${CG_BENCH_DIR:-$ROOT/build-bench}
-RUNS=${CG_BENCH_RUNS:-3}
+SCALE=large
+if [ "${1:-}" = --scale ]; then
+  SCALE=${2:?bench: --scale large|huge}
+  shift 2
+fi
+case "$SCALE" in
+  large) SMALLER=quarter FACTOR=4 ;;
+  huge) SMALLER=large FACTOR=10 ;;
+  *) echo "bench: --scale large or huge" >&2; exit 2 ;;
+esac
+# A huge run takes hours with three runs of each: one by default.
+if [ "$SCALE" = huge ]; then RUNS=${CG_BENCH_RUNS:-1}; else RUNS=${CG_BENCH_RUNS:-3}; fi
 SIMULATE=${CG_BENCH_SIMULATE:-0}
 SQL=$ROOT/bench/sql
 PROGRAM=$BUILD_DIR/consistgeral
@@ -132,9 +147,9 @@ selected() {
   return 1
 }
 
-rows_walked() {  # rows_walked ITEM on the large sample
+rows_walked() {  # rows_walked ITEM on the sample benchmarked
   local item=$1 dir
-  dir=$(sample large)
+  dir=$(sample "$SCALE")
   case "$item" in
     sqlite:*)
       item=${item#sqlite:}
@@ -200,8 +215,8 @@ digest() {  # digest DIR COMPARED
 
 # ------------------------------------------------------------------ the run
 
-sample large >/dev/null
-[ "${CG_BENCH_NO_QUARTER:-0}" = 1 ] || sample quarter >/dev/null
+sample "$SCALE" >/dev/null
+[ "${CG_BENCH_NO_QUARTER:-0}" = 1 ] || sample "$SMALLER" >/dev/null
 
 results=$WORK/results.txt
 : >"$results"
@@ -214,8 +229,8 @@ for entry in "${REPAIRS[@]}"; do
   rm -f "$WORK/$name".*
   check=same
   for ((i = 1; i <= RUNS; i++)); do
-    a=$(run_repair large "$name" "$script" "$files" "$compared" "$WORK/$name.repair")
-    b=$(run_baseline large "$baseline" "$files" "$compared" "$WORK/$name.baseline")
+    a=$(run_repair "$SCALE" "$name" "$script" "$files" "$compared" "$WORK/$name.repair")
+    b=$(run_baseline "$SCALE" "$baseline" "$files" "$compared" "$WORK/$name.baseline")
     if [ "$a" = error ]; then
       check="ERROR"
     elif [ "$compared" = - ]; then
@@ -225,19 +240,19 @@ for entry in "${REPAIRS[@]}"; do
     fi
   done
   scaling=-
-  if [ "$kind" = local ] && [ "${CG_BENCH_NO_QUARTER:-0}" != 1 ]; then
+  if { [ "$kind" = local ] || [ "$SCALE" = huge ]; } && [ "${CG_BENCH_NO_QUARTER:-0}" != 1 ]; then
     for ((i = 1; i <= RUNS; i++)); do
-      run_repair quarter "$name" "$script" "$files" - "$WORK/$name.quarter" >/dev/null
+      run_repair "$SMALLER" "$name" "$script" "$files" - "$WORK/$name.quarter" >/dev/null
     done
     scaling=$(awk -v l="$(cut -d' ' -f1 "$WORK/$name.repair" | median)" \
       -v q="$(cut -d' ' -f1 "$WORK/$name.quarter" | median)" 'BEGIN {printf "%.1f", (q > 0 ? l / q : 0)}')
   fi
   if [ "$SIMULATE" = 1 ]; then
     # The digest of an untouched copy: what the simulated copy must still give.
-    untouched=$(digest "$(fresh large $files)" "$compared")
+    untouched=$(digest "$(fresh "$SCALE" $files)" "$compared")
     simcheck=unchanged
     for ((i = 1; i <= RUNS; i++)); do
-      s=$(run_repair large "$name" "simulate on\n$script" "$files" "$compared" "$WORK/$name.simulated")
+      s=$(run_repair "$SCALE" "$name" "simulate on\n$script" "$files" "$compared" "$WORK/$name.simulated")
       if [ "$s" = error ]; then
         simcheck=ERROR
       elif [ "$compared" != - ] && [ "$s" != "$untouched" ]; then
@@ -254,12 +269,12 @@ done
 rm -rf "$WORK/run"
 
 echo
-printf '%-12s %10s %9s %9s %7s %9s %10s %s\n' repair rows time baseline ratio "peak MiB" "x4 data" data
+printf '%-12s %10s %9s %9s %7s %9s %10s %s\n' repair rows time baseline ratio "peak MiB" "x$FACTOR data" data
 awk '{ratio = ($4 > 0 ? $3 / $4 : 0)
       printf "%-12s %10s %8.2fs %8.2fs %6.1fx %9.0f %10s %s\n", $1, $2, $3, $4, ratio, $5 / 1024, $6, $7}' "$results"
 echo
 echo "time, baseline: medians of $RUNS runs, whole processes; peak MiB: the repair's peak resident memory;"
-echo "x4 data: time on the large sample over time on the quarter-size one (linear: about 4);"
+echo "x$FACTOR data: time on the $SCALE sample over time on the $SMALLER one (linear: about $FACTOR);"
 echo "data: same = both copies end equal, bound = the baseline is a lower bound, not an equivalent,"
 echo "      DIFFERENT = they should be equal and are not, ERROR = the repair reported an error."
 if [ "$SIMULATE" = 1 ]; then

@@ -14,7 +14,8 @@ const char* UsageText() {
          "  --script FILE        executa o roteiro FILE sem janela ('-' lê da entrada\n"
          "                       padrão) e escreve a transcrição em JSON na saída padrão\n"
          "  --create-sample      cria uma instalação de exemplo em --drive-c\n"
-         "  --scale small|quarter|large  tamanho da instalação de exemplo (padrão: small)\n"
+         "  --scale ESCALA       tamanho da instalação de exemplo: small (padrão), quarter,\n"
+         "                       large ou huge (dez vezes large)\n"
          "  --force              recria a instalação de exemplo mesmo se já existir\n"
          "  --screenshot FILE    grava uma imagem PNG da janela e termina\n"
          "  --tecnico            mostra também os comandos dos técnicos (exclusão de\n"
@@ -98,8 +99,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
     } else if (a == "--scale") {
       auto v = value("--scale");
       if (!v) return std::nullopt;
-      if (*v != "small" && *v != "quarter" && *v != "large") {
-        error = "--scale aceita small, quarter ou large";
+      if (*v != "small" && *v != "quarter" && *v != "large" && *v != "huge") {
+        error = "--scale aceita small, quarter, large ou huge";
         return std::nullopt;
       }
       o.scale = *v;

@@ -163,6 +163,8 @@ void SQLConnection::close() {
 
 bool SQLConnection::connected() const { return impl_ && impl_->alive(); }
 
+uint64_t SQLConnection::serial() const { return connected() ? impl_->serial() : 0; }
+
 SQLConnectionImpl& SQLConnection::impl() {
   open();
   return *impl_;

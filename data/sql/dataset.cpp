@@ -1,5 +1,10 @@
-// ClientDataSet and Field: the rows of a statement held on the client, a
-// change log, and the apply that turns the log into parameterised UPDATEs.
+// ClientDataSet and Field: the rows of a statement read a packet at a time
+// from a cursor on the server, a change log, and the apply that turns the
+// log into parameterised UPDATEs.
+//
+// Memory: the packet the walk is on, and each changed row not yet applied
+// (its values as fetched and as changed); a packet read again (first(),
+// refresh()) shows the changes still in the log.
 //
 // Storage: each row is one packed byte string, each value a length prefix
 // (a base-128 varint holding length + 1, or 0 for NULL) followed by its
@@ -193,11 +198,19 @@ std::string tableFromStatement(const std::string& sql) {
 
 struct ClientDataSet::Data {
   std::vector<SQLColumn> columns;
-  std::vector<Field*> fieldOf;                  // the field object of each column
-  std::vector<std::unique_ptr<Field>> dynamic;  // fields of undeclared columns
-  std::vector<std::string> rows;                // packed rows
+  std::vector<Field*> fieldOf;                        // the field object of each column
+  std::vector<std::unique_ptr<Field>> dynamic;        // fields of undeclared columns
+  std::unique_ptr<SQLConnectionImpl::Cursor> reader;  // open with the dataset
+  bool more = false;                                  // rows remain to be read
+  std::vector<int> cut;                               // size a declared text field cuts its column to
+  std::vector<std::string> rows;                      // the packet in memory: rows base .. base + size - 1
+  int base = 0;
+  int count = 0;  // the record count
   int cursor = 0;
   bool eof = true;
+
+  std::string& row(int r) { return rows[r - base]; }
+  bool holds(int r) const { return r >= base && r < base + static_cast<int>(rows.size()); }
 
   // The row being edited, unpacked, and the columns assigned since edit().
   std::vector<SQLValue> edit;
@@ -206,6 +219,7 @@ struct ClientDataSet::Data {
   struct Change {
     int row;
     std::string original;        // the row as fetched
+    std::string current;         // the row as posted
     std::vector<bool> assigned;  // the columns posted since
   };
   std::vector<Change> log;
@@ -242,44 +256,36 @@ void ClientDataSet::open() {
   if (!source_.active()) source_.open();
   Data& d = *data_;
   d = Data();
-  std::vector<int> cut;  // size a declared text field cuts its column to
   try {
-    source_.connection().impl().fetch(
-        source_.commandText(),
-        [&](const std::vector<SQLColumn>& columns) {
-          d.columns = columns;
-          d.fieldOf.assign(columns.size(), nullptr);
-          cut.assign(columns.size(), 0);
-          for (auto& f : fields_) f->index_ = -1;
-          for (size_t i = 0; i < columns.size(); ++i) {
-            const SQLColumn& c = columns[i];
-            Field* f = findField(c.name);
-            if (f && f->index_ < 0) {
-              f->index_ = static_cast<int>(i);
-            } else {
-              bool key = std::any_of(keyColumns_.begin(), keyColumns_.end(),
-                                     [&](const std::string& k) { return EqualsNoCase(k, c.name); });
-              d.dynamic.push_back(std::make_unique<Field>(*this, c.name, c.type, c.size, key, !c.nullable));
-              f = d.dynamic.back().get();
-              f->index_ = static_cast<int>(i);
-            }
-            d.fieldOf[i] = f;
-            if (isText(c.type) && (f->type() == SQLFieldType::String || f->type() == SQLFieldType::FixedChar))
-              cut[i] = f->size();
-            if (d.table.empty() && !c.relation.empty() && f->isKey()) d.table = c.relation;
-          }
-        },
-        [&](const SQLRowView& row) {
-          std::string packed;
-          packed.reserve(256);
-          for (size_t i = 0; i < row.size(); ++i) {
-            std::optional<std::string_view> v = row[i];
-            if (v && cut[i] > 0 && v->size() > static_cast<size_t>(cut[i])) v = v->substr(0, cut[i]);
-            appendValue(packed, v);
-          }
-          d.rows.emplace_back(packed.data(), packed.size());
-        });
+    SQLConnectionImpl& conn = source_.connection().impl();
+    d.reader = std::make_unique<SQLConnectionImpl::Cursor>(conn, source_.commandText());
+    const std::vector<SQLColumn>& columns = d.reader->columns();
+    d.columns = columns;
+    d.fieldOf.assign(columns.size(), nullptr);
+    d.cut.assign(columns.size(), 0);
+    for (auto& f : fields_) f->index_ = -1;
+    for (size_t i = 0; i < columns.size(); ++i) {
+      const SQLColumn& c = columns[i];
+      Field* f = findField(c.name);
+      if (f && f->index_ < 0) {
+        f->index_ = static_cast<int>(i);
+      } else {
+        bool key = std::any_of(keyColumns_.begin(), keyColumns_.end(),
+                               [&](const std::string& k) { return EqualsNoCase(k, c.name); });
+        d.dynamic.push_back(std::make_unique<Field>(*this, c.name, c.type, c.size, key, !c.nullable));
+        f = d.dynamic.back().get();
+        f->index_ = static_cast<int>(i);
+      }
+      d.fieldOf[i] = f;
+      if (isText(c.type) && (f->type() == SQLFieldType::String || f->type() == SQLFieldType::FixedChar))
+        d.cut[i] = f->size();
+      if (d.table.empty() && !c.relation.empty() && f->isKey()) d.table = c.relation;
+    }
+    d.count = static_cast<int>(d.reader->count());
+    d.more = true;
+    nextPacket();
   } catch (...) {
+    active_ = false;
     for (auto& f : fields_) f->index_ = -1;
     d = Data();
     throw;
@@ -289,6 +295,49 @@ void ClientDataSet::open() {
   editing_ = false;
   d.cursor = 0;
   d.eof = d.rows.empty();
+}
+
+// A cursor of an attachment that is gone cannot be read: the walk stops as
+// an apply on it would.
+void ClientDataSet::checkReader() {
+  Data& d = *data_;
+  if (d.reader && source_.connection().serial() != d.reader->serial())
+    throw EConnectionError(LostConnectionMessage("as linhas seguintes de "_cp.data() + name_ +
+                                                 " não puderam ser lidas."_cp.data()));
+}
+
+// Reads the packet after the one in memory, which it replaces; false at the
+// end of the rows (the packet in memory then stays). A failed read raises
+// and leaves the dataset as it was.
+bool ClientDataSet::nextPacket() {
+  Data& d = *data_;
+  if (!d.reader || !d.more) return false;
+  checkReader();
+  std::vector<std::string> packet;
+  packet.reserve(static_cast<size_t>(packetRecords_));
+  std::string packed;
+  d.reader->fetch(static_cast<size_t>(packetRecords_), [&](const SQLRowView& row) {
+    packed.clear();
+    for (size_t i = 0; i < row.size(); ++i) {
+      std::optional<std::string_view> v = row[i];
+      if (v && d.cut[i] > 0 && v->size() > static_cast<size_t>(d.cut[i])) v = v->substr(0, d.cut[i]);
+      appendValue(packed, v);
+    }
+    packet.emplace_back(packed.data(), packed.size());
+  });
+  if (packet.size() < static_cast<size_t>(packetRecords_)) d.more = false;  // the last rows
+  if (packet.empty()) {
+    d.count = d.base + static_cast<int>(d.rows.size());
+    return false;
+  }
+  d.base += static_cast<int>(d.rows.size());
+  d.rows = std::move(packet);
+  if (!d.logAt.empty())
+    for (int r = d.base; r < d.base + static_cast<int>(d.rows.size()); ++r)
+      if (auto at = d.logAt.find(r); at != d.logAt.end()) d.row(r) = d.log[at->second].current;
+  const int seen = d.base + static_cast<int>(d.rows.size());
+  d.count = d.more ? std::max(d.count, seen) : seen;
+  return true;
 }
 
 void ClientDataSet::close() {
@@ -305,22 +354,48 @@ void ClientDataSet::closeDiscarding() {
   editing_ = false;
 }
 
-int ClientDataSet::recordCount() const { return active_ ? static_cast<int>(data_->rows.size()) : 0; }
+int ClientDataSet::recordCount() const { return active_ ? data_->count : 0; }
 
 void ClientDataSet::first() {
   if (!active_) throw EDatabaseError(notActive(name_));
   if (editing_) post();
-  data_->cursor = 0;
-  data_->eof = data_->rows.empty();
+  Data& d = *data_;
+  if (d.base > 0) {
+    // The first packet is gone: the statement is read again in the same
+    // snapshot, the same rows in the same order, those changed and not yet
+    // applied with their changes. A read that fails leaves the packet it
+    // was on (the attachment is lost: its cursor is never read again).
+    std::vector<std::string> rows = std::move(d.rows);
+    const int base = d.base;
+    const bool more = d.more;
+    try {
+      checkReader();
+      d.reader->restart();
+      d.rows.clear();
+      d.base = 0;
+      d.more = true;
+      nextPacket();
+    } catch (...) {
+      d.rows = std::move(rows);
+      d.base = base;
+      d.more = more;
+      throw;
+    }
+  }
+  d.cursor = 0;
+  d.eof = d.rows.empty();
 }
 
 void ClientDataSet::next() {
   if (!active_) throw EDatabaseError(notActive(name_));
   if (editing_) post();
-  if (data_->cursor + 1 < static_cast<int>(data_->rows.size()))
-    ++data_->cursor;
+  Data& d = *data_;
+  if (d.cursor + 1 < d.base + static_cast<int>(d.rows.size()))
+    ++d.cursor;
+  else if (nextPacket())
+    d.cursor = d.base;
   else
-    data_->eof = true;
+    d.eof = true;
 }
 
 bool ClientDataSet::eof() const { return !active_ || data_->eof; }
@@ -352,7 +427,7 @@ void ClientDataSet::edit() {
   if (editing_) return;
   Data& d = *data_;
   if (d.rows.empty()) throw EDatabaseError(name_ + ": Não há registro para alterar."_cp.data());
-  const std::string& row = d.rows[d.cursor];
+  const std::string& row = d.row(d.cursor);
   d.edit.resize(d.columns.size());
   for (size_t i = 0; i < d.columns.size(); ++i) {
     auto v = valueAt(row, static_cast<int>(i));
@@ -382,13 +457,14 @@ void ClientDataSet::post() {
     appendValue(packed, v ? std::optional<std::string_view>(*v) : std::nullopt);
   auto [at, added] = d.logAt.try_emplace(d.cursor, d.log.size());
   if (added) {
-    d.log.push_back({d.cursor, d.rows[d.cursor], d.assigned});
+    d.log.push_back({d.cursor, d.row(d.cursor), packed, d.assigned});
   } else {
     Data::Change& c = d.log[at->second];
     for (size_t i = 0; i < d.assigned.size(); ++i)
       if (d.assigned[i]) c.assigned[i] = true;
+    c.current = packed;
   }
-  d.rows[d.cursor] = std::move(packed);
+  d.row(d.cursor) = std::move(packed);
 }
 
 void ClientDataSet::cancel() { editing_ = false; }
@@ -437,7 +513,7 @@ int ClientDataSet::applyUpdates(int maxErrors) {
   // While a change sink listens, the row's values are read first by the
   // same key in the same transaction, and what really changed is reported.
   auto send = [&](const Data::Change& change) {
-    const std::string& now = d.rows[change.row];
+    const std::string& now = change.current;
     std::string set, where, read;
     std::vector<std::optional<std::string_view>> params;
     std::vector<int> assigned;
@@ -521,7 +597,8 @@ int ClientDataSet::applyUpdates(int maxErrors) {
   d.log.erase(d.log.begin(), d.log.begin() + static_cast<std::ptrdiff_t>(done));
   d.logAt.clear();
   for (size_t i = 0; i < d.log.size(); ++i) d.logAt[d.log[i].row] = i;
-  for (const Data::Change& c : refused) d.rows[c.row] = c.original;
+  for (const Data::Change& c : refused)
+    if (d.holds(c.row)) d.row(c.row) = c.original;
   for (const ESQLError& e : errors)
     if (onReconcileError) onReconcileError(*this, e);
   return static_cast<int>(errors.size());
@@ -558,9 +635,18 @@ void ClientDataSet::refresh() {
       }
     }
   }
-  if (!data_->rows.empty()) {
-    data_->cursor = std::min(cursor, static_cast<int>(data_->rows.size()) - 1);
-    data_->eof = wasEof && cursor >= static_cast<int>(data_->rows.size()) - 1;
+  // Back to the row it was on, or the last one.
+  Data& d = *data_;
+  try {
+    while (cursor >= d.base + static_cast<int>(d.rows.size()) && nextPacket()) {
+    }
+  } catch (...) {
+    closeDiscarding();
+    throw;
+  }
+  if (!d.rows.empty()) {
+    d.cursor = std::min(cursor, d.base + static_cast<int>(d.rows.size()) - 1);
+    d.eof = wasEof && cursor >= d.count - 1;
   }
 }
 
@@ -712,7 +798,7 @@ std::optional<std::string_view> ClientDataSet::currentValue(int index, const std
     return v ? std::optional<std::string_view>(*v) : std::nullopt;
   }
   if (d.rows.empty()) return std::nullopt;
-  return valueAt(d.rows[d.cursor], index);
+  return valueAt(d.rows[d.cursor - d.base], index);
 }
 
 SQLFieldType ClientDataSet::columnType(int index) const {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -26,14 +27,14 @@ namespace cg {
 
 using namespace Firebird;
 
-namespace {
-
 // A connection the server dropped in the middle of the work (stopped, died,
 // network gone): the client library's text alone ("Error reading data from
 // the connection.") does not tell the user what happened.
-std::string lostConnectionMessage(const std::string& clientText) {
+std::string LostConnectionMessage(const std::string& clientText) {
   return std::string("Conexão com o servidor de banco de dados perdida: "_cp) + clientText;
 }
+
+namespace {
 
 // The embedded engine keeps its lock files in /tmp/firebird unless
 // FIREBIRD_LOCK names another folder; that folder belongs to the firebird
@@ -110,7 +111,7 @@ class Status {
     if (message.empty()) message = "Erro desconhecido do servidor de banco de dados.";
     bool gone = connectionLost();
     if (c && gone) c->lost();
-    if (gone && !connectionLevel) throw EConnectionError(lostConnectionMessage(message));
+    if (gone && !connectionLevel) throw EConnectionError(LostConnectionMessage(message));
     if (connectionLevel)
       throw EConnectionError(std::string("Não foi possível conectar ao servidor de banco de dados: "_cp) +
                              message);
@@ -477,7 +478,7 @@ int SQLConnectionImpl::run(const std::string& sql, Transaction& t) {
     stmt.reset();
     if (lostConnection) {
       lost();
-      throw EConnectionError(lostConnectionMessage(message));
+      throw EConnectionError(LostConnectionMessage(message));
     }
     throw ESQLError(message);
   }
@@ -647,38 +648,177 @@ std::optional<std::string_view> decodeColumn(const ColumnSlot& c, const unsigned
 
 }  // namespace
 
-void SQLConnectionImpl::fetch(const std::string& sql,
-                              const std::function<void(const std::vector<SQLColumn>&)>& columns,
-                              const std::function<void(const SQLRowView&)>& row) {
-  Transaction t(*this);
-  Status st;
-  // Declared in this order, what is still held when leaving by an error is
-  // released result set first, statement last.
-  FbRef<IStatement> stmt(
-      att_->prepare(&st, t.handle(), 0, sql.c_str(), target_.dialect, IStatement::PREPARE_PREFETCH_METADATA));
-  if (st.failed()) st.raise(this);
-  FbRef<IMessageMetadata> meta(stmt->getOutputMetadata(&st));
-  if (st.failed()) st.raise(this);
-  std::vector<ColumnSlot> slots;
-  const std::vector<SQLColumn> cols = describeColumns(meta.get(), st, slots);
-  if (st.failed()) st.raise(this);
-  columns(cols);
+// ---------------------------------------------------------------------------
 
-  std::vector<unsigned char> buffer(meta->getMessageLength(&st));
-  FbRef<IResultSet> rs(stmt->openCursor(&st, t.handle(), nullptr, nullptr, meta.get(), 0));
-  if (st.failed()) st.raise(this);
-  const BlobReader blobs{*this, t.handle()};
-  const size_t n = slots.size();
-  SQLRowView view(n);
-  std::vector<std::string> scratch(n);
-  while (rs->fetchNext(&st, buffer.data()) == IStatus::RESULT_OK) {
-    for (size_t i = 0; i < n; ++i) view[i] = decodeColumn(slots[i], buffer.data(), scratch[i], blobs);
-    row(view);
+struct SQLConnectionImpl::Cursor::State {
+  State(SQLConnectionImpl& conn, std::string text) : c(conn), sql(std::move(text)) {}
+  SQLConnectionImpl& c;
+  std::string sql;
+  bool ownTransaction = true;
+  FbRef<ITransaction> tra;
+  FbRef<IStatement> stmt;
+  FbRef<IMessageMetadata> meta;
+  FbRef<IResultSet> rs;
+  std::vector<ColumnSlot> slots;
+  std::vector<SQLColumn> columns;
+  std::vector<unsigned char> buffer;
+  std::vector<std::string> scratch;
+
+  // Closes the result set; a failed ending call (a dead attachment) only
+  // releases.
+  void endRows() noexcept {
+    Status st;
+    if (rs && !end(rs, st)) rs.reset();
   }
-  if (st.failed()) st.raise(this);
-  if (!end(rs, st)) st.raise(this);
-  if (!end(stmt, st)) st.raise(this);
-  t.commit();
+  // Closes what is open, result set first.
+  void close() noexcept {
+    endRows();
+    Status st2;
+    if (stmt && !end(stmt, st2)) stmt.reset();
+    meta.reset();
+    if (tra && ownTransaction) {
+      Status st3;
+      tra->rollback(&st3);
+      if (st3.failed())
+        tra.reset();
+      else
+        tra.ended();
+    }
+    tra.reset();
+  }
+};
+
+SQLConnectionImpl::Cursor::Cursor(SQLConnectionImpl& c, const std::string& sql)
+    : s_(std::make_unique<State>(c, sql)), serial_(c.serial()) {
+  State& s = *s_;
+  try {
+    if (c.sim_) {
+      // The simulation's changes are seen where the real run would see them
+      // committed.
+      s.ownTransaction = false;
+      c.sim_->tra->addRef();
+      s.tra.reset(c.sim_->tra.get());
+    } else {
+      const unsigned char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_concurrency, isc_tpb_nowait};
+      Status st;
+      s.tra.reset(c.att_->startTransaction(&st, sizeof tpb, tpb));
+      if (st.failed()) st.raise(&c);
+    }
+    Status st;
+    s.stmt.reset(c.att_->prepare(&st, s.tra.get(), 0, sql.c_str(), c.target_.dialect,
+                                 IStatement::PREPARE_PREFETCH_METADATA));
+    if (st.failed()) st.raise(&c);
+    s.meta.reset(s.stmt->getOutputMetadata(&st));
+    if (st.failed()) st.raise(&c);
+    s.columns = describeColumns(s.meta.get(), st, s.slots);
+    if (st.failed()) st.raise(&c);
+    s.buffer.resize(s.meta->getMessageLength(&st));
+    s.scratch.resize(s.slots.size());
+    s.rs.reset(s.stmt->openCursor(&st, s.tra.get(), nullptr, nullptr, s.meta.get(), 0));
+    if (st.failed()) st.raise(&c);
+  } catch (...) {
+    s.close();
+    throw;
+  }
+}
+
+SQLConnectionImpl::Cursor::~Cursor() { s_->close(); }
+
+const std::vector<SQLColumn>& SQLConnectionImpl::Cursor::columns() const { return s_->columns; }
+
+int64_t SQLConnectionImpl::Cursor::count() {
+  State& s = *s_;
+  if (!s.tra) return 0;
+  std::string sql = s.sql;
+  while (!sql.empty() && (std::isspace(static_cast<unsigned char>(sql.back())) || sql.back() == ';'))
+    sql.pop_back();
+  Status st;
+  FbRef<IStatement> stmt(s.c.att_->prepare(&st, s.tra.get(), 0,
+                                           ("SELECT COUNT(*) FROM (" + sql + ")").c_str(),
+                                           s.c.target_.dialect, IStatement::PREPARE_PREFETCH_METADATA));
+  if (st.failed()) {
+    // A statement that cannot stand as a derived table (a column without a
+    // name): its rows are counted as they come, unread.
+    if (st.connectionLost()) st.raise(&s.c);
+    stmt.reset();
+    Status st2;
+    stmt.reset(s.c.att_->prepare(&st2, s.tra.get(), 0, s.sql.c_str(), s.c.target_.dialect, 0));
+    if (st2.failed()) st2.raise(&s.c);
+    FbRef<IResultSet> rs(stmt->openCursor(&st2, s.tra.get(), nullptr, nullptr, s.meta.get(), 0));
+    if (st2.failed()) st2.raise(&s.c);
+    int64_t n = 0;
+    std::vector<unsigned char> buffer(s.buffer.size());
+    while (rs->fetchNext(&st2, buffer.data()) == IStatus::RESULT_OK) ++n;
+    if (st2.failed()) st2.raise(&s.c);
+    if (!end(rs, st2)) st2.raise(&s.c);
+    if (!end(stmt, st2)) st2.raise(&s.c);
+    return n;
+  }
+  FbRef<IMessageMetadata> meta(stmt->getOutputMetadata(&st));
+  if (st.failed()) st.raise(&s.c);
+  std::vector<ColumnSlot> slots;
+  describeColumns(meta.get(), st, slots);
+  if (st.failed()) st.raise(&s.c);
+  std::vector<unsigned char> buffer(meta->getMessageLength(&st));
+  FbRef<IResultSet> rs(stmt->openCursor(&st, s.tra.get(), nullptr, nullptr, meta.get(), 0));
+  if (st.failed()) st.raise(&s.c);
+  int64_t n = 0;
+  if (rs->fetchNext(&st, buffer.data()) == IStatus::RESULT_OK && !slots.empty()) {
+    std::string scratch;
+    const BlobReader blobs{s.c, s.tra.get()};
+    if (auto v = decodeColumn(slots[0], buffer.data(), scratch, blobs))
+      n = std::strtoll(std::string(*v).c_str(), nullptr, 10);
+  }
+  if (st.failed()) st.raise(&s.c);
+  if (!end(rs, st)) st.raise(&s.c);
+  if (!end(stmt, st)) st.raise(&s.c);
+  return n;
+}
+
+size_t SQLConnectionImpl::Cursor::fetch(size_t n, const std::function<void(const SQLRowView&)>& row) {
+  State& s = *s_;
+  if (!s.rs) return 0;
+  const BlobReader blobs{s.c, s.tra.get()};
+  const size_t columns = s.slots.size();
+  SQLRowView view(columns);
+  size_t got = 0;
+  Status st;
+  while (got < n) {
+    if (s.rs->fetchNext(&st, s.buffer.data()) != IStatus::RESULT_OK) {
+      if (st.failed()) st.raise(&s.c);
+      s.endRows();
+      break;
+    }
+    for (size_t i = 0; i < columns; ++i)
+      view[i] = decodeColumn(s.slots[i], s.buffer.data(), s.scratch[i], blobs);
+    row(view);
+    ++got;
+  }
+  return got;
+}
+
+size_t SQLConnectionImpl::Cursor::skip(size_t n) {
+  State& s = *s_;
+  size_t got = 0;
+  Status st;
+  while (got < n && s.rs) {
+    if (s.rs->fetchNext(&st, s.buffer.data()) != IStatus::RESULT_OK) {
+      if (st.failed()) st.raise(&s.c);
+      s.endRows();
+      break;
+    }
+    ++got;
+  }
+  return got;
+}
+
+void SQLConnectionImpl::Cursor::restart() {
+  State& s = *s_;
+  s.endRows();
+  if (!s.stmt) return;
+  Status st;
+  s.rs.reset(s.stmt->openCursor(&st, s.tra.get(), nullptr, nullptr, s.meta.get(), 0));
+  if (st.failed()) st.raise(&s.c);
 }
 
 // ---------------------------------------------------------------------------

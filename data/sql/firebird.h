@@ -65,6 +65,9 @@ struct SQLColumn {
 // the call that receives them.
 using SQLRowView = std::vector<std::optional<std::string_view>>;
 
+// The message of a connection the server dropped in the middle of the work.
+std::string LostConnectionMessage(const std::string& clientText);
+
 class SQLConnectionImpl {
  public:
   // Attaches (or creates the database when `create`). Raises EConnectionError.
@@ -127,9 +130,38 @@ class SQLConnectionImpl {
   // Prepares the statement and frees it: raises ESQLError when the server
   // refuses it.
   void check(const std::string& sql);
-  // Runs a select and hands every row to `row` (after `columns` once).
-  void fetch(const std::string& sql, const std::function<void(const std::vector<SQLColumn>&)>& columns,
-             const std::function<void(const SQLRowView&)>& row);
+  // A select read forward a packet at a time, for a ClientDataSet that keeps
+  // only the rows it is on. It reads in a read-only snapshot transaction of
+  // its own, held until it is destroyed, so that its count and its rows, read
+  // once or again from the start, are those of the moment it was opened, as
+  // if every row had been read then; during a simulation, in the
+  // simulation's transaction, which holds what the simulation changed. Its
+  // handles stay valid when the attachment goes; a read then raises.
+  class Cursor {
+   public:
+    Cursor(SQLConnectionImpl& c, const std::string& sql);  // prepares and opens; raises
+    ~Cursor();                                             // never raises
+    Cursor(const Cursor&) = delete;
+    Cursor& operator=(const Cursor&) = delete;
+    const std::vector<SQLColumn>& columns() const;
+    // The rows of the statement, counted by the server in the same
+    // transaction.
+    int64_t count();
+    // Hands up to `n` further rows to `row`; returns how many (fewer than
+    // `n`: the rows have ended).
+    size_t fetch(size_t n, const std::function<void(const SQLRowView&)>& row);
+    // Skips up to `n` rows without reading their values; returns how many.
+    size_t skip(size_t n);
+    // Reads again from the first row, the same rows in the same order.
+    void restart();
+    uint64_t serial() const { return serial_; }  // of the attachment it reads
+
+   private:
+    struct State;
+    std::unique_ptr<State> s_;
+    uint64_t serial_;
+  };
+
   // Runs one statement without result set: in its own transaction,
   // committed, or in `within`, left open. While a change sink is installed
   // only an UPDATE is accepted, and the rows it changes are reported

@@ -78,6 +78,9 @@ class SQLConnection {
   int64_t groupAgeMs() const;
 
   SQLConnectionImpl& impl();  // the driver's connection (opens it)
+  // The serial of the attachment held now (SQLConnectionImpl::serial), 0
+  // with none or a lost one; never attaches.
+  uint64_t serial() const;
   // True between BeginServerSimulation and EndServerSimulation (simulation.h).
   bool simulating() const { return simulating_; }
 
@@ -206,13 +209,17 @@ class ClientDataSet {
   // what the server reports).
   Field& declareField(const std::string& name, SQLFieldType type, int size = 0, bool required = false);
 
-  void open();   // opens the source if needed and fetches every row
+  // Opens the source if needed and reads the first packet of rows from a
+  // cursor that stays open on the server; the next packets are read as the
+  // walk reaches them. Only that packet and the changed rows not yet applied
+  // are held. The record count is the server's count at the open.
+  void open();
   void close();  // fires beforeClose first; an error there stops the close
   // Closes without firing beforeClose, dropping the change log.
   void closeDiscarding();
   bool active() const { return active_; }
   int recordCount() const;
-  void first();
+  void first();  // from a later packet, opens the statement again
   void next();
   bool eof() const;
   int recNo() const;  // 1-based, 0 when empty
@@ -242,6 +249,9 @@ class ClientDataSet {
   // Fetches the rows again; raises while changes are pending. A failed fetch
   // leaves the dataset open on the rows it had.
   void refresh();
+  // Rows read from the server at a time (TClientDataSet's PacketRecords).
+  void setPacketRecords(int n) { packetRecords_ = n > 0 ? n : 1; }
+  int packetRecords() const { return packetRecords_; }
 
   // Events.
   std::function<void(ClientDataSet&)> beforeClose, afterDelete, afterInsert, beforeInsert;
@@ -268,6 +278,9 @@ class ClientDataSet {
   std::unique_ptr<Data> data_;
   bool active_ = false;
   bool editing_ = false;
+  int packetRecords_ = 256;
+  bool nextPacket();
+  void checkReader();
 };
 
 }  // namespace cg

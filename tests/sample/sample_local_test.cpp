@@ -291,30 +291,41 @@ TEST_F(LocalSample, CreateSampleRefusesAnExistingInstallation) {
   EXPECT_TRUE(fs::exists(tmp_.path() / "VITRALON" / "DADOS" / "Clientes.DB"));
 }
 
-TEST(SampleSizes, TheQuarterScaleIsAQuarterOfTheLargeOneAndUnknownScalesAreRefused) {
-  const SampleSize large = SampleSizeFor("large"), quarter = SampleSizeFor("quarter");
-  const std::vector<std::pair<int, int>> counts = {{large.clients, quarter.clients},
-                                                   {large.doctors, quarter.doctors},
-                                                   {large.orders, quarter.orders},
-                                                   {large.formulaRows, quarter.formulaRows},
-                                                   {large.formulaItems, quarter.formulaItems},
-                                                   {large.components, quarter.components},
-                                                   {large.synonyms, quarter.synonyms},
-                                                   {large.purchases, quarter.purchases},
-                                                   {large.archiveOrders, quarter.archiveOrders},
-                                                   {large.archiveFormulaRows, quarter.archiveFormulaRows},
-                                                   {large.archiveFormulaItems, quarter.archiveFormulaItems},
-                                                   {large.serverOrders, quarter.serverOrders},
-                                                   {large.serverFormulas, quarter.serverFormulas},
-                                                   {large.serverComponents, quarter.serverComponents},
-                                                   {large.suppliers, quarter.suppliers},
-                                                   {large.serverOrderItems, quarter.serverOrderItems}};
-  for (size_t i = 0; i < counts.size(); ++i) EXPECT_EQ(counts[i].second * 4, counts[i].first) << i;
+TEST(SampleSizes, TheQuarterAndHugeScalesAreAQuarterAndTenTimesTheLargeOneAndUnknownScalesAreRefused) {
+  const SampleSize large = SampleSizeFor("large"), quarter = SampleSizeFor("quarter"),
+                   huge = SampleSizeFor("huge");
+  auto counts = [](const SampleSize& s) {
+    return std::vector<int>{s.clients,
+                            s.doctors,
+                            s.orders,
+                            s.formulaRows,
+                            s.formulaItems,
+                            s.components,
+                            s.synonyms,
+                            s.purchases,
+                            s.archiveOrders,
+                            s.archiveFormulaRows,
+                            s.archiveFormulaItems,
+                            s.serverOrders,
+                            s.serverFormulas,
+                            s.serverComponents,
+                            s.suppliers,
+                            s.serverOrderItems};
+  };
+  const std::vector<int> l = counts(large), q = counts(quarter), h = counts(huge);
+  for (size_t i = 0; i < l.size(); ++i) {
+    EXPECT_EQ(q[i] * 4, l[i]) << i;
+    if (i != 14) {
+      EXPECT_EQ(l[i] * 10, h[i]) << i;
+    }
+  }
   EXPECT_EQ(quarter.formulaItems, 375000);
+  EXPECT_EQ(huge.serverOrders, 3000000);
+  EXPECT_EQ(huge.suppliers, 9999);  // supplier codes have four digits
   try {
-    SampleSizeFor("huge");
+    SampleSizeFor("enorme");
     FAIL() << "no error";
   } catch (const Exception& e) {
-    EXPECT_EQ(e.message(), "Escala desconhecida: huge (use small, quarter ou large).");
+    EXPECT_EQ(e.message(), "Escala desconhecida: enorme (use small, quarter, large ou huge).");
   }
 }

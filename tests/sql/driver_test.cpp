@@ -310,6 +310,68 @@ TEST_P(Driver, GroupedStatementsReachTheServerTogetherAndARefusedOneIsUndoneAlon
   EXPECT_EQ(column("select ID from T order by ID"), (std::vector<std::string>{"1", "2", "5", "8"}));
 }
 
+// A walk over many packets: the count and the rows are the server's as at
+// the open, in its order; changes not yet applied survive their packet and
+// show again when the statement is read anew; refresh finds its row again.
+TEST_P(Driver, RowsAreReadAPacketAtATimeAsIfAllHadBeenReadAtTheOpen) {
+  dm_.sqlcon1.executeDirect(
+      "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 100) DO BEGIN "
+      "INSERT INTO T (ID, TXT) VALUES (:I, 'T' || :I); I = I + 1; END END");
+  SQLDataSet q("q", dm_.sqlcon1);
+  q.setCommandText("select ID, TXT from T where ID > 2 order by ID desc");
+  ClientDataSet ds("ds", q, {"ID"});
+  ds.setPacketRecords(7);
+  ds.open();
+  EXPECT_EQ(ds.recordCount(), 98);
+  // Others change the table after the open: this walk does not see it.
+  dm_.sqlcon1.executeDirect("INSERT INTO T (ID, TXT) VALUES (500, 'novo')");
+  dm_.sqlcon1.executeDirect("DELETE FROM T WHERE ID = 50");
+  std::vector<int> ids;
+  for (ds.first(); !ds.eof(); ds.next()) {
+    ids.push_back(ds.fieldByName("ID").asInteger());
+    EXPECT_EQ(ds.recNo(), static_cast<int>(ids.size()));
+    if (ids.back() % 10 == 0 && ids.back() != 50) {
+      ds.edit();
+      ds.fieldByName("TXT").setString("mudado");
+      ds.post();
+    }
+  }
+  std::vector<int> expected;
+  for (int id = 100; id > 2; --id) expected.push_back(id);
+  EXPECT_EQ(ids, expected);
+  EXPECT_EQ(ds.recNo(), 98);
+  EXPECT_EQ(ds.fieldByName("ID").asInteger(), 3);  // eof stays on the last row
+  EXPECT_EQ(ds.changeCount(), 9);
+
+  // Read again from the start: the same rows, the changes still in the log
+  // at their rows.
+  ds.first();
+  EXPECT_EQ(ds.recordCount(), 98);
+  std::vector<std::string> texts;
+  ids.clear();
+  for (; !ds.eof(); ds.next()) {
+    ids.push_back(ds.fieldByName("ID").asInteger());
+    if (ds.fieldByName("TXT").asString() == "mudado") texts.push_back(ds.fieldByName("ID").asString());
+  }
+  EXPECT_EQ(ids, expected);
+  EXPECT_EQ(texts, (std::vector<std::string>{"100", "90", "80", "70", "60", "40", "30", "20", "10"}));
+  EXPECT_EQ(ds.applyUpdates(-1), 0);
+  EXPECT_EQ(column("select ID from T where TXT = 'mudado' order by ID"),
+            (std::vector<std::string>{"10", "20", "30", "40", "60", "70", "80", "90", "100"}));
+
+  // Refresh reads the table as it is now and comes back to the same place
+  // in a later packet.
+  ds.first();
+  for (int i = 1; i < 40; ++i) ds.next();
+  EXPECT_EQ(ds.fieldByName("ID").asInteger(), 61);
+  ds.refresh();
+  EXPECT_EQ(ds.recordCount(), 98);
+  EXPECT_EQ(ds.recNo(), 40);
+  EXPECT_EQ(ds.fieldByName("ID").asInteger(), 62);  // 500 now comes first
+  EXPECT_FALSE(ds.eof());
+  ds.closeDiscarding();
+}
+
 INSTANTIATE_TEST_SUITE_P(Transports, Driver, ::testing::Values(Transport::Embedded, Transport::Server),
                          sqltest::transportName);
 
@@ -406,6 +468,40 @@ class OwnServer : public ::testing::Test {
   std::string port_;
   sqltest::RecordingUI ui_;
 };
+
+// A walk whose next packet cannot be read stops there with the loss told,
+// on the row it had reached. (The client library reads a few rows ahead: the
+// rows are wide, so that it cannot hold them all.)
+TEST_F(OwnServer, AServerThatGoesAwayInTheMiddleOfAWalkStopsItWhereItWas) {
+  TDM dm(ui_);
+  dm.sqlcon1.createDatabase();
+  dm.sqlcon1.executeDirect("CREATE TABLE T (ID INTEGER, C CHAR(1000))");
+  dm.sqlcon1.executeDirect(
+      "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 2000) DO BEGIN "
+      "INSERT INTO T (ID, C) VALUES (:I, 'x'); I = I + 1; END END");
+  SQLDataSet q("q", dm.sqlcon1);
+  q.setCommandText("select ID, C from T order by ID");
+  ClientDataSet ds("ds", q, {"ID"});
+  ds.setPacketRecords(4);
+  ds.open();
+  ASSERT_EQ(fbserver(tmp_.path() / "fb", port_, "kill"), 0);
+  int read = 1;
+  try {
+    for (; read <= 2000; ++read) {
+      ASSERT_EQ(ds.fieldByName("ID").asInteger(), read);
+      ds.next();
+    }
+    FAIL() << "no error";
+  } catch (const EConnectionError& e) {
+    EXPECT_EQ(e.message().rfind("Conexão com o servidor de banco de dados perdida: "_cp, 0), 0u)
+        << e.message();
+  }
+  EXPECT_LT(read, 2000);
+  EXPECT_EQ(ds.recNo(), read);
+  EXPECT_EQ(ds.fieldByName("ID").asInteger(), read);
+  EXPECT_FALSE(ds.eof());
+  ds.closeDiscarding();
+}
 
 TEST_F(OwnServer, AServerThatGoesAwayFailsTheNextCallAndIsReachedAgainWhenBack) {
   TDM dm(ui_);
