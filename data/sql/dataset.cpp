@@ -222,7 +222,12 @@ struct ClientDataSet::Data {
     std::string current;         // the row as posted
     std::vector<bool> assigned;  // the columns posted since
   };
+  // The changes not yet applied are log[logStart ..]: an apply that stops
+  // at a refusal leaves the rest where they are, so that applying a long log
+  // in rounds (one refusal a round) costs the changes sent, not the log's
+  // length each round.
   std::vector<Change> log;
+  size_t logStart = 0;
   std::unordered_map<int, size_t> logAt;  // the log's entry of a row
   std::string table;
 
@@ -469,13 +474,13 @@ void ClientDataSet::post() {
 
 void ClientDataSet::cancel() { editing_ = false; }
 
-int ClientDataSet::changeCount() const { return static_cast<int>(data_->log.size()); }
+int ClientDataSet::changeCount() const { return static_cast<int>(data_->log.size() - data_->logStart); }
 
 int ClientDataSet::applyUpdates(int maxErrors) {
   if (!active_) throw EDatabaseError(notActive(name_));
   if (editing_) post();
   Data& d = *data_;
-  if (d.log.empty()) return 0;
+  if (d.log.size() == d.logStart) return 0;
   if (d.table.empty())
     throw EDatabaseError(name_ + ": Não foi possível saber a tabela a atualizar."_cp.data());
 
@@ -574,7 +579,7 @@ int ClientDataSet::applyUpdates(int maxErrors) {
   // and undone on the client, so that it is never sent again.
   std::vector<Data::Change> refused;
   std::vector<ESQLError> errors;
-  size_t done = 0;
+  size_t done = d.logStart;
   for (; done < d.log.size(); ++done) {
     try {
       send(d.log[done]);
@@ -593,10 +598,17 @@ int ClientDataSet::applyUpdates(int maxErrors) {
     }
   }
   tx.commit();
-  if (done > 0) faults::wrote();
-  d.log.erase(d.log.begin(), d.log.begin() + static_cast<std::ptrdiff_t>(done));
-  d.logAt.clear();
-  for (size_t i = 0; i < d.log.size(); ++i) d.logAt[d.log[i].row] = i;
+  if (done > d.logStart) faults::wrote();
+  for (size_t i = d.logStart; i < done; ++i) d.logAt.erase(d.log[i].row);
+  d.logStart = done;
+  if (d.logStart == d.log.size()) {
+    d.log.clear();
+    d.logStart = 0;
+  } else if (d.logStart * 2 > d.log.size()) {
+    d.log.erase(d.log.begin(), d.log.begin() + static_cast<std::ptrdiff_t>(d.logStart));
+    d.logStart = 0;
+    for (size_t i = 0; i < d.log.size(); ++i) d.logAt[d.log[i].row] = i;
+  }
   for (const Data::Change& c : refused)
     if (d.holds(c.row)) d.row(c.row) = c.original;
   for (const ESQLError& e : errors)
@@ -606,7 +618,7 @@ int ClientDataSet::applyUpdates(int maxErrors) {
 
 void ClientDataSet::refresh() {
   if (!active_) throw EDatabaseError(notActive(name_));
-  if (!data_->log.empty())
+  if (changeCount() > 0)
     throw EDatabaseError(name_ + ": Há alterações pendentes que não foram enviadas ao servidor."_cp.data());
   int cursor = data_->cursor;
   bool wasEof = data_->eof;
