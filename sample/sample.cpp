@@ -12,6 +12,19 @@
 namespace cg {
 namespace fs = std::filesystem;
 
+namespace {
+
+// Every count times `times`, divided by `parts`.
+SampleSize Scaled(SampleSize s, int times, int parts) {
+  for (int* n : {&s.clients, &s.doctors, &s.orders, &s.formulaRows, &s.formulaItems, &s.components,
+                 &s.synonyms, &s.purchases, &s.archiveOrders, &s.archiveFormulaRows, &s.archiveFormulaItems,
+                 &s.serverOrders, &s.serverFormulas, &s.serverComponents, &s.suppliers, &s.serverOrderItems})
+    *n = *n * times / parts;
+  return s;
+}
+
+}  // namespace
+
 SampleSize SampleSizeFor(const std::string& scale) {
   if (scale == "small" || scale.empty()) {
     SampleSize s{};
@@ -36,13 +49,7 @@ SampleSize SampleSizeFor(const std::string& scale) {
   if (scale == "quarter") {
     // A quarter of the large installation, for checking how the repairs'
     // time grows with the data.
-    SampleSize s = SampleSizeFor("large");
-    for (int* n :
-         {&s.clients, &s.doctors, &s.orders, &s.formulaRows, &s.formulaItems, &s.components, &s.synonyms,
-          &s.purchases, &s.archiveOrders, &s.archiveFormulaRows, &s.archiveFormulaItems, &s.serverOrders,
-          &s.serverFormulas, &s.serverComponents, &s.suppliers, &s.serverOrderItems})
-      *n /= 4;
-    return s;
+    return Scaled(SampleSizeFor("large"), 1, 4);
   }
   if (scale == "large") {
     SampleSize s{};
@@ -66,12 +73,7 @@ SampleSize SampleSizeFor(const std::string& scale) {
   }
   if (scale == "huge") {
     // Ten times the large installation: a chain after a decade or two.
-    SampleSize s = SampleSizeFor("large");
-    for (int* n :
-         {&s.clients, &s.doctors, &s.orders, &s.formulaRows, &s.formulaItems, &s.components, &s.synonyms,
-          &s.purchases, &s.archiveOrders, &s.archiveFormulaRows, &s.archiveFormulaItems, &s.serverOrders,
-          &s.serverFormulas, &s.serverComponents, &s.suppliers, &s.serverOrderItems})
-      *n *= 10;
+    SampleSize s = Scaled(SampleSizeFor("large"), 10, 1);
     // Supplier codes have four digits on the server.
     s.suppliers = std::min(s.suppliers, 9999);
     return s;
