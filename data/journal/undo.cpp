@@ -332,6 +332,14 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
   auto conflict = [&](const Record& r, const TableInfo& t) {
     for (ChangeLine& line : j.lines(r, t)) result.conflicts.push_back(std::move(line));
   };
+  // A row already as before, or changed since by someone else, is counted
+  // and left alone: true when the record needs no writing.
+  auto decided = [&](const Record& r, const TableInfo& t, const Row& row) {
+    const Verdict verdict = verdictOf(r, row);
+    if (verdict == Verdict::Unchanged) ++result.unchanged;
+    if (verdict == Verdict::Conflict) conflict(r, t);
+    return verdict != Verdict::Restore;
+  };
   try {
     for (auto it = records.rbegin(); it != records.rend(); ++it) {
       const Record& r = *it;
@@ -410,15 +418,7 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
         w->begin();
         int64_t rowid = r.rowid.value_or(0);
         Row row = w->read(t, rowid);
-        const Verdict verdict = verdictOf(r, row);
-        if (verdict == Verdict::Unchanged) {
-          ++result.unchanged;
-          continue;
-        }
-        if (verdict == Verdict::Conflict) {
-          conflict(r, t);
-          continue;
-        }
+        if (decided(r, t, row)) continue;
         if (r.op == 'I') {
           w->remove(t, rowid);
         } else if (r.op == 'U') {
@@ -451,15 +451,7 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
           }
           return names;
         };
-        const Verdict verdict = verdictOf(r, row);
-        if (verdict == Verdict::Unchanged) {
-          ++result.unchanged;
-          continue;
-        }
-        if (verdict == Verdict::Conflict) {
-          conflict(r, t);
-          continue;
-        }
+        if (decided(r, t, row)) continue;
         if (r.op == 'I') {
           w.remove(t.name, at.keyColumns, at.key);
         } else {
