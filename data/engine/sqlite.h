@@ -139,7 +139,7 @@ struct FileLayout {
 // opened again reads what the simulation wrote.
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
-  static constexpr int kMaxGroupedWrites = 2000;
+  static constexpr int kMaxGroupedWrites = 20000;
   static constexpr std::chrono::milliseconds kMaxReadHold{100};
   static constexpr std::chrono::milliseconds kDenseGap{20};
   static constexpr std::chrono::milliseconds kMaxWriteHold{1000};
