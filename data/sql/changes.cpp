@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <set>
 #include <unordered_map>
 
 #include "data/sql/firebird.h"
@@ -395,6 +396,50 @@ int SQLConnectionImpl::executeReported(const std::string& sql, Transaction* with
     throw ESQLError("Instrução não registrável no histórico: "_cp.data() + sql);
   }
 
+  // Sets the literal values of `p` into the rows at `places`: up to
+  // kPlacesPerStatement rows a statement (the server fetches them by their
+  // place, in their order in the file), the list padded to 1, 8, 64 or 512
+  // places so that few statements are prepared. More than one statement runs
+  // under a savepoint: the whole is undone when a part fails, as a single
+  // statement would be. Returns the rows written.
+  auto writeAt = [&](const std::vector<const std::string*>& places) -> int {
+    constexpr size_t kPlacesPerStatement = 512;
+    if (places.empty()) return 0;
+    std::string prefix = "UPDATE " + ident(p->table) + " SET ";
+    for (size_t k = 0; k < p->columns.size(); ++k) prefix += (k ? ", " : "") + ident(p->columns[k]) + " = ?";
+    prefix += " WHERE RDB$DB_KEY IN (";
+    const bool several = places.size() > kPlacesPerStatement;
+    if (several) run("SAVEPOINT CG_LINHAS", t);
+    int written = 0;
+    try {
+      for (size_t at = 0; at < places.size(); at += kPlacesPerStatement) {
+        const size_t n = std::min(kPlacesPerStatement, places.size() - at);
+        size_t width = 1;
+        while (width < n) width *= 8;
+        std::string text = prefix;
+        for (size_t i = 0; i < width; ++i) text += i ? ", ?" : "?";
+        Prepared& update = changeCache().statement(*this, t, text + ")");
+        int b = 0;
+        for (const Literal& lit : p->literals)
+          update.bind(b++, lit.value ? std::optional<std::string_view>(*lit.value) : std::nullopt);
+        for (size_t i = 0; i < width; ++i) update.bindBinary(b++, *places[at + std::min(i, n - 1)]);
+        written += update.execute(t);
+      }
+    } catch (const EConnectionError&) {
+      throw;
+    } catch (...) {
+      if (several) {
+        try {
+          run("ROLLBACK TO SAVEPOINT CG_LINHAS", t);
+        } catch (const std::exception&) {
+        }
+      }
+      throw;
+    }
+    if (several) run("RELEASE SAVEPOINT CG_LINHAS", t);
+    return written;
+  };
+
   struct Row {
     std::string dbKey;
     std::vector<SQLValue> key, before, after;
@@ -409,17 +454,29 @@ int SQLConnectionImpl::executeReported(const std::string& sql, Transaction* with
     rows.push_back(std::move(r));
   });
 
-  int affected = run(sql, t);
-
   // The values after: the literals themselves when they read back as
   // written, otherwise the rows read again where they lie.
   const std::vector<SQLColumn>& described = ahead->columns();
   bool literal = true;
   for (size_t k = 0; k < nc && literal; ++k)
     literal = p->literals[k].is && readsBackAsWritten(p->literals[k], described[1 + nk + k]);
-  if (literal) {
-    for (Row& r : rows)
+  std::set<std::string> distinct(p->columns.begin(), p->columns.end());
+  int affected = 0;
+  if (literal && distinct.size() == nc) {
+    // Only the rows whose values change are written, by their place: a row
+    // that already holds the values gets no new version (none for the
+    // server to clean up later, no lock held on it), and the statement
+    // changes exactly the rows read ahead. It counts the rows it matched.
+    std::vector<const std::string*> changing;
+    for (Row& r : rows) {
       for (size_t k = 0; k < nc; ++k) r.after.push_back(p->literals[k].value);
+      if (r.after != r.before) changing.push_back(&r.dbKey);
+    }
+    affected = static_cast<int>(rows.size() - changing.size()) + writeAt(changing);
+  } else {
+    affected = run(sql, t);
+  }
+  if (literal) {
   } else if (!rows.empty()) {
     Prepared& again = cache.statement(
         *this, t, "SELECT " + joinNames(p->columns) + " FROM " + ident(p->table) + " WHERE RDB$DB_KEY = ?");

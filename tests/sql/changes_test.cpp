@@ -229,6 +229,58 @@ TEST_P(Changes, ExecuteDirectReportsEveryRowItChangesWithItsKey) {
             (std::vector<std::string>{"Ana", "Caio"}));
 }
 
+// A statement of literal values writes only the rows they change: the others
+// keep their record version (no lock on them, nothing for the server to
+// clean up), and it still counts every row it matched. Written in parts, it
+// is undone whole when a part fails, inside a group that goes on.
+TEST_P(Changes, AStatementOfValuesWritesOnlyTheRowsItChangesAndIsUndoneWhole) {
+  SQLConnection& c = dm_.sqlcon1;
+  const std::string versions = "select RDB$RECORD_VERSION from COMPEDID order by NPEDIDO, ITEM";
+  const std::vector<std::string> before = column(versions);
+  EXPECT_EQ(c.executeDirect("UPDATE COMPEDID set CODIGOCOMP = 'X1' WHERE COMPONENTE = 'OLEO D''AGUA'"), 3);
+  const std::vector<std::string> after = column(versions);
+  ASSERT_EQ(after.size(), 4u);
+  EXPECT_NE(after[0], before[0]);  // NULL -> X1
+  EXPECT_EQ(after[1], before[1]);  // X1 already
+  EXPECT_NE(after[2], before[2]);  // Z9 -> X1
+  EXPECT_EQ(after[3], before[3]);  // another component
+  EXPECT_EQ(column("select coalesce(CODIGOCOMP, '-') from COMPEDID order by NPEDIDO, ITEM"),
+            (std::vector<std::string>{"X1", "X1", "X1", "U1"}));
+  // Nothing to change: nothing written, every row counted.
+  EXPECT_EQ(c.executeDirect("UPDATE COMPEDID set CODIGOCOMP = 'X1' WHERE COMPONENTE = 'OLEO D''AGUA'"), 3);
+  EXPECT_EQ(column(versions), after);
+
+  // 1,200 lines of one component: three parts. A check the line of item
+  // 1,100 fails makes the statement fail whole; the group keeps the
+  // statement before it.
+  SetServerChangeSink(nullptr);
+  c.executeDirect(
+      "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 1200) DO BEGIN "
+      "INSERT INTO COMPEDID (ESTACAO, NPEDIDO, NFORMULA, ITEM, COMPONENTE, CODIGOCOMP) "
+      "VALUES ('03', 1, 1, :I, 'MUITOS', IIF(MOD(:I, 3) = 0, 'M1', 'M0')); I = I + 1; END END");
+  c.executeDirect(
+      "ALTER TABLE COMPEDID ADD CONSTRAINT CK_TESTE CHECK (CODIGOCOMP <> 'RUIM' OR ITEM <> 1100)");
+  SetServerChangeSink(&sink_);
+  EXPECT_EQ(c.executeDirect("UPDATE COMPEDID set CODIGOCOMP = 'M1' WHERE COMPONENTE = 'MUITOS'"), 1200);
+  EXPECT_EQ(column("select count(*) from COMPEDID where CODIGOCOMP = 'M1'"),
+            (std::vector<std::string>{"1200"}));
+  sink_.log.clear();
+  {
+    StatementGroup group(c, 100, 60000);
+    c.executeDirect("UPDATE COMPEDID set CODIGOCOMP = 'U2' WHERE COMPONENTE = 'UREIA'");
+    EXPECT_THROW(c.executeDirect("UPDATE COMPEDID set CODIGOCOMP = 'RUIM' WHERE COMPONENTE = 'MUITOS'"),
+                 ESQLError);
+    group.end();
+  }
+  EXPECT_EQ(column("select CODIGOCOMP || ':' || count(*) from COMPEDID where NPEDIDO = 1 or ESTACAO = '03' "
+                   "or COMPONENTE = 'UREIA' group by CODIGOCOMP order by 1"),
+            (std::vector<std::string>{"M1:1200", "U2:1", "X1:2"}));
+  ASSERT_FALSE(sink_.log.empty());
+  EXPECT_EQ(sink_.log[0],
+            "U COMPEDID ESTACAO='01';NPEDIDO='2';NFORMULA='1';ITEM='2' | CODIGOCOMP: 'U1' -> 'U2'");
+  EXPECT_EQ(std::count(sink_.log.begin(), sink_.log.end(), "committed"), 1);
+}
+
 TEST_P(Changes, TheSinkHearsOfTheCommitBeforeAndAfterItAndCanRefuseIt) {
   std::vector<std::string> seenCommitting, seenCommitted;
   sink_.whenCommitting = [&] {
