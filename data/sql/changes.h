@@ -5,7 +5,8 @@
 // rows reports each changed row, after the statement succeeded and before
 // its transaction commits: an applied change of a client-side dataset, an
 // execute-direct statement (UPDATE table SET ... [WHERE ...]: the rows it
-// will change are read first, in its transaction, by the same condition), a
+// will change are read first, in its transaction, by the same condition;
+// when it sets literal values, only the rows they change are written), a
 // ServerRowWriter's write. Before the transaction commits the sink makes its
 // records durable; after the commit it hears that the transaction is on the
 // server. A row whose values the statement leaves as they were is not
