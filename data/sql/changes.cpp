@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <set>
 #include <unordered_map>
 
 #include "data/sql/firebird.h"
@@ -460,24 +459,26 @@ int SQLConnectionImpl::executeReported(const std::string& sql, Transaction* with
   bool literal = true;
   for (size_t k = 0; k < nc && literal; ++k)
     literal = p->literals[k].is && readsBackAsWritten(p->literals[k], described[1 + nk + k]);
-  std::set<std::string> distinct(p->columns.begin(), p->columns.end());
+  if (literal)
+    for (Row& r : rows)
+      for (size_t k = 0; k < nc; ++k) r.after.push_back(p->literals[k].value);
+  bool setOnce = true;
+  for (size_t k = 1; k < nc && setOnce; ++k)
+    setOnce = std::find(p->columns.begin(), p->columns.begin() + k, p->columns[k]) == p->columns.begin() + k;
   int affected = 0;
-  if (literal && distinct.size() == nc) {
+  if (literal && setOnce) {
     // Only the rows whose values change are written, by their place: a row
     // that already holds the values gets no new version (none for the
     // server to clean up later, no lock held on it), and the statement
     // changes exactly the rows read ahead. It counts the rows it matched.
     std::vector<const std::string*> changing;
-    for (Row& r : rows) {
-      for (size_t k = 0; k < nc; ++k) r.after.push_back(p->literals[k].value);
+    for (const Row& r : rows)
       if (r.after != r.before) changing.push_back(&r.dbKey);
-    }
     affected = static_cast<int>(rows.size() - changing.size()) + writeAt(changing);
   } else {
     affected = run(sql, t);
   }
-  if (literal) {
-  } else if (!rows.empty()) {
+  if (!literal && !rows.empty()) {
     Prepared& again = cache.statement(
         *this, t, "SELECT " + joinNames(p->columns) + " FROM " + ident(p->table) + " WHERE RDB$DB_KEY = ?");
     for (Row& r : rows) {
