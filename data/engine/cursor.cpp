@@ -94,6 +94,7 @@ TableCursor::TableCursor(Table& owner, Session* session, std::string windowsPath
 }
 
 TableCursor::~TableCursor() {
+  if (refilling()) conn_->disownRefill();
   if (mode_ != Mode::Browse) {
     mode_ = Mode::Browse;
     conn_->releaseIfIdle();
@@ -199,6 +200,7 @@ TableCursor::Order& TableCursor::orderFor(const std::string& indexName, const st
 }
 
 void TableCursor::selectIndex(const std::string& indexName, const std::string& indexFieldNames) {
+  settle();
   Order& next = orderFor(indexName, indexFieldNames);
   if (hasCur_ && cur_.partial) loadFull();  // the new order needs its own fields
   order_ = &next;
@@ -435,6 +437,7 @@ int TableCursor::recordCount() {
 }
 
 bool TableCursor::first() {
+  settle();
   ReadScope read(*conn_, path_);
   dropBuffer();
   Order& o = *order_;
@@ -495,6 +498,7 @@ void TableCursor::checkProgress(const Row& from) const {
 }
 
 bool TableCursor::next() {
+  settle();
   if (!hasCur_) {
     eof_ = true;
     return false;
@@ -511,6 +515,7 @@ bool TableCursor::next() {
 }
 
 bool TableCursor::prior() {
+  settle();
   if (!hasCur_) return false;
   Row keep = cur_;
   if (seekBefore(keep)) {
@@ -521,6 +526,7 @@ bool TableCursor::prior() {
 }
 
 int TableCursor::recNo() {
+  settle();
   if (!hasCur_) return 0;
   ReadScope scope(*conn_, path_, ReadScope::Release);
   Order& o = *order_;
@@ -551,6 +557,7 @@ int TableCursor::recNo() {
 }
 
 std::vector<std::string> TableCursor::fieldValues(std::string_view field, int firstRecNo, int count) {
+  settle();
   int f = requireField(field);
   std::vector<std::string> out;
   if (count <= 0) return out;
@@ -592,6 +599,11 @@ bool TableCursor::findKey(const std::vector<KeyValue>& values) {
   std::vector<Value>& keys = keyScratch_;
   keys.resize(m);
   for (size_t i = 0; i < m; ++i) keyValue(o.cols[i], values[i], keys[i]);
+  if (conn_->refilling()) {
+    bool found = false;
+    if (findRefilled(keys, found)) return found;
+    settle();
+  }
   LastSearch& last = lastSearch_;
   if (last.order == &o && last.snapshot == conn_->snapshot() && last.generation == conn_->generation() &&
       last.keys == keys) {
@@ -653,6 +665,7 @@ bool TableCursor::reread(int64_t rowid, Row& into) {
 }
 
 void TableCursor::edit() {
+  settle();
   if (mode_ != Mode::Browse) return;
   if (!hasCur_) {
     append();
@@ -721,6 +734,9 @@ void TableCursor::assignAutoInc(Row& r) {
 
 void TableCursor::post() {
   if (mode_ == Mode::Browse) return;
+  // Rows posted through another table object are not among the refill's
+  // keys.
+  if (!refilling()) settle();
   conn_->beginWrite(path_);
   const int n = static_cast<int>(def_.fields.size());
   if (mode_ == Mode::Edit) {
@@ -775,6 +791,7 @@ void TableCursor::post() {
     edit_.rowid = sqlite3_last_insert_rowid(conn_->db());
     conn_->bumpGeneration();
     dropBuffer();
+    if (refilling()) noteRefilled(edit_.rowid);
   }
   std::swap(cur_, edit_);
   mode_ = Mode::Browse;
@@ -784,6 +801,7 @@ void TableCursor::post() {
 }
 
 void TableCursor::remove() {
+  settle();
   if (mode_ == Mode::Insert) {
     cancel();
     return;
@@ -817,6 +835,7 @@ void TableCursor::remove() {
 }
 
 void TableCursor::emptyTable() {
+  settle();
   cancel();
   // What others posted through this file is committed first, so that a
   // failed emptying can be undone alone.
@@ -837,6 +856,129 @@ void TableCursor::emptyTable() {
   dropBuffer();
   hasCur_ = false;
   eof_ = true;
+}
+
+// ---------------------------------------------------------------- refill
+
+namespace {
+// A leading field's stored or searched value, as it takes part in the hash
+// of a key: its kind and its bytes.
+void appendKeyPart(std::string& out, char kind, std::string_view bytes) {
+  out.push_back(kind);
+  const auto n = static_cast<uint32_t>(bytes.size());
+  out.append(reinterpret_cast<const char*>(&n), sizeof n);
+  out.append(bytes);
+}
+}  // namespace
+
+void TableCursor::beginRefill() {
+  cancel();
+  settle();
+  const Order& o = *order_;
+  const IndexDef* ix = nullptr;
+  for (const auto& i : def_.indexes)
+    if (!o.name.empty() && equalsNoCase(i.name, o.name)) ix = &i;
+  if (!ix) return;
+  for (size_t k = 0; k < ix->fields.size(); ++k)
+    if (storageOf(def_.fields[o.cols[k]].type) != Storage::Text) return;
+  // What was posted before is a group of its own.
+  conn_->commit(path_);
+  conn_->beginWrite(path_);
+  if (conn_->simulating()) return;
+  {
+    Stmt any(conn_->db(), "SELECT 1 FROM " + quoteId(dataTable_) + " LIMIT 1", path_);
+    StmtUse use(any);
+    if (any.step()) {
+      conn_->releaseIfIdle();
+      return;
+    }
+  }
+  std::string drop, build;
+  for (const auto& i : def_.indexes) {
+    const std::string name = quoteId(secondaryIndexName(dataTable_, i.name));
+    std::string columns;
+    for (const auto& c : orderedColumns(def_, i.fields))
+      columns += (columns.empty() ? "" : ", ") + quoteId(c);
+    drop += "DROP INDEX " + name + ";";
+    build += "CREATE INDEX " + name + " ON " + quoteId(dataTable_) + "(" + columns + ");";
+  }
+  if (int rc = sqlite3_exec(conn_->db(), drop.c_str(), nullptr, nullptr, nullptr); rc != SQLITE_OK) {
+    // Raised after the rollback, with SQLite's own message.
+    std::string message = sqlite3_errmsg(conn_->db());
+    conn_->rollback();
+    throw EDBEngineError(message + ": " + path_);
+  }
+  conn_->startRefill(std::move(build), this);
+  refill_.leading = ix->fields.size();
+  refill_.rows.clear();
+  std::string columns;
+  for (size_t k = 0; k < refill_.leading; ++k)
+    columns += (k ? ", " : "") + quoteId(def_.fields[o.cols[k]].name);
+  refill_.keysOf =
+      Stmt(conn_->db(), "SELECT " + columns + " FROM " + quoteId(dataTable_) + " WHERE rowid = ?1", path_);
+  conn_->bumpGeneration();
+  dropBuffer();
+}
+
+// The key of a posted row as stored (a text field keeps numbers as text).
+void TableCursor::noteRefilled(int64_t rowid) {
+  Stmt& s = refill_.keysOf;
+  s.bindInt(1, rowid);
+  StmtUse use(s);
+  std::string& key = refill_.scratch;
+  key.clear();
+  if (s.step()) {
+    for (size_t k = 0; k < refill_.leading; ++k) {
+      switch (s.columnType(static_cast<int>(k))) {
+        case SQLITE_NULL:
+          appendKeyPart(key, 'N', {});
+          break;
+        case SQLITE_TEXT:
+          appendKeyPart(key, 'T', s.columnText(static_cast<int>(k)));
+          break;
+        default:  // a blob: no search value matches it
+          appendKeyPart(key, 'B', s.columnText(static_cast<int>(k)));
+          break;
+      }
+    }
+  }
+  auto [at, fresh] = refill_.rows.try_emplace(std::hash<std::string>{}(key), rowid);
+  if (!fresh) at->second = -1;
+}
+
+bool TableCursor::findRefilled(const std::vector<Value>& keys, bool& found) {
+  if (!refilling() || keys.size() != refill_.leading) return false;
+  std::string& key = refill_.scratch;
+  key.clear();
+  for (const Value& v : keys) {
+    if (v.kind == Value::Null)
+      appendKeyPart(key, 'N', {});
+    else if (v.kind == Value::Text && !v.blob)
+      appendKeyPart(key, 'T', v.s);
+    else
+      return false;
+  }
+  auto at = refill_.rows.find(std::hash<std::string>{}(key));
+  found = false;
+  if (at == refill_.rows.end()) return true;  // no row has these leading fields
+  if (at->second < 0) return false;           // several rows: the index tells which comes first
+  // The one row with that hash: it is the match when its fields are equal.
+  Row row;
+  row.v.resize(def_.fields.size());
+  if (!reread(at->second, row)) return false;
+  const Order& o = *order_;
+  for (size_t k = 0; k < keys.size(); ++k) {
+    const Value& have = row.v[o.cols[k]];
+    if (have.kind != keys[k].kind || have.blob || (have.kind == Value::Text && have.s != keys[k].s))
+      return true;
+  }
+  cur_ = std::move(row);
+  lastSearch_.order = nullptr;
+  dropBuffer();
+  hasCur_ = true;
+  eof_ = false;
+  found = true;
+  return true;
 }
 
 void TableCursor::commit() { conn_->commit(path_); }

@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "data/engine/engine.h"
@@ -73,6 +74,14 @@ class TableCursor {
   void remove();
   bool findKey(const std::vector<KeyValue>& values);
   void emptyTable();
+  // Starts a refill of the emptied table in the current order, a secondary
+  // index whose leading fields are text: the secondary indexes are dropped
+  // and built again, sorted, when the refill commits (Connection::
+  // startRefill), and key searches on the leading fields are answered from
+  // the keys posted meanwhile. Anything else done on the file first builds
+  // the indexes again. Does nothing in a simulation or on a table that holds
+  // records.
+  void beginRefill();
   void commit();
   bool tryCommit() noexcept;
   // The save-changes call: commits; raises only when the journal refused
@@ -121,6 +130,15 @@ class TableCursor {
   void assignAutoInc(engine::Row& r);
   void requireWritable(const char* what) const;
   void keyValue(int field, const KeyValue& kv, engine::Value& into) const;
+  bool refilling() const { return conn_->refillOwner() == this; }
+  // Builds the indexes of a refill of the file again before anything needs
+  // them.
+  void settle() {
+    if (conn_->refilling()) conn_->settleRefill(path_);
+  }
+  void noteRefilled(int64_t rowid);
+  // A key search answered from the refill's keys; false when it cannot be.
+  bool findRefilled(const std::vector<engine::Value>& keys, bool& found);
 
   Table& owner_;
   Session* session_;
@@ -155,6 +173,15 @@ class TableCursor {
   std::vector<engine::Row> buf_;
   size_t bufPos_ = 0, bufLen_ = 0;
   uint64_t bufGen_ = 0;
+
+  // The keys posted during a refill: the hash of a row's leading fields, and
+  // its rowid (-1: more than one row).
+  struct Refill {
+    size_t leading = 0;
+    std::unordered_map<uint64_t, int64_t> rows;
+    engine::Stmt keysOf;  // the leading fields of a row, by rowid
+    std::string scratch;
+  } refill_;
 
   engine::Stmt count_, insert_, delete_, byRowid_, deleteAll_;
   std::map<std::vector<bool>, engine::Stmt> updates_;  // by the set of changed fields

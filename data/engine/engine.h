@@ -186,6 +186,12 @@ class Table {
 
   // Deletes every record; the table may be open or closed.
   void emptyTable();
+  // On the open, emptied table: what is posted until the table is closed or
+  // flushed is one transaction, with the secondary indexes built afterwards
+  // rather than record by record (docs/storage.md). Key searches on the
+  // current index keep working. Does nothing in a simulation or when the
+  // table holds records.
+  void beginRefill();
 
   // The check a repair makes before it deletes or replaces records in the
   // bound table (open or closed): SQLite's quick check of the file, every

@@ -488,6 +488,14 @@ int Connection::control(Control which) noexcept {
   // simulation, in the part that a real run would have committed).
   if (which == kCommit || which == kRelease)
     if (int rc = writePendingRecords(db_.get()); rc != SQLITE_OK) return rc;
+  // A refill's indexes are back before its rows commit; a rollback brings
+  // them back by itself.
+  if (which == kCommit && refilling())
+    if (int rc = buildRefillIndexes(); rc != SQLITE_OK) return rc;
+  if (which == kRollback) {
+    refillOwner_ = nullptr;
+    refillSql_.clear();
+  }
   StmtHandle& owned = control_[which];
   if (!owned) {
     sqlite3_stmt* prepared = nullptr;
@@ -528,6 +536,8 @@ void Connection::syncTransaction() noexcept {
   // SQLite rolls a transaction back by itself after some errors (disk full,
   // I/O error); then there is nothing left to commit.
   if (txn_ != Txn::None && sqlite3_get_autocommit(db_.get())) {
+    refillOwner_ = nullptr;
+    refillSql_.clear();
     if (simulating_) {
       simulating_ = false;
       simulationLost_ = true;
@@ -628,9 +638,34 @@ void Connection::endSimulation() noexcept {
   ++generation_;  // cursors drop what they read of the simulated rows
 }
 
+void Connection::startRefill(std::string rebuildSql, const void* owner) {
+  refillSql_ = std::move(rebuildSql);
+  refillOwner_ = owner;
+}
+
+int Connection::buildRefillIndexes() noexcept {
+  int rc = sqlite3_exec(db_.get(), refillSql_.c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) return rc;
+  refillOwner_ = nullptr;
+  refillSql_.clear();
+  return SQLITE_OK;
+}
+
+void Connection::settleRefill(const std::string& windowsPath) {
+  syncTransaction();
+  if (!refilling()) return;
+  if (int rc = buildRefillIndexes(); rc != SQLITE_OK) raiseSqlite(db_.get(), rc, windowsPath);
+}
+
 void Connection::wrote() noexcept {
   ++pending_;
   faults::wrote();
+  if (refilling()) {
+    // Records written now and then keep the memory of a long refill small;
+    // one that fails is tried again at the commit, which then fails whole.
+    if (pending_ % kMaxGroupedWrites == 0) writePendingRecords(db_.get());
+    return;
+  }
   // The write itself has succeeded; a group that cannot be committed now
   // (an error of the disk) stays open for the next try.
   if (pending_ >= kMaxGroupedWrites || std::chrono::steady_clock::now() - since_ > kMaxWriteHold) tryCommit();

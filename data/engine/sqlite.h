@@ -181,6 +181,23 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // Rolls the simulation's transaction back and lets go of the write lock.
   void endSimulation() noexcept;
 
+  // A refill of an emptied table (TableCursor::beginRefill): its write
+  // transaction dropped the secondary indexes that only slow the refill
+  // down, and `rebuildSql` builds them again, sorted, before it commits. The
+  // whole refill is one transaction: a program killed meanwhile leaves the
+  // table as it was before, indexes and all. The records of the changes are
+  // written into the transaction every kMaxGroupedWrites writes.
+  void startRefill(std::string rebuildSql, const void* owner);
+  bool refilling() const { return refillOwner_ != nullptr; }
+  // The cursor of the refill is gone: whoever comes next builds the indexes.
+  void disownRefill() {
+    if (refillOwner_) refillOwner_ = &refillSql_;
+  }
+  const void* refillOwner() const { return refillOwner_; }
+  // Builds the dropped indexes again, in the open transaction; raises when
+  // they cannot be built (the refill then stays open).
+  void settleRefill(const std::string& windowsPath);
+
   // Bumped on every change made through this connection; cursors compare it
   // with the value their read-ahead rows were read under.
   uint64_t generation() const { return generation_; }
@@ -207,7 +224,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void syncTransaction() noexcept;
   void beginSimulatedWrite(const std::string& windowsPath);
   int nextSavepoint() noexcept;  // a simulation's commit
-  Database db_;                  // declared first: closed after the statements below
+  int buildRefillIndexes() noexcept;
+  Database db_;  // declared first: closed after the statements below
   StmtHandle control_[kControls];
   std::filesystem::path file_;
   std::string windowsPath_;
@@ -221,6 +239,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   uint64_t snapshot_ = 0;
   bool simulating_ = false;      // the write transaction is a simulation's
   bool simulationLost_ = false;  // SQLite rolled it back by itself (disk error)
+  const void* refillOwner_ = nullptr;
+  std::string refillSql_;
 };
 
 // Commits the open transaction of a connection opened with openDatabase

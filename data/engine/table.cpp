@@ -273,6 +273,8 @@ void Table::verify() {
   engine::verifyFile(where.file, where.windowsPath);
 }
 
+void Table::beginRefill() { need(cursor_, name_).beginRefill(); }
+
 void Table::flushBuffers() {
   if (cursor_) cursor_->flush();
 }

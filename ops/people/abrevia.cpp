@@ -195,6 +195,11 @@ void CopyWithShortenedNames(TFormConsistGeral& f, const Register& reg) {
   live.verify();
   interim.emptyTable();
   interim.first();
+  // The copy goes in as one transaction, its name indexes built once at the
+  // end: inserted record by record in the order of the live table's key,
+  // they would cost a page read and write of their own for each record of
+  // a large register.
+  interim.beginRefill();
   live.first();
 
   f.TermCG.setMaxValue(live.recordCount());
