@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "data/engine/capture.h"
 #include "platform/cp1252.h"
@@ -732,6 +733,58 @@ void TableCursor::assignAutoInc(Row& r) {
   }
 }
 
+// Writes the changed fields of the row in edit.
+void TableCursor::writeChanged() {
+  const int n = static_cast<int>(def_.fields.size());
+  Stmt& s = updates_[dirty_];
+  if (!s) {
+    std::string sql = "UPDATE " + quoteId(dataTable_) + " SET ";
+    int p = 0;
+    for (int i = 0; i < n; ++i)
+      if (dirty_[i]) {
+        if (p++) sql += ", ";
+        sql += quoteId(def_.fields[i].name) + " = ?" + std::to_string(p);
+      }
+    sql += " WHERE rowid = ?" + std::to_string(p + 1);
+    s = Stmt(conn_->db(), sql, path_);
+  }
+  int p = 0;
+  for (int i = 0; i < n; ++i)
+    if (dirty_[i]) bindValue(s, ++p, edit_.v[i]);
+  s.bindInt(p + 1, edit_.rowid);
+  StmtUse use(s);
+  s.step();
+}
+
+// Whether the file holds every changed field of `r` as it is, to the bit:
+// then writing it would change nothing, and a record in an index would still
+// be taken out and put back in its place. Any doubt (another type stored, a
+// row gone) is a difference.
+bool TableCursor::holdsAlready(const Row& r) {
+  Row& stored = stored_;
+  stored.v.resize(def_.fields.size());
+  if (!reread(r.rowid, stored)) return false;
+  for (size_t i = 0; i < r.v.size(); ++i) {
+    if (!dirty_[i]) continue;
+    const Value &a = r.v[i], &b = stored.v[i];
+    if (a.kind != b.kind) return false;
+    switch (a.kind) {
+      case Value::Null:
+        break;
+      case Value::Int:
+        if (a.i != b.i) return false;
+        break;
+      case Value::Real:
+        if (std::memcmp(&a.d, &b.d, sizeof a.d) != 0) return false;
+        break;
+      case Value::Text:
+        if (a.blob != b.blob || a.s != b.s) return false;
+        break;
+    }
+  }
+  return true;
+}
+
 void TableCursor::post() {
   if (mode_ == Mode::Browse) return;
   // Rows posted through another table object are not among the refill's
@@ -746,26 +799,7 @@ void TableCursor::post() {
       return;
     }
     checkUnique(edit_, edit_.rowid);
-    Stmt& s = updates_[dirty_];
-    if (!s) {
-      std::string sql = "UPDATE " + quoteId(dataTable_) + " SET ";
-      int p = 0;
-      for (int i = 0; i < n; ++i)
-        if (dirty_[i]) {
-          if (p++) sql += ", ";
-          sql += quoteId(def_.fields[i].name) + " = ?" + std::to_string(p);
-        }
-      sql += " WHERE rowid = ?" + std::to_string(p + 1);
-      s = Stmt(conn_->db(), sql, path_);
-    }
-    int p = 0;
-    for (int i = 0; i < n; ++i)
-      if (dirty_[i]) bindValue(s, ++p, edit_.v[i]);
-    s.bindInt(p + 1, edit_.rowid);
-    {
-      StmtUse use(s);
-      s.step();
-    }
+    if (!holdsAlready(edit_)) writeChanged();
     bool keep = bufferValid() && sameOrder(cur_, edit_);
     conn_->bumpGeneration();
     if (keep)

@@ -125,6 +125,8 @@ class TableCursor {
   bool sameOrder(const engine::Row& a, const engine::Row& b) const;
   void checkProgress(const engine::Row& from) const;
   bool reread(int64_t rowid, engine::Row& into);
+  bool holdsAlready(const engine::Row& r);
+  void writeChanged();
   void loadFull();
   void checkUnique(const engine::Row& r, int64_t exceptRowid);
   void assignAutoInc(engine::Row& r);
@@ -152,7 +154,7 @@ class TableCursor {
   std::map<std::string, std::unique_ptr<Order>> orders_;  // by upper-case index name
   Order* order_ = nullptr;
 
-  engine::Row cur_, edit_, seekFrom_, progressFrom_;
+  engine::Row cur_, edit_, seekFrom_, progressFrom_, stored_;
   std::vector<bool> dirty_;
   bool hasCur_ = false, eof_ = true;
   // A walk reads the ordering fields only (from the index alone) until a

@@ -372,7 +372,11 @@ TEST_F(Locking, AKilledRefillLeavesTheTableEmptiedWithItsIndexes) {
     auto t = opened("Pessoas", "NomeFone");
     t->emptyTable();
     t->beginRefill();
-    for (int i = 1; i <= kPosts; ++i) addPerson(*t, "01", i, "P" + std::to_string(kPosts - i));
+    for (int i = 1; i <= kPosts; ++i) {
+      std::string name = "P";
+      name += std::to_string(kPosts - i);  // the names in the other order than the key
+      addPerson(*t, "01", i, name);
+    }
     dieNow();
   }));
   auto t = bound("Pessoas");
@@ -382,4 +386,38 @@ TEST_F(Locking, AKilledRefillLeavesTheTableEmptiedWithItsIndexes) {
   addPerson(*t, "01", 1, "B");
   addPerson(*t, "01", 2, "A");
   EXPECT_EQ(walk(*t, "Nome"), (std::vector<std::string>{"A", "B"}));
+}
+
+TEST_F(Locking, APostThatChangesNoStoredValueWritesNothing) {
+  auto t = opened("Pessoas");
+  addPerson(*t, "01", 1, "ANA", "1", 2.5);
+  t->flushBuffers();
+  sqlite3* db = cg::engine::Connection::find(file())->db();
+  const int before = sqlite3_total_changes(db);
+  t->edit();
+  t->setString("Nome", "ANA");
+  t->setFloat("Valor", 2.5);
+  t->post();
+  EXPECT_EQ(sqlite3_total_changes(db), before);
+  // One field of two differs: the record is written.
+  t->edit();
+  t->setString("Nome", "ANA");
+  t->setString("Fone", "2");
+  t->post();
+  EXPECT_EQ(sqlite3_total_changes(db), before + 1);
+  // The comparison is with the file, not with what the edit read: a value
+  // set back over another table object's change is written.
+  t->edit();
+  auto other = opened("Pessoas");
+  other->edit();
+  other->setString("Nome", "BIA");
+  other->post();
+  t->setString("Nome", "ANA");
+  t->post();
+  t->close();
+  other->close();
+  t = opened("Pessoas");
+  EXPECT_EQ(t->asString("Nome"), "ANA");
+  EXPECT_EQ(t->asString("Fone"), "2");
+  EXPECT_EQ(t->asFloat("Valor"), 2.5);
 }
