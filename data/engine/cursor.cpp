@@ -789,7 +789,10 @@ void TableCursor::post() {
   if (mode_ == Mode::Browse) return;
   // Rows posted through another table object are not among the refill's
   // keys.
-  if (!refilling()) settle();
+  if (!refilling()) {
+    settle();
+    forgetRefill();
+  }
   conn_->beginWrite(path_);
   const int n = static_cast<int>(def_.fields.size());
   if (mode_ == Mode::Edit) {
@@ -1015,14 +1018,19 @@ bool TableCursor::findRefilled(const std::vector<Value>& keys, bool& found) {
   return true;
 }
 
-void TableCursor::commit() { conn_->commit(path_); }
+void TableCursor::commit() {
+  conn_->commit(path_);
+  forgetRefill();
+}
 
 bool TableCursor::tryCommit() noexcept { return conn_->tryCommit(); }
 
 void TableCursor::flush() {
   // A disk error leaves the group open for the next try; a group the
   // journal could not record is gone, and that is said.
-  if (!conn_->tryCommit())
+  const bool committed = conn_->tryCommit();
+  forgetRefill();
+  if (!committed)
     if (std::string failure = engine::takeCaptureFailure(conn_->db()); !failure.empty())
       throw EDBEngineError(failure);
 }

@@ -139,6 +139,10 @@ class TableCursor {
     if (conn_->refilling()) conn_->settleRefill(path_);
   }
   void noteRefilled(int64_t rowid);
+  // The keys of a refill that has ended (committed or rolled back) go.
+  void forgetRefill() {
+    if (!refill_.rows.empty() && !refilling()) refill_.rows = {};
+  }
   // A key search answered from the refill's keys; false when it cannot be.
   bool findRefilled(const std::vector<engine::Value>& keys, bool& found);
 

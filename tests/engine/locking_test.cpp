@@ -359,6 +359,19 @@ TEST_F(Locking, ARefillAnswersKeySearchesAsItsIndexWouldAndBuildsTheIndexesOnceA
   EXPECT_FALSE(c->refilling());
   EXPECT_TRUE(t->findKey({std::string("ANA"), std::string("1")}));
   EXPECT_EQ(t->asInteger("Codigo"), 2);
+  other->close();
+
+  // The save-changes call commits the refill with its indexes; the table
+  // goes on as usual.
+  t->emptyTable();
+  t->beginRefill();
+  addPerson(*t, "01", 5, "EVA", "5");
+  t->flushBuffers();
+  EXPECT_FALSE(c->refilling());
+  EXPECT_NO_THROW(t->verify());
+  addPerson(*t, "01", 6, "EVA", "5");
+  EXPECT_TRUE(t->findKey({std::string("EVA"), std::string("5")}));
+  EXPECT_EQ(t->asInteger("Codigo"), 5);
 }
 
 TEST_F(Locking, AKilledRefillLeavesTheTableEmptiedWithItsIndexes) {
