@@ -681,6 +681,7 @@ void TableCursor::edit() {
   }
   if (!sameOrder(cur_, edit_)) dropBuffer();
   cur_ = edit_;
+  editGen_ = conn_->generation();
   std::fill(dirty_.begin(), dirty_.end(), false);
   mode_ = Mode::Edit;
 }
@@ -759,14 +760,19 @@ void TableCursor::writeChanged() {
 // Whether the file holds every changed field of `r` as it is, to the bit:
 // then writing it would change nothing, and a record in an index would still
 // be taken out and put back in its place. Any doubt (another type stored, a
-// row gone) is a difference.
+// row gone) is a difference. The row the edit read under the write lock is
+// the file's as long as nothing was written through the file's connection
+// since (no other program can write meanwhile); otherwise it is read again.
 bool TableCursor::holdsAlready(const Row& r) {
-  Row& stored = stored_;
-  stored.v.resize(def_.fields.size());
-  if (!reread(r.rowid, stored)) return false;
+  const Row* stored = &cur_;
+  if (conn_->generation() != editGen_) {
+    stored_.v.resize(def_.fields.size());
+    if (!reread(r.rowid, stored_)) return false;
+    stored = &stored_;
+  }
   for (size_t i = 0; i < r.v.size(); ++i) {
     if (!dirty_[i]) continue;
-    const Value &a = r.v[i], &b = stored.v[i];
+    const Value &a = r.v[i], &b = stored->v[i];
     if (a.kind != b.kind) return false;
     switch (a.kind) {
       case Value::Null:
@@ -828,7 +834,7 @@ void TableCursor::post() {
     edit_.rowid = sqlite3_last_insert_rowid(conn_->db());
     conn_->bumpGeneration();
     dropBuffer();
-    if (refilling()) noteRefilled(edit_.rowid);
+    if (refilling()) noteRefilled(edit_);
   }
   std::swap(cur_, edit_);
   mode_ = Mode::Browse;
@@ -932,12 +938,8 @@ void TableCursor::beginRefill() {
   }
   std::string drop, build;
   for (const auto& i : def_.indexes) {
-    const std::string name = quoteId(secondaryIndexName(dataTable_, i.name));
-    std::string columns;
-    for (const auto& c : orderedColumns(def_, i.fields))
-      columns += (columns.empty() ? "" : ", ") + quoteId(c);
-    drop += "DROP INDEX " + name + ";";
-    build += "CREATE INDEX " + name + " ON " + quoteId(dataTable_) + "(" + columns + ");";
+    drop += "DROP INDEX " + quoteId(secondaryIndexName(dataTable_, i.name)) + ";";
+    build += secondaryIndexSql(dataTable_, def_, i);
   }
   if (int rc = sqlite3_exec(conn_->db(), drop.c_str(), nullptr, nullptr, nullptr); rc != SQLITE_OK) {
     // Raised after the rollback, with SQLite's own message.
@@ -948,46 +950,36 @@ void TableCursor::beginRefill() {
   conn_->startRefill(std::move(build), this);
   refill_.leading = ix->fields.size();
   refill_.rows.clear();
-  std::string columns;
-  for (size_t k = 0; k < refill_.leading; ++k)
-    columns += (k ? ", " : "") + quoteId(def_.fields[o.cols[k]].name);
-  refill_.keysOf =
-      Stmt(conn_->db(), "SELECT " + columns + " FROM " + quoteId(dataTable_) + " WHERE rowid = ?1", path_);
   conn_->bumpGeneration();
   dropBuffer();
 }
 
-// The key of a posted row as stored (a text field keeps numbers as text).
-void TableCursor::noteRefilled(int64_t rowid) {
-  Stmt& s = refill_.keysOf;
-  s.bindInt(1, rowid);
-  StmtUse use(s);
-  std::string& key = refill_.scratch;
-  key.clear();
-  if (s.step()) {
-    for (size_t k = 0; k < refill_.leading; ++k) {
-      switch (s.columnType(static_cast<int>(k))) {
-        case SQLITE_NULL:
-          appendKeyPart(key, 'N', {});
-          break;
-        case SQLITE_TEXT:
-          appendKeyPart(key, 'T', s.columnText(static_cast<int>(k)));
-          break;
-        default:  // a blob: no search value matches it
-          appendKeyPart(key, 'B', s.columnText(static_cast<int>(k)));
-          break;
-      }
+// The key of a posted row: its leading values as posted when they are blank
+// or text (a text field stores those as they are), otherwise as the file
+// holds them (a number is kept as text). A key still not blank or text (a
+// blob) is one no search matches: the indexes are built for it.
+void TableCursor::noteRefilled(const Row& posted) {
+  uint64_t hash = 0;
+  if (!refillHash(posted.v, false, hash)) {
+    Row& stored = stored_;
+    stored.v.resize(def_.fields.size());
+    if (!reread(posted.rowid, stored) || !refillHash(stored.v, false, hash)) {
+      settle();
+      return;
     }
   }
-  auto [at, fresh] = refill_.rows.try_emplace(std::hash<std::string>{}(key), rowid);
+  auto [at, fresh] = refill_.rows.try_emplace(hash, posted.rowid);
   if (!fresh) at->second = -1;
 }
 
-bool TableCursor::findRefilled(const std::vector<Value>& keys, bool& found) {
-  if (!refilling() || keys.size() != refill_.leading) return false;
+// The hash of the leading values of the current order, each blank or text;
+// false for any other value. `values` holds them at the order's columns, or
+// (`searched`) in the order's sequence.
+bool TableCursor::refillHash(const std::vector<Value>& values, bool searched, uint64_t& hash) {
   std::string& key = refill_.scratch;
   key.clear();
-  for (const Value& v : keys) {
+  for (size_t k = 0; k < refill_.leading; ++k) {
+    const Value& v = values[searched ? k : static_cast<size_t>(order_->cols[k])];
     if (v.kind == Value::Null)
       appendKeyPart(key, 'N', {});
     else if (v.kind == Value::Text && !v.blob)
@@ -995,7 +987,14 @@ bool TableCursor::findRefilled(const std::vector<Value>& keys, bool& found) {
     else
       return false;
   }
-  auto at = refill_.rows.find(std::hash<std::string>{}(key));
+  hash = std::hash<std::string>{}(key);
+  return true;
+}
+
+bool TableCursor::findRefilled(const std::vector<Value>& keys, bool& found) {
+  uint64_t hash = 0;
+  if (!refilling() || keys.size() != refill_.leading || !refillHash(keys, true, hash)) return false;
+  auto at = refill_.rows.find(hash);
   found = false;
   if (at == refill_.rows.end()) return true;  // no row has these leading fields
   if (at->second < 0) return false;           // several rows: the index tells which comes first

@@ -138,7 +138,8 @@ class TableCursor {
   void settle() {
     if (conn_->refilling()) conn_->settleRefill(path_);
   }
-  void noteRefilled(int64_t rowid);
+  void noteRefilled(const engine::Row& posted);
+  bool refillHash(const std::vector<engine::Value>& values, bool searched, uint64_t& hash);
   // The keys of a refill that has ended (committed or rolled back) go.
   void forgetRefill() {
     if (!refill_.rows.empty() && !refilling()) refill_.rows = {};
@@ -160,6 +161,7 @@ class TableCursor {
 
   engine::Row cur_, edit_, seekFrom_, progressFrom_, stored_;
   std::vector<bool> dirty_;
+  uint64_t editGen_ = 0;  // the connection's generation when the edit read its row
   bool hasCur_ = false, eof_ = true;
   // A walk reads the ordering fields only (from the index alone) until a
   // field outside them is asked for; from then on it reads whole rows.
@@ -185,7 +187,6 @@ class TableCursor {
   struct Refill {
     size_t leading = 0;
     std::unordered_map<uint64_t, int64_t> rows;
-    engine::Stmt keysOf;  // the leading fields of a row, by rowid
     std::string scratch;
   } refill_;
 

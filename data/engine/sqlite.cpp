@@ -339,6 +339,11 @@ void writeNewTable(sqlite3* db, const std::string& dataTable, const TableDef& de
   if (!deferIndexes) createIndexes(db, dataTable, def, windowsPath);
 }
 
+std::string secondaryIndexSql(const std::string& dataTable, const TableDef& def, const IndexDef& ix) {
+  return "CREATE INDEX " + quoteId(secondaryIndexName(dataTable, ix.name)) + " ON " + quoteId(dataTable) +
+         "(" + columnList(orderedColumns(def, ix.fields)) + ");";
+}
+
 void createIndexes(sqlite3* db, const std::string& dataTable, const TableDef& def,
                    const std::string& windowsPath) {
   std::string sql = "BEGIN;";
@@ -346,8 +351,7 @@ void createIndexes(sqlite3* db, const std::string& dataTable, const TableDef& de
     sql += "CREATE UNIQUE INDEX " + quoteId(primaryIndexName(dataTable)) + " ON " + quoteId(dataTable) + "(" +
            columnList(def.primaryKey) + ");";
   for (const auto& ix : def.indexes) {
-    sql += "CREATE INDEX " + quoteId(secondaryIndexName(dataTable, ix.name)) + " ON " + quoteId(dataTable) +
-           "(" + columnList(orderedColumns(def, ix.fields)) + ");";
+    sql += secondaryIndexSql(dataTable, def, ix);
     if (ix.unique)
       sql += "CREATE UNIQUE INDEX " + quoteId(secondaryIndexName(dataTable, ix.name) + "$u") + " ON " +
              quoteId(dataTable) + "(" + columnList(ix.fields) + ");";
@@ -492,10 +496,7 @@ int Connection::control(Control which) noexcept {
   // them back by itself.
   if (which == kCommit && refilling())
     if (int rc = buildRefillIndexes(); rc != SQLITE_OK) return rc;
-  if (which == kRollback) {
-    refillOwner_ = nullptr;
-    refillSql_.clear();
-  }
+  if (which == kRollback) endRefill();
   StmtHandle& owned = control_[which];
   if (!owned) {
     sqlite3_stmt* prepared = nullptr;
@@ -536,8 +537,7 @@ void Connection::syncTransaction() noexcept {
   // SQLite rolls a transaction back by itself after some errors (disk full,
   // I/O error); then there is nothing left to commit.
   if (txn_ != Txn::None && sqlite3_get_autocommit(db_.get())) {
-    refillOwner_ = nullptr;
-    refillSql_.clear();
+    endRefill();
     if (simulating_) {
       simulating_ = false;
       simulationLost_ = true;
@@ -646,8 +646,7 @@ void Connection::startRefill(std::string rebuildSql, const void* owner) {
 int Connection::buildRefillIndexes() noexcept {
   int rc = sqlite3_exec(db_.get(), refillSql_.c_str(), nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) return rc;
-  refillOwner_ = nullptr;
-  refillSql_.clear();
+  endRefill();
   return SQLITE_OK;
 }
 

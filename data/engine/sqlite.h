@@ -225,6 +225,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void beginSimulatedWrite(const std::string& windowsPath);
   int nextSavepoint() noexcept;  // a simulation's commit
   int buildRefillIndexes() noexcept;
+  void endRefill() noexcept {
+    refillOwner_ = nullptr;
+    refillSql_.clear();
+  }
   Database db_;  // declared first: closed after the statements below
   StmtHandle control_[kControls];
   std::filesystem::path file_;
@@ -272,6 +276,9 @@ void writeNewTable(sqlite3* db, const std::string& dataTable, const TableDef& de
 // Creates the indexes of a table written with deferred indexes.
 void createIndexes(sqlite3* db, const std::string& dataTable, const TableDef& def,
                    const std::string& windowsPath);
+// The statement that creates the SQLite index behind a secondary index (not
+// the unique one beside it).
+std::string secondaryIndexSql(const std::string& dataTable, const TableDef& def, const IndexDef& ix);
 // Name of the SQLite index that orders a table by its primary key, and by a
 // secondary index.
 std::string primaryIndexName(const std::string& dataTable);
