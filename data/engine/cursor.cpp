@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "data/engine/capture.h"
+#include "data/engine/verify.h"
 #include "platform/cp1252.h"
 
 namespace cg {
@@ -834,7 +835,7 @@ void TableCursor::post() {
     edit_.rowid = sqlite3_last_insert_rowid(conn_->db());
     conn_->bumpGeneration();
     dropBuffer();
-    if (refilling()) noteRefilled(edit_);
+    if (refilling() && refill_.leading > 0) noteRefilled(edit_);
   }
   std::swap(cur_, edit_);
   mode_ = Mode::Browse;
@@ -936,19 +937,36 @@ void TableCursor::beginRefill() {
       return;
     }
   }
+  dropSecondaryIndexes(ix->fields.size());
+}
+
+void TableCursor::beginRewrite() {
+  cancel();
+  settle();
+  if (!order_->name.empty() || def_.indexes.empty()) return;
+  // What was posted before is a group of its own.
+  conn_->commit(path_);
+  conn_->beginWrite(path_);
+  if (conn_->simulating()) return;
+  dropSecondaryIndexes(0);
+}
+
+void TableCursor::dropSecondaryIndexes(size_t leading) {
   std::string drop, build;
   for (const auto& i : def_.indexes) {
     drop += "DROP INDEX " + quoteId(secondaryIndexName(dataTable_, i.name)) + ";";
     build += secondaryIndexSql(dataTable_, def_, i);
   }
   if (int rc = sqlite3_exec(conn_->db(), drop.c_str(), nullptr, nullptr, nullptr); rc != SQLITE_OK) {
-    // Raised after the rollback, with SQLite's own message.
-    std::string message = sqlite3_errmsg(conn_->db());
+    // Raised after the rollback, as any write the file refuses (a file the
+    // user may not write: "Sem permissão para gravar a tabela").
+    std::string detail = fromUtf8(sqlite3_errmsg(conn_->db()));
     conn_->rollback();
-    throw EDBEngineError(message + ": " + path_);
+    throw EDBEngineError(sqliteFailure(rc, path_, detail));
   }
   conn_->startRefill(std::move(build), this);
-  refill_.leading = ix->fields.size();
+  refill_.leading = leading;
+  refill_.walked = leading == 0 ? order_ : nullptr;
   refill_.rows.clear();
   conn_->bumpGeneration();
   dropBuffer();
@@ -993,7 +1011,8 @@ bool TableCursor::refillHash(const std::vector<Value>& values, bool searched, ui
 
 bool TableCursor::findRefilled(const std::vector<Value>& keys, bool& found) {
   uint64_t hash = 0;
-  if (!refilling() || keys.size() != refill_.leading || !refillHash(keys, true, hash)) return false;
+  if (!refilling() || refill_.leading == 0 || keys.size() != refill_.leading || !refillHash(keys, true, hash))
+    return false;
   auto at = refill_.rows.find(hash);
   found = false;
   if (at == refill_.rows.end()) return true;  // no row has these leading fields

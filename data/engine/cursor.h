@@ -82,6 +82,11 @@ class TableCursor {
   // the indexes again. Does nothing in a simulation or on a table that holds
   // records.
   void beginRefill();
+  // The same for a walk of the table in its primary order that edits or
+  // deletes records: the walk and its writes go on in that order, anything
+  // else builds the indexes first. Does nothing in a simulation or in
+  // another order.
+  void beginRewrite();
   void commit();
   bool tryCommit() noexcept;
   // The save-changes call: commits; raises only when the journal refused
@@ -136,8 +141,9 @@ class TableCursor {
   // Builds the indexes of a refill of the file again before anything needs
   // them.
   void settle() {
-    if (conn_->refilling()) conn_->settleRefill(path_);
+    if (conn_->refilling() && !(refill_.walked == order_ && refilling())) conn_->settleRefill(path_);
   }
+  void dropSecondaryIndexes(size_t leading);
   void noteRefilled(const engine::Row& posted);
   bool refillHash(const std::vector<engine::Value>& values, bool searched, uint64_t& hash);
   // The keys of a refill that has ended (committed or rolled back) go.
@@ -183,9 +189,11 @@ class TableCursor {
   uint64_t bufGen_ = 0;
 
   // The keys posted during a refill: the hash of a row's leading fields, and
-  // its rowid (-1: more than one row).
+  // its rowid (-1: more than one row). A rewrite keeps none: its order, the
+  // primary one, is still indexed.
   struct Refill {
     size_t leading = 0;
+    const Order* walked = nullptr;
     std::unordered_map<uint64_t, int64_t> rows;
     std::string scratch;
   } refill_;

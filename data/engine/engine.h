@@ -192,6 +192,10 @@ class Table {
   // current index keep working. Does nothing in a simulation or when the
   // table holds records.
   void beginRefill();
+  // On the open table in its primary order, walked to edit or delete its
+  // records: the same single transaction, with every secondary index built
+  // at its end; the walk in that order goes on without them.
+  void beginRewrite();
 
   // The check a repair makes before it deletes or replaces records in the
   // bound table (open or closed): SQLite's quick check of the file, every

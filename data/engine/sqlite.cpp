@@ -688,7 +688,9 @@ void Connection::commit(const std::string& windowsPath) {
 }
 
 void Connection::releaseIfIdle() {
-  if (txn_ == Txn::Write && pending_ == 0 && !simulating_) {
+  // A refill's transaction holds the dropped indexes even before its first
+  // write.
+  if (txn_ == Txn::Write && pending_ == 0 && !simulating_ && !refilling()) {
     control(kRollback);
     txn_ = Txn::None;
   }

@@ -275,6 +275,8 @@ void Table::verify() {
 
 void Table::beginRefill() { need(cursor_, name_).beginRefill(); }
 
+void Table::beginRewrite() { need(cursor_, name_).beginRewrite(); }
+
 void Table::flushBuffers() {
   if (cursor_) cursor_->flush();
 }

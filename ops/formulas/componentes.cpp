@@ -69,6 +69,9 @@ void CorrigeNomes(TFormConsistGeral& f, TDM& dm) {
 
   Table& compras = f.Compras;
   compras.open();
+  // Names rewritten in the order of the purchase numbers would each move in
+  // the name index: it is built once at the end instead.
+  compras.beginRewrite();
   f.TermCG.setMaxValue(compras.recordCount());
   f.ContadorProgresso = 0;
   WalkField componente(compras, "Componente");

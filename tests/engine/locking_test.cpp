@@ -374,6 +374,76 @@ TEST_F(Locking, ARefillAnswersKeySearchesAsItsIndexWouldAndBuildsTheIndexesOnceA
   EXPECT_EQ(t->asInteger("Codigo"), 5);
 }
 
+TEST_F(Locking, ARewriteEditsAndDeletesInThePrimaryOrderAndBuildsTheIndexesAtItsEnd) {
+  auto t = opened("Pessoas");
+  addPerson(*t, "01", 1, "bia", "1");
+  addPerson(*t, "01", 2, "ana", "2");
+  addPerson(*t, "01", 3, "caio", "3");
+  addPerson(*t, "01", 4, "DUDA", "4");
+  addPerson(*t, "01", 5, "eva", "5");
+  t->flushBuffers();
+  std::shared_ptr<cg::engine::Connection> c = cg::engine::Connection::find(file());
+  ASSERT_TRUE(c);
+  t->first();
+  t->beginRewrite();
+  ASSERT_TRUE(c->refilling());
+  // The walk goes on from where it stood: names in capitals, one record
+  // deleted, one whose name is already right; a key search in the primary
+  // order needs no other index.
+  while (!t->eof()) {
+    t->edit();
+    if (t->asInteger("Codigo") == 3) {
+      t->remove();
+      continue;
+    }
+    std::string nome = t->asString("Nome");
+    for (char& ch : nome) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    t->setString("Nome", nome);
+    t->post();
+    t->next();
+  }
+  EXPECT_TRUE(t->findKey({std::string("01"), int64_t{2}}));
+  EXPECT_EQ(t->asString("Nome"), "ANA");
+  EXPECT_TRUE(c->refilling());
+  {
+    // Another program sees the table as it was until the end, and cannot
+    // write meanwhile.
+    OtherProgram o(file());
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(o.db(),
+                                 "SELECT group_concat(Nome) FROM (SELECT Nome FROM Pessoas ORDER BY Codigo)",
+                                 -1, &st, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "bia,ana,caio,DUDA,eva");
+    sqlite3_finalize(st);
+    EXPECT_EQ(o.exec("DELETE FROM Pessoas"), SQLITE_BUSY);
+  }
+  // Another order builds the indexes first.
+  t->setIndexName("Nome");
+  EXPECT_EQ(walk(*t, "Nome"), (std::vector<std::string>{"ANA", "BIA", "DUDA", "EVA"}));
+  EXPECT_FALSE(c->refilling());
+  t->close();
+  t = bound("Pessoas");
+  EXPECT_NO_THROW(t->verify());
+
+  // A rewrite whose first record needs no change still drops and builds the
+  // indexes in one transaction; in another order it does nothing.
+  t = opened("Pessoas");
+  t->beginRewrite();
+  t->edit();
+  t->post();
+  EXPECT_TRUE(c->refilling());
+  t->close();
+  EXPECT_FALSE(c->refilling());
+  t = bound("Pessoas");
+  EXPECT_NO_THROW(t->verify());
+  t = opened("Pessoas", "Nome");
+  t->beginRewrite();
+  EXPECT_FALSE(c->refilling());
+  EXPECT_EQ(walk(*t, "Codigo"), (std::vector<std::string>{"2", "1", "4", "5"}));
+}
+
 TEST_F(Locking, AKilledRefillLeavesTheTableEmptiedWithItsIndexes) {
   {
     auto t = opened("Pessoas");
