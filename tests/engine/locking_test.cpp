@@ -444,7 +444,7 @@ TEST_F(Locking, ARewriteEditsAndDeletesInThePrimaryOrderAndBuildsTheIndexesAtIts
   EXPECT_EQ(walk(*t, "Codigo"), (std::vector<std::string>{"2", "1", "4", "5"}));
 }
 
-TEST_F(Locking, AKilledRefillLeavesTheTableEmptiedWithItsIndexes) {
+TEST_F(Locking, AKilledRefillOrRewriteLeavesTheTableAsItWasBeforeWithItsIndexes) {
   {
     auto t = opened("Pessoas");
     for (int i = 1; i <= 3; ++i) addPerson(*t, "01", i, "P");
@@ -468,6 +468,25 @@ TEST_F(Locking, AKilledRefillLeavesTheTableEmptiedWithItsIndexes) {
   EXPECT_EQ(t->recordCount(), 0);
   addPerson(*t, "01", 1, "B");
   addPerson(*t, "01", 2, "A");
+  EXPECT_EQ(walk(*t, "Nome"), (std::vector<std::string>{"A", "B"}));
+  t->close();
+
+  // A rewrite killed in its walk leaves the records as they were.
+  ASSERT_TRUE(runAndKill([&] {
+    cg::Session s("Sessao1");
+    auto w = opened("Pessoas");
+    w->beginRewrite();
+    while (!w->eof()) {
+      w->edit();
+      w->setString("Nome", "Z");
+      w->post();
+      w->next();
+    }
+    dieNow();
+  }));
+  t = bound("Pessoas");
+  EXPECT_NO_THROW(t->verify());
+  t = opened("Pessoas", "Nome");
   EXPECT_EQ(walk(*t, "Nome"), (std::vector<std::string>{"A", "B"}));
 }
 
