@@ -429,6 +429,11 @@ class TFormConsistGeral {
   int64_t panelShownMs_ = 0;  // when PainelCG was last shown
   int64_t stepBaseMs_ = 0;    // time and gauge position the estimate counts from
   int stepBasePosition_ = 0;
+  int lastPosition_ = 0;  // the gauge position at the last step
+  // The second of elapsed time LabelTempo shows, and whether it shows an
+  // estimate: its text changes only with them.
+  int64_t tempoSecond_ = -1;
+  bool tempoEstimate_ = false;
 };
 
 }  // namespace cg

@@ -35,7 +35,7 @@ void TFormConsistGeral::MostraPainelCG(int l, int t, int w, int h) {
   LabelTempo.visible = false;
   LabelTempo.caption.clear();
   panelShownMs_ = stepBaseMs_ = Clock::nowMs();
-  stepBasePosition_ = TermCG.progress();
+  stepBasePosition_ = lastPosition_ = TermCG.progress();
   for (TButton* b : stoppableCommands())
     if (b == command_) PermiteInterromper();
   repaint(PainelCG);
@@ -60,16 +60,24 @@ void TFormConsistGeral::MostraTempo() {
   const int64_t now = Clock::nowMs();
   const int position = TermCG.progress();
   // A gauge set back (a new walk, or a new pass) starts a new estimate.
-  if (position < stepBasePosition_) {
+  if (position < lastPosition_) {
     stepBaseMs_ = now;
     stepBasePosition_ = position;
   }
+  lastPosition_ = position;
   const int64_t elapsed = now - panelShownMs_;
   if (elapsed < kTempoVisivelMs) return;
-  std::string text = "Decorrido: " + minutos(elapsed);
   const int64_t done = position - stepBasePosition_;
   const int64_t left = static_cast<int64_t>(TermCG.maxValue()) - position;
-  if (done > 0 && left > 0) text += "\rRestante: cerca de " + minutos((now - stepBaseMs_) * left / done);
+  const bool estimate = done > 0 && left > 0;
+  // Written again once a second, and when the estimate comes or goes: a walk
+  // of millions of records would otherwise spend more on this text than on
+  // its records.
+  if (LabelTempo.visible && elapsed / 1000 == tempoSecond_ && estimate == tempoEstimate_) return;
+  tempoSecond_ = elapsed / 1000;
+  tempoEstimate_ = estimate;
+  std::string text = "Decorrido: " + minutos(elapsed);
+  if (estimate) text += "\rRestante: cerca de " + minutos((now - stepBaseMs_) * left / done);
   if (LabelTempo.visible && LabelTempo.caption == text) return;
   LabelTempo.caption = text;
   LabelTempo.visible = true;

@@ -463,6 +463,36 @@ TEST_F(FormTest, ProgressPanelCaptionAndStep) {
   EXPECT_EQ(p.ui.repaints(), afterSetup + 2);  // 66% and 100%; the last step changes nothing
 }
 
+// The time label shows from 3 s on; its text is made again once a second
+// and when the estimate comes or goes, not at every step of a long walk.
+TEST_F(FormTest, TheTimeLabelShowsAfterThreeSecondsAndChangesOnceASecond) {
+  Shell p;
+  TFormConsistGeral& f = p.form;
+  f.MostraPainelCG(80, 85, 465, 152);
+  f.TermCG.setMaxValue(1000);
+  f.ContadorProgresso = 0;
+  f.AvancaProgresso();
+  EXPECT_FALSE(f.LabelTempo.visible);
+  Clock::advanceMs(3500);
+  f.AvancaProgresso();  // 2 of 1000 in 3.5 s: 998 more take 1746.5 s
+  EXPECT_TRUE(f.LabelTempo.visible);
+  EXPECT_EQ(f.LabelTempo.caption, "Decorrido: 0:03\rRestante: cerca de 29:06");
+  for (int i = 0; i < 98; ++i) f.AvancaProgresso();
+  EXPECT_EQ(f.LabelTempo.caption, "Decorrido: 0:03\rRestante: cerca de 29:06");
+  Clock::advanceMs(500);
+  f.AvancaProgresso();  // 101 in 4 s: 899 more take 35.6 s
+  EXPECT_EQ(f.LabelTempo.caption, "Decorrido: 0:04\rRestante: cerca de 0:35");
+  f.ContadorProgresso = 999;
+  f.AvancaProgresso();
+  EXPECT_EQ(f.LabelTempo.caption, "Decorrido: 0:04");
+  // A new pass sets the gauge back: the estimate starts again.
+  f.TermCG.setProgress(0);
+  EXPECT_EQ(f.LabelTempo.caption, "Decorrido: 0:04");
+  Clock::advanceMs(1000);
+  f.TermCG.setProgress(500);
+  EXPECT_EQ(f.LabelTempo.caption, "Decorrido: 0:05\rRestante: cerca de 0:01");
+}
+
 TEST_F(FormTest, LongWalkRewritesTheMarkerEveryThirtySeconds) {
   Shell p;
   p.activate();
