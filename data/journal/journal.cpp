@@ -732,7 +732,7 @@ void Journal::Impl::collectFile(const fs::path& file) {
   sqlite3_busy_timeout(raw, 5000);
   // Records deleted here and found again after a power cut are collected
   // once only (changes.src_hash): no disk flush needed for the delete.
-  sqlite3_exec(raw, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+  sqlite3_exec(raw, "PRAGMA synchronous=NORMAL;PRAGMA secure_delete=FAST", nullptr, nullptr, nullptr);
   {
     engine::Stmt probe(raw, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = '_journal'",
                        file.string());
