@@ -925,10 +925,7 @@ void TableCursor::beginRefill() {
   if (!ix) return;
   for (size_t k = 0; k < ix->fields.size(); ++k)
     if (storageOf(def_.fields[o.cols[k]].type) != Storage::Text) return;
-  // What was posted before is a group of its own.
-  conn_->commit(path_);
-  conn_->beginWrite(path_);
-  if (conn_->simulating()) return;
+  if (!beginOwnWrite()) return;
   {
     Stmt any(conn_->db(), "SELECT 1 FROM " + quoteId(dataTable_) + " LIMIT 1", path_);
     StmtUse use(any);
@@ -944,11 +941,14 @@ void TableCursor::beginRewrite() {
   cancel();
   settle();
   if (!order_->name.empty() || def_.indexes.empty()) return;
+  if (beginOwnWrite()) dropSecondaryIndexes(0);
+}
+
+bool TableCursor::beginOwnWrite() {
   // What was posted before is a group of its own.
   conn_->commit(path_);
   conn_->beginWrite(path_);
-  if (conn_->simulating()) return;
-  dropSecondaryIndexes(0);
+  return !conn_->simulating();
 }
 
 void TableCursor::dropSecondaryIndexes(size_t leading) {
@@ -966,7 +966,6 @@ void TableCursor::dropSecondaryIndexes(size_t leading) {
   }
   conn_->startRefill(std::move(build), this);
   refill_.leading = leading;
-  refill_.walked = leading == 0 ? order_ : nullptr;
   refill_.rows.clear();
   conn_->bumpGeneration();
   dropBuffer();

@@ -141,8 +141,13 @@ class TableCursor {
   // Builds the indexes of a refill of the file again before anything needs
   // them.
   void settle() {
-    if (conn_->refilling() && !(refill_.walked == order_ && refilling())) conn_->settleRefill(path_);
+    if (conn_->refilling() && !walksOwnRewrite()) conn_->settleRefill(path_);
   }
+  // A rewrite (no keys kept) walked in the primary order, which it keeps.
+  bool walksOwnRewrite() const { return refilling() && refill_.leading == 0 && order_->name.empty(); }
+  // Commits what was posted and opens a write of its own; false in a
+  // simulation.
+  bool beginOwnWrite();
   void dropSecondaryIndexes(size_t leading);
   void noteRefilled(const engine::Row& posted);
   bool refillHash(const std::vector<engine::Value>& values, bool searched, uint64_t& hash);
@@ -193,7 +198,6 @@ class TableCursor {
   // primary one, is still indexed.
   struct Refill {
     size_t leading = 0;
-    const Order* walked = nullptr;
     std::unordered_map<uint64_t, int64_t> rows;
     std::string scratch;
   } refill_;
