@@ -78,7 +78,6 @@ void TFormConsistGeral::MostraTempo() {
   tempoEstimate_ = estimate;
   std::string text = "Decorrido: " + minutos(elapsed);
   if (estimate) text += "\rRestante: cerca de " + minutos((now - stepBaseMs_) * left / done);
-  if (LabelTempo.visible && LabelTempo.caption == text) return;
   LabelTempo.caption = text;
   LabelTempo.visible = true;
   repaint(LabelTempo);

@@ -835,7 +835,7 @@ void TableCursor::post() {
     edit_.rowid = sqlite3_last_insert_rowid(conn_->db());
     conn_->bumpGeneration();
     dropBuffer();
-    if (refilling() && refill_.leading > 0) noteRefilled(edit_);
+    if (keepsKeys()) noteRefilled(edit_);
   }
   std::swap(cur_, edit_);
   mode_ = Mode::Browse;
@@ -1010,8 +1010,7 @@ bool TableCursor::refillHash(const std::vector<Value>& values, bool searched, ui
 
 bool TableCursor::findRefilled(const std::vector<Value>& keys, bool& found) {
   uint64_t hash = 0;
-  if (!refilling() || refill_.leading == 0 || keys.size() != refill_.leading || !refillHash(keys, true, hash))
-    return false;
+  if (!keepsKeys() || keys.size() != refill_.leading || !refillHash(keys, true, hash)) return false;
   auto at = refill_.rows.find(hash);
   found = false;
   if (at == refill_.rows.end()) return true;  // no row has these leading fields

@@ -144,7 +144,9 @@ class TableCursor {
     if (conn_->refilling() && !walksOwnRewrite()) conn_->settleRefill(path_);
   }
   // A rewrite (no keys kept) walked in the primary order, which it keeps.
-  bool walksOwnRewrite() const { return refilling() && refill_.leading == 0 && order_->name.empty(); }
+  bool walksOwnRewrite() const { return refilling() && !keepsKeys() && order_->name.empty(); }
+  // A refill (not a rewrite): the keys posted answer key searches.
+  bool keepsKeys() const { return refilling() && refill_.leading > 0; }
   // Commits what was posted and opens a write of its own; false in a
   // simulation.
   bool beginOwnWrite();
