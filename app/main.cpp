@@ -96,7 +96,11 @@ int main(int argc, char** argv) {
   }
   if (options->simulate)
     return cg::SimulateCommand(options->simulateCommand, options->script, std::cout, std::cerr);
-  if (options->script) return cg::RunScriptFile(*options->script, std::cout, std::cerr);
+  if (options->script) {
+    cg::ScriptOptions scriptOptions;
+    scriptOptions.technician = options->technician;
+    return cg::RunScriptFile(*options->script, std::cout, std::cerr, scriptOptions);
+  }
   if (options->history) return cg::PrintHistory(std::cout, std::cerr);
   if (options->reportRun)
     return cg::WriteRunReport(options->reportRun, options->reportFile, std::cout, std::cerr);

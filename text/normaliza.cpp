@@ -26,7 +26,7 @@ constexpr std::array<unsigned char, 256> kAccentTable = [] {
   return t;
 }();
 
-inline char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+inline char upper(char c) { return Cp1252UpperChar(c); }
 
 bool isParticle(std::string_view lowerWord) {
   return lowerWord == "de" || lowerWord == "da" || lowerWord == "do" || lowerWord == "das" ||
@@ -42,7 +42,7 @@ std::string RemoveAcentos(std::string_view s) {
 }
 
 std::string FormataNomeProduto(std::string_view in) {
-  std::string s = AsciiLower(in);
+  std::string s = Cp1252Lower(in);
   if (!s.empty()) s[0] = upper(s[0]);
   if (s.size() >= 8 && AsciiLower(std::string_view(s).substr(0, 8)) == "vitamina" && s.size() >= 10)
     s[9] = upper(s[9]);
@@ -79,7 +79,7 @@ std::string AbreviaNome(std::string_view in) {
   // 4. First pass: particles in lower case, other words capitalised.
   bool secondIsParticle = false;
   for (std::size_t k = 0; k < n; ++k) {
-    std::string low = AsciiLower(words[k]);
+    std::string low = Cp1252Lower(words[k]);
     if (isParticle(low)) {
       words[k] = low;
       if (k == 1) secondIsParticle = true;

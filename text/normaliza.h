@@ -1,6 +1,7 @@
 // Text normalisation routines of the suite's house style, on CP1252 bytes.
-// Pure functions: no state, no failure. Case changes touch only the 26 ASCII
-// letters; "blank" is any byte of value 32 or less.
+// Pure functions: no state, no failure. Case changes cover every letter of
+// CP1252 that has a case, accented ones included ("CONCEIÇÃO" becomes
+// "Conceição", never "ConceiÇÃo"); "blank" is any byte of value 32 or less.
 #pragma once
 
 #include <string>

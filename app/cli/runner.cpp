@@ -220,7 +220,7 @@ int RunScript(std::istream& script, std::ostream& transcript, std::ostream& erro
   // touches nothing).
   ScriptInterface ui(transcript);
   ui.answerYesByDefault(options.answerYes);
-  Program program(ui);
+  Program program(ui, options.technician);
   ui.attach(&program);
   TFormConsistGeral& form = program.form();
 
@@ -272,14 +272,15 @@ int RunScript(std::istream& script, std::ostream& transcript, std::ostream& erro
   return 0;  // the program closes its tables and datasets as it goes
 }
 
-int RunScriptFile(const std::string& file, std::ostream& transcript, std::ostream& errors) {
-  if (file == "-") return RunScript(std::cin, transcript, errors);
+int RunScriptFile(const std::string& file, std::ostream& transcript, std::ostream& errors,
+                  const ScriptOptions& options) {
+  if (file == "-") return RunScript(std::cin, transcript, errors, {}, options);
   std::ifstream in(file, std::ios::binary);
   if (!in) {
     errors << "consistgeral: não foi possível ler o roteiro " << file << "\n";
     return 2;
   }
-  return RunScript(in, transcript, errors);
+  return RunScript(in, transcript, errors, {}, options);
 }
 
 }  // namespace cg

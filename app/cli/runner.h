@@ -29,6 +29,7 @@ struct ScriptRunResult {
 };
 struct ScriptOptions {
   bool answerYes = false;             // a question with no queued answer is answered Yes
+  bool technician = false;            // the technicians' commands shown (--tecnico)
   ScriptRunResult* result = nullptr;  // filled when given
 };
 int RunScript(std::istream& script, std::ostream& transcript, std::ostream& errors,
@@ -36,6 +37,7 @@ int RunScript(std::istream& script, std::ostream& transcript, std::ostream& erro
               const ScriptOptions& options = {});
 
 // Reads FILE ("-" = standard input) and runs it; 2 when it cannot be read.
-int RunScriptFile(const std::string& file, std::ostream& transcript, std::ostream& errors);
+int RunScriptFile(const std::string& file, std::ostream& transcript, std::ostream& errors,
+                  const ScriptOptions& options = {});
 
 }  // namespace cg

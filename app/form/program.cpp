@@ -128,6 +128,11 @@ void Program::pollTimers() {
 void Program::passTime(int64_t ms) {
   const TTimer& timer = form_.Timer1;
   const int64_t target = Clock::nowMs() + ms;
+  // A wait longer than an hour first jumps to its last hour, as a machine
+  // that slept would: the heartbeat then runs once for the jump and at each
+  // tick of that hour, never once for every tick of days or years.
+  constexpr int64_t kWalkedMs = 3600 * 1000;
+  if (ms > kWalkedMs) Clock::advanceMs(ms - kWalkedMs);
   while (!form_.closed() && timer.enabled() && timer.dueMs() <= target) {
     const int64_t step = timer.dueMs() - Clock::nowMs();
     if (step > 0) Clock::advanceMs(step);

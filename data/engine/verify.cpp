@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "data/engine/values.h"
@@ -114,6 +115,54 @@ std::string foreignCondition(const FieldDef& f) {
       return "typeof(" + c + ") NOT IN ('text','null')";
   }
 }
+
+// An order-free digest of index entries: the count, and the sum of a hash
+// of each entry (the record's rowid at column 0 and the values at the given
+// columns, with their storage classes).
+struct EntryDigest {
+  int64_t entries = 0;
+  uint64_t sum = 0;
+
+  void add(const Stmt& s, const std::vector<int>& columns) {
+    uint64_t h = mix(0x9E3779B97F4A7C15ULL ^ static_cast<uint64_t>(s.columnInt(0)));
+    for (int c : columns) {
+      const int type = s.columnType(c);
+      h = mix(h ^ static_cast<uint64_t>(type));
+      switch (type) {
+        case SQLITE_NULL:
+          break;
+        case SQLITE_INTEGER:
+          h = mix(h ^ static_cast<uint64_t>(s.columnInt(c)));
+          break;
+        case SQLITE_FLOAT: {
+          const double d = s.columnReal(c);
+          uint64_t bits;
+          std::memcpy(&bits, &d, sizeof bits);
+          h = mix(h ^ bits);
+          break;
+        }
+        default: {
+          const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(s.get(), c));
+          const int n = sqlite3_column_bytes(s.get(), c);
+          uint64_t f = 0xCBF29CE484222325ULL;
+          for (int i = 0; i < n; ++i) f = (f ^ p[i]) * 0x100000001B3ULL;
+          h = mix(h ^ f ^ static_cast<uint64_t>(n));
+          break;
+        }
+      }
+    }
+    ++entries;
+    sum += h;
+  }
+
+  static uint64_t mix(uint64_t x) {
+    x ^= x >> 30;
+    x *= 0xBF58476D1CE4E5B9ULL;
+    x ^= x >> 27;
+    x *= 0x94D049BB133111EBULL;
+    return x ^ (x >> 31);
+  }
+};
 
 class ReadHold {
  public:
@@ -227,19 +276,58 @@ void verifyFile(const std::filesystem::path& file, const std::string& windowsPat
   }
 
   const std::string table = quoteId(l.dataTable);
-  auto count = [&](const std::string& from) {
-    Stmt s(db, "SELECT count(*) FROM " + table + " " + from, windowsPath);
+  // Every index against the records: the count of its entries, and a digest
+  // of what each entry holds (its fields and the record it points to) read
+  // from the index alone, against the same digest of the records read from
+  // the table itself. A search goes through the index, so an index whose
+  // entries disagree with the records (the right count, the wrong values)
+  // would make a record look missing, and a repair delete it.
+  const std::vector<SqlIndex> indexes = declaredIndexes(l);
+  std::vector<EntryDigest> fromTable(indexes.size());
+  int64_t records = 0;
+  {
+    std::vector<std::vector<int>> positions;
+    std::vector<std::string> columns;
+    for (const auto& ix : indexes) {
+      positions.emplace_back();
+      for (const auto& c : ix.columns) {
+        auto at = std::find_if(columns.begin(), columns.end(),
+                               [&](const std::string& n) { return equalsNoCase(n, c); });
+        positions.back().push_back(static_cast<int>(at - columns.begin()) + 1);
+        if (at == columns.end()) columns.push_back(c);
+      }
+    }
+    std::string list = "rowid";
+    for (const auto& c : columns) list += ", " + quoteId(c);
+    Stmt s(db, "SELECT " + list + " FROM " + table + " NOT INDEXED", windowsPath);
     StmtUse use(s);
-    s.step();
-    return s.columnInt(0);
-  };
-  const int64_t records = count("NOT INDEXED");
+    while (s.step()) {
+      ++records;
+      for (size_t i = 0; i < indexes.size(); ++i) fromTable[i].add(s, positions[i]);
+    }
+  }
   std::vector<std::string> checked;
-  for (const auto& ix : declaredIndexes(l)) {
-    const int64_t entries = count("INDEXED BY " + quoteId(ix.name));
-    if (entries != records)
-      invalid(windowsPath, std::string("o índice "_cp) + ix.name + " tem " + std::to_string(entries) +
-                               " entradas para " + std::to_string(records) + " registros");
+  for (size_t k = 0; k < indexes.size(); ++k) {
+    const SqlIndex& ix = indexes[k];
+    EntryDigest fromIndex;
+    {
+      std::string list = "rowid";
+      std::vector<int> positions;
+      for (const auto& c : ix.columns) {
+        list += ", " + quoteId(c);
+        positions.push_back(static_cast<int>(positions.size()) + 1);
+      }
+      Stmt s(db, "SELECT " + list + " FROM " + table + " INDEXED BY " + quoteId(ix.name), windowsPath);
+      StmtUse use(s);
+      while (s.step()) fromIndex.add(s, positions);
+    }
+    if (fromIndex.entries != records)
+      invalid(windowsPath, std::string("o índice "_cp) + ix.name + " tem " +
+                               std::to_string(fromIndex.entries) + " entradas para " +
+                               std::to_string(records) + " registros");
+    if (fromIndex.sum != fromTable[k].sum)
+      invalid(windowsPath, std::string("o índice "_cp) + ix.name +
+                               std::string(" não corresponde aos registros da tabela"_cp));
     // The ordering fields, read from the index alone: a value of a foreign
     // type there makes searches and walks go wrong.
     std::vector<const FieldDef*> fields;

@@ -11,6 +11,7 @@
 // made good by running the command again.
 #include "app/form/form.h"
 #include "data/sql/dm.h"
+#include "ops/desfecho.h"
 #include "ops/sql_text.h"
 #include "platform/cp1252.h"
 
@@ -31,6 +32,7 @@ void TFormConsistGeral::BitBtn2Click() {
   MostraPainelCG(135, 140, 465, 152);
   TermCG.setMaxValue(comp.recordCount());
   int counter = 0;
+  int erros = 0;
 
   StatementGroup grupo(dm.sqlcon1, kGrupo, kGrupoMs);
   Field& codigoField = comp.fieldByName("CODIGO");
@@ -55,6 +57,7 @@ void TFormConsistGeral::BitBtn2Click() {
       throw;
     } catch (const std::exception&) {
       ui().showMessage(cp(kNaoExecutou) + " \r" + sql);
+      ++erros;
     }
     if (grupo.due()) grupo.commit();
     comp.next();
@@ -62,6 +65,9 @@ void TFormConsistGeral::BitBtn2Click() {
   grupo.end();
   comp.close();  // nothing was changed in it, so nothing is sent
   PainelCG.visible = false;
+  // The run has no closing message of its own; one that refused statements
+  // says so at its end, so that it is not taken for a clean run.
+  if (erros > 0) ui().showMessage(ConcluidoComErros(erros));
 }
 
 }  // namespace cg

@@ -5,6 +5,7 @@
 
 #include "app/form/form.h"
 #include "data/sql/dm.h"
+#include "ops/desfecho.h"
 #include "ops/server_messages.h"
 #include "ops/walk_field.h"
 #include "platform/cp1252.h"
@@ -27,6 +28,9 @@ constexpr std::string_view kDescontoInvalidoFim =
     ", não é um número. Digite o percentual (por exemplo 10 ou 12,5) ou deixe a caixa vazia."_cp;
 constexpr std::string_view kDescontoGrandeFim =
     ", está fora do intervalo aceito: no máximo 7 algarismos antes da vírgula (até 9999999,99999999)."_cp;
+constexpr std::string_view kDescontoPercentualFim =
+    ", não é um percentual: digite um número de 0 a 100 (por exemplo 10 ou 12,5). Nenhum desconto foi "
+    "gravado."_cp;
 constexpr std::string_view kDescontoCasasFim =
     ", tem casas decimais demais: no máximo 8 depois da vírgula."_cp;
 
@@ -49,6 +53,7 @@ void CorrigeNomes(TFormConsistGeral& f, TDM& dm) {
   f.TermCG.setMaxValue(comp.recordCount());
   f.ContadorProgresso = 0;
   Field& nome = dm.cds_ComponentesCOMPONENTE ? *dm.cds_ComponentesCOMPONENTE : comp.fieldByName("Componente");
+  int erros = 0;
   while (!comp.eof()) {
     f.AvancaProgresso();
     comp.edit();
@@ -60,12 +65,14 @@ void CorrigeNomes(TFormConsistGeral& f, TDM& dm) {
     } catch (const std::exception&) {
       comp.cancel();
       f.ui().showMessage(naoCorrigiu(nome.asString()));
+      ++erros;
     }
     comp.next();
   }
   comp.close();
   TDM::Refusals refused = dm.takeRefusals();
   ReportApplyAtClose(f.ui(), refused.count, refused.firstMessage, refused.lostConnection);
+  erros += refused.count;
 
   Table& compras = f.Compras;
   compras.open();
@@ -84,6 +91,7 @@ void CorrigeNomes(TFormConsistGeral& f, TDM& dm) {
     } catch (const EKeyViolation&) {
       compras.cancel();
       f.ui().showMessage(naoCorrigiu(componente->asString()));
+      ++erros;
     } catch (const std::exception&) {
       // Not a name that exists already (no permission, disk full, a lock):
       // the error itself stops the run, as it would the next record.
@@ -93,7 +101,7 @@ void CorrigeNomes(TFormConsistGeral& f, TDM& dm) {
     compras.next();
   }
   compras.close();
-  f.ui().showMessage(cp(kSucesso));
+  f.ui().showMessage(Desfecho(cp(kSucesso), erros, false, ""));
 }
 
 // Options 2 and 3 share their set-up: the counter starts at 1, so the gauge
@@ -204,16 +212,32 @@ std::optional<Numero> leNumero(std::string_view text) {
 
 }  // namespace
 
+namespace {
+
+// Whether the number, within the column's digits, lies from 0 to 100.
+bool ePercentual(const Numero& n) {
+  if (n.text.empty()) return true;
+  if (n.text[0] == '-') return n.text.find_first_not_of("-0,") == std::string::npos;  // -0 is 0
+  const std::string inteira = n.text.substr(0, n.text.find(','));
+  const std::string fracao = n.text.size() > inteira.size() ? n.text.substr(inteira.size() + 1) : "";
+  const long valor = inteira.empty() ? 0 : std::stol(inteira);
+  return valor < 100 || (valor == 100 && fracao.find_first_not_of('0') == std::string::npos);
+}
+
+}  // namespace
+
 std::optional<std::string> PercentualDesconto(std::string_view text) {
   std::optional<Numero> n = leNumero(text);
-  if (!n || n->before > 7 || n->after > 8) return std::nullopt;
+  if (!n || n->before > 7 || n->after > 8 || !ePercentual(*n)) return std::nullopt;
   return n->text;
 }
 
 DescontoRecusado MotivoDescontoRecusado(std::string_view text) {
   std::optional<Numero> n = leNumero(text);
   if (!n) return DescontoRecusado::NaoNumero;
-  return n->before > 7 ? DescontoRecusado::ForaDoIntervalo : DescontoRecusado::CasasDemais;
+  if (n->before > 7) return DescontoRecusado::ForaDoIntervalo;
+  if (n->after > 8) return DescontoRecusado::CasasDemais;
+  return DescontoRecusado::ForaDoPercentual;
 }
 
 void TFormConsistGeral::BotCorrecaoCompClick() {
@@ -242,9 +266,10 @@ void TFormConsistGeral::BitBtn3Click() {
     percentual = PercentualDesconto(Edit1.text);
     if (!percentual) {
       const DescontoRecusado motivo = MotivoDescontoRecusado(Edit1.text);
-      const std::string_view fim = motivo == DescontoRecusado::ForaDoIntervalo ? kDescontoGrandeFim
-                                   : motivo == DescontoRecusado::CasasDemais   ? kDescontoCasasFim
-                                                                               : kDescontoInvalidoFim;
+      const std::string_view fim = motivo == DescontoRecusado::ForaDoIntervalo    ? kDescontoGrandeFim
+                                   : motivo == DescontoRecusado::CasasDemais      ? kDescontoCasasFim
+                                   : motivo == DescontoRecusado::ForaDoPercentual ? kDescontoPercentualFim
+                                                                                  : kDescontoInvalidoFim;
       ui().showMessage(cp(kDescontoInvalido) + "\"" + Edit1.text + "\"" + cp(fim));
       return;
     }

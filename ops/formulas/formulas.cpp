@@ -4,6 +4,7 @@
 // names the server refused are told before the closing message.
 #include "app/form/form.h"
 #include "data/sql/dm.h"
+#include "ops/desfecho.h"
 #include "ops/server_messages.h"
 #include "platform/cp1252.h"
 #include "text/normaliza.h"
@@ -31,6 +32,7 @@ void TFormConsistGeral::BitBtn1Click() {
   TermCG.setMaxValue(formulas.recordCount());
   ContadorProgresso = 0;
   Field& nome = formulas.fieldByName("Formula");
+  int erros = 0;
   while (!formulas.eof()) {
     AvancaProgresso();
     formulas.edit();
@@ -42,6 +44,7 @@ void TFormConsistGeral::BitBtn1Click() {
     } catch (const std::exception&) {
       formulas.cancel();
       ui().showMessage(cp(kNaoCorrigiu) + "\"" + nome.asString() + "\"" + cp(kNaoCorrigiuFim));
+      ++erros;
     }
     formulas.next();
   }
@@ -50,7 +53,7 @@ void TFormConsistGeral::BitBtn1Click() {
   ReportApplyAtClose(ui(), refused.count, refused.firstMessage, refused.lostConnection);
 
   PainelCG.visible = false;
-  ui().showMessage(cp(kSucesso));
+  ui().showMessage(Desfecho(cp(kSucesso), erros + refused.count, false, ""));
 }
 
 }  // namespace cg

@@ -2,9 +2,10 @@
 // data or in the dead-file archive:
 //   1. formula rows (PEDIFORM.DB) whose order header is gone;
 //   2. formula items (COMPEDID.DB) whose formula row is gone;
-//   3. formula rows numbered 0.
+//   3. formula rows numbered 0, with their items.
 // Rows are deleted one by one as they are found; nothing is written.
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "app/form/form.h"
@@ -87,6 +88,20 @@ void DeleteRowsWithoutParent(TFormConsistGeral& f, Table& parent, ParentKey::Par
   }
 }
 
+// Deletes the items (held open on their primary index) of the formula
+// whose key leads it.
+void DeleteItemsOf(Table& items, const std::vector<KeyValue>& formula) {
+  if (!items.findKey(formula)) return;
+  WalkField estacao(items, "Estacao"), npedido(items, "NPedido"), nformula(items, "NFormula");
+  const std::string& e = std::get<std::string>(formula[0]);
+  const int64_t n = std::get<int64_t>(formula[1]), nf = std::get<int64_t>(formula[2]);
+  while (!items.eof() && estacao->asString() == e && npedido->asInteger() == n &&
+         nformula->asInteger() == nf) {
+    items.edit();
+    items.remove();
+  }
+}
+
 void RemoveOrphanFormulas(TFormConsistGeral& f, const FormulaStore& store) {
   // What is deleted depends on the lookups: every file passes the engine's
   // check before the first delete.
@@ -124,6 +139,7 @@ void RemoveOrphanFormulas(TFormConsistGeral& f, const FormulaStore& store) {
   // gauge runs one step ahead and rests on its maximum for the last row.
   f.TermCG.setMinValue(0);
   f.TermCG.setProgress(0);
+  store.items.setIndexName("");
   store.items.open();
   store.formulas.open();
   f.TermCG.setMaxValue(store.formulas.recordCount());
@@ -131,12 +147,17 @@ void RemoveOrphanFormulas(TFormConsistGeral& f, const FormulaStore& store) {
   store.formulas.first();
   f.SetNomeConsist(std::string(kCaptionFormulaZero));
   f.repaint(f.PainelCG);
+  // The items of a formula row deleted here lose their formula as well:
+  // they go with it, so that one run leaves no orphan behind.
   WalkField nformula(store.formulas, "NFormula");
+  WalkField estacao(store.formulas, "Estacao"), npedido(store.formulas, "NPedido");
   while (!store.formulas.eof()) {
     f.AvancaProgresso();
     if (nformula->asInteger() == 0) {
+      const std::vector<KeyValue> key = {estacao->asString(), int64_t{npedido->asInteger()}, int64_t{0}};
       store.formulas.edit();
       store.formulas.remove();
+      DeleteItemsOf(store.items, key);
     } else {
       store.formulas.next();
     }

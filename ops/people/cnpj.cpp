@@ -6,6 +6,7 @@
 
 #include "app/form/form.h"
 #include "data/sql/dm.h"
+#include "ops/desfecho.h"
 #include "ops/server_messages.h"
 #include "platform/cp1252.h"
 
@@ -95,7 +96,12 @@ void TFormConsistGeral::BitBtn7Click() {
   TDM::Refusals refused = dm.takeRefusals();
   ReportApplyAtClose(ui(), refused.count, refused.firstMessage, refused.lostConnection);
 
-  if (changed == 0)
+  // Changes the server refused were not made: the run says so, and counts
+  // only what was.
+  if (refused.count > 0)
+    ui().showMessage(ConcluidoComErros(refused.count) + " " +
+                     Contagem(changed - refused.count, "CNPJ foi corrigido", "CNPJs foram corrigidos") + ".");
+  else if (changed == 0)
     ui().showMessage(cp(kNenhum));
   else if (changed == 1)
     ui().showMessage(cp(kSomenteUm) + " \"" + lastChanged + "\"" + cp(kSomenteUmFim));

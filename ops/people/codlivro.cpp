@@ -23,6 +23,7 @@
 
 #include "app/form/form.h"
 #include "data/sql/dm.h"
+#include "ops/desfecho.h"
 #include "ops/server_messages.h"
 #include "ops/sql_text.h"
 #include "platform/cp1252.h"
@@ -95,6 +96,9 @@ void TFormConsistGeral::BitBtn5Click() {
   ui().processMessages();
 
   bool opened = false;
+  int erros = 0;      // every failure told on the way
+  int numerados = 0;  // orders whose code reached the server
+  bool configGravado = false;
   dm.sqldsPedidos.close();
   dm.cdsPedidos.close();
   dm.sqldsPedidos.setCommandText("");
@@ -107,12 +111,14 @@ void TFormConsistGeral::BitBtn5Click() {
     dm.sqldsPedidos.open();
   } catch (const std::exception& e) {
     ui().showMessage(naoAbriu("sqldspedidos", e));
+    ++erros;
   }
   try {
     dm.cdsPedidos.open();
     opened = true;
   } catch (const std::exception& e) {
     ui().showMessage(naoAbriu("cdspedidos", e));
+    ++erros;
   }
 
   SetNomeConsist(cp(kAlterando));
@@ -142,14 +148,23 @@ void TFormConsistGeral::BitBtn5Click() {
     try {
       dm.sqlcon1.executeDirect(updateConfig(code));
       grupo.commit();
+      numerados += static_cast<int>(gravados.size());
+      configGravado = true;
     } catch (const EConnectionError& e) {
       grupo.rollback();
       ui().showMessage(naoGravouConfig(code, e));
+      ++erros;
+      configGravado = false;
       connected = false;
     } catch (const std::exception& e) {
       grupo.rollback();
       for (const Gravado& g : gravados) ui().showMessage(naoGravouPedido(g.code, g.estacao, g.npedido, e));
-      if (last) ui().showMessage(naoGravouConfig(code, e));
+      erros += static_cast<int>(gravados.size());
+      if (last) {
+        ui().showMessage(naoGravouConfig(code, e));
+        ++erros;
+      }
+      configGravado = false;
     }
     gravados.clear();
     return connected;
@@ -178,6 +193,7 @@ void TFormConsistGeral::BitBtn5Click() {
         // final update below reports whether the configuration can still be
         // reached. Their codes count as used up, as for any failed order.
         ui().showMessage(naoGravouPedido(code, estacao, npedido, e));
+        ++erros;
         grupo.rollback();
         gravados.clear();
         break;
@@ -185,6 +201,7 @@ void TFormConsistGeral::BitBtn5Click() {
         // The code is used up all the same: CONFIG moves past it when the
         // group closes.
         ui().showMessage(naoGravouPedido(code, estacao, npedido, e));
+        ++erros;
       }
       if (grupo.due() && !fechaGrupo(false)) break;
       ++visitados;
@@ -210,7 +227,12 @@ void TFormConsistGeral::BitBtn5Click() {
     throw EDatabaseError(cp(kEsgotado) + (semCodigo == 1
                                               ? cp(kSemCodigoUm)
                                               : std::to_string(semCodigo) + " pedidos" + cp(kSemCodigo)));
-  ui().showMessage(cp(kSucesso));
+  // Success only when every order selected got its code and the
+  // configuration its last one; otherwise what happened instead.
+  ui().showMessage(Desfecho(cp(kSucesso), erros, stopRequested(),
+                            Contagem(numerados, "pedido numerado", "pedidos numerados") +
+                                (configGravado ? cp(", o último código foi gravado"_cp)
+                                               : cp(", o último código não foi gravado"_cp))));
   PainelCG.visible = false;
 }
 

@@ -7,7 +7,9 @@
 
 #include "app/form/form.h"
 #include "data/sql/dm.h"
+#include "ops/desfecho.h"
 #include "ops/server_messages.h"
+#include "platform/cp1252.h"
 #include "text/normaliza.h"
 
 namespace cg {
@@ -96,6 +98,11 @@ void TFormConsistGeral::btn1Click() {
   pedidos.close();
   HabilitaComandos();
   ReportRefusals(ui(), refused.count(), refused.first());
+  // Stopped by the user: what was walked is said, so that the run is not
+  // taken for a complete one.
+  if (stopRequested())
+    ui().showMessage(Interrompido(Contagem(TermCG.progress(), "pedido percorrido", "pedidos percorridos") +
+                                  cp(", os nomes abreviados até aqui foram gravados"_cp)));
 }
 
 }  // namespace cg

@@ -137,7 +137,11 @@ TEST_F(SampleTest, FrameCloseDuringOrderNamesStopsAfterTheCurrentOrderAndKeepsTh
   EXPECT_EQ(markerAt, std::vector<bool>(4, true));  // the marker stays while the command runs
   EXPECT_EQ(cnpjRuns, 0);
   EXPECT_EQ(ticks, 1);
-  EXPECT_TRUE(user.messages.empty()) << user.messages.front();
+  // The run says it was stopped, and how far it went, before the window
+  // closes.
+  EXPECT_EQ(user.messages,
+            (std::vector<std::string>{cp("Procedimento interrompido: 4 pedidos percorridos, os "
+                                         "nomes abreviados até aqui foram gravados."_cp)}));
   // Then the window closed, as the frame asked, and the marker went.
   EXPECT_TRUE(f.closed());
   EXPECT_FALSE(fs::exists(marker()));
@@ -188,8 +192,8 @@ TEST_F(SampleTest, InterromperStopsTheBookCodesAfterTheCurrentOrderThroughTheRun
 
   // BitBtn5 lets events through three times before its walk, then after
   // every order: "Interromper" at the fifth pause stops it after the second
-  // order. CONFIG moves past the two codes, the closing message is the
-  // usual one, and the commands are enabled again.
+  // order. CONFIG moves past the two codes, the closing message says the
+  // run was stopped, and the commands are enabled again.
   std::istringstream script(
       "invoke BotFormulaOrfan\n"
       "during 5 interrupt\n"
@@ -200,7 +204,8 @@ TEST_F(SampleTest, InterromperStopsTheBookCodesAfterTheCurrentOrderThroughTheRun
   const std::string t = transcript.str();
   EXPECT_EQ(t.substr(0, t.find("{\"event\":\"state\"")),
             "{\"event\":\"message\",\"text\":\"Procedimento concluído com sucesso.\"}\n"
-            "{\"event\":\"message\",\"text\":\"Procedimento concluído com sucesso.\"}\n");
+            "{\"event\":\"message\",\"text\":\"Procedimento interrompido: 2 pedidos numerados, o último "
+            "código foi gravado.\"}\n");
   EXPECT_NE(t.find("\"BotSair\":{\"enabled\":true"), std::string::npos) << t;
   EXPECT_NE(t.find("\"PainelCG\":false"), std::string::npos) << t;
 

@@ -242,6 +242,17 @@ TEST_F(RunnerTest, TheHeartbeatRewritesTheMarkerEveryThirtySeconds) {
   EXPECT_EQ(lines[4], kClosed);
 }
 
+TEST_F(RunnerTest, AWaitOfYearsEndsWithTheHeartbeatAtItsLastTick) {
+  // A wait past an hour jumps to its last hour: the run ends, and the
+  // marker holds the last tick's time, at most 30 s before the wait's end.
+  auto lines = run("state\nwait 1000000000\nstate\n");
+  ASSERT_EQ(lines.size(), 3u);
+  const double moved = secondsBetween(markerOf(lines[0]), markerOf(lines[1]));
+  EXPECT_LE(moved, 1e9);
+  EXPECT_GE(moved, 1e9 - 31);
+  EXPECT_EQ(lines[2], kClosed);
+}
+
 TEST_F(RunnerTest, ActionsOnClosedGridsAndRepeatedFocus) {
   auto lines = run("row GradeCliNovos 1\ntype Edit1 12,5 %\nfocus Edit1\nfocus Edit1\ncheck RadioButton4\n");
   EXPECT_EQ(lines,

@@ -26,7 +26,10 @@ TEST(AbreviaNome, KnownCases) {
       {"  joão   pedro  "_cp, "João Pedro"_cp},
       {"DA SILVA"_cp, "da Silva"_cp},
       {"MARIA DE"_cp, "Maria de"_cp},
-      {"JOSÉ"_cp, "JosÉ"_cp},
+      {"JOSÉ"_cp, "José"_cp},
+      {"MARIA DA CONCEIÇÃO"_cp, "Maria da Conceição"_cp},
+      {"ANDRÉ MAGALHÃES PATRÍCIA ÉRICA"_cp, "André Magalhães P. Érica"_cp},
+      {"ÂNGELA ŠIMON"_cp, "Ângela Šimon"_cp},
       {"Jose Carlos O. Souza"_cp, "Jose Carlos O. Souza"_cp},
       {"JOSE C D SILVA"_cp, "Jose C D. Silva"_cp},
       {""_cp, ""_cp},
@@ -82,11 +85,13 @@ TEST(FormataNomeProduto, KnownCases) {
       {"VITAMINAS B"_cp, "Vitaminas b"_cp},
       {"VITAMINA"_cp, "Vitamina"_cp},
       {"VITAMINA-C"_cp, "Vitamina-C"_cp},
-      {"AÇÚCAR"_cp, "ACUcar"_cp},
-      {"ÓLEO DE AMÊNDOAS"_cp, "Oleo de amEndoas"_cp},
+      {"AÇÚCAR"_cp, "Acucar"_cp},
+      {"CÁPSULAS DE GELATINA NÃO IÔNICO"_cp, "Capsulas de gelatina nao ionico"_cp},
+      {"ÉTER ÀS ÆGIS ÿ"_cp, "Eter as ægis ÿ"_cp},
+      {"ÓLEO DE AMÊNDOAS"_cp, "Oleo de amendoas"_cp},
       {"x"_cp, "X"_cp},
       {""_cp, ""_cp},
-      {"ÁCIDO ASCÓRBICO"_cp, "Acido ascOrbico"_cp},
+      {"ÁCIDO ASCÓRBICO"_cp, "Acido ascorbico"_cp},
       {"vitamina"_cp, "Vitamina"_cp},
       {"VITAMINA "_cp, "Vitamina "_cp},
       {"ViTaMiNa e"_cp, "Vitamina E"_cp},
@@ -159,29 +164,53 @@ TEST(TextProperties, AbreviaNomeOfItsOwnOutputIsUnchanged) {
   }
 }
 
-TEST(TextProperties, CasingTouchesOnlyAsciiLetters) {
+TEST(TextProperties, CasingChangesOnlyTheCaseOfLetters) {
   std::mt19937 rng(7);
   for (int i = 0; i < 20000; ++i) {
     std::string in = randomName(rng);
     std::string out = FormataNomeProduto(in);
     ASSERT_EQ(out.size(), in.size());
-    std::string stripped = RemoveAcentos(in);
-    for (std::size_t k = 0; k < in.size(); ++k) {
-      unsigned char a = static_cast<unsigned char>(stripped[k]), b = static_cast<unsigned char>(out[k]);
-      bool asciiLetter = (a >= 'a' && a <= 'z') || (a >= 'A' && a <= 'Z');
-      if (asciiLetter)
-        EXPECT_EQ(a | 32, b | 32);
-      else
-        EXPECT_EQ(a, b);
+    // Every byte is the input's, in another case at most, then without its
+    // accent; a second pass changes nothing.
+    std::string stripped = RemoveAcentos(Cp1252Lower(in));
+    EXPECT_EQ(RemoveAcentos(Cp1252Lower(out)), stripped) << toUtf8(in);
+    EXPECT_EQ(FormataNomeProduto(out), out) << toUtf8(in);
+    // No capital is left past the first character (and the vitamin's).
+    for (std::size_t k = 1; k < out.size(); ++k) {
+      if (k != 9) {
+        EXPECT_EQ(out[k], Cp1252LowerChar(out[k])) << toUtf8(in) << " " << k;
+      }
     }
-    // AbreviaNome keeps every non-blank non-ASCII-letter byte of the words it keeps.
+    // AbreviaNome keeps every letter of the words it keeps, in some case.
     std::string ab = AbreviaNome(in);
-    for (unsigned char c : ab) {
-      if (c >= 128) {
-        EXPECT_NE(in.find(static_cast<char>(c)), std::string::npos);
+    const std::string lowered = Cp1252Lower(in);
+    for (char c : ab) {
+      if (static_cast<unsigned char>(c) >= 128) {
+        EXPECT_NE(lowered.find(Cp1252LowerChar(c)), std::string::npos) << toUtf8(in);
       }
     }
   }
+}
+
+TEST(TextProperties, Cp1252CaseIsOnePairPerLetter) {
+  int pairs = 0;
+  for (int b = 0; b < 256; ++b) {
+    const char c = static_cast<char>(b);
+    const char up = Cp1252UpperChar(c), low = Cp1252LowerChar(c);
+    if (up != c) {
+      ++pairs;
+      EXPECT_EQ(Cp1252LowerChar(up), c) << b;
+      EXPECT_EQ(low, c) << b;
+    }
+    if (low != c) {
+      EXPECT_EQ(Cp1252UpperChar(low), c) << b;
+    }
+  }
+  // a..z, à..þ but ÷, š, œ, ž, ÿ.
+  EXPECT_EQ(pairs, 26 + 30 + 4);
+  for (unsigned char b : {0xD7, 0xF7, 0xDF, 0xAA, 0xBA, 0xB5})
+    EXPECT_EQ(Cp1252UpperChar(static_cast<char>(b)), static_cast<char>(b)) << int{b};
+  EXPECT_EQ(Cp1252Upper("ação œ ÿ ž š ß ×÷"_cp), "AÇÃO Œ Ÿ Ž Š ß ×÷"_cp);
 }
 
 }  // namespace

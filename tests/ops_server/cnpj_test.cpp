@@ -96,7 +96,8 @@ TEST(LimpezaCNPJ, ChangesTheServerRefusesAreReportedBeforeTheClosingMessage) {
       cp("O servidor recusou 1 alteração, que não foi gravada.\rMensagem do servidor: "_cp);
   EXPECT_EQ(m[0].substr(0, prefix.size()), prefix);
   EXPECT_NE(m[0].find("fornecedor travado pela auditoria"), std::string::npos) << m[0];
-  EXPECT_EQ(m[1], cp("Procedimento concluído. 3 CNPJs foram corrigidos."_cp));
+  // The refused one is neither counted as corrected nor passed off as done.
+  EXPECT_EQ(m[1], cp("Procedimento concluído com 1 erro. 2 CNPJs foram corrigidos."_cp));
   std::vector<Row> expected = {
       {"0001", "11222333000181"}, {"0002", "12.345.678/0001-95"}, {"0003", "99999999000191"}};
   EXPECT_EQ(cnpjs(inst), expected);

@@ -109,14 +109,23 @@ TEST(CorrecaoComponentes, DefaultDiscountGoesToZeroAndEmptyDiscountsOnly) {
                                               {"4", "D", "g", "-1.00000000"},
                                               {"5", "E", "g", "0.00000001"}}));
 
-  // A full stop is taken as well, and a percentage above 100 as typed.
+  // A full stop is taken as well; a percentage above 100 is refused with
+  // nothing written, the panel still open for another.
   inst.exec("UPDATE COMPONEN SET DESCONTO = 0 WHERE CODIGO IN ('1', '3')");
-  auto again = inst.run("invoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 150.25\nclick BitBtn3\n");
+  auto refused = inst.run("invoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 150.25\nclick BitBtn3\n");
+  EXPECT_EQ(
+      refused.messages(),
+      (std::vector<std::string>{cp("O desconto digitado, \"150.25\", não é um percentual: digite um número "
+                                   "de 0 a 100 (por exemplo 10 ou 12,5). Nenhum desconto foi gravado."_cp)}))
+      << refused.dump();
+  EXPECT_EQ(inst.scalar("select cast(DESCONTO as varchar(30)) as V from COMPONEN where CODIGO = '1'"),
+            "0.00000000");
+  auto again = inst.run("invoke BotCorrecaoComp\ncheck RadioButton1\ntype Edit1 99.75\nclick BitBtn3\n");
   EXPECT_TRUE(again.messages().empty()) << again.dump();
   EXPECT_EQ(inst.scalar("select cast(DESCONTO as varchar(30)) as V from COMPONEN where CODIGO = '1'"),
-            "150.25000000");
+            "99.75000000");
   EXPECT_EQ(inst.scalar("select cast(DESCONTO as varchar(30)) as V from COMPONEN where CODIGO = '3'"),
-            "150.25000000");
+            "99.75000000");
 }
 
 TEST(CorrecaoComponentes, EmptyPercentageTurnsZeroDiscountsEmpty) {
@@ -202,7 +211,7 @@ TEST(CorrecaoComponentes, ANameTheServerRefusesIsReportedAndTheOthersAreStillCor
       cp("O servidor recusou 1 alteração, que não foi gravada.\rMensagem do servidor: "_cp);
   EXPECT_EQ(m[0].substr(0, prefix.size()), prefix) << m[0];
   EXPECT_NE(m[0].find("UQ_COMPONEN_COMPONENTE"), std::string::npos) << m[0];
-  EXPECT_EQ(m[1], cp("Procedimento Concluído com Sucesso."_cp));
+  EXPECT_EQ(m[1], cp("Procedimento concluído com 1 erro."_cp));
 
   auto rows = registro(inst);
   ASSERT_EQ(rows.size(), 3u);
@@ -227,7 +236,7 @@ TEST(CorrecaoComponentes, AFailedPostNamesTheStoredNameAndTheWalkGoesOn) {
   EXPECT_EQ(m[1],
             cp("Não foi possível corrigir \"BETA AMARGA\". Favor verificar se já existe outro componente "
                "com este nome."_cp));
-  EXPECT_EQ(m[2], cp("Procedimento Concluído com Sucesso."_cp));
+  EXPECT_EQ(m[2], cp("Procedimento concluído com 1 erro."_cp));
   EXPECT_EQ(inst.query("select COMPONENTE from COMPONEN order by COMPONENTE", {"COMPONENTE"}),
             (std::vector<Row>{{"Alfa"}, {"BETA AMARGA"}, {"Gama"}}));
 }

@@ -72,7 +72,7 @@ TEST(NomesFormulas, ANameTheServerRefusesAtCloseIsReportedBeforeTheClosingMessag
       cp("O servidor recusou 1 alteração, que não foi gravada.\rMensagem do servidor: "_cp);
   EXPECT_EQ(m[1].substr(0, refused.size()), refused) << m[1];
   EXPECT_NE(m[1].find("formula em uso no laboratorio"), std::string::npos) << m[1];
-  EXPECT_EQ(m[2], cp("Procedimento Concluído com Sucesso."_cp));
+  EXPECT_EQ(m[2], cp("Procedimento concluído com 1 erro."_cp));
   EXPECT_EQ(formulas(inst), (std::vector<Row>{{"1", "Alfa"}, {"2", "Beta"}, {"3", "ZETA"}}));
 }
 
@@ -90,7 +90,7 @@ TEST(NomesFormulas, AFailedPostNamesTheStoredNameAndTheWalkGoesOn) {
   EXPECT_EQ(m[1],
             cp("Não foi possível corrigir \"BETA COMPOSTA\". Favor verificar se já existe outra fórmula com "
                "este nome."_cp));
-  EXPECT_EQ(m[2], cp("Procedimento Concluído com Sucesso."_cp));
+  EXPECT_EQ(m[2], cp("Procedimento concluído com 1 erro."_cp));
   EXPECT_EQ(inst.query("select FORMULA from FORMULAS order by FORMULA", {"FORMULA"}),
             (std::vector<Row>{{"Alfa"}, {"BETA COMPOSTA"}, {"Gama"}}));
 }
@@ -158,9 +158,10 @@ TEST_P(CodigoComponenteItensTransportes, ARejectedStatementIsShownAsSentAndTheWa
              "IF (OLD.COMPONENTE STARTING WITH 'ACIDO') THEN EXCEPTION E_ITEM_FATURADO; END"});
   auto t = inst.run("invoke BitBtn2\n");
   EXPECT_EQ(t.messages(),
-            std::vector<std::string>{
+            (std::vector<std::string>{
                 cp("Não foi possível executar o comando \r"
-                   "UPDATE COMPEDID set CODIGOCOMP = 'C-1' WHERE COMPONENTE = 'ACIDO D''ARCO'"_cp)})
+                   "UPDATE COMPEDID set CODIGOCOMP = 'C-1' WHERE COMPONENTE = 'ACIDO D''ARCO'"_cp),
+                cp("Procedimento concluído com 1 erro."_cp)}))
       << t.dump();
   EXPECT_EQ(itens(inst), (std::vector<Row>{{"1", "1", "x"}, {"1", "2", "C-2"}, {"1", "3", "C-3"}}));
 }

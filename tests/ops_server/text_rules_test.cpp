@@ -92,9 +92,10 @@ TEST(PercentualDesconto, AcceptsDecimalNumbersAndEmptyText) {
   struct Case {
     std::string in, out;
   } cases[] = {
-      {"", ""},         {"   ", ""},      {"10", "10"},   {" 10 ", "10"},
-      {"12,5", "12,5"}, {"12.5", "12,5"}, {"0", "0"},     {"-1", "-1"},
-      {"+3", "3"},      {",5", ",5"},     {"150", "150"}, {"1234567,12345678", "1234567,12345678"},
+      {"", ""},         {"   ", ""},      {"10", "10"},         {" 10 ", "10"},
+      {"12,5", "12,5"}, {"12.5", "12,5"}, {"0", "0"},           {"100", "100"},
+      {"+3", "3"},      {",5", ",5"},     {"100,00", "100,00"}, {"0000099,99999999", "0000099,99999999"},
+      {"-0", "-0"},
   };
   for (const auto& c : cases) {
     auto v = PercentualDesconto(c.in);
@@ -104,6 +105,11 @@ TEST(PercentualDesconto, AcceptsDecimalNumbersAndEmptyText) {
   const char* refused[] = {"abc", "10%", "1,2,3",    "1.2.3",       "12,5a", "-",
                            ",",   "1 0", "12345678", "1,123456789", "1e3"};
   for (const char* r : refused) EXPECT_FALSE(PercentualDesconto(r).has_value()) << r;
+  // A number the column holds but no percentage is.
+  for (const char* r : {"150", "-1", "100,00000001", "1234567,12345678", "-0,5"}) {
+    EXPECT_FALSE(PercentualDesconto(r).has_value()) << r;
+    EXPECT_EQ(MotivoDescontoRecusado(r), DescontoRecusado::ForaDoPercentual) << r;
+  }
 }
 
 TEST(SqlQuoted, DoublesEverySingleQuote) {

@@ -213,6 +213,25 @@ TEST_F(Instalacao, ADescriptionThatDisagreesWithTheTableIsRefused) {
   expectRefused("state\ninvoke BotFormulaOrfan\nstate\n",
                 invalidFile(path, "o índice Pedidos$pk tem 0 entradas para " + rows + " registros"), false);
 
+  // An index with one entry per record whose entries hold other values (the
+  // order numbers negated): the counts agree and the quick check passes, but
+  // every order looked up through it would be missing, and every formula row
+  // deleted. It is refused before the first delete.
+  const std::string negated = sql.substr(0, sql.rfind('"', sql.find("NPedido"))) + "-" +
+                              sql.substr(sql.rfind('"', sql.find("NPedido")));
+  ASSERT_NE(negated, sql);
+  execOn(pedidos, "PRAGMA writable_schema = ON; UPDATE sqlite_schema SET sql = '" + negated +
+                      "' WHERE name = 'Pedidos$pk'");
+  execOn(pedidos, "REINDEX \"Pedidos$pk\"");
+  execOn(pedidos, "PRAGMA writable_schema = ON; UPDATE sqlite_schema SET sql = '" + sql +
+                      "' WHERE name = 'Pedidos$pk'");
+  ASSERT_EQ(firstValue(pedidos, "PRAGMA quick_check"), "ok");
+  ASSERT_EQ(firstValue(pedidos, "SELECT count(*) FROM Pedidos INDEXED BY \"Pedidos$pk\""), rows);
+  expectRefused("state\ninvoke BotFormulaOrfan\nstate\n",
+                invalidFile(path, "o índice Pedidos$pk não corresponde aos registros da tabela"), false);
+  execOn(pedidos, "REINDEX \"Pedidos$pk\"");
+  ASSERT_EQ(firstValue(pedidos, "PRAGMA integrity_check"), "ok");
+
   // A CRM width of 3: every CRM would be cut to 3 digits.
   execOn(file("VITRALON/DADOS/Medicos.DB"), "UPDATE _fields SET size = 3 WHERE name = 'CRM'");
   expectRefused("state\ninvoke BotCorrigeCadMed\nstate\n",
@@ -796,12 +815,13 @@ TEST_F(Instalacao, CollidingFormulaNamesAreCountedAndTheOtherCorrectionsReachThe
       "{\"event\":\"message\",\"text\":\"O servidor recusou 3 alterações, que não foram "
       "gravadas.\\rPrimeira mensagem do servidor: violation of PRIMARY or UNIQUE KEY constraint "
       "\\\"UQ_FORMULAS_FORMULA\\\"";
-  const std::string closing = "{\"event\":\"message\",\"text\":\"Procedimento Concluído com Sucesso.\"}";
+  // Not a success: the run ends saying how many names failed.
+  const std::string closing = "{\"event\":\"message\",\"text\":\"Procedimento concluído com 3 erros.\"}";
   ChildResult r = RunScript(drive_, "state\ninvoke BitBtn1\nstate\n");
   EXPECT_TRUE(EventLines(r.output, "error").empty()) << r.output;
   auto messages = EventLines(r.output, "message");
   // Each refusal as the data module shows it, then the count, then the
-  // closing message.
+  // closing message with the count of errors.
   const std::string refusal = "{\"event\":\"message\",\"text\":\"2) violation of PRIMARY or UNIQUE KEY";
   ASSERT_EQ(messages.size(), 5u) << r.output;
   for (int i = 0; i < 3; ++i) EXPECT_EQ(messages[i].rfind(refusal, 0), 0u) << messages[i];
