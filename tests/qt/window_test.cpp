@@ -416,6 +416,42 @@ TEST_F(QtSampleTest, ReviewByKeyboardAlone) {
   copy.close();
 }
 
+// A confirmation whose command file fails: the window's message says how it
+// ended and shows the start of its error output, as the runner's does.
+TEST_F(QtSampleTest, AFailingCommandFileShowsItsErrorOutputInTheMessage) {
+  CreateLocalSample(SampleSizeFor("small"), 20261207);
+  std::ofstream(DriveC::resolve("C:\\VITRALON\\FormatCli.bat"), std::ios::trunc)
+      << "#!/bin/sh\necho copiando\necho 'FormatCli.bat: 1: sqlite3: not found' >&2\nexit 127\n";
+  qt::WindowProgram p(/*interactive=*/true);
+  p.start();
+  TFormConsistGeral& f = p.form();
+  qt::MainWindow& w = p.window();
+  f.HabilitaComandos();
+  w.syncAll();
+  qobject_cast<QPushButton*>(w.widgetFor("BotAbreviaNomeCli"))->click();
+  ASSERT_TRUE(f.PainelFormatCliNovo.visible);
+
+  QStringList seen;
+  QTimer answer;
+  answer.setInterval(10);
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    seen << box->text();
+    box->button(box->button(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok)->click();
+  });
+  answer.start();
+  qobject_cast<QPushButton*>(w.widgetFor("BotConfirmaFormatCli"))->click();
+  answer.stop();
+  EXPECT_EQ(seen,
+            QStringList({QString::fromUtf8("Confirma a substituição do formato original pelo novo formato ?"),
+                         QString::fromUtf8("A substituição do formato original pelo novo falhou: o arquivo "
+                                           "de comandos C:\\VITRALON\\FormatCli.bat terminou com o código "
+                                           "127.\nO formato original foi mantido.\nSaída de erro do arquivo "
+                                           "de comandos:\nFormatCli.bat: 1: sqlite3: not found")}));
+  EXPECT_FALSE(f.PainelFormatCliNovo.visible);
+}
+
 TEST_F(QtWindowTest, KeyboardAndTextsAsOnWindows) {
   qt::WindowProgram p(false);
   p.start();
