@@ -9,10 +9,11 @@
 set -euo pipefail
 
 # What the program loads when it runs (the Debian package declares the same):
-# Qt's widgets and platform plugins, SQLite, the Firebird client and its
-# embedded engine, the faces that stand for Arial.
+# Qt's widgets and platform plugins, its SVG plugins that draw the window's
+# icon, SQLite, the Firebird client and its embedded engine, the faces that
+# stand for Arial.
 RUNTIME=(
-  libqt6widgets6 qt6-qpa-plugins qt6-translations-l10n
+  libqt6widgets6 qt6-qpa-plugins qt6-translations-l10n libqt6svg6
   libsqlite3-0
   libfbclient2 firebird3.0-server-core
   fonts-liberation fonts-dejavu-core

@@ -134,6 +134,29 @@ TEST_F(QtWindowTest, ButtonsShowTheFormsCaptionsPlacesAndStates) {
   EXPECT_EQ(p.window().widgetFor("PainelConsistG")->geometry(), p.window().rect());
 }
 
+// The title bar shows the program's icon: the one of dist/, built into the
+// program, drawn at the sizes a window manager asks for; message boxes
+// without a parent show it too.
+TEST_F(QtWindowTest, TheWindowShowsTheProgramsIcon) {
+  qt::WindowProgram p(false);
+  const QIcon icon = p.window().windowIcon();
+  ASSERT_FALSE(icon.isNull());
+  const QIcon fromTree(QString::fromUtf8(CG_SOURCE_DIR "/dist/consistgeral.svg"));
+  for (int size : {16, 32, 64}) {
+    const QImage drawn = icon.pixmap(size, size).toImage();
+    ASSERT_EQ(drawn.size(), QSize(size, size));
+    EXPECT_EQ(drawn, fromTree.pixmap(size, size).toImage()) << size;
+    int bluePixels = 0;
+    for (int y = 0; y < size; ++y)
+      for (int x = 0; x < size; ++x) {
+        const QRgb c = drawn.pixel(x, y);
+        bluePixels += qAlpha(c) == 255 && qBlue(c) > qRed(c) + 60;
+      }
+    EXPECT_GT(bluePixels, size * size / 8) << size;  // the cylinder, not a blank square
+  }
+  EXPECT_EQ(QApplication::windowIcon().pixmap(32, 32).toImage(), icon.pixmap(32, 32).toImage());
+}
+
 TEST_F(QtWindowTest, MainPanelTakesTheConfiguredColour) {
   qt::WindowProgram p(false);
   QWidget* panel = p.window().widgetFor("PainelConsistG");
