@@ -1,9 +1,11 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
@@ -73,6 +75,52 @@ void QuietStandardStreams() {
   }
 }
 
+// The read end of a waited process's standard error. Keeps the first
+// kErrorOutputLimit bytes and drops the rest, reading as long as the process
+// writes so that it never blocks on a full pipe.
+class ErrorOutput {
+ public:
+  explicit ErrorOutput(int fd) : fd_(fd) { fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK); }
+  ~ErrorOutput() { close(fd_); }
+  ErrorOutput(const ErrorOutput&) = delete;
+  ErrorOutput& operator=(const ErrorOutput&) = delete;
+
+  // Waits at most `interval` for something to read, and reads it.
+  void wait(std::chrono::milliseconds interval) {
+    if (ended_) {
+      std::this_thread::sleep_for(interval);
+      return;
+    }
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(interval.count())) > 0) readAvailable();
+  }
+
+  // Reads what is there now. What the process started may still hold the
+  // pipe open after it ended: this does not wait for the end of the stream,
+  // and stops after a bounded number of reads against an endless writer.
+  void readAvailable() {
+    char buffer[4096];
+    for (int reads = 0; !ended_ && reads < 64; ++reads) {
+      const ssize_t n = read(fd_, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return;  // nothing more for now
+      if (n == 0) {
+        ended_ = true;
+        return;
+      }
+      const std::size_t room = kErrorOutputLimit - std::min(kept_.size(), kErrorOutputLimit);
+      kept_.append(buffer, std::min(room, static_cast<std::size_t>(n)));
+    }
+  }
+
+  std::string kept() && { return std::move(kept_); }
+
+ private:
+  int fd_;
+  bool ended_ = false;
+  std::string kept_;
+};
+
 }  // namespace
 
 bool StartProcess(std::string_view commandLine) {
@@ -103,21 +151,30 @@ bool StartProcess(std::string_view commandLine) {
 
 ProcessOutcome RunProcess(std::string_view commandLine, std::chrono::milliseconds waitAtMost) {
   using End = ProcessOutcome::End;
-  if (waitAtMost.count() <= 0)
-    return StartProcess(commandLine) ? ProcessOutcome{End::Exited, 0} : ProcessOutcome{};
+  ProcessOutcome outcome;
+  if (waitAtMost.count() <= 0) {
+    if (StartProcess(commandLine)) outcome.end = End::Exited;
+    return outcome;
+  }
   std::vector<std::string> argv = RunnableArgv(commandLine);
   if (argv.empty()) return {};
   std::vector<char*> cargv;
   for (auto& a : argv) cargv.push_back(a.data());
   cargv.push_back(nullptr);
 
-  // A failed exec is told through a pipe that a successful one closes.
+  // A failed exec is told through a pipe that a successful one closes; the
+  // process's standard error goes through another.
   int execFailed[2];
   if (pipe2(execFailed, O_CLOEXEC) != 0) return {};
-  const pid_t pid = fork();
-  if (pid < 0) {
+  int errorPipe[2];
+  if (pipe2(errorPipe, O_CLOEXEC) != 0) {
     close(execFailed[0]);
     close(execFailed[1]);
+    return {};
+  }
+  const pid_t pid = fork();
+  if (pid < 0) {
+    for (int fd : {execFailed[0], execFailed[1], errorPipe[0], errorPipe[1]}) close(fd);
     return {};
   }
   if (pid == 0) {
@@ -125,12 +182,15 @@ ProcessOutcome RunProcess(std::string_view commandLine, std::chrono::millisecond
     // stopped with everything it started.
     setsid();
     QuietStandardStreams();
+    dup2(errorPipe[1], 2);  // the copy is not closed on exec
     execvp(cargv[0], cargv.data());
     const int why = errno;
     [[maybe_unused]] ssize_t n = write(execFailed[1], &why, sizeof why);
     _exit(127);
   }
   close(execFailed[1]);
+  close(errorPipe[1]);
+  ErrorOutput errors(errorPipe[0]);
   int why = 0;
   ssize_t n;
   while ((n = read(execFailed[0], &why, sizeof why)) < 0 && errno == EINTR) {
@@ -151,12 +211,21 @@ ProcessOutcome RunProcess(std::string_view commandLine, std::chrono::millisecond
       }
       break;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    errors.wait(std::chrono::milliseconds(10));
   }
   if (n > 0) return {};
-  if (timedOut) return {End::TimedOut, 0};
-  if (WIFSIGNALED(status)) return {End::Signalled, WTERMSIG(status)};
-  return {End::Exited, WEXITSTATUS(status)};
+  errors.readAvailable();
+  if (timedOut) {
+    outcome.end = End::TimedOut;
+  } else if (WIFSIGNALED(status)) {
+    outcome.end = End::Signalled;
+    outcome.code = WTERMSIG(status);
+  } else {
+    outcome.end = End::Exited;
+    outcome.code = WEXITSTATUS(status);
+  }
+  outcome.errorOutput = std::move(errors).kept();
+  return outcome;
 }
 
 }  // namespace cg

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,12 +35,22 @@ struct ProcessOutcome {
   };
   End end = End::NotStarted;
   int code = 0;
+  // The start of what the process wrote to its standard error while it was
+  // waited for: at most kErrorOutputLimit bytes, as the host wrote them
+  // (UTF-8 text, as a rule). Empty when it wrote nothing there.
+  std::string errorOutput;
   bool succeeded() const { return end == End::Exited && code == 0; }
 };
 
+// How much of a waited process's standard error is kept; the rest is read
+// and dropped, so that the process never blocks on a full pipe.
+constexpr std::size_t kErrorOutputLimit = 1024;
+
 // Starts the command line in a session of its own and waits for it at most
-// `waitAtMost`. A bound of zero waits for nothing: the process is left to
-// run detached, and the outcome tells only whether it started (Exited, 0).
+// `waitAtMost`, keeping the start of its standard error (its standard input
+// and output are the null device). A bound of zero waits for nothing: the
+// process is left to run detached with every standard stream on the null
+// device, and the outcome tells only whether it started (Exited, 0).
 ProcessOutcome RunProcess(std::string_view commandLine, std::chrono::milliseconds waitAtMost);
 
 }  // namespace cg

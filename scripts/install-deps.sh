@@ -8,12 +8,14 @@
 #   bash scripts/install-deps.sh runtime build   to build it as well
 set -euo pipefail
 
-# What the program loads when it runs (the Debian package declares the same):
-# Qt's widgets and platform plugins, SQLite, the Firebird client and its
-# embedded engine, the faces that stand for Arial.
+# What the program loads or starts when it runs (the Debian package declares
+# the same): Qt's widgets and platform plugins, its SVG plugins that draw the
+# window's icon, SQLite and its shell (the command files FormatCli.bat and
+# FormatMed.bat call it), the Firebird client and its embedded engine, the
+# faces that stand for Arial.
 RUNTIME=(
-  libqt6widgets6 qt6-qpa-plugins qt6-translations-l10n
-  libsqlite3-0
+  libqt6widgets6 qt6-qpa-plugins qt6-translations-l10n libqt6svg6
+  libsqlite3-0 sqlite3
   libfbclient2 firebird3.0-server-core
   fonts-liberation fonts-dejavu-core
 )
@@ -24,15 +26,16 @@ BUILD=(
   libsqlite3-dev firebird-dev
   clang-format
 )
-# To test and measure it: the test server, SQLite's shell, a virtual X server
-# for pictures, GoogleTest, the sanitizers and fuzzers, timing tools.
+# To test and measure it: the test server, a virtual X server for pictures,
+# GoogleTest, the sanitizers and fuzzers, timing tools, the Debian package's
+# checker (the install test runs it).
 TEST=(
-  sqlite3
   firebird3.0-server firebird3.0-utils
   xvfb xauth x11-apps imagemagick
   googletest libgtest-dev
   clang libclang-rt-14-dev
   time procps
+  lintian
 )
 
 groups=("$@")

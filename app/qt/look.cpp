@@ -4,6 +4,10 @@
 
 #include "platform/cp1252.h"
 
+// The icon's resource lies in a static library: registered by name, or the
+// linker would leave it out. Q_INIT_RESOURCE works outside namespaces only.
+static void RegisterIconResource() { Q_INIT_RESOURCE(icon); }
+
 namespace cg::qt {
 
 QColor colourOf(int32_t code, const QPalette& pal) {
@@ -100,5 +104,14 @@ QString qtext(const std::string& cp1252) {
 }
 
 std::string fromQ(const QString& text) { return fromUtf8(text.toStdString()); }
+
+QIcon programIcon() {
+  static const bool registered = [] {
+    RegisterIconResource();
+    return true;
+  }();
+  (void)registered;
+  return QIcon(QStringLiteral(":/consistgeral/consistgeral.svg"));
+}
 
 }  // namespace cg::qt

@@ -115,6 +115,7 @@ MainWindow::MainWindow(Program& program, QtInterface& ui)
     : program_(program), form_(program.form()), ui_(ui) {
   ui_.attach(this);
   setWindowTitle(qtext(form_.caption));
+  setWindowIcon(programIcon());
   resize(form_.width, form_.height);
   build();
   NameControls(*this, form_);
@@ -614,6 +615,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 WindowProgram::WindowProgram(bool interactive, bool technician)
     : ui_(interactive), program_(ui_, technician), window_(std::make_unique<MainWindow>(program_, ui_)) {
+  // Boxes without a parent window show the program's icon too.
+  QApplication::setWindowIcon(programIcon());
   // Qt's own texts (the edit boxes' context menus, standard buttons) in
   // Brazilian Portuguese, from the system's Qt translations.
   translator_ = std::make_unique<QTranslator>();

@@ -28,6 +28,8 @@ constexpr std::string_view kKept = "\rO formato original foi mantido."_cp;
 // How long the confirmation waits for the command file: it copies one table
 // under the live table's write lock.
 constexpr std::chrono::seconds kReplacementWait{60};
+constexpr std::string_view kErrorOutputLead = "Saída de erro do arquivo de comandos:"_cp;
+constexpr int kErrorOutputLines = 5;
 
 // The command file is started without waiting, so a missing one would go
 // unnoticed while the live table stays as it was.
@@ -35,8 +37,8 @@ std::string CommandFileNotFound(const std::string& path) {
   return cp("O arquivo de comandos "_cp) + path + cp(" não foi encontrado."_cp) + cp(kKept);
 }
 
-// The command file started but did not put the copy in place.
-std::string ReplacementFailed(const std::string& path, const ProcessOutcome& outcome) {
+// How the command file ended without putting the copy in place.
+std::string HowTheCommandFileEnded(const std::string& path, const ProcessOutcome& outcome) {
   using End = ProcessOutcome::End;
   switch (outcome.end) {
     case End::NotStarted:
@@ -53,6 +55,39 @@ std::string ReplacementFailed(const std::string& path, const ProcessOutcome& out
   return cp("A substituição do formato original pelo novo não terminou em "_cp) +
          std::to_string(kReplacementWait.count()) + cp(" segundos: o arquivo de comandos "_cp) + path +
          " foi interrompido." + cp(kKept);
+}
+
+// What the command file wrote to its standard error, shown under the
+// failure: why it failed is there (a program it calls that is missing, a
+// table another program holds). Its first lines that are not blank, in the
+// messages' code page and line break.
+std::string ErrorOutputLines(const std::string& errorOutput) {
+  std::string lines;
+  int count = 0;
+  std::size_t start = 0;
+  while (start < errorOutput.size() && count < kErrorOutputLines) {
+    std::size_t end = errorOutput.find('\n', start);
+    if (end == std::string::npos) end = errorOutput.size();
+    std::string line = fromUtf8(std::string_view(errorOutput).substr(start, end - start));
+    start = end + 1;
+    for (char& c : line)
+      if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    const std::size_t last = line.find_last_not_of(' ');
+    if (last == std::string::npos) continue;
+    lines += '\r';
+    lines.append(line, 0, last + 1);
+    ++count;
+  }
+  return lines;
+}
+
+// The command file started but did not put the copy in place: how it ended,
+// then the start of its error output.
+std::string ReplacementFailed(const std::string& path, const ProcessOutcome& outcome) {
+  std::string message = HowTheCommandFileEnded(path, outcome);
+  const std::string errorLines = ErrorOutputLines(outcome.errorOutput);
+  if (!errorLines.empty()) message += "\r" + cp(kErrorOutputLead) + errorLines;
+  return message;
 }
 
 // The journal could not keep a copy of the live register (another program

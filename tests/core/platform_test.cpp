@@ -230,6 +230,28 @@ TEST_F(DriveCTest, RunsACommandWithinABoundAndTellsHowItEnded) {
   EXPECT_EQ(RunProcess("C:\\VITRAL ON\\Sai.bat ", bound).end, End::NotStarted);  // "C:\VITRAL" alone
   EXPECT_EQ(RunProcess("\"C:\\VITRAL ON\\texto.txt\"", bound).end, End::NotStarted);
 
+  // The start of its standard error comes back, not its standard output;
+  // a process that writes more than the pipe holds is not held up, and
+  // what it started, keeping the pipe open, does not hold up the wait.
+  std::ofstream(folder / "Erro.bat") << "echo saida\necho 'sqlite3: not found' >&2\necho fim >&2\nexit 1\n";
+  std::ofstream(folder / "Muito.bat")
+      << "echo inicio >&2\nhead -c 300000 /dev/zero | tr '\\0' x >&2\nexit 4\n";
+  std::ofstream(folder / "Filho.bat") << "sleep 3 &\necho 'deixou um filho' >&2\nexit 2\n";
+  o = RunProcess("\"C:\\VITRAL ON\\Erro.bat\"", bound);
+  EXPECT_EQ(o.end, End::Exited);
+  EXPECT_EQ(o.code, 1);
+  EXPECT_EQ(o.errorOutput, "sqlite3: not found\nfim\n");
+  o = RunProcess("\"C:\\VITRAL ON\\Muito.bat\"", bound);
+  EXPECT_EQ(o.end, End::Exited);
+  EXPECT_EQ(o.code, 4);
+  EXPECT_EQ(o.errorOutput, "inicio\n" + std::string(kErrorOutputLimit - 7, 'x'));
+  auto t1 = std::chrono::steady_clock::now();
+  o = RunProcess("\"C:\\VITRAL ON\\Filho.bat\"", bound);
+  EXPECT_LT(std::chrono::steady_clock::now() - t1, std::chrono::seconds(2));
+  EXPECT_EQ(o.code, 2);
+  EXPECT_EQ(o.errorOutput, "deixou um filho\n");
+  EXPECT_EQ(RunProcess("\"C:\\VITRAL ON\\Erro.bat\"", std::chrono::milliseconds(0)).errorOutput, "");
+
   const auto t0 = std::chrono::steady_clock::now();
   o = RunProcess("\"C:\\VITRAL ON\\Demora.bat\"", std::chrono::milliseconds(500));
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));

@@ -280,6 +280,35 @@ TEST_F(NameAbbreviation, AMissingCommandFileIsReportedByNameAndTheInterimCopyIsK
                                       kClosed}));
 }
 
+// A command file that fails says why on its standard error: the message
+// shows its first lines under how it ended (its standard output is not
+// shown), and the interim copy is kept.
+TEST_F(NameAbbreviation, AFailingCommandFileShowsTheStartOfItsErrorOutput) {
+  {
+    std::ofstream out(inst.host("C:\\VITRALON\\FormatCli.bat"), std::ios::binary);
+    out << "#!/bin/sh\n"
+           "echo 'copiando' \n"
+           "echo 'FormatCli.bat: 7: sqlite3: not found' >&2\n"
+           "printf '\\n  \\t\\n' >&2\n"
+           "echo 'tabela em uso: Clientes.DB\tação  ' >&2\n"
+           "for i in 3 4 5 6 7; do echo \"linha $i\" >&2; done\n"
+           "exit 1\n";
+  }
+
+  const auto transcript = inst.run("invoke BotAbreviaNomeCli\nanswer yes\nclick BotConfirmaFormatCli\n");
+
+  EXPECT_EQ(
+      transcript,
+      (std::vector<std::string>{
+          kConfirmYes, "{\"event\":\"exec\",\"command\":\"C:\\\\VITRALON\\\\FormatCli.bat \"}",
+          Message("A substituição do formato original pelo novo falhou: o arquivo de comandos "
+                  "C:\\VITRALON\\FormatCli.bat terminou com o código 1.\rO formato original foi mantido."
+                  "\rSaída de erro do arquivo de comandos:\rFormatCli.bat: 7: sqlite3: not found"
+                  "\rtabela em uso: Clientes.DB ação\rlinha 3\rlinha 4\rlinha 5"),
+          kClosed}));
+  EXPECT_EQ(inst.dump(kInter, "Clientes.DB", kClientView).size(), 5u);
+}
+
 TEST_F(NameAbbreviation, TheMainDirectoryIsCutToFiftyCharacters) {
   const std::string directory = "C:\\VITRALON\\" + std::string(37, 'S') + "\\";  // 50 characters
   ASSERT_EQ(directory.size(), 50u);

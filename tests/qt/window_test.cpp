@@ -134,6 +134,29 @@ TEST_F(QtWindowTest, ButtonsShowTheFormsCaptionsPlacesAndStates) {
   EXPECT_EQ(p.window().widgetFor("PainelConsistG")->geometry(), p.window().rect());
 }
 
+// The title bar shows the program's icon: the one of dist/, built into the
+// program, drawn at the sizes a window manager asks for; message boxes
+// without a parent show it too.
+TEST_F(QtWindowTest, TheWindowShowsTheProgramsIcon) {
+  qt::WindowProgram p(false);
+  const QIcon icon = p.window().windowIcon();
+  ASSERT_FALSE(icon.isNull());
+  const QIcon fromTree(QString::fromUtf8(CG_SOURCE_DIR "/dist/consistgeral.svg"));
+  for (int size : {16, 32, 64}) {
+    const QImage drawn = icon.pixmap(size, size).toImage();
+    ASSERT_EQ(drawn.size(), QSize(size, size));
+    EXPECT_EQ(drawn, fromTree.pixmap(size, size).toImage()) << size;
+    int bluePixels = 0;
+    for (int y = 0; y < size; ++y)
+      for (int x = 0; x < size; ++x) {
+        const QRgb c = drawn.pixel(x, y);
+        bluePixels += qAlpha(c) == 255 && qBlue(c) > qRed(c) + 60;
+      }
+    EXPECT_GT(bluePixels, size * size / 8) << size;  // the cylinder, not a blank square
+  }
+  EXPECT_EQ(QApplication::windowIcon().pixmap(32, 32).toImage(), icon.pixmap(32, 32).toImage());
+}
+
 TEST_F(QtWindowTest, MainPanelTakesTheConfiguredColour) {
   qt::WindowProgram p(false);
   QWidget* panel = p.window().widgetFor("PainelConsistG");
@@ -414,6 +437,42 @@ TEST_F(QtSampleTest, ReviewByKeyboardAlone) {
   copy.open();
   EXPECT_EQ(copy.recordCount(), interim);  // No replaced nothing and kept the copy
   copy.close();
+}
+
+// A confirmation whose command file fails: the window's message says how it
+// ended and shows the start of its error output, as the runner's does.
+TEST_F(QtSampleTest, AFailingCommandFileShowsItsErrorOutputInTheMessage) {
+  CreateLocalSample(SampleSizeFor("small"), 20261207);
+  std::ofstream(DriveC::resolve("C:\\VITRALON\\FormatCli.bat"), std::ios::trunc)
+      << "#!/bin/sh\necho copiando\necho 'FormatCli.bat: 1: sqlite3: not found' >&2\nexit 127\n";
+  qt::WindowProgram p(/*interactive=*/true);
+  p.start();
+  TFormConsistGeral& f = p.form();
+  qt::MainWindow& w = p.window();
+  f.HabilitaComandos();
+  w.syncAll();
+  qobject_cast<QPushButton*>(w.widgetFor("BotAbreviaNomeCli"))->click();
+  ASSERT_TRUE(f.PainelFormatCliNovo.visible);
+
+  QStringList seen;
+  QTimer answer;
+  answer.setInterval(10);
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    seen << box->text();
+    box->button(box->button(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok)->click();
+  });
+  answer.start();
+  qobject_cast<QPushButton*>(w.widgetFor("BotConfirmaFormatCli"))->click();
+  answer.stop();
+  EXPECT_EQ(seen,
+            QStringList({QString::fromUtf8("Confirma a substituição do formato original pelo novo formato ?"),
+                         QString::fromUtf8("A substituição do formato original pelo novo falhou: o arquivo "
+                                           "de comandos C:\\VITRALON\\FormatCli.bat terminou com o código "
+                                           "127.\nO formato original foi mantido.\nSaída de erro do arquivo "
+                                           "de comandos:\nFormatCli.bat: 1: sqlite3: not found")}));
+  EXPECT_FALSE(f.PainelFormatCliNovo.visible);
 }
 
 TEST_F(QtWindowTest, KeyboardAndTextsAsOnWindows) {
