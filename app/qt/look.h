@@ -9,7 +9,7 @@
 #include <QString>
 #include <string>
 
-#include "app/form/controls.h"
+#include "ui/controls.h"
 
 namespace cg::qt {
 
