@@ -32,10 +32,11 @@ allowed() {
     data/sql/*) echo "platform data/engine data/sql" ;;
     data/journal/*) echo "platform text data/engine data/sql data/journal" ;;
     sample/*) echo "platform text data/engine data/sql sample" ;;
-    app/form/*) echo "platform text data/engine data/sql data/journal app/form" ;;
-    ops/*) echo "platform text data/engine data/sql data/journal app/form ops" ;;
-    app/cli/*) echo "platform text data/engine data/sql data/journal app/form ops app/cli" ;;
-    app/qt/*) echo "platform text data/engine data/sql data/journal app/form ops app/qt" ;;
+    ui/*) echo "platform data/engine ui" ;;
+    ops/*) echo "platform text data/engine data/sql data/journal ui ops" ;;
+    app/form/*) echo "platform text data/engine data/sql data/journal ui ops app/form" ;;
+    app/cli/*) echo "platform text data/engine data/sql data/journal ui ops app/form app/cli" ;;
+    app/qt/*) echo "platform text data/engine data/sql data/journal ui ops app/form app/qt" ;;
     *) echo "*" ;;
   esac
 }

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "app/form/controls.h"
+#include "ui/controls.h"
 
 namespace cg::script {
 

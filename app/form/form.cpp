@@ -4,6 +4,7 @@
 #include "app/form/form.h"
 
 #include "data/sql/dm.h"
+#include "ops/registry.h"
 #include "platform/clock.h"
 #include "platform/cp1252.h"
 
@@ -82,19 +83,26 @@ void TFormConsistGeral::registerControls() {
 
 // Every component with a handler in the component table gets it: a button
 // on its click, the edit box on receiving the focus.
-void TFormConsistGeral::wire(TButton& button, void (TFormConsistGeral::*handler)()) {
-  button.onClick = [this, handler, b = &button] {
+std::function<void()> TFormConsistGeral::handlerNamed(const char* handler) {
+  if (std::string_view(handler) == "BotSairClick") return [this] { BotSairClick(); };
+  Repair repair = FindRepair(handler);
+  if (!repair) throw Exception(std::string("Nenhum reparo registrado para ") + handler);
+  return [this, repair] { repair(*this); };
+}
+
+void TFormConsistGeral::wire(TButton& button, const char* handler) {
+  button.onClick = [this, run = handlerNamed(handler), b = &button] {
     if (commandDepth_ == 1 && !command_) {
       command_ = b;  // the command the window runs now
       // Closing the window changes no data: no run for it.
       if (b != &BotSair) beginCommandRun(*b);
     }
-    (this->*handler)();
+    run();
   };
 }
 
-void TFormConsistGeral::wire(TEdit& edit, void (TFormConsistGeral::*handler)()) {
-  edit.onEnter = [this, handler] { (this->*handler)(); };
+void TFormConsistGeral::wire(TEdit& edit, const char* handler) {
+  edit.onEnter = [run = handlerNamed(handler)] { run(); };
 }
 
 TControl* TFormConsistGeral::findControl(const std::string& name) const {
@@ -125,7 +133,7 @@ void TFormConsistGeral::FormCreate() {
   BotFormulaOrfanArqQM.glyph = false;
   BitBtn2.hint = std::string("Colocar em CODIGOCOMP de COMPEDID o código atual da tabela de COMPONENTES"_cp);
 
-#define CG_FORM_WIRE_TO(name, handler) wire(name, &TFormConsistGeral::handler);
+#define CG_FORM_WIRE_TO(name, handler) wire(name, #handler);
 #define CG_FORM_WIRE(name, kind, parent, handler, ...) CG_FORM_WITH_HANDLER(CG_FORM_WIRE_TO, name, handler)
   CG_FORM_COMPONENTS(CG_FORM_WIRE)
 #undef CG_FORM_WIRE
@@ -355,8 +363,8 @@ void TFormConsistGeral::FormCreate() {
   Compedid.afterPost = [this](Table& t) { CompedidAfterPost(t); };
   Componentes.afterPost = [this](Table& t) { ComponentesAfterPost(t); };
   Config.afterPost = [this](Table& t) { ConfigAfterPost(t); };
-  Clientes_I.afterScroll = [this](Table& t) { Clientes_IAfterScroll(t); };
-  Medicos_I.afterScroll = [this](Table& t) { Medicos_IAfterScroll(t); };
+  Clientes_I.afterScroll = [this, e = FindTableEvent("Clientes_IAfterScroll")](Table& t) { e(*this, t); };
+  Medicos_I.afterScroll = [this, e = FindTableEvent("Medicos_IAfterScroll")](Table& t) { e(*this, t); };
 }
 
 // ---- Handlers of the shell ---------------------------------------------------

@@ -2,8 +2,9 @@
 // window and the headless script runner are two views of it, each started
 // through a Program (app/form/program.h): they show the components, deliver
 // clicks, keys and focus changes, and implement the UserInterface port;
-// every behaviour lives here and in the repairs (ops/), which are handlers
-// of this class defined in their own files.
+// every behaviour lives here and in the repairs (ops/), free functions of a
+// repair context that the form is, wired to the commands by their
+// handlers' names (ops/registry.h).
 #pragma once
 
 #include <filesystem>
@@ -12,115 +13,19 @@
 #include <utility>
 #include <vector>
 
-#include "app/form/controls.h"
 #include "data/engine/engine.h"
 #include "data/journal/journal.h"
+#include "ops/repair.h"
 #include "platform/unique_fd.h"
 #include "platform/user_interface.h"
-
-// clang-format off
-
-// Every component of the main window, once, in component order: the order of
-// controls(), in which the views build their widgets and the script runner
-// writes its state record. One row per component:
-//   X(name, kind, parent, handler[, caption, left, top, width, height, enabled, visible])
-// `kind` names the component's class (Panel: TPanel, Button: TButton, ...);
-// `parent` is empty for the main panel, which fills the window; `handler`,
-// empty for none, is the member function that a click on the button (or the
-// focus entering the edit box) runs, declared and wired from this row and
-// defined in its own file (ops/ for the repairs). The command buttons of the
-// main panel also give their caption, place and start state here. A parent
-// comes before its children.
-#define CG_FORM_COMPONENTS(X)                                                                                \
-  X(PainelConsistG, Panel, , )                                                                               \
-  X(BotSair, Button, PainelConsistG, BotSairClick, "Sair"_cp, 658, 21, 109, 45, true, true)                 \
-  X(BotCorrecaoComp, Button, PainelConsistG, BotCorrecaoCompClick, "Corrigir  Cad.  Componentes"_cp,        \
-    28, 87, 339, 45, false, true)                                                                            \
-  X(BitBtn6, Button, PainelConsistG, BitBtn6Click, "Zerar Custo Fixo para Capsulas e Embagens"_cp,          \
-    368, 87, 399, 45, false, true)                                                                           \
-  X(BitBtn1, Button, PainelConsistG, BitBtn1Click, "Corrigir Nomes das Fórmulas"_cp,                        \
-    28, 133, 339, 45, false, true)                                                                           \
-  X(BotCorrigeCadMed, Button, PainelConsistG, BotCorrigeCadMedClick, "Corrigir CRM"_cp,                     \
-    368, 133, 399, 45, false, true)                                                                          \
-  X(BotAjusta, Button, PainelConsistG, BotAjustaClick, "Ajusta Param. Técnicos"_cp,                         \
-    28, 179, 339, 45, false, true)                                                                           \
-  X(BotAbreviaNomeCli, Button, PainelConsistG, BotAbreviaNomeCliClick, "Abreviar Nomes Clientes"_cp,        \
-    368, 179, 399, 45, false, true)                                                                          \
-  X(BotAcertaGrupoSinon, Button, PainelConsistG, BotAcertaGrupoSinonClick, "Acertar grupos de sinônimo"_cp, \
-    28, 225, 339, 45, false, true)                                                                           \
-  X(BotAbreviaNomeMed, Button, PainelConsistG, BotAbreviaNomeMedClick, "Abreviar Nomes Médicos"_cp,         \
-    368, 225, 399, 45, false, true)                                                                          \
-  X(BitBtn5, Button, PainelConsistG, BitBtn5Click, "Preencher o campo CodLivro  na tabela Pedidos"_cp,      \
-    28, 271, 339, 45, false, true)                                                                           \
-  X(btn1, Button, PainelConsistG, btn1Click, "Abreviar Nomes nos Pedidos"_cp,                               \
-    368, 271, 399, 45, false, true)                                                                          \
-  X(BitBtn7, Button, PainelConsistG, BitBtn7Click, "Retirar caract. \". . / -\" do CNPJ em Forneced"_cp,    \
-    28, 317, 339, 45, true, true)                                                                            \
-  X(BitBtn2, Button, PainelConsistG, BitBtn2Click, "Corrigir CODIGOCOMP em Compedid"_cp,                    \
-    368, 317, 399, 45, false, true)                                                                          \
-  X(BotFormulaOrfan, Button, PainelConsistG, BotFormulaOrfanClick, "Excluir Fórmulas Orfãs"_cp,             \
-    859, 267, 230, 45, true, false)                                                                          \
-  X(BotFormulaOrfanArqQM, Button, PainelConsistG, BotFormulaOrfanArqQMClick, "Arq. Morto"_cp,               \
-    1090, 267, 127, 45, true, false)                                                                         \
-  /* Progress panel. */                                                                                      \
-  X(PainelCG, Panel, PainelConsistG, )                                                                       \
-  X(Panel36, Panel, PainelCG, )                                                                              \
-  X(Label111, Label, PainelCG, )                                                                             \
-  X(NomeConsist, Label, PainelCG, )                                                                          \
-  X(TermCG, Gauge, PainelCG, )                                                                               \
-  /* Wait panel. */                                                                                          \
-  X(PainelAguarde, Panel, PainelConsistG, )                                                                  \
-  /* Client review. */                                                                                       \
-  X(PainelFormatCliAntigo, Panel, PainelConsistG, )                                                          \
-  X(Panel24, Panel, PainelFormatCliAntigo, )                                                                 \
-  X(GradeCliAntigos, Grid, PainelFormatCliAntigo, )                                                          \
-  X(BotCancelFormatCli, Button, PainelFormatCliAntigo, BotCancelFormatCliClick)                              \
-  X(Label2, Label, PainelFormatCliAntigo, )                                                                  \
-  X(PainelFormatCliNovo, Panel, PainelConsistG, )                                                            \
-  X(Panel76, Panel, PainelFormatCliNovo, )                                                                   \
-  X(GradeCliNovos, Grid, PainelFormatCliNovo, )                                                              \
-  X(BotConfirmaFormatCli, Button, PainelFormatCliNovo, BotConfirmaFormatCliClick)                            \
-  X(Label361, Label, PainelFormatCliNovo, )                                                                  \
-  /* Doctor review. */                                                                                       \
-  X(PainelFormatMedAntigo, Panel, PainelConsistG, )                                                          \
-  X(Panel2, Panel, PainelFormatMedAntigo, )                                                                  \
-  X(GradeMedAntigos, Grid, PainelFormatMedAntigo, )                                                          \
-  X(BotCancelFormatMed, Button, PainelFormatMedAntigo, BotCancelFormatMedClick)                              \
-  X(Label1, Label, PainelFormatMedAntigo, )                                                                  \
-  X(PainelFormatMedNovo, Panel, PainelConsistG, )                                                            \
-  X(Panel5, Panel, PainelFormatMedNovo, )                                                                    \
-  X(GradeMedNovos, Grid, PainelFormatMedNovo, )                                                              \
-  X(BotConfirmaFormatMed, Button, PainelFormatMedNovo, BotConfirmaFormatMedClick)                            \
-  X(Label3, Label, PainelFormatMedNovo, )                                                                    \
-  /* Component correction options. */                                                                        \
-  X(PainelCorrigComponentes, Panel, PainelConsistG, )                                                        \
-  X(Panel3, Panel, PainelCorrigComponentes, )                                                                \
-  X(GroupBox2, GroupBox, PainelCorrigComponentes, )                                                          \
-  X(RadioButton3, RadioButton, GroupBox2, )                                                                  \
-  X(RadioButton4, RadioButton, GroupBox2, )                                                                  \
-  X(RadioButton1, RadioButton, GroupBox2, )                                                                  \
-  X(Edit1, Edit, GroupBox2, Edit1Enter)                                                                      \
-  X(Label4, Label, GroupBox2, )                                                                              \
-  X(BitBtn4, Button, PainelCorrigComponentes, BitBtn4Click)                                                  \
-  X(BitBtn3, Button, PainelCorrigComponentes, BitBtn3Click)
-
-// The local table objects, in the order of tables().
-#define CG_FORM_TABLES(X)                                                                                    \
-  X(Fonte) X(Destino) X(Pedidos) X(PediForm) X(Compedid) X(Componentes) X(Compras) X(Config) X(Clientes)    \
-  X(Clientes_I) X(Medicos) X(Medicos_I) X(Pedidos_d) X(PediForm_d) X(Compedid_d)
-
-// `&parent`, or nothing for the main panel; `what(name, handler)` for a row
-// with a handler, nothing for one without.
-#define CG_FORM_ADDRESS(...) __VA_OPT__(&__VA_ARGS__)
-#define CG_FORM_WITH_HANDLER(what, name, ...) __VA_OPT__(what(name, __VA_ARGS__))
-
-// clang-format on
+#include "ui/controls.h"
+#include "ui/window.h"
 
 namespace cg {
 
 class TDM;
 
-class TFormConsistGeral {
+class TFormConsistGeral final : public RepairContext {
  public:
   // Creates the window (FormCreate runs here). No table is opened.
   explicit TFormConsistGeral(UserInterface& ui);
@@ -128,19 +33,17 @@ class TFormConsistGeral {
   TFormConsistGeral(const TFormConsistGeral&) = delete;
   TFormConsistGeral& operator=(const TFormConsistGeral&) = delete;
 
-  UserInterface& ui() { return ui_; }
+  UserInterface& ui() override { return ui_; }
   // The data module, created right after the window (start-up step 3).
   void setDataModule(TDM* dm) { dm_ = dm; }
-  TDM& DM();
+  TDM& DM() override;
 
   // ---- Window -------------------------------------------------------------
   std::string caption;
   int width = 0, height = 0;  // outer size
 
-  // ---- Components (names are the system's own), from the table above -------
-#define CG_FORM_DECLARE(name, kind, parent, ...) T##kind name{#name, formParent(CG_FORM_ADDRESS(parent))};
-  CG_FORM_COMPONENTS(CG_FORM_DECLARE)
-#undef CG_FORM_DECLARE
+  // ---- Components (names are the system's own): those of the component
+  // table and the table objects come with the repair context (ui/window.h).
 
   // Additions of this program to the progress panel, outside the table
   // above (the script runner's state record lists the components only): the
@@ -165,20 +68,8 @@ class TFormConsistGeral {
 
   TTimer Timer1;
 
-  // ---- Local table objects (all under the session Sessao1) -----------------
-#define CG_FORM_DECLARE(name) Table name{#name};
-  CG_FORM_TABLES(CG_FORM_DECLARE)
-#undef CG_FORM_DECLARE
-  Query Query1{"Query1"};
-
-  // ---- Unit-level state ----------------------------------------------------
+  // ---- Unit-level state (the repairs' own come with the repair context) -----
   int32_t CorFundo = clBtnFace;  // background colour read from Config
-  int ContadorProgresso = 0;     // shared per-record counter behind the gauge
-  // A review shown after a complete copy in this run, until it is kept,
-  // confirmed or an error puts the window back: only such a review is put
-  // in place of the live register.
-  bool RevisaoCliPronta = false;
-  bool RevisaoMedPronta = false;
 
   // ---- Every component, for views and scripts ------------------------------
   const std::vector<TControl*>& controls() const { return controls_; }
@@ -200,9 +91,9 @@ class TFormConsistGeral {
   // chosen and for a line the list does not have.
   void choose(TListBox& list, int index);
   // Selects a radio button (its siblings are cleared).
-  void check(TRadioButton& radio);
+  void check(TRadioButton& radio) override;
   // The focus moves to a control (fires Edit1Enter for Edit1).
-  void focus(TControl& control);
+  void focus(TControl& control) override;
   // Runs the tick of Timer1 as the event loop does (Program::pollTimers
   // decides when): a failed tick is reported and leaves the window as it is.
   void runTimerTick();
@@ -229,7 +120,7 @@ class TFormConsistGeral {
   void PermiteInterromper();
   // BotInterromper: the running command stops after the current record.
   void BotInterromperClick();
-  bool stopRequested() const { return stopRequested_; }
+  bool stopRequested() const override { return stopRequested_; }
   // The frame's close command. Idle: the window closes (FormClose runs), true.
   // During a command that can be stopped: asks whether to stop it; on Yes the
   // command stops after its current record and the window closes when it has
@@ -241,7 +132,7 @@ class TFormConsistGeral {
   // The journal every command run is recorded in (Program opens it at the
   // first activation). Once a journal is required, a command whose run
   // cannot be recorded does not run: it stops with EJournalError.
-  Journal* journal() const { return journal_; }
+  Journal* journal() const override { return journal_; }
   void setJournal(Journal* journal) { journal_ = journal; }
   void requireJournal(bool required) { journalRequired_ = required; }
   // Why the journal is not open (shown when a command is refused).
@@ -282,7 +173,7 @@ class TFormConsistGeral {
   bool setSimulation(bool on);
   bool simulationMode() const { return simulationMode_; }
   // The data layers simulate now (from the first simulated click to rest).
-  bool simulationOpen() const { return simulationOpen_; }
+  bool simulationOpen() const override { return simulationOpen_; }
   // Ends an open simulation: closes every table object and server dataset,
   // rolls everything back. The program's end calls it.
   void endSimulation() noexcept;
@@ -291,9 +182,9 @@ class TFormConsistGeral {
   // Where a file the repair writes goes: in a simulation, the folder of the
   // simulation (the user is told after the run); otherwise the file itself
   // under drive C.
-  std::filesystem::path writtenFile(const std::string& windowsPath);
+  std::filesystem::path writtenFile(const std::string& windowsPath) override;
   // A command file that a simulation does not start: the user is told.
-  void commandFileNotStarted(const std::string& commandFile);
+  void commandFileNotStarted(const std::string& commandFile) override;
   // The folder of the simulation's files ("" until a file went there).
   const std::filesystem::path& simulationFolder() const { return simulationFolder_; }
   // Files written in the folder of the simulation by the last simulated run:
@@ -333,27 +224,23 @@ class TFormConsistGeral {
 
   // ---- Progress panel and gating -------------------------------------------
   // Places PainelCG, shows it and repaints it.
-  void MostraPainelCG(int left, int top, int width, int height);
+  void MostraPainelCG(int left, int top, int width, int height) override;
   // Writes the caption line and repaints it.
-  void SetNomeConsist(const std::string& text);
-  void AvancaProgresso();
+  void SetNomeConsist(const std::string& text) override;
+  void AvancaProgresso() override;
   // Elapsed time and estimate of the time left, in LabelTempo, from every
   // gauge step once the panel has been shown for a few seconds.
   void MostraTempo();
-  void DesabilitaComandos();
-  void HabilitaComandos();
+  void DesabilitaComandos() override;
+  void HabilitaComandos() override;
   // The eleven gated commands, in the order the two routines switch them.
   std::vector<TButton*> gatedCommands();
-  void repaint(TControl& control);
+  void repaint(TControl& control) override;
 
   // ---- Handlers ------------------------------------------------------------
-  // Those of the components, from the table above (BotSairClick here, the
-  // repairs in ops/).
-#define CG_FORM_HANDLER(name, handler) void handler();
-#define CG_FORM_DECLARE(name, kind, parent, handler, ...) CG_FORM_WITH_HANDLER(CG_FORM_HANDLER, name, handler)
-  CG_FORM_COMPONENTS(CG_FORM_DECLARE)
-#undef CG_FORM_DECLARE
-#undef CG_FORM_HANDLER
+  // The form's own: closing the window. Every other handler of the
+  // component table is a repair (ops/registry.h).
+  void BotSairClick();
 
   // After-post handlers: the save-changes call on the object's table.
   void FonteAfterPost(Table& t);
@@ -362,16 +249,14 @@ class TFormConsistGeral {
   void CompedidAfterPost(Table& t);
   void ComponentesAfterPost(Table& t);
   void ConfigAfterPost(Table& t);
-  // After-scroll handlers of the reviews (ops/).
-  void Clientes_IAfterScroll(Table& t);
-  void Medicos_IAfterScroll(Table& t);
 
  private:
-  static TControl* formParent() { return nullptr; }
-  static TControl* formParent(TControl* parent) { return parent; }
   void registerControls();
-  void wire(TButton& button, void (TFormConsistGeral::*handler)());
-  void wire(TEdit& edit, void (TFormConsistGeral::*handler)());
+  // Wires a component of the table to what its handler's name runs: a
+  // repair of the registry, or the form's own BotSairClick.
+  void wire(TButton& button, const char* handler);
+  void wire(TEdit& edit, const char* handler);
+  std::function<void()> handlerNamed(const char* handler);
   void restoreAfterError();
   // Closes every table object and server dataset without applying what they
   // hold (a pending edit is cancelled). Never throws.

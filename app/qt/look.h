@@ -10,7 +10,7 @@
 #include <QString>
 #include <string>
 
-#include "app/form/controls.h"
+#include "ui/controls.h"
 
 namespace cg::qt {
 

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "app/form/controls.h"
+#include "ui/controls.h"
 
 namespace cg::qt {
 

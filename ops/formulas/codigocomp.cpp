@@ -9,9 +9,10 @@
 // statement the server refuses is undone alone and reported; the group goes
 // on. Every statement sets a value, so a group lost with the connection is
 // made good by running the command again.
-#include "app/form/form.h"
 #include "data/sql/dm.h"
 #include "ops/desfecho.h"
+#include "ops/repair.h"
+#include "ops/repairs.h"
 #include "ops/sql_text.h"
 #include "platform/cp1252.h"
 
@@ -24,13 +25,13 @@ constexpr int kGrupo = 5000;
 constexpr int64_t kGrupoMs = 5000;
 }  // namespace
 
-void TFormConsistGeral::BitBtn2Click() {
-  TDM& dm = DM();
+void CorrectItemComponentCodes(RepairContext& f) {
+  TDM& dm = f.DM();
   ClientDataSet& comp = dm.cds_Componentes;
   comp.open();
 
-  MostraPainelCG(135, 140, 465, 152);
-  TermCG.setMaxValue(comp.recordCount());
+  f.MostraPainelCG(135, 140, 465, 152);
+  f.TermCG.setMaxValue(comp.recordCount());
   int counter = 0;
   int erros = 0;
 
@@ -41,9 +42,9 @@ void TFormConsistGeral::BitBtn2Click() {
   while (!comp.eof()) {
     std::string codigo = codigoField.asString().substr(0, kTamanhoCodigo);
     std::string nome = nomeField.asString();
-    SetNomeConsist(nome);
+    f.SetNomeConsist(nome);
     ++counter;
-    TermCG.setProgress(counter);
+    f.TermCG.setProgress(counter);
 
     // Quotes inside the values are doubled, so that a name like
     // "OLEO D'AGUA" is matched and the statement means nothing else.
@@ -56,7 +57,7 @@ void TFormConsistGeral::BitBtn2Click() {
       // one message box per component. The run stops with the error itself.
       throw;
     } catch (const std::exception&) {
-      ui().showMessage(cp(kNaoExecutou) + " \r" + sql);
+      f.ui().showMessage(cp(kNaoExecutou) + " \r" + sql);
       ++erros;
     }
     if (grupo.due()) grupo.commit();
@@ -64,10 +65,10 @@ void TFormConsistGeral::BitBtn2Click() {
   }
   grupo.end();
   comp.close();  // nothing was changed in it, so nothing is sent
-  PainelCG.visible = false;
+  f.PainelCG.visible = false;
   // The run has no closing message of its own; one that refused statements
   // says so at its end, so that it is not taken for a clean run.
-  if (erros > 0) ui().showMessage(ConcluidoComErros(erros));
+  if (erros > 0) f.ui().showMessage(ConcluidoComErros(erros));
 }
 
 }  // namespace cg

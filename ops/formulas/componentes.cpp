@@ -3,9 +3,10 @@
 // default maximum discount).
 #include "ops/formulas/componentes.h"
 
-#include "app/form/form.h"
 #include "data/sql/dm.h"
 #include "ops/desfecho.h"
+#include "ops/repair.h"
+#include "ops/repairs.h"
 #include "ops/server_messages.h"
 #include "ops/walk_field.h"
 #include "platform/cp1252.h"
@@ -42,7 +43,7 @@ bool isBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 // Option 1: component names, on the server and then in the purchases. A
 // failed post is reported and the walk goes on.
-void CorrigeNomes(TFormConsistGeral& f, TDM& dm) {
+void CorrigeNomes(RepairContext& f, TDM& dm) {
   f.TermCG.setMinValue(0);
   f.TermCG.setProgress(0);
   f.SetNomeConsist(cp(kCaptionNomes));
@@ -106,7 +107,7 @@ void CorrigeNomes(TFormConsistGeral& f, TDM& dm) {
 
 // Options 2 and 3 share their set-up: the counter starts at 1, so the gauge
 // reaches its maximum one record early.
-ClientDataSet& abreComponentes(TFormConsistGeral& f, TDM& dm, std::string_view caption) {
+ClientDataSet& abreComponentes(RepairContext& f, TDM& dm, std::string_view caption) {
   ClientDataSet& comp = dm.cds_Componentes;
   f.TermCG.setMinValue(0);
   f.TermCG.setProgress(0);
@@ -121,14 +122,14 @@ ClientDataSet& abreComponentes(TFormConsistGeral& f, TDM& dm, std::string_view c
 
 // Sends the changes (the close applies them) and reports what the server
 // refused; the option itself ends without a message.
-void fechaComponentes(TFormConsistGeral& f, TDM& dm) {
+void fechaComponentes(RepairContext& f, TDM& dm) {
   dm.cds_Componentes.close();
   TDM::Refusals refused = dm.takeRefusals();
   ReportApplyAtClose(f.ui(), refused.count, refused.firstMessage, refused.lostConnection);
 }
 
 // Option 2: units in lower case, "gr" as "g" and "lt" as "l".
-void CorrigeUnidades(TFormConsistGeral& f, TDM& dm) {
+void CorrigeUnidades(RepairContext& f, TDM& dm) {
   ClientDataSet& comp = abreComponentes(f, dm, kCaptionUnidades);
   Field& unid = comp.fieldByName("Unid");
   while (!comp.eof()) {
@@ -154,7 +155,7 @@ void CorrigeUnidades(TFormConsistGeral& f, TDM& dm) {
 }
 
 // Option 3: the typed percentage for every zero or empty discount.
-void RegistraDesconto(TFormConsistGeral& f, TDM& dm, const std::string& percentual) {
+void RegistraDesconto(RepairContext& f, TDM& dm, const std::string& percentual) {
   ClientDataSet& comp = abreComponentes(f, dm, kCaptionDesconto);
   Field& desconto = comp.fieldByName("Desconto");
   while (!comp.eof()) {
@@ -240,56 +241,56 @@ DescontoRecusado MotivoDescontoRecusado(std::string_view text) {
   return DescontoRecusado::ForaDoPercentual;
 }
 
-void TFormConsistGeral::BotCorrecaoCompClick() {
-  PainelCorrigComponentes.setBounds(115, 64, 393, 199);
-  PainelCorrigComponentes.visible = true;
-  DesabilitaComandos();
+void OpenComponentOptions(RepairContext& f) {
+  f.PainelCorrigComponentes.setBounds(115, 64, 393, 199);
+  f.PainelCorrigComponentes.visible = true;
+  f.DesabilitaComandos();
 }
 
-void TFormConsistGeral::BitBtn4Click() {
-  PainelCorrigComponentes.visible = false;
-  HabilitaComandos();
+void CancelComponentOptions(RepairContext& f) {
+  f.PainelCorrigComponentes.visible = false;
+  f.HabilitaComandos();
 }
 
-void TFormConsistGeral::Edit1Enter() { check(RadioButton1); }
+void ChooseDiscountOption(RepairContext& f) { f.check(f.RadioButton1); }
 
-void TFormConsistGeral::BitBtn3Click() {
-  if (!RadioButton3.checked && !RadioButton4.checked && !RadioButton1.checked) {
-    ui().showMessage(cp(kSelecione));
+void RunComponentOption(RepairContext& f) {
+  if (!f.RadioButton3.checked && !f.RadioButton4.checked && !f.RadioButton1.checked) {
+    f.ui().showMessage(cp(kSelecione));
     return;
   }
   // A percentage the decimal field cannot take would stop the run on the
   // first zero discount, after others were already written: refuse it before
   // anything changes, leaving the panel open as for a missing option.
   std::optional<std::string> percentual;
-  if (RadioButton1.checked) {
-    percentual = PercentualDesconto(Edit1.text);
+  if (f.RadioButton1.checked) {
+    percentual = PercentualDesconto(f.Edit1.text);
     if (!percentual) {
-      const DescontoRecusado motivo = MotivoDescontoRecusado(Edit1.text);
+      const DescontoRecusado motivo = MotivoDescontoRecusado(f.Edit1.text);
       const std::string_view fim = motivo == DescontoRecusado::ForaDoIntervalo    ? kDescontoGrandeFim
                                    : motivo == DescontoRecusado::CasasDemais      ? kDescontoCasasFim
                                    : motivo == DescontoRecusado::ForaDoPercentual ? kDescontoPercentualFim
                                                                                   : kDescontoInvalidoFim;
-      ui().showMessage(cp(kDescontoInvalido) + "\"" + Edit1.text + "\"" + cp(fim));
+      f.ui().showMessage(cp(kDescontoInvalido) + "\"" + f.Edit1.text + "\"" + cp(fim));
       return;
     }
   }
 
-  TDM& dm = DM();
+  TDM& dm = f.DM();
   dm.takeRefusals();  // what an interrupted earlier run may have left
-  MostraPainelCG(85, 126, 464, 185);
-  PainelCorrigComponentes.visible = false;
+  f.MostraPainelCG(85, 126, 464, 185);
+  f.PainelCorrigComponentes.visible = false;
 
-  if (RadioButton3.checked)
-    CorrigeNomes(*this, dm);
-  else if (RadioButton4.checked)
-    CorrigeUnidades(*this, dm);
+  if (f.RadioButton3.checked)
+    CorrigeNomes(f, dm);
+  else if (f.RadioButton4.checked)
+    CorrigeUnidades(f, dm);
   else
-    RegistraDesconto(*this, dm, *percentual);
+    RegistraDesconto(f, dm, *percentual);
 
-  PainelCG.visible = false;
-  PainelCorrigComponentes.visible = false;
-  HabilitaComandos();
+  f.PainelCG.visible = false;
+  f.PainelCorrigComponentes.visible = false;
+  f.HabilitaComandos();
 }
 
 }  // namespace cg

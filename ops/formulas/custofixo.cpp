@@ -3,7 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/form/form.h"
+#include "ops/repair.h"
+#include "ops/repairs.h"
 #include "platform/cp1252.h"
 
 namespace cg {
@@ -13,11 +14,11 @@ constexpr std::string_view kResetFixedCost =
 constexpr std::string_view kDone = "Procedimento Concluído"_cp;
 }  // namespace
 
-void TFormConsistGeral::BitBtn6Click() {
-  Query1.close();
-  Query1.setSQL(std::string(kResetFixedCost));
-  Query1.execSQL();
-  ui().showMessage(std::string(kDone));
+void ResetFixedCost(RepairContext& f) {
+  f.Query1.close();
+  f.Query1.setSQL(std::string(kResetFixedCost));
+  f.Query1.execSQL();
+  f.ui().showMessage(std::string(kDone));
 }
 
 }  // namespace cg

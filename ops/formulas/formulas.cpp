@@ -2,9 +2,10 @@
 // form. The names reach the server when Formulas closes (the data module
 // applies the change log before the close, in rounds past each refusal); the
 // names the server refused are told before the closing message.
-#include "app/form/form.h"
 #include "data/sql/dm.h"
 #include "ops/desfecho.h"
+#include "ops/repair.h"
+#include "ops/repairs.h"
 #include "ops/server_messages.h"
 #include "platform/cp1252.h"
 #include "text/normaliza.h"
@@ -18,23 +19,23 @@ constexpr std::string_view kNaoCorrigiuFim = ". Favor verificar se já existe ou
 constexpr std::string_view kSucesso = "Procedimento Concluído com Sucesso."_cp;
 }  // namespace
 
-void TFormConsistGeral::BitBtn1Click() {
-  TDM& dm = DM();
+void CorrectFormulaNames(RepairContext& f) {
+  TDM& dm = f.DM();
   dm.takeRefusals();  // what an interrupted earlier run may have left
-  MostraPainelCG(85, 126, 464, 185);
-  TermCG.setMinValue(0);
-  TermCG.setProgress(0);
-  SetNomeConsist(cp(kCaption));
-  repaint(PainelCG);
+  f.MostraPainelCG(85, 126, 464, 185);
+  f.TermCG.setMinValue(0);
+  f.TermCG.setProgress(0);
+  f.SetNomeConsist(cp(kCaption));
+  f.repaint(f.PainelCG);
 
   ClientDataSet& formulas = dm.Formulas;
   formulas.open();
-  TermCG.setMaxValue(formulas.recordCount());
-  ContadorProgresso = 0;
+  f.TermCG.setMaxValue(formulas.recordCount());
+  f.ContadorProgresso = 0;
   Field& nome = formulas.fieldByName("Formula");
   int erros = 0;
   while (!formulas.eof()) {
-    AvancaProgresso();
+    f.AvancaProgresso();
     formulas.edit();
     // A formula without a name keeps none: written back as an empty text it
     // would collide with the next one under the unique name constraint.
@@ -43,17 +44,17 @@ void TFormConsistGeral::BitBtn1Click() {
       formulas.post();  // the data module shows "1) ..." first
     } catch (const std::exception&) {
       formulas.cancel();
-      ui().showMessage(cp(kNaoCorrigiu) + "\"" + nome.asString() + "\"" + cp(kNaoCorrigiuFim));
+      f.ui().showMessage(cp(kNaoCorrigiu) + "\"" + nome.asString() + "\"" + cp(kNaoCorrigiuFim));
       ++erros;
     }
     formulas.next();
   }
   formulas.close();
   TDM::Refusals refused = dm.takeRefusals();
-  ReportApplyAtClose(ui(), refused.count, refused.firstMessage, refused.lostConnection);
+  ReportApplyAtClose(f.ui(), refused.count, refused.firstMessage, refused.lostConnection);
 
-  PainelCG.visible = false;
-  ui().showMessage(Desfecho(cp(kSucesso), erros + refused.count, false, ""));
+  f.PainelCG.visible = false;
+  f.ui().showMessage(Desfecho(cp(kSucesso), erros + refused.count, false, ""));
 }
 
 }  // namespace cg

@@ -8,7 +8,8 @@
 #include <variant>
 #include <vector>
 
-#include "app/form/form.h"
+#include "ops/repair.h"
+#include "ops/repairs.h"
 #include "ops/walk_field.h"
 #include "platform/cp1252.h"
 
@@ -53,20 +54,20 @@ class ParentKey {
   Parent parent_;
 };
 
-void SetUpGauge(TFormConsistGeral& f, int recordCount, int counterStart) {
+void SetUpGauge(RepairContext& f, int recordCount, int counterStart) {
   f.TermCG.setMaxValue(recordCount);
   f.TermCG.setMinValue(0);
   f.TermCG.setProgress(0);
   f.ContadorProgresso = counterStart;
 }
 
-void BindFonte(TFormConsistGeral& f, const std::string& database, const std::string& table) {
+void BindFonte(RepairContext& f, const std::string& database, const std::string& table) {
   f.Fonte.setDatabaseName(database);
   f.Fonte.setTableName(table);
   f.Fonte.setIndexName("");
 }
 
-void UnbindFonte(TFormConsistGeral& f) {
+void UnbindFonte(RepairContext& f) {
   f.Fonte.setDatabaseName("");
   f.Fonte.setTableName("");
 }
@@ -74,7 +75,7 @@ void UnbindFonte(TFormConsistGeral& f) {
 // Walks Fonte and deletes every row whose key `parent` lacks. After a
 // delete the cursor already stands on the following row, which is examined
 // next without moving.
-void DeleteRowsWithoutParent(TFormConsistGeral& f, Table& parent, ParentKey::Parent kind) {
+void DeleteRowsWithoutParent(RepairContext& f, Table& parent, ParentKey::Parent kind) {
   Table& scan = f.Fonte;
   ParentKey key(scan, kind);
   while (!scan.eof()) {
@@ -102,7 +103,7 @@ void DeleteItemsOf(Table& items, const std::vector<KeyValue>& formula) {
   }
 }
 
-void RemoveOrphanFormulas(TFormConsistGeral& f, const FormulaStore& store) {
+void RemoveOrphanFormulas(RepairContext& f, const FormulaStore& store) {
   // What is deleted depends on the lookups: every file passes the engine's
   // check before the first delete.
   store.orders.verify();
@@ -174,14 +175,14 @@ void RemoveOrphanFormulas(TFormConsistGeral& f, const FormulaStore& store) {
 
 }  // namespace
 
-void TFormConsistGeral::BotFormulaOrfanClick() {
-  RemoveOrphanFormulas(*this,
-                       {"VTRNDADOS", Pedidos, PediForm, Compedid, kCaptionFormulaRows, kCaptionFormulaItems});
+void RemoveOrphanFormulasLive(RepairContext& f) {
+  RemoveOrphanFormulas(
+      f, {"VTRNDADOS", f.Pedidos, f.PediForm, f.Compedid, kCaptionFormulaRows, kCaptionFormulaItems});
 }
 
-void TFormConsistGeral::BotFormulaOrfanArqQMClick() {
-  RemoveOrphanFormulas(*this, {"VTRNARQM", Pedidos_d, PediForm_d, Compedid_d, kCaptionFormulaRowsArchive,
-                               kCaptionFormulaItemsArchive});
+void RemoveOrphanFormulasArchive(RepairContext& f) {
+  RemoveOrphanFormulas(f, {"VTRNARQM", f.Pedidos_d, f.PediForm_d, f.Compedid_d, kCaptionFormulaRowsArchive,
+                           kCaptionFormulaItemsArchive});
 }
 
 }  // namespace cg

@@ -4,7 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/form/form.h"
+#include "ops/repair.h"
+#include "ops/repairs.h"
 #include "ops/walk_field.h"
 #include "platform/cp1252.h"
 
@@ -30,43 +31,43 @@ void RepairZero(Table& components, WalkField& field, int& repaired) {
 
 }  // namespace
 
-void TFormConsistGeral::BotAjustaClick() {
-  DesabilitaComandos();
-  MostraPainelCG(85, 126, 464, 185);
-  TermCG.setMinValue(0);
-  TermCG.setProgress(0);
+void AdjustTechnicalParameters(RepairContext& f) {
+  f.DesabilitaComandos();
+  f.MostraPainelCG(85, 126, 464, 185);
+  f.TermCG.setMinValue(0);
+  f.TermCG.setProgress(0);
 
   int correctionFactors = 0, dilutionFactors = 0, densities = 0;
 
   // Description order; the index stays selected afterwards.
-  Componentes.setIndexName("Descricao");
-  Componentes.open();
-  Componentes.first();
-  TermCG.setMaxValue(Componentes.recordCount());
+  f.Componentes.setIndexName("Descricao");
+  f.Componentes.open();
+  f.Componentes.first();
+  f.TermCG.setMaxValue(f.Componentes.recordCount());
   int recordCounter = 0;
-  WalkField correctionFactor(Componentes, "FatorCorrecao");
-  WalkField dilutionFactor(Componentes, "FatorDiluicao");
-  WalkField density(Componentes, "Densidade");
+  WalkField correctionFactor(f.Componentes, "FatorCorrecao");
+  WalkField dilutionFactor(f.Componentes, "FatorDiluicao");
+  WalkField density(f.Componentes, "Densidade");
 
-  while (!Componentes.eof()) {
+  while (!f.Componentes.eof()) {
     ++recordCounter;
-    TermCG.setProgress(recordCounter);
-    RepairZero(Componentes, correctionFactor, correctionFactors);
-    RepairZero(Componentes, dilutionFactor, dilutionFactors);
-    RepairZero(Componentes, density, densities);
-    Componentes.next();
+    f.TermCG.setProgress(recordCounter);
+    RepairZero(f.Componentes, correctionFactor, correctionFactors);
+    RepairZero(f.Componentes, dilutionFactor, dilutionFactors);
+    RepairZero(f.Componentes, density, densities);
+    f.Componentes.next();
   }
-  Componentes.close();
+  f.Componentes.close();
 
   if (correctionFactors == 0 && dilutionFactors == 0 && densities == 0)
-    ui().showMessage(std::string(kNothingFound));
+    f.ui().showMessage(std::string(kNothingFound));
   else
-    ui().showMessage(std::string(kCorrected) + std::to_string(correctionFactors) +
-                     std::string(kCorrectionFactors) + std::to_string(dilutionFactors) +
-                     std::string(kDilutionFactors) + std::to_string(densities) + std::string(kDensities));
+    f.ui().showMessage(std::string(kCorrected) + std::to_string(correctionFactors) +
+                       std::string(kCorrectionFactors) + std::to_string(dilutionFactors) +
+                       std::string(kDilutionFactors) + std::to_string(densities) + std::string(kDensities));
 
-  PainelCG.visible = false;
-  HabilitaComandos();
+  f.PainelCG.visible = false;
+  f.HabilitaComandos();
 }
 
 }  // namespace cg

@@ -3,7 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/form/form.h"
+#include "ops/repair.h"
+#include "ops/repairs.h"
 #include "ops/walk_field.h"
 #include "platform/cp1252.h"
 
@@ -13,12 +14,12 @@ constexpr std::string_view kCaption = "Acertanto grupo do Sinônimo."_cp;
 constexpr const char* kDataDirectory = "C:\\VITRALON\\DADOS";
 }  // namespace
 
-void TFormConsistGeral::BotAcertaGrupoSinonClick() {
-  DesabilitaComandos();
-  MostraPainelCG(80, 85, 465, 152);
-  SetNomeConsist(std::string(kCaption));
+void CorrectSynonymGroups(RepairContext& f) {
+  f.DesabilitaComandos();
+  f.MostraPainelCG(80, 85, 465, 152);
+  f.SetNomeConsist(std::string(kCaption));
 
-  Table& components = Fonte;
+  Table& components = f.Fonte;
   components.setDatabaseName(kDataDirectory);
   components.setTableName("Componen.DB");
   components.setIndexName("CodUnic");
@@ -28,7 +29,7 @@ void TFormConsistGeral::BotAcertaGrupoSinonClick() {
   // The synonyms are walked on their primary index: an index name left on
   // Destino by an earlier operation (NomeFone, NomeCRM) belongs to another
   // table.
-  Table& synonyms = Destino;
+  Table& synonyms = f.Destino;
   synonyms.setDatabaseName(kDataDirectory);
   synonyms.setTableName("Sinonimo.DB");
   synonyms.setIndexName("");
@@ -36,14 +37,14 @@ void TFormConsistGeral::BotAcertaGrupoSinonClick() {
   synonyms.open();
   synonyms.first();
 
-  TermCG.setMaxValue(synonyms.recordCount());
-  TermCG.setMinValue(0);
-  TermCG.setProgress(0);
-  ContadorProgresso = 0;
+  f.TermCG.setMaxValue(synonyms.recordCount());
+  f.TermCG.setMinValue(0);
+  f.TermCG.setProgress(0);
+  f.ContadorProgresso = 0;
 
   WalkField code(synonyms, "Codigo"), group(synonyms, "Grupo"), componentGroup(components, "Grupo");
   while (!synonyms.eof()) {
-    AvancaProgresso();
+    f.AvancaProgresso();
     if (components.findKey({code->asString()})) {
       synonyms.edit();
       const std::string newGroup = componentGroup->asString();
@@ -60,8 +61,8 @@ void TFormConsistGeral::BotAcertaGrupoSinonClick() {
   synonyms.setDatabaseName("");
   synonyms.setTableName("");
 
-  PainelCG.visible = false;
-  HabilitaComandos();
+  f.PainelCG.visible = false;
+  f.HabilitaComandos();
 }
 
 }  // namespace cg

@@ -11,8 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/form/form.h"
 #include "ops/people/copia_provisoria.h"
+#include "ops/repair.h"
+#include "ops/repairs.h"
 #include "ops/walk_field.h"
 #include "platform/cp1252.h"
 #include "text/normaliza.h"
@@ -164,7 +165,7 @@ void TransferField(const BoundTransfer& field, const std::string& newName) {
   }
 }
 
-void CopyWithShortenedNames(TFormConsistGeral& f, const Register& reg) {
+void CopyWithShortenedNames(RepairContext& f, const Register& reg) {
   Table& interim = f.Destino;
   Table& live = f.Fonte;
 
@@ -242,7 +243,7 @@ void CopyWithShortenedNames(TFormConsistGeral& f, const Register& reg) {
 
 // Opens the review: both registers in primary-key order at their first
 // records, the focus on the new names.
-void OpenReview(TFormConsistGeral& f, Table& liveTable, Table& interimTable, TControl& originalPanel,
+void OpenReview(RepairContext& f, Table& liveTable, Table& interimTable, TControl& originalPanel,
                 TControl& newPanel, TGrid& newGrid) {
   originalPanel.setBounds(25, 68, 289, 361);
   originalPanel.visible = true;
@@ -263,18 +264,18 @@ void OpenReview(TFormConsistGeral& f, Table& liveTable, Table& interimTable, TCo
 
 }  // namespace
 
-void TFormConsistGeral::BotAbreviaNomeCliClick() {
-  RevisaoCliPronta = false;
-  CopyWithShortenedNames(*this, kClients);
-  OpenReview(*this, Clientes, Clientes_I, PainelFormatCliAntigo, PainelFormatCliNovo, GradeCliNovos);
-  RevisaoCliPronta = true;
+void AbbreviateClientNames(RepairContext& f) {
+  f.RevisaoCliPronta = false;
+  CopyWithShortenedNames(f, kClients);
+  OpenReview(f, f.Clientes, f.Clientes_I, f.PainelFormatCliAntigo, f.PainelFormatCliNovo, f.GradeCliNovos);
+  f.RevisaoCliPronta = true;
 }
 
-void TFormConsistGeral::BotAbreviaNomeMedClick() {
-  RevisaoMedPronta = false;
-  CopyWithShortenedNames(*this, kDoctors);
-  OpenReview(*this, Medicos, Medicos_I, PainelFormatMedAntigo, PainelFormatMedNovo, GradeMedNovos);
-  RevisaoMedPronta = true;
+void AbbreviateDoctorNames(RepairContext& f) {
+  f.RevisaoMedPronta = false;
+  CopyWithShortenedNames(f, kDoctors);
+  OpenReview(f, f.Medicos, f.Medicos_I, f.PainelFormatMedAntigo, f.PainelFormatMedNovo, f.GradeMedNovos);
+  f.RevisaoMedPronta = true;
 }
 
 }  // namespace cg

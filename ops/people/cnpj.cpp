@@ -4,9 +4,10 @@
 
 #include <cstdint>
 
-#include "app/form/form.h"
 #include "data/sql/dm.h"
 #include "ops/desfecho.h"
+#include "ops/repair.h"
+#include "ops/repairs.h"
 #include "ops/server_messages.h"
 #include "platform/cp1252.h"
 
@@ -71,8 +72,8 @@ std::string LimpaCNPJ(std::string_view s) {
   return SomenteDigitos(s);
 }
 
-void TFormConsistGeral::BitBtn7Click() {
-  TDM& dm = DM();
+void CleanSupplierCnpj(RepairContext& f) {
+  TDM& dm = f.DM();
   dm.takeRefusals();  // what an interrupted earlier run may have left
   int32_t changed = 0;
   std::string lastChanged;
@@ -94,19 +95,20 @@ void TFormConsistGeral::BitBtn7Click() {
   dm.Forneced.close();
 
   TDM::Refusals refused = dm.takeRefusals();
-  ReportApplyAtClose(ui(), refused.count, refused.firstMessage, refused.lostConnection);
+  ReportApplyAtClose(f.ui(), refused.count, refused.firstMessage, refused.lostConnection);
 
   // Changes the server refused were not made: the run says so, and counts
   // only what was.
   if (refused.count > 0)
-    ui().showMessage(ConcluidoComErros(refused.count) + " " +
-                     Contagem(changed - refused.count, "CNPJ foi corrigido", "CNPJs foram corrigidos") + ".");
+    f.ui().showMessage(ConcluidoComErros(refused.count) + " " +
+                       Contagem(changed - refused.count, "CNPJ foi corrigido", "CNPJs foram corrigidos") +
+                       ".");
   else if (changed == 0)
-    ui().showMessage(cp(kNenhum));
+    f.ui().showMessage(cp(kNenhum));
   else if (changed == 1)
-    ui().showMessage(cp(kSomenteUm) + " \"" + lastChanged + "\"" + cp(kSomenteUmFim));
+    f.ui().showMessage(cp(kSomenteUm) + " \"" + lastChanged + "\"" + cp(kSomenteUmFim));
   else
-    ui().showMessage(cp(kVarios) + std::to_string(changed) + cp(kVariosFim));
+    f.ui().showMessage(cp(kVarios) + std::to_string(changed) + cp(kVariosFim));
 }
 
 }  // namespace cg

@@ -21,9 +21,10 @@
 #include <cstdint>
 #include <limits>
 
-#include "app/form/form.h"
 #include "data/sql/dm.h"
 #include "ops/desfecho.h"
+#include "ops/repair.h"
+#include "ops/repairs.h"
 #include "ops/server_messages.h"
 #include "ops/sql_text.h"
 #include "platform/cp1252.h"
@@ -89,11 +90,11 @@ struct Gravado {
 
 }  // namespace
 
-void TFormConsistGeral::BitBtn5Click() {
-  TDM& dm = DM();
-  DesabilitaComandos();
-  MostraPainelCG(157, 206, 464, 130);
-  ui().processMessages();
+void FillBookCodes(RepairContext& f) {
+  TDM& dm = f.DM();
+  f.DesabilitaComandos();
+  f.MostraPainelCG(157, 206, 464, 130);
+  f.ui().processMessages();
 
   bool opened = false;
   int erros = 0;      // every failure told on the way
@@ -104,30 +105,30 @@ void TFormConsistGeral::BitBtn5Click() {
   dm.sqldsPedidos.setCommandText("");
   dm.sqldsPedidos.setCommandText(std::string(kSelecao));
 
-  SetNomeConsist(cp(kSelecionando));
-  ui().processMessages();
+  f.SetNomeConsist(cp(kSelecionando));
+  f.ui().processMessages();
 
   try {
     dm.sqldsPedidos.open();
   } catch (const std::exception& e) {
-    ui().showMessage(naoAbriu("sqldspedidos", e));
+    f.ui().showMessage(naoAbriu("sqldspedidos", e));
     ++erros;
   }
   try {
     dm.cdsPedidos.open();
     opened = true;
   } catch (const std::exception& e) {
-    ui().showMessage(naoAbriu("cdspedidos", e));
+    f.ui().showMessage(naoAbriu("cdspedidos", e));
     ++erros;
   }
 
-  SetNomeConsist(cp(kAlterando));
+  f.SetNomeConsist(cp(kAlterando));
   // Without an open selection there is nothing to count or walk; the
   // configuration is still rewritten below with its own value.
   if (opened) {
-    TermCG.setMinValue(0);
-    TermCG.setMaxValue(dm.cdsPedidos.recordCount());
-    TermCG.setProgress(0);
+    f.TermCG.setMinValue(0);
+    f.TermCG.setMaxValue(dm.cdsPedidos.recordCount());
+    f.TermCG.setProgress(0);
     dm.cdsPedidos.first();
   }
   dm.cds_ConfigServidor.open();
@@ -135,7 +136,7 @@ void TFormConsistGeral::BitBtn5Click() {
                                                   : dm.cds_ConfigServidor.fieldByName("CODLIVRO");
   if (dm.cds_ConfigServidor.eof()) throw EDatabaseError(cp(kSemConfig));
   int32_t code = codLivro.asInteger();
-  ui().processMessages();
+  f.ui().processMessages();
 
   // Closes the open group: CONFIG receives the last code handed out, and
   // the group is committed with it. When CONFIG cannot be written, the
@@ -152,16 +153,16 @@ void TFormConsistGeral::BitBtn5Click() {
       configGravado = true;
     } catch (const EConnectionError& e) {
       grupo.rollback();
-      ui().showMessage(naoGravouConfig(code, e));
+      f.ui().showMessage(naoGravouConfig(code, e));
       ++erros;
       configGravado = false;
       connected = false;
     } catch (const std::exception& e) {
       grupo.rollback();
-      for (const Gravado& g : gravados) ui().showMessage(naoGravouPedido(g.code, g.estacao, g.npedido, e));
+      for (const Gravado& g : gravados) f.ui().showMessage(naoGravouPedido(g.code, g.estacao, g.npedido, e));
       erros += static_cast<int>(gravados.size());
       if (last) {
-        ui().showMessage(naoGravouConfig(code, e));
+        f.ui().showMessage(naoGravouConfig(code, e));
         ++erros;
       }
       configGravado = false;
@@ -175,7 +176,7 @@ void TFormConsistGeral::BitBtn5Click() {
   if (opened) {
     Field& estacaoField = dm.cdsPedidosESTACAO ? *dm.cdsPedidosESTACAO : dm.cdsPedidos.fieldByName("ESTACAO");
     Field& npedidoField = dm.cdsPedidosNPEDIDO ? *dm.cdsPedidosNPEDIDO : dm.cdsPedidos.fieldByName("NPEDIDO");
-    while (!dm.cdsPedidos.eof() && !stopRequested()) {
+    while (!dm.cdsPedidos.eof() && !f.stopRequested()) {
       if (code == std::numeric_limits<int32_t>::max()) {
         semCodigo = dm.cdsPedidos.recordCount() - visitados;
         break;
@@ -192,7 +193,7 @@ void TFormConsistGeral::BitBtn5Click() {
         // group went with the connection and keep their empty code, and the
         // final update below reports whether the configuration can still be
         // reached. Their codes count as used up, as for any failed order.
-        ui().showMessage(naoGravouPedido(code, estacao, npedido, e));
+        f.ui().showMessage(naoGravouPedido(code, estacao, npedido, e));
         ++erros;
         grupo.rollback();
         gravados.clear();
@@ -200,14 +201,14 @@ void TFormConsistGeral::BitBtn5Click() {
       } catch (const std::exception& e) {
         // The code is used up all the same: CONFIG moves past it when the
         // group closes.
-        ui().showMessage(naoGravouPedido(code, estacao, npedido, e));
+        f.ui().showMessage(naoGravouPedido(code, estacao, npedido, e));
         ++erros;
       }
       if (grupo.due() && !fechaGrupo(false)) break;
       ++visitados;
-      TermCG.setProgress(TermCG.progress() + 1);
+      f.TermCG.setProgress(f.TermCG.progress() + 1);
       dm.cdsPedidos.next();
-      ui().processMessages();
+      f.ui().processMessages();
     }
   }
 
@@ -217,11 +218,11 @@ void TFormConsistGeral::BitBtn5Click() {
   fechaGrupo(true);
   grupo.end();
 
-  ui().processMessages();
+  f.ui().processMessages();
   dm.sqldsPedidos.close();
   dm.cdsPedidos.close();
   dm.cds_ConfigServidor.close();
-  HabilitaComandos();
+  f.HabilitaComandos();
 
   if (semCodigo > 0)
     throw EDatabaseError(cp(kEsgotado) + (semCodigo == 1
@@ -229,11 +230,11 @@ void TFormConsistGeral::BitBtn5Click() {
                                               : std::to_string(semCodigo) + " pedidos" + cp(kSemCodigo)));
   // Success only when every order selected got its code and the
   // configuration its last one; otherwise what happened instead.
-  ui().showMessage(Desfecho(cp(kSucesso), erros, stopRequested(),
-                            Contagem(numerados, "pedido numerado", "pedidos numerados") +
-                                (configGravado ? cp(", o último código foi gravado"_cp)
-                                               : cp(", o último código não foi gravado"_cp))));
-  PainelCG.visible = false;
+  f.ui().showMessage(Desfecho(cp(kSucesso), erros, f.stopRequested(),
+                              Contagem(numerados, "pedido numerado", "pedidos numerados") +
+                                  (configGravado ? cp(", o último código foi gravado"_cp)
+                                                 : cp(", o último código não foi gravado"_cp))));
+  f.PainelCG.visible = false;
 }
 
 }  // namespace cg

@@ -11,7 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/form/form.h"
+#include "ops/repair.h"
+#include "ops/repairs.h"
 #include "ops/walk_field.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
@@ -45,7 +46,7 @@ std::string DigitForm(const std::string& workingCopy) {
 // The report: CP1252 lines ending in CR LF, created anew by every run.
 class CrmReport {
  public:
-  explicit CrmReport(TFormConsistGeral& f) {
+  explicit CrmReport(RepairContext& f) {
     std::filesystem::path file;
     try {
       // In a simulation the report goes to the simulation's folder.
@@ -96,7 +97,7 @@ struct Doctors {
 };
 
 struct Run {
-  TFormConsistGeral& f;
+  RepairContext& f;
   CrmReport report;
   int errors = 0;
 };
@@ -196,40 +197,40 @@ void CorrectOrders(Run& run) {
 
 }  // namespace
 
-void TFormConsistGeral::BotCorrigeCadMedClick() {
+void CorrectCrm(RepairContext& f) {
   // Both registers pass the engine's check before the report or any CRM is
   // written.
-  Medicos.verify();
-  Pedidos.verify();
-  Run run{*this, CrmReport{*this}};
+  f.Medicos.verify();
+  f.Pedidos.verify();
+  Run run{f, CrmReport{f}};
 
-  MostraPainelCG(80, 85, 465, 152);
-  SetNomeConsist(std::string(kCaptionDoctors));
+  f.MostraPainelCG(80, 85, 465, 152);
+  f.SetNomeConsist(std::string(kCaptionDoctors));
 
-  Fonte.setDatabaseName("VTRNDADOS");
-  Fonte.setTableName("Medicos.DB");
-  Fonte.setIndexName("Nome");
-  Fonte.open();
-  Fonte.first();
-  Pedidos.open();
-  TermCG.setMaxValue(Fonte.recordCount() + Pedidos.recordCount());
-  Pedidos.close();
-  TermCG.setMinValue(0);
-  TermCG.setProgress(0);
-  ContadorProgresso = 0;
+  f.Fonte.setDatabaseName("VTRNDADOS");
+  f.Fonte.setTableName("Medicos.DB");
+  f.Fonte.setIndexName("Nome");
+  f.Fonte.open();
+  f.Fonte.first();
+  f.Pedidos.open();
+  f.TermCG.setMaxValue(f.Fonte.recordCount() + f.Pedidos.recordCount());
+  f.Pedidos.close();
+  f.TermCG.setMinValue(0);
+  f.TermCG.setProgress(0);
+  f.ContadorProgresso = 0;
 
   run.report.line(kDoctorsHeading);
   run.report.line(kUnderline);
   run.report.line(" ");
   CorrectDoctors(run);
-  Fonte.close();
+  f.Fonte.close();
 
-  MostraPainelCG(80, 85, 465, 152);
-  SetNomeConsist(std::string(kCaptionOrders));
-  Fonte.setTableName("Pedidos.DB");
-  Fonte.setIndexName("");
-  Fonte.open();
-  Fonte.first();
+  f.MostraPainelCG(80, 85, 465, 152);
+  f.SetNomeConsist(std::string(kCaptionOrders));
+  f.Fonte.setTableName("Pedidos.DB");
+  f.Fonte.setIndexName("");
+  f.Fonte.open();
+  f.Fonte.first();
   run.report.line(" ");
   run.report.line(" ");
   run.report.line(kOrdersHeading);
@@ -238,11 +239,11 @@ void TFormConsistGeral::BotCorrigeCadMedClick() {
   CorrectOrders(run);
 
   // Fonte stays bound to the orders table.
-  Fonte.close();
-  PainelCG.visible = false;
+  f.Fonte.close();
+  f.PainelCG.visible = false;
   run.report.close();
 
-  ui().showMessage(std::string(run.errors > 0 ? kDoneWithErrors : kDone));
+  f.ui().showMessage(std::string(run.errors > 0 ? kDoneWithErrors : kDone));
 }
 
 }  // namespace cg

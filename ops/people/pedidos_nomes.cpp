@@ -5,9 +5,10 @@
 
 #include <functional>
 
-#include "app/form/form.h"
 #include "data/sql/dm.h"
 #include "ops/desfecho.h"
+#include "ops/repair.h"
+#include "ops/repairs.h"
 #include "ops/server_messages.h"
 #include "platform/cp1252.h"
 #include "text/normaliza.h"
@@ -59,12 +60,12 @@ std::string SelecaoNomesPedidos() {
   return sql;
 }
 
-void TFormConsistGeral::btn1Click() {
-  TDM& dm = DM();
+void AbbreviateOrderNames(RepairContext& f) {
+  TDM& dm = f.DM();
   // The loop lets window events through after every order: no other command
   // may start meanwhile and take over cdsPedidos.
-  DesabilitaComandos();
-  MostraPainelCG(168, 141, 465, 152);
+  f.DesabilitaComandos();
+  f.MostraPainelCG(168, 141, 465, 152);
 
   dm.sqldsPedidos.close();
   dm.sqldsPedidos.setCommandText("");
@@ -73,36 +74,37 @@ void TFormConsistGeral::btn1Click() {
   ClientDataSet& pedidos = dm.cdsPedidos;
   pedidos.open();
 
-  TermCG.setMinValue(0);
-  TermCG.setMaxValue(pedidos.recordCount());
-  TermCG.setProgress(0);
+  f.TermCG.setMinValue(0);
+  f.TermCG.setMaxValue(pedidos.recordCount());
+  f.TermCG.setProgress(0);
   pedidos.first();
 
   RefusalCounter refused(pedidos);
   Field& nome = pedidos.fieldByName("Nome");
-  while (!pedidos.eof() && !stopRequested()) {
+  while (!pedidos.eof() && !f.stopRequested()) {
     pedidos.edit();
     std::string novo = AbreviaNome(nome.asString());
     nome.setString(novo);
-    SetNomeConsist(novo);
+    f.SetNomeConsist(novo);
     pedidos.post();
     pedidos.applyUpdates(0);  // a refused order is dropped from the change log
     pedidos.next();
-    TermCG.setProgress(TermCG.progress() + 1);
-    repaint(TermCG);
-    ui().processMessages();
+    f.TermCG.setProgress(f.TermCG.progress() + 1);
+    f.repaint(f.TermCG);
+    f.ui().processMessages();
   }
 
-  PainelCG.visible = false;
+  f.PainelCG.visible = false;
   dm.sqldsPedidos.close();
   pedidos.close();
-  HabilitaComandos();
-  ReportRefusals(ui(), refused.count(), refused.first());
+  f.HabilitaComandos();
+  ReportRefusals(f.ui(), refused.count(), refused.first());
   // Stopped by the user: what was walked is said, so that the run is not
   // taken for a complete one.
-  if (stopRequested())
-    ui().showMessage(Interrompido(Contagem(TermCG.progress(), "pedido percorrido", "pedidos percorridos") +
-                                  cp(", os nomes abreviados até aqui foram gravados"_cp)));
+  if (f.stopRequested())
+    f.ui().showMessage(
+        Interrompido(Contagem(f.TermCG.progress(), "pedido percorrido", "pedidos percorridos") +
+                     cp(", os nomes abreviados até aqui foram gravados"_cp)));
 }
 
 }  // namespace cg

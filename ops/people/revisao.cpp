@@ -10,8 +10,10 @@
 #include <string_view>
 #include <system_error>
 
-#include "app/form/form.h"
+#include "data/journal/journal.h"
 #include "ops/people/copia_provisoria.h"
+#include "ops/repair.h"
+#include "ops/repairs.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 
@@ -112,13 +114,13 @@ struct Review {
   bool& ready;          // shown after a complete copy in this run
 };
 
-Review ClientReview(TFormConsistGeral& f) {
+Review ClientReview(RepairContext& f) {
   return {f.Clientes,           f.Clientes_I,           f.PainelFormatCliAntigo, f.PainelFormatCliNovo,
           f.BotCancelFormatCli, f.BotConfirmaFormatCli, "FormatCli.bat",         true,
           f.RevisaoCliPronta};
 }
 
-Review DoctorReview(TFormConsistGeral& f) {
+Review DoctorReview(RepairContext& f) {
   return {f.Medicos,
           f.Medicos_I,
           f.PainelFormatMedAntigo,
@@ -139,7 +141,7 @@ void KeepInStep(Table& interim, Table& live, const char* field1, const char* fie
   live.findKey({interim.asString(field1), interim.asString(field2)});
 }
 
-void KeepOriginal(TFormConsistGeral& f, const Review& review) {
+void KeepOriginal(RepairContext& f, const Review& review) {
   review.ready = false;
   f.PainelAguarde.setBounds(142, 216, 505, 81);
   f.PainelAguarde.visible = true;
@@ -162,7 +164,7 @@ bool CommandFileExists(const std::string& path) {
 // Runs the command file of the suite's main directory and waits for it.
 // Returns the message of a failure: the file missing (nothing is started
 // then), not started, or ended without putting the copy in place.
-std::optional<std::string> RunReplacement(TFormConsistGeral& f, const Review& review) {
+std::optional<std::string> RunReplacement(RepairContext& f, const Review& review) {
   // The copy replaces the live table whole: it must be another file, with
   // every field of the live table as the live table has it.
   VerificaArquivosDistintos(review.interim, review.live);
@@ -202,7 +204,7 @@ std::optional<std::string> RunReplacement(TFormConsistGeral& f, const Review& re
   return std::nullopt;
 }
 
-void ConfirmNewFormat(TFormConsistGeral& f, const Review& review) {
+void ConfirmNewFormat(RepairContext& f, const Review& review) {
   // Only a review built completely in this run is put in place.
   if (!review.ready) {
     f.ui().showMessage(std::string(kNoReview));
@@ -230,16 +232,16 @@ void ConfirmNewFormat(TFormConsistGeral& f, const Review& review) {
 
 }  // namespace
 
-void TFormConsistGeral::Clientes_IAfterScroll(Table& t) { KeepInStep(t, Clientes, "Estacao", "Codigo"); }
+void KeepClientsInStep(RepairContext& f, Table& t) { KeepInStep(t, f.Clientes, "Estacao", "Codigo"); }
 
-void TFormConsistGeral::Medicos_IAfterScroll(Table& t) { KeepInStep(t, Medicos, "CRM", "Especialidade"); }
+void KeepDoctorsInStep(RepairContext& f, Table& t) { KeepInStep(t, f.Medicos, "CRM", "Especialidade"); }
 
-void TFormConsistGeral::BotCancelFormatCliClick() { KeepOriginal(*this, ClientReview(*this)); }
+void KeepClientFormat(RepairContext& f) { KeepOriginal(f, ClientReview(f)); }
 
-void TFormConsistGeral::BotCancelFormatMedClick() { KeepOriginal(*this, DoctorReview(*this)); }
+void KeepDoctorFormat(RepairContext& f) { KeepOriginal(f, DoctorReview(f)); }
 
-void TFormConsistGeral::BotConfirmaFormatCliClick() { ConfirmNewFormat(*this, ClientReview(*this)); }
+void ConfirmClientFormat(RepairContext& f) { ConfirmNewFormat(f, ClientReview(f)); }
 
-void TFormConsistGeral::BotConfirmaFormatMedClick() { ConfirmNewFormat(*this, DoctorReview(*this)); }
+void ConfirmDoctorFormat(RepairContext& f) { ConfirmNewFormat(f, DoctorReview(f)); }
 
 }  // namespace cg

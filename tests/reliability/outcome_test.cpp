@@ -80,8 +80,8 @@ TEST_F(Desfecho, TheTechniciansOptionReachesTheScriptRunner) {
     ASSERT_EQ(r.exitCode, 0) << r.output;
     const std::string state = EventLines(r.output, "state").at(0);
     for (const char* command : {"BotFormulaOrfan", "BotFormulaOrfanArqQM"})
-      EXPECT_NE(state.find(std::string("\"") + command + "\":{\"enabled\":true,\"visible\":" +
-                           (technician ? "true" : "false")),
+      EXPECT_NE(state.find(std::string("\"") + command +
+                           "\":{\"enabled\":true,\"visible\":" + (technician ? "true" : "false")),
                 std::string::npos)
           << command << " " << state;
   }

@@ -1,4 +1,4 @@
-#include "app/form/controls.h"
+#include "ui/controls.h"
 
 #include <cstdio>
 
