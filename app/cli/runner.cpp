@@ -129,6 +129,8 @@ void runAction(Program& program, ScriptInterface& ui, const Action& a) {
       auto& b = static_cast<TButton&>(*a.control);
       if (b.parent && !b.parent->showing())
         ui.ignored(a.line, "hidden");
+      else if (form.covered(b))
+        ui.ignored(a.line, "covered");
       else if (!form.click(b))
         ui.ignored(a.line, "disabled");
       break;
@@ -193,7 +195,9 @@ void runAction(Program& program, ScriptInterface& ui, const Action& a) {
       break;
     case Verb::Simulate:
       // Not while a simulation is open (a simulated review still shown).
-      if (!form.setSimulation(a.yes))
+      if (form.covered(form.CheckSimular))
+        ui.ignored(a.line, "panel open");
+      else if (!form.setSimulation(a.yes))
         ui.ignored(a.line, "simulation open");
       else
         ui.out() << "{\"event\":\"simulation\",\"on\":" << json::boolean(a.yes) << "}\n" << std::flush;

@@ -3,6 +3,8 @@
 // wiring of events to handlers. Also the delivery of events from the views.
 #include "app/form/form.h"
 
+#include <algorithm>
+
 #include "data/sql/dm.h"
 #include "ops/registry.h"
 #include "platform/clock.h"
@@ -430,8 +432,77 @@ void TFormConsistGeral::MostraComandosTecnicos() {
 
 // ---- Event delivery ----------------------------------------------------------
 
+namespace {
+
+bool isInside(const TControl& c, const TControl& panel) {
+  for (const TControl* p = &c; p; p = p->parent)
+    if (p == &panel) return true;
+  return false;
+}
+
+bool takesFocus(const TControl& c) {
+  switch (c.kind) {
+    case ControlKind::Button:
+    case ControlKind::Grid:
+    case ControlKind::RadioButton:
+    case ControlKind::Edit:
+    case ControlKind::ListBox:
+    case ControlKind::CheckBox:
+      return c.tabStop && c.enabled && c.showing();
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+std::vector<const TControl*> TFormConsistGeral::coveringPanels() const {
+  if (PainelHistorico.showing()) return {&PainelHistorico};
+  if (PainelCorrigComponentes.showing()) return {&PainelCorrigComponentes};
+  std::vector<const TControl*> review;
+  for (const TControl* p :
+       {&PainelFormatCliAntigo, &PainelFormatCliNovo, &PainelFormatMedAntigo, &PainelFormatMedNovo})
+    if (p->showing()) review.push_back(p);
+  return review;
+}
+
+bool TFormConsistGeral::covered(const TControl& control) const {
+  const std::vector<const TControl*> panels = coveringPanels();
+  if (panels.empty()) return false;
+  // A panel's own frame and the main panel under it are not controls one
+  // can use; what matters is whether the control lies inside an open panel.
+  if (&control == &PainelConsistG) return false;
+  for (const TControl* p : panels)
+    if (isInside(control, *p)) return false;
+  return !isInside(control, PainelCG);
+}
+
+bool TFormConsistGeral::takesInput(const TControl& control) const {
+  if (covered(control)) return false;
+  if (!commandRunning()) return true;
+  return &control == &BotInterromper || &control == &PainelConsistG || control.kind == ControlKind::Panel ||
+         control.kind == ControlKind::Label || control.kind == ControlKind::Gauge;
+}
+
+void TFormConsistGeral::placeFocusAfterCommand(bool buttonCommand) {
+  if (closed_) return;
+  const std::vector<const TControl*> panels = coveringPanels();
+  if (panels.empty()) {
+    if (buttonCommand) focused_ = &BotHistorico;
+    return;
+  }
+  for (const TControl* p : panels)
+    if (focused_ && isInside(*focused_, *p)) return;
+  for (TControl* c : allControls_)
+    if (takesFocus(*c) &&
+        std::any_of(panels.begin(), panels.end(), [c](const TControl* p) { return isInside(*c, *p); })) {
+      focused_ = c;
+      return;
+    }
+}
+
 bool TFormConsistGeral::click(TButton& button) {
-  if (closed_ || !button.enabled) return false;
+  if (closed_ || !button.enabled || covered(button)) return false;
   if (commandRunning()) {
     // One command at a time: only the stop button answers meanwhile.
     if (&button != &BotInterromper) return false;
@@ -507,7 +578,9 @@ void TFormConsistGeral::runHandler(const std::function<void()>& handler) {
       f.BotInterromper.visible = false;
       f.BotInterromper.enabled = false;
       f.stopRequested_ = false;
+      const bool buttonCommand = f.command_ != nullptr;
       f.command_ = nullptr;
+      f.placeFocusAfterCommand(buttonCommand);
       if (f.closeAfterCommand_) {
         f.closeAfterCommand_ = false;
         try {

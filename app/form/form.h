@@ -83,6 +83,15 @@ class TFormConsistGeral final : public RepairContext {
   // A click on a button: ignored (false) when the button is disabled;
   // otherwise its handler runs through runHandler.
   bool click(TButton& button);
+  // While a panel stands over the commands (the history, a review, the
+  // component options), only its own controls take clicks, keys and the
+  // focus: every other control is covered. The progress panel covers
+  // nothing (its stop button answers during a command).
+  bool covered(const TControl& control) const;
+  // Whether the control takes the user's input now: not covered, and, while
+  // a command runs, only the progress panel's stop button. The window shows
+  // every other control as disabled meanwhile.
+  bool takesInput(const TControl& control) const;
   // The button that answers Escape / Enter at this moment, or nullptr.
   TButton* cancelButton();
   TButton* defaultButton();
@@ -258,6 +267,12 @@ class TFormConsistGeral final : public RepairContext {
   void wire(TEdit& edit, const char* handler);
   std::function<void()> handlerNamed(const char* handler);
   void restoreAfterError();
+  // The panels that cover the commands now (empty when none is shown).
+  std::vector<const TControl*> coveringPanels() const;
+  // After a handler the focus goes where a key starts nothing by itself:
+  // into the panel left open (its first control, unless it is there
+  // already), or, after a command button's run, to the history's button.
+  void placeFocusAfterCommand(bool buttonCommand);
   // Closes every table object and server dataset without applying what they
   // hold (a pending edit is cancelled). Never throws.
   void closeTablesAndDatasets() noexcept;

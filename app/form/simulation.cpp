@@ -29,7 +29,9 @@ std::string TFormConsistGeral::SimulationWarning() {
 }
 
 bool TFormConsistGeral::setSimulation(bool on) {
-  if (closed_ || commandRunning() || simulationOpen_) return false;
+  // Not under an open panel either: a real review turned into a simulation
+  // at its confirmation would tell of a replacement that never happens.
+  if (closed_ || commandRunning() || simulationOpen_ || covered(CheckSimular)) return false;
   simulationMode_ = on;
   CheckSimular.checked = on;
   return true;

@@ -292,8 +292,8 @@ void MainWindow::place(const TControl& c) {
 // let events through after every record stay fast.
 std::string MainWindow::signature(const TControl& c) const {
   std::ostringstream s;
-  s << c.visible << c.enabled << '|' << c.caption << '|' << c.font.name << ',' << c.font.height << ','
-    << c.font.bold << ',' << c.font.color << '|' << c.color;
+  s << c.visible << c.enabled << form_.takesInput(c) << '|' << c.caption << '|' << c.font.name << ','
+    << c.font.height << ',' << c.font.bold << ',' << c.font.color << '|' << c.color;
   switch (c.kind) {
     case ControlKind::RadioButton:
       s << '|' << static_cast<const TRadioButton&>(c).checked;
@@ -353,7 +353,9 @@ void MainWindow::sync(const TControl& c) {
 
 void MainWindow::apply(const TControl& c) {
   QWidget* w = widgets_.at(&c);
-  w->setEnabled(c.enabled);
+  // A control covered by an open panel, or any but the stop button while a
+  // command runs, looks as it behaves: disabled, out of the focus chain.
+  w->setEnabled(c.enabled && form_.takesInput(c));
   w->setFont(fontOf(c.font));
   QPalette pal = w->palette();
   const QColor text = colourOf(c.font.color, QApplication::palette());

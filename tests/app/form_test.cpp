@@ -384,7 +384,19 @@ TEST_F(FormTest, EscapeAndEnterGoToTheButtonThatAnswersThem) {
   // A disabled button ignores a click; the window stays open.
   EXPECT_FALSE(f.click(f.BotSair));
   EXPECT_FALSE(f.closed());
+  // Enabled but under the open review, it ignores the click as well, as
+  // does every command the review covers; the review's own buttons answer.
   f.HabilitaComandos();
+  f.BotCancelFormatMed.enabled = true;
+  for (TButton* covered : {&f.BotSair, &f.BitBtn7, &f.BotFormulaOrfan, &f.BotHistorico}) {
+    EXPECT_TRUE(f.covered(*covered)) << covered->name;
+    EXPECT_FALSE(f.takesInput(*covered)) << covered->name;
+    EXPECT_FALSE(f.click(*covered)) << covered->name;
+  }
+  EXPECT_FALSE(f.covered(f.BotCancelFormatMed));
+  EXPECT_FALSE(f.covered(f.GradeMedNovos));
+  EXPECT_FALSE(f.closed());
+  f.PainelFormatMedAntigo.visible = f.PainelFormatMedNovo.visible = false;
   EXPECT_TRUE(f.click(f.BotSair));
   EXPECT_TRUE(f.closed());
 }
@@ -600,6 +612,34 @@ TEST_F(FormTest, ClosingDeletesTheMarkerAndEndsEventDelivery) {
   EXPECT_FALSE(p.form.click(p.form.BitBtn7));
   EXPECT_EQ(p.form.CorFundo, 12345);
   EXPECT_EQ(p.form.PainelConsistG.color, 12345);
+}
+
+// A panel over the commands takes the focus and every click; after a
+// command the focus rests where Enter starts nothing.
+TEST_F(FormTest, AnOpenPanelTakesTheFocusAndTheCommandsUnderItStartNothing) {
+  Shell p;
+  TFormConsistGeral& f = p.form;
+  p.activate();
+  f.BotCorrecaoComp.enabled = true;
+  f.focus(f.BitBtn7);
+  ASSERT_TRUE(f.click(f.BotCorrecaoComp));
+  ASSERT_TRUE(f.PainelCorrigComponentes.showing()) << p.out.str();
+  EXPECT_EQ(f.focusedControl(), &f.RadioButton3);
+  // The supplier CNPJ cleaning is enabled but covered: neither a click nor
+  // the simulation box reaches it.
+  EXPECT_TRUE(f.BitBtn7.enabled);
+  EXPECT_FALSE(f.click(f.BitBtn7));
+  EXPECT_FALSE(f.setSimulation(true));
+  EXPECT_FALSE(f.simulationMode());
+  EXPECT_EQ(f.defaultButton(), &f.BitBtn3);
+  EXPECT_TRUE(f.takesInput(f.BitBtn4));
+  // Cancel closes the panel: the focus goes to the history's button, where
+  // Enter runs no command, and nothing covers the commands any more.
+  ASSERT_TRUE(f.click(f.BitBtn4));
+  EXPECT_EQ(f.focusedControl(), &f.BotHistorico);
+  EXPECT_EQ(f.defaultButton(), nullptr);
+  EXPECT_FALSE(f.covered(f.BitBtn7));
+  EXPECT_TRUE(f.takesInput(f.BitBtn7));
 }
 
 TEST_F(FormTest, RadioButtonsExcludeEachOtherAndTheBoxSelectsTheDiscount) {
