@@ -29,13 +29,14 @@ allowed() {
     platform/*) echo "platform" ;;
     text/*) echo "platform text" ;;
     data/engine/*) echo "platform data/engine" ;;
+    data/paradox/*) echo "platform data/engine data/paradox" ;;
     data/sql/*) echo "platform data/engine data/sql" ;;
     data/journal/*) echo "platform text data/engine data/sql data/journal" ;;
-    sample/*) echo "platform text data/engine data/sql sample" ;;
-    app/form/*) echo "platform text data/engine data/sql data/journal app/form" ;;
-    ops/*) echo "platform text data/engine data/sql data/journal app/form ops" ;;
-    app/cli/*) echo "platform text data/engine data/sql data/journal app/form ops app/cli" ;;
-    app/qt/*) echo "platform text data/engine data/sql data/journal app/form ops app/qt" ;;
+    sample/*) echo "platform text data/engine data/paradox data/sql sample" ;;
+    app/form/*) echo "platform text data/engine data/paradox data/sql data/journal app/form" ;;
+    ops/*) echo "platform text data/engine data/paradox data/sql data/journal app/form ops" ;;
+    app/cli/*) echo "platform text data/engine data/paradox data/sql data/journal app/form ops app/cli" ;;
+    app/qt/*) echo "platform text data/engine data/paradox data/sql data/journal app/form ops app/qt" ;;
     *) echo "*" ;;
   esac
 }
