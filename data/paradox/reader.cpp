@@ -176,7 +176,8 @@ Header parseHeader(const std::string& h, uint64_t fileSize, const std::string& d
     fail(display, "tamanho de bloco " + std::to_string(blockCode) + " desconhecido");
   if (hd.versionId < 3 || hd.versionId > 12)
     fail(display, cp("versão "_cp) + std::to_string(hd.versionId) + " desconhecida");
-  if (hd.headerSize < 0x58 || hd.headerSize > fileSize) fail(display, cp("tamanho de cabeçalho inválido"_cp));
+  if (hd.headerSize < 0x58 || static_cast<uint64_t>(hd.headerSize) > fileSize)
+    fail(display, cp("tamanho de cabeçalho inválido"_cp));
   if (hd.recordSize < 1 || hd.recordSize > hd.blockSize - 6)
     fail(display, "tamanho de registro " + std::to_string(hd.recordSize) + " fora dos limites");
   if (hd.fieldCount < 1 || hd.fieldCount > 255)
