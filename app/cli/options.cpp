@@ -57,7 +57,9 @@ const char* UsageText() {
          "--relatorio e --desfazer: 0 feito; 1 falha (histórico, execução ou arquivo);\n"
          "2 opções inválidas (ou --desfazer sem terminal e sem --sim); 3 recusado\n"
          "(outro módulo em uso) ou não confirmado. Com --simular: 0 feito; 1 falha;\n"
-         "2 opções inválidas ou comando desconhecido; 3 recusado (outro módulo em uso).\n";
+         "2 opções inválidas ou comando desconhecido; 3 recusado (outro módulo em uso).\n"
+         "Com --importar-paradox: 0 importado; 1 recusado (nada muda no destino nem na\n"
+         "origem); 2 opções inválidas.\n";
 }
 
 const char* VersionText() { return "consistgeral " CG_VERSION "\n"; }

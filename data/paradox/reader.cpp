@@ -277,8 +277,12 @@ int recordsIn(const std::vector<char>& buf, std::size_t present, const Header& h
 }
 
 std::string readHeaderBytes(const ReadOnlyFile& f, const std::string& display) {
-  char fixed[4];
-  f.read(0, fixed, 4, cp("do fim do cabeçalho"_cp));
+  char fixed[16] = {};
+  f.read(0, fixed, std::min<uint64_t>(16, f.size()), cp("do fim do cabeçalho"_cp));
+  if (std::memcmp(fixed, "SQLite format 3", 16) == 0)
+    fail(display,
+         cp("não é uma tabela Paradox: é uma tabela deste sistema (SQLite), talvez já importada"_cp));
+  if (f.size() < 4) fail(display, cp("o arquivo termina antes do fim do cabeçalho"_cp));
   const std::size_t size = u16le(fixed + 2);
   if (size < 0x58) fail(display, cp("tamanho de cabeçalho inválido"_cp));
   std::string h(size, '\0');

@@ -2,7 +2,10 @@
 // Paradox tables (in CP850 and in CP1252) and imported back gives the same
 // tables; damaged sources stop the import with a message naming the table,
 // leave the destination as it was, and no source file ever changes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -165,6 +168,46 @@ TEST_F(ParadoxImport, AnExistingInstallationIsKeptUnlessForcedAndThenCopiedFirst
   for (const auto& e : fs::directory_iterator(dest_.path()))
     copies += e.path().filename().string().rfind("VITRALON.antes-da-importacao-", 0) == 0;
   EXPECT_EQ(copies, 1);
+}
+
+TEST_F(ParadoxImport, ASuiteInUseStopsTheImport) {
+  Export(850);
+  const fs::path lock = originFile("VITRALON/DADOS/PDOXUSRS.LCK");
+  std::ofstream(lock) << "estacao 1";
+  // Another program holds the suite's lock file, as a running station does.
+  int ready[2], release[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(release), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(release[1]);
+    ::close(ready[0]);
+    const int fd = ::open(lock.c_str(), O_RDONLY);
+    struct flock fl {};
+    fl.l_type = F_RDLCK;
+    fl.l_whence = SEEK_SET;
+    const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0) ? 'y' : 'n';
+    (void)!::write(ready[1], &ok, 1);
+    char c;
+    (void)!::read(release[0], &c, 1);
+    ::_exit(0);
+  }
+  ::close(release[0]);
+  ::close(ready[1]);
+  char ok = 0;
+  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'y');
+  ExpectRefused("parece estar em uso na origem: o arquivo de bloqueio C:\\VITRALON\\DADOS\\PDOXUSRS.LCK");
+  ::close(release[1]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  // Let go of, the same file is only reported.
+  const auto report = Import();
+  bool reported = false;
+  for (const auto& line : report.lines)
+    reported |= line.find("PDOXUSRS.LCK presente, mas livre") != std::string::npos;
+  EXPECT_TRUE(reported);
 }
 
 TEST_F(ParadoxImport, DamagedSourcesStopTheImportNamingTheTable) {
