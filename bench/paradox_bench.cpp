@@ -1,0 +1,107 @@
+// Speed and memory of the import of a Windows installation:
+//
+//   paradox_bench FOLDER [SCALE] [CODEPAGE]
+//
+// builds the sample's local tables (SCALE: small, quarter, large; default
+// large) under FOLDER/sample, timing it as --create-sample writes them;
+// exports them as Paradox tables (the tests' writer) under FOLDER/origem;
+// then imports them under FOLDER/destino and prints both times, their ratio
+// and the import's peak resident memory (read from /proc while it runs).
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "paradox/paradox_writer.h"
+#include "platform/drive.h"
+#include "sample/layouts.h"
+#include "sample/paradox_import.h"
+#include "sample/sample.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+long ResidentKb() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return 0;
+}
+
+fs::path Relative(const std::string& win) {
+  std::string s = win.substr(3);
+  for (char& c : s)
+    if (c == '\\') c = '/';
+  return s;
+}
+
+double Since(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "uso: paradox_bench PASTA [small|quarter|large] [850|1252]\n");
+    return 2;
+  }
+  const fs::path root = argv[1];
+  const std::string scale = argc > 2 ? argv[2] : "large";
+  const int codePage = argc > 3 ? std::atoi(argv[3]) : 850;
+  fs::remove_all(root);
+  const fs::path sample = root / "sample", origin = root / "origem", dest = root / "destino";
+  fs::create_directories(sample);
+  cg::DriveC::setRoot(sample);
+  auto t = std::chrono::steady_clock::now();
+  cg::CreateLocalSample(cg::SampleSizeFor(scale), 20261207);
+  const double create = Since(t);
+
+  t = std::chrono::steady_clock::now();
+  paradoxtest::ParadoxWriter writer(codePage);
+  for (const auto& spec : cg::LocalTables()) {
+    const fs::path dir = origin / Relative(spec.directory);
+    fs::create_directories(dir);
+    writer.Export(sample / Relative(spec.directory) / spec.fileName, dir,
+                  fs::path(spec.fileName).stem().string());
+  }
+  const double exported = Since(t);
+  uintmax_t bytes = 0;
+  for (const auto& e : fs::recursive_directory_iterator(origin))
+    if (e.is_regular_file()) bytes += e.file_size();
+
+  fs::create_directories(dest);
+  cg::DriveC::setRoot(dest);
+  std::atomic<bool> running{true};
+  std::atomic<long> peak{0};
+  const long before = ResidentKb();
+  std::thread watch([&] {
+    while (running) {
+      peak = std::max(peak.load(), ResidentKb());
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  t = std::chrono::steady_clock::now();
+  cg::ParadoxImportOptions o;
+  o.origin = origin;
+  const cg::ParadoxImportReport r = cg::ImportParadox(o);
+  const double imported = Since(t);
+  running = false;
+  watch.join();
+  std::printf("escala %s, código %d: %d tabelas, %lld registros, %.0f MB em Paradox\n", scale.c_str(),
+              codePage, r.tables, static_cast<long long>(r.records), static_cast<double>(bytes) / 1e6);
+  std::printf("escrever as tabelas locais (--create-sample): %.2f s\n", create);
+  std::printf("exportar como Paradox (ferramenta dos testes): %.2f s\n", exported);
+  std::printf("importar (--importar-paradox): %.2f s (%.2f vezes o --create-sample)\n", imported,
+              imported / create);
+  std::printf("memória residente: %ld MB antes, pico %ld MB durante a importação\n", before / 1024,
+              peak.load() / 1024);
+  return 0;
+}
