@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "data/paradox/reader.h"
 #include "paradox/paradox_writer.h"
 #include "platform/drive.h"
 #include "sample/layouts.h"
@@ -77,6 +78,21 @@ int main(int argc, char** argv) {
   for (const auto& e : fs::recursive_directory_iterator(origin))
     if (e.is_regular_file()) bytes += e.file_size();
 
+  // The reader alone: every table of the origin walked, every value read.
+  const long beforeRead = ResidentKb();
+  long peakRead = beforeRead;
+  int64_t values = 0;
+  t = std::chrono::steady_clock::now();
+  for (const auto& e : fs::recursive_directory_iterator(origin)) {
+    if (e.path().extension() != ".DB") continue;
+    cg::paradox::TableReader reader(e.path(), e.path().filename().string());
+    while (reader.next()) {
+      for (int i = 0; i < reader.header().fieldCount; ++i) values += !reader.value(i).isNull();
+      if (reader.recordNumber() % 65536 == 0) peakRead = std::max(peakRead, ResidentKb());
+    }
+  }
+  const double read = Since(t);
+
   fs::create_directories(dest);
   cg::DriveC::setRoot(dest);
   std::atomic<bool> running{true};
@@ -99,6 +115,8 @@ int main(int argc, char** argv) {
               codePage, r.tables, static_cast<long long>(r.records), static_cast<double>(bytes) / 1e6);
   std::printf("escrever as tabelas locais (--create-sample): %.2f s\n", create);
   std::printf("exportar como Paradox (ferramenta dos testes): %.2f s\n", exported);
+  std::printf("só ler (todas as tabelas, todos os valores: %lld não brancos): %.2f s, memória %+ld MB\n",
+              static_cast<long long>(values), read, (peakRead - beforeRead) / 1024);
   std::printf("importar (--importar-paradox): %.2f s (%.2f vezes o --create-sample)\n", imported,
               imported / create);
   std::printf("memória residente: %ld MB antes, pico %ld MB durante a importação\n", before / 1024,

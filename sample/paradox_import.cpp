@@ -163,10 +163,11 @@ std::string timeText(int64_t ms) {
   return s;
 }
 
-std::string dateText(int64_t day, const std::string& where) {
+template <class Where>
+std::string dateText(int64_t day, Where&& where) {
   int y, m, d;
   paradox::CivilFromDayNumber(day, y, m, d);
-  if (y < 1 || y > 9999) throw Exception(cp("Data fora dos limites em "_cp) + where);
+  if (y < 1 || y > 9999) throw Exception(cp("Data fora dos limites em "_cp) + where());
   char b[16];
   std::snprintf(b, sizeof b, "%04d-%02d-%02d", y, m, d);
   return b;
@@ -182,14 +183,15 @@ void importTable(const Job& job, ParadoxImportReport& report) {
   if (!paradox::KnownCodePage(cpage))
     throw Exception(cp("A tabela "_cp) + display + cp(" usa o código de página "_cp) + std::to_string(cpage) +
                     cp(", que a importação não conhece."_cp));
-  auto toCp1252 = [&](const std::string& text, const std::string& where) {
+  // `where` names the value in a refusal; it is only called then.
+  auto toCp1252 = [&](const std::string& text, auto&& where) {
     std::string out;
     std::size_t bad = 0;
     if (!paradox::ToCp1252(cpage, text, out, bad)) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(text[bad]));
-      throw Exception(cp("Caractere sem forma no código 1252 em "_cp) + where + " (byte " + hex +
-                      cp(" do código "_cp) + std::to_string(cpage) + "): " + display +
+      throw Exception(cp("Caractere sem forma no código 1252 em "_cp) + std::string(where()) + " (byte " +
+                      hex + cp(" do código "_cp) + std::to_string(cpage) + "): " + display +
                       cp(". Nada foi importado."_cp));
     }
     return out;
@@ -198,7 +200,7 @@ void importTable(const Job& job, ParadoxImportReport& report) {
   // The layout, as the table's own header gives it.
   TableDef def;
   for (const auto& f : h.fields) {
-    const std::string name = toCp1252(f.name, "nome de campo");
+    const std::string name = toCp1252(f.name, [] { return cp("nome de campo"_cp); });
     const auto type = engineType(f.type);
     if (!type)
       throw Exception(cp("O campo "_cp) + name + cp(" da tabela "_cp) + display + cp(" é do tipo "_cp) +
@@ -210,7 +212,7 @@ void importTable(const Job& job, ParadoxImportReport& report) {
     for (int i = 0; i < h.keyFields; ++i)
       def.primaryKey.push_back(def.fields[static_cast<std::size_t>(i)].name);
   for (const auto& ix : paradox::FindSecondaryIndexes(job.originFile, h)) {
-    const std::string name = toCp1252(ix.name, "nome de índice");
+    const std::string name = toCp1252(ix.name, [] { return cp("nome de índice"_cp); });
     if (ix.descending) {
       report.lines.push_back(
           cp("  índice "_cp) + name + " (" + ix.suffix +
@@ -218,7 +220,7 @@ void importTable(const Job& job, ParadoxImportReport& report) {
       continue;
     }
     IndexDef d{name, {}, false};
-    for (const auto& f : ix.fields) d.fields.push_back(toCp1252(f, "nome de campo"));
+    for (const auto& f : ix.fields) d.fields.push_back(toCp1252(f, [] { return cp("nome de campo"_cp); }));
     // Whether an index is unique is not in the index file's known header:
     // the catalogue's layout says it for the suite's own indexes.
     for (const auto& c : job.catalogue->indexes)
@@ -247,12 +249,13 @@ void importTable(const Job& job, ParadoxImportReport& report) {
         return cp("campo "_cp) + def.fields[static_cast<std::size_t>(i)].name + cp(" do registro "_cp) +
                std::to_string(r.recordNumber());
       };
+      auto inTable = [&]() { return where() + " de " + display; };
       switch (v.kind) {
         case K::Null:
           out.blank(i);
           break;
         case K::Text: {
-          const std::string text = toCp1252(v.bytes, where());
+          const std::string text = toCp1252(v.bytes, where);
           if (cpage != 1252 && text != v.bytes) ++converted;
           out.text(i, text);
           break;
@@ -265,18 +268,18 @@ void importTable(const Job& job, ParadoxImportReport& report) {
           out.real(i, v.real);
           break;
         case K::Date:
-          out.text(i, dateText(v.integer, where()));
+          out.text(i, dateText(v.integer, inTable));
           break;
         case K::Time:
           out.text(i, timeText(v.integer));
           break;
         case K::Timestamp: {
           const auto ms = static_cast<int64_t>(v.real);
-          out.text(i, dateText(ms / 86400000, where()) + " " + timeText(ms % 86400000 / 1000 * 1000));
+          out.text(i, dateText(ms / 86400000, inTable) + " " + timeText(ms % 86400000 / 1000 * 1000));
           break;
         }
         default:
-          throw Exception(cp("Valor que a importação não sabe guardar em "_cp) + where());
+          throw Exception(cp("Valor que a importação não sabe guardar em "_cp) + inTable());
       }
     }
     out.insert();
