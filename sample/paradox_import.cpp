@@ -240,7 +240,7 @@ void importTable(const Job& job, ParadoxImportReport& report) {
   }
 
   engine::BulkTable out(job.destDir, job.fileName, def);
-  int64_t converted = 0;
+  int64_t converted = 0, milliseconds = 0;
   while (r.next()) {
     for (int i = 0; i < h.fieldCount; ++i) {
       const paradox::Value v = r.value(i);
@@ -275,6 +275,9 @@ void importTable(const Job& job, ParadoxImportReport& report) {
           break;
         case K::Timestamp: {
           const auto ms = static_cast<int64_t>(v.real);
+          // Our timestamps keep whole seconds: the milliseconds are dropped,
+          // and counted in the report.
+          if (ms % 1000 != 0) ++milliseconds;
           out.text(i, dateText(ms / 86400000, inTable) + " " + timeText(ms % 86400000 / 1000 * 1000));
           break;
         }
@@ -299,6 +302,9 @@ void importTable(const Job& job, ParadoxImportReport& report) {
                          std::to_string(def.indexes.size()) + cp(" índices secundários (Paradox "_cp) +
                          h.version() + cp(", código "_cp) +
                          (cpage < 0 ? std::string("437") : std::to_string(cpage)) + ")");
+  if (milliseconds > 0)
+    report.lines.push_back(cp("  "_cp) + std::to_string(milliseconds) +
+                           cp(" carimbos de data e hora com milissegundos guardados até o segundo"_cp));
   if (converted > 0)
     report.lines.push_back(cp("  "_cp) + std::to_string(converted) +
                            cp(" valores convertidos do código "_cp) + std::to_string(cpage) + " para o 1252");

@@ -279,6 +279,27 @@ TEST_F(ParadoxImport, DamagedSourcesStopTheImportNamingTheTable) {
   ExpectRefused("Clientes.MB não existe");
   fs::rename(originFile("VITRALON/DADOS/guardado.bin"), *mb);
 
+  // A character that CP1252 lacks (a box-drawing one of CP850) in a name.
+  {
+    const fs::path clientes = originFile("VITRALON/DADOS/Clientes.DB");
+    const auto ch = cg::paradox::ReadHeader(clientes, "db");
+    const auto nome =
+        std::find_if(ch.fields.begin(), ch.fields.end(), [](const auto& f) { return f.name == "Nome"; });
+    ASSERT_NE(nome, ch.fields.end());
+    std::string bytes;
+    {
+      std::ifstream in(clientes, std::ios::binary);
+      bytes.assign((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    const std::string kept = bytes;
+    bytes[static_cast<std::size_t>(ch.headerSize) + 6 + static_cast<std::size_t>(nome->offset)] = '\xC9';
+    std::ofstream(clientes, std::ios::binary | std::ios::trunc) << bytes;
+    ExpectRefused(
+        "Caractere sem forma no código 1252 em campo Nome do registro 1 (byte C9 do código 850): "
+        "C:\\VITRALON\\DADOS\\Clientes.DB");
+    std::ofstream(clientes, std::ios::binary | std::ios::trunc) << kept;
+  }
+
   // Nothing was left behind in the destination by the failed imports.
   put(original);
   EXPECT_TRUE(fs::is_empty(dest_.path()));
