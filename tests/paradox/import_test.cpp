@@ -17,6 +17,7 @@
 #include "data/engine/engine.h"
 #include "data/paradox/reader.h"
 #include "paradox/paradox_writer.h"
+#include "paradox/rows.h"
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 #include "sample/layouts.h"
@@ -47,23 +48,7 @@ fs::path Relative(const std::string& win) {
   return s;
 }
 
-// A table as rows of name=value, sorted: the import writes the key fields
-// first and the records in key order, so neither column nor row positions
-// are compared, only what each record holds.
-std::vector<std::string> Rows(const fs::path& file, const std::string& table) {
-  const auto dump = testsupport::DumpFile(file);
-  const auto& d = dump.at(table);
-  std::vector<std::string> rows;
-  for (const auto& [rowid, values] : d.rows) {
-    std::map<std::string, std::string> named;
-    for (std::size_t i = 0; i < values.size(); ++i) named[d.columns[i]] = values[i];
-    std::string r;
-    for (const auto& [k, v] : named) r += k + "=" + v + "|";
-    rows.push_back(r);
-  }
-  std::sort(rows.begin(), rows.end());
-  return rows;
-}
+using paradoxtest::Rows;
 
 class ParadoxImport : public ::testing::Test {
  protected:

@@ -60,6 +60,12 @@ class ParadoxWriter {
         std::vector<std::pair<int, std::string>> row;
         for (int i = 0; i < sqlite3_column_count(st); ++i) {
           const int t = sqlite3_column_type(st, i);
+          if (t == SQLITE_FLOAT) {
+            // The double's own bytes: its text form may round it.
+            const double d = sqlite3_column_double(st, i);
+            row.emplace_back(t, std::string(reinterpret_cast<const char*>(&d), sizeof d));
+            continue;
+          }
           const auto* p = sqlite3_column_text(st, i);
           row.emplace_back(
               t, p ? std::string(reinterpret_cast<const char*>(p), sqlite3_column_bytes(st, i)) : "");
@@ -191,7 +197,7 @@ class ParadoxWriter {
       int size = 0;
       for (const auto& f : xf) size += f.width;
       const bool single = ixFields.size() == 1 && ixFields[0] == name;
-      char ext[8];
+      char ext[16];
       if (single)
         std::snprintf(ext, sizeof ext, "X%02X", numbers[0]);
       else
@@ -230,6 +236,12 @@ class ParadoxWriter {
     u = (u & (uint64_t{1} << 63)) ? ~u : u ^ (uint64_t{1} << 63);
     PutBe(rec, static_cast<std::size_t>(at), u, 8);
   }
+  static double Real(int type, const std::string& value) {
+    if (type != SQLITE_FLOAT) return static_cast<double>(std::stoll(value));
+    double d;
+    std::memcpy(&d, value.data(), sizeof d);
+    return d;
+  }
   static int64_t dayOf(const std::string& t) {
     return cg::paradox::DayNumberFromCivil(std::stoi(t.substr(0, 4)), std::stoi(t.substr(5, 2)),
                                            std::stoi(t.substr(8, 2)));
@@ -264,7 +276,7 @@ class ParadoxWriter {
         break;
       case 'N':
       case '$':
-        putDouble(rec, at, type == SQLITE_INTEGER ? static_cast<double>(std::stoll(text)) : std::stod(text));
+        putDouble(rec, at, Real(type, text));
         break;
       case 'D':
         putSigned(rec, at, dayOf(text), 4);

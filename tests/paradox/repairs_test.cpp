@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "paradox/paradox_writer.h"
+#include "paradox/rows.h"
 #include "reliability/child.h"
 #include "sample/layouts.h"
-#include "support/table_dump.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -28,25 +28,15 @@ fs::path Relative(const std::string& win) {
   return s;
 }
 
-// Every table file under VITRALON (the journal's folder left out), as rows of
-// name=value sorted: neither column nor row positions count.
+// Every table file under VITRALON (the journal's folder left out), each
+// table by its rows (paradox/rows.h).
 std::map<std::string, std::vector<std::string>> Tables(const fs::path& driveC) {
   std::map<std::string, std::vector<std::string>> out;
   for (const auto& e : fs::recursive_directory_iterator(driveC / "VITRALON")) {
     const std::string rel = fs::relative(e.path(), driveC / "VITRALON").string();
     if (!e.is_regular_file() || e.path().extension() != ".DB" || rel.rfind("CONSISTGERAL", 0) == 0) continue;
-    for (const auto& [table, dump] : testsupport::DumpFile(e.path())) {
-      if (table.rfind('_', 0) == 0) continue;
-      auto& rows = out[rel];
-      for (const auto& [rowid, values] : dump.rows) {
-        std::map<std::string, std::string> named;
-        for (size_t i = 0; i < values.size(); ++i) named[dump.columns[i]] = values[i];
-        std::string r;
-        for (const auto& [k, v] : named) r += k + "=" + v + "|";
-        rows.push_back(r);
-      }
-      std::sort(rows.begin(), rows.end());
-    }
+    out[rel] = paradoxtest::Rows(e.path(), e.path().stem().string());
+    EXPECT_TRUE(out[rel].empty() || out[rel][0][0] != '(') << rel << ": " << out[rel][0];
   }
   return out;
 }
@@ -89,6 +79,6 @@ std::vector<reliability::RepairScript> LocalRepairs() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Paradox, ImportedRepairs, ::testing::ValuesIn(LocalRepairs()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
