@@ -195,6 +195,47 @@ TEST_F(ParadoxImport, ASuiteInUseStopsTheImport) {
   EXPECT_TRUE(reported);
 }
 
+TEST_F(ParadoxImport, ADescendingIndexIsReportedAndLeftOutAndAHeaderThatMovesIsSeen) {
+  Export(1252);
+  // Medicos' index Nome made descending (the direction bit of its header).
+  const auto table = cg::paradox::ReadHeader(originFile("VITRALON/DADOS/Medicos.DB"), "db");
+  fs::path nome;
+  for (const auto& ix : cg::paradox::FindSecondaryIndexes(originFile("VITRALON/DADOS/Medicos.DB"), table))
+    if (ix.name == "Nome") nome = ix.file;
+  ASSERT_FALSE(nome.empty());
+  {
+    std::fstream f(nome, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(0x55);
+    f.put(0x11);
+  }
+  const auto report = Import();
+  bool reported = false;
+  for (const auto& line : report.lines)
+    reported |=
+        line.find(cg::fromUtf8("  índice Nome (")) == 0 && line.find("descendente") != std::string::npos;
+  EXPECT_TRUE(reported);
+  const auto indexes = Rows(dest_.path() / "VITRALON/DADOS/Medicos.DB", "_indexes");
+  EXPECT_EQ(std::count_if(indexes.begin(), indexes.end(),
+                          [](const std::string& r) { return r.find("name=TNome|") != std::string::npos; }),
+            0);
+  EXPECT_EQ(std::count_if(indexes.begin(), indexes.end(),
+                          [](const std::string& r) { return r.find("name=TCRM|") != std::string::npos; }),
+            1);
+
+  // A table whose header changes while it is read (the suite wrote to it).
+  const fs::path copy = dest_.path() / "copia.DB";
+  fs::copy_file(originFile("VITRALON/DADOS/Medicos.DB"), copy);
+  cg::paradox::TableReader r(copy, "copia.DB");
+  ASSERT_TRUE(r.next());
+  EXPECT_FALSE(r.changedSinceOpen());
+  {
+    std::fstream f(copy, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(0x2D);
+    f.put(7);
+  }
+  EXPECT_TRUE(r.changedSinceOpen());
+}
+
 TEST_F(ParadoxImport, DamagedSourcesStopTheImportNamingTheTable) {
   Export(850);
   const fs::path db = originFile("VITRALON/DADOS/Pedidos.DB");
