@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <set>
@@ -274,6 +275,9 @@ void importTable(const Job& job, ParadoxImportReport& report) {
           out.text(i, timeText(v.integer));
           break;
         case K::Timestamp: {
+          // Milliseconds from day 0 to the end of year 9999 at most.
+          if (!std::isfinite(v.real) || v.real < 0 || v.real > 315537897600000.0)
+            throw Exception(cp("Data fora dos limites em "_cp) + inTable());
           const auto ms = static_cast<int64_t>(v.real);
           // Our timestamps keep whole seconds: the milliseconds are dropped,
           // and counted in the report.
