@@ -22,6 +22,7 @@
 #include "platform/cp1252.h"
 #include "platform/drive.h"
 #include "platform/errors.h"
+#include "sample/paradox_import.h"
 #include "sample/sample.h"
 
 namespace {
@@ -63,6 +64,27 @@ int noWindow(const char* why) {
 
 void createSample() { cg::CreateSample("small", false); }
 
+// --importar-paradox: the report on standard output, a failure on standard
+// error with exit code 1.
+int ImportParadox(const cg::Options& options) {
+  cg::ParadoxImportOptions o;
+  o.origin = *options.importParadox;
+  o.force = options.force;
+  for (const auto& [alias, folder] : options.aliasOrigin) o.aliasFolders[alias] = cg::fromUtf8(folder);
+  try {
+    const cg::ParadoxImportReport r = cg::ImportParadox(o);
+    for (const auto& line : r.lines) std::printf("%s\n", cg::toUtf8(line).c_str());
+    std::printf(
+        "Importadas %d tabelas, %lld registros, %d campos, %d índices secundários em %.1f s para %s\n",
+        r.tables, static_cast<long long>(r.records), r.fields, r.indexes, r.seconds,
+        cg::DriveC::root().string().c_str());
+    return cg::kExitOk;
+  } catch (const cg::Exception& e) {
+    std::fprintf(stderr, "consistgeral: %s\n", cg::toUtf8(e.message()).c_str());
+    return cg::kExitStartFailed;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -94,6 +116,7 @@ int main(int argc, char** argv) {
                 cg::DriveC::root().string().c_str());
     return cg::kExitOk;
   }
+  if (options->importParadox) return ImportParadox(*options);
   if (options->simulate)
     return cg::SimulateCommand(options->simulateCommand, options->script, std::cout, std::cerr);
   if (options->script) {

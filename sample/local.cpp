@@ -681,6 +681,13 @@ void formulasTable(int count, Random& r) {
 
 }  // namespace
 
+void WriteInstallationFiles(bool platformIni) {
+  DriveC::resolveDir(kRoot);
+  if (platformIni) writePlatformIni();
+  writeCommandFile("FormatCli.bat", "Clientes.DB");
+  writeCommandFile("FormatMed.bat", "Medicos.DB");
+}
+
 void CreateLocalSample(const SampleSize& size, uint32_t seed) {
   for (const auto& d : {kRoot, kDados, kInter, kArquivo}) DriveC::resolveDir(d);
   writePlatformIni();

@@ -22,6 +22,11 @@ SampleSize SampleSizeFor(const std::string& scale);  // "small", "quarter", "lar
 // Raises cg::Exception with a clear message on failure.
 void CreateSample(const std::string& scale, bool force, uint32_t seed = 20261207);
 
+// Writes the installation's own files under the current drive C root: the
+// command files of C:\VITRALON and, when asked, C:\platform.ini with the
+// sample's aliases.
+void WriteInstallationFiles(bool platformIni);
+
 // The two halves, for tests that need only one.
 void CreateLocalSample(const SampleSize& size, uint32_t seed);
 void CreateServerSample(const SampleSize& size, uint32_t seed);

@@ -8,7 +8,7 @@ SECONDS_EACH=${1:-10}
 CXX=clang++ cmake -S . -B build-fuzz -DCG_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz -j 2 >/dev/null
 mkdir -p build-fuzz/artifacts
-for target in text_fuzz datetime_fuzz script_fuzz cursor_fuzz; do
+for target in text_fuzz datetime_fuzz script_fuzz cursor_fuzz paradox_fuzz; do
   corpus=build-fuzz/corpus/$target
   mkdir -p "$corpus"
   cp -n fuzz/seeds/$target/* "$corpus"/ 2>/dev/null || true

@@ -29,14 +29,15 @@ allowed() {
     platform/*) echo "platform" ;;
     text/*) echo "platform text" ;;
     data/engine/*) echo "platform data/engine" ;;
+    data/paradox/*) echo "platform data/engine data/paradox" ;;
     data/sql/*) echo "platform data/engine data/sql" ;;
     data/journal/*) echo "platform text data/engine data/sql data/journal" ;;
-    sample/*) echo "platform text data/engine data/sql sample" ;;
+    sample/*) echo "platform text data/engine data/paradox data/sql sample" ;;
     ui/*) echo "platform data/engine ui" ;;
-    ops/*) echo "platform text data/engine data/sql data/journal ui ops" ;;
-    app/form/*) echo "platform text data/engine data/sql data/journal ui ops app/form" ;;
-    app/cli/*) echo "platform text data/engine data/sql data/journal ui ops app/form app/cli" ;;
-    app/qt/*) echo "platform text data/engine data/sql data/journal ui ops app/form app/qt" ;;
+    ops/*) echo "platform text data/engine data/paradox data/sql data/journal ui ops" ;;
+    app/form/*) echo "platform text data/engine data/paradox data/sql data/journal ui ops app/form" ;;
+    app/cli/*) echo "platform text data/engine data/paradox data/sql data/journal ui ops app/form app/cli" ;;
+    app/qt/*) echo "platform text data/engine data/paradox data/sql data/journal ui ops app/form app/qt" ;;
     *) echo "*" ;;
   esac
 }

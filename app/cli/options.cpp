@@ -1,5 +1,6 @@
 #include "app/cli/options.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <string_view>
@@ -16,7 +17,14 @@ const char* UsageText() {
          "  --create-sample      cria uma instalação de exemplo em --drive-c\n"
          "  --scale ESCALA       tamanho da instalação de exemplo: small (padrão), quarter,\n"
          "                       large ou huge (dez vezes large)\n"
-         "  --force              recria a instalação de exemplo mesmo se já existir\n"
+         "  --force              recria a instalação de exemplo mesmo se já existir; com\n"
+         "                       --importar-paradox, importa por cima da instalação\n"
+         "                       atual, que é guardada numa cópia antes\n"
+         "  --importar-paradox ORIGEM  lê as tabelas Paradox de uma instalação do Windows\n"
+         "                       (ORIGEM é a sua unidade C: copiada ou montada) e cria as\n"
+         "                       tabelas deste sistema em --drive-c; a origem não muda\n"
+         "  --alias-origem NOME=C:\\PASTA  onde fica em ORIGEM a pasta do alias NOME\n"
+         "                       (padrão: a pasta que o platform.ini do destino dá)\n"
          "  --screenshot FILE    grava uma imagem PNG da janela e termina\n"
          "  --tecnico            mostra também os comandos dos técnicos (exclusão de\n"
          "                       fórmulas órfãs), como 'tecnico = sim' na seção\n"
@@ -49,7 +57,9 @@ const char* UsageText() {
          "--relatorio e --desfazer: 0 feito; 1 falha (histórico, execução ou arquivo);\n"
          "2 opções inválidas (ou --desfazer sem terminal e sem --sim); 3 recusado\n"
          "(outro módulo em uso) ou não confirmado. Com --simular: 0 feito; 1 falha;\n"
-         "2 opções inválidas ou comando desconhecido; 3 recusado (outro módulo em uso).\n";
+         "2 opções inválidas ou comando desconhecido; 3 recusado (outro módulo em uso).\n"
+         "Com --importar-paradox: 0 importado; 1 recusado (nada muda no destino nem na\n"
+         "origem); 2 opções inválidas.\n";
 }
 
 const char* VersionText() { return "consistgeral " CG_VERSION "\n"; }
@@ -128,6 +138,21 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       if (i + 1 < argc && std::string_view(argv[i + 1]).rfind("--", 0) != 0) o.simulateCommand = argv[++i];
     } else if (a == "--sim") {
       o.yes = true;
+    } else if (a == "--importar-paradox") {
+      auto v = value("--importar-paradox");
+      if (!v) return std::nullopt;
+      o.importParadox = *v;
+    } else if (a == "--alias-origem") {
+      auto v = value("--alias-origem");
+      if (!v) return std::nullopt;
+      const auto eq = v->find('=');
+      if (eq == std::string::npos || eq == 0 || eq + 1 == v->size()) {
+        error = "--alias-origem espera NOME=C:\\PASTA";
+        return std::nullopt;
+      }
+      std::string name = v->substr(0, eq);
+      for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      o.aliasOrigin.emplace_back(name, v->substr(eq + 1));
     } else if (a == "--force") {
       o.force = true;
     } else if (a == "--screenshot") {
@@ -149,6 +174,15 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
   }
   if (o.simulate && (o.history || o.reportRun || o.undoRun)) {
     error = "--simular não vale com --historico, --relatorio ou --desfazer";
+    return std::nullopt;
+  }
+  if (!o.aliasOrigin.empty() && !o.importParadox) {
+    error = "--alias-origem só vale com --importar-paradox";
+    return std::nullopt;
+  }
+  if (o.importParadox &&
+      (o.createSample || o.script || o.simulate || o.history || o.reportRun || o.undoRun)) {
+    error = "--importar-paradox não vale com outros comandos";
     return std::nullopt;
   }
   if (o.yes && o.undoRun == 0) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace cg {
 
@@ -15,11 +16,16 @@ struct Options {
   bool createSample = false;          // --create-sample
   std::string scale = "small";        // --scale small|large
   bool force = false;                 // --force
-  bool help = false;                  // --help
-  bool version = false;               // --version
-  bool technician = false;            // --tecnico (the orphan removals shown)
-  bool demo = false;                  // --demo (on a sample of its own, in a temporary folder)
-  std::string screenshot;             // --screenshot FILE.png (window picture, then exit)
+  // The import of a Windows installation: --importar-paradox ORIGEM, with
+  // --alias-origem NOME=C:\PASTA for an alias whose folder in ORIGEM is not
+  // the one the destination's platform.ini names.
+  std::optional<std::string> importParadox;
+  std::vector<std::pair<std::string, std::string>> aliasOrigin;
+  bool help = false;        // --help
+  bool version = false;     // --version
+  bool technician = false;  // --tecnico (the orphan removals shown)
+  bool demo = false;        // --demo (on a sample of its own, in a temporary folder)
+  std::string screenshot;   // --screenshot FILE.png (window picture, then exit)
   // The journal of the runs.
   bool history = false;                   // --historico
   int64_t reportRun = 0;                  // --relatorio N [ARQUIVO]
