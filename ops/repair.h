@@ -34,6 +34,7 @@ class RepairContext : public WindowComponents, public WindowTables {
   virtual TDM& DM() = 0;
   // Places PainelCG, shows it and repaints it.
   virtual void MostraPainelCG(int left, int top, int width, int height) = 0;
+  void MostraPainelCG(const Bounds& b) { MostraPainelCG(b.left, b.top, b.width, b.height); }
   // Writes the caption line and repaints it.
   virtual void SetNomeConsist(const std::string& text) = 0;
   virtual void AvancaProgresso() = 0;

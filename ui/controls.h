@@ -28,6 +28,11 @@ inline constexpr int32_t clBtnFace = static_cast<int32_t>(0xFF00000F);     // sy
 inline constexpr int32_t clWindowText = static_cast<int32_t>(0xFF000008);  // system colour 8
 inline constexpr int32_t clWindow = static_cast<int32_t>(0xFF000005);      // system colour 5
 
+// A place in pixels relative to the parent.
+struct Bounds {
+  int left = 0, top = 0, width = 0, height = 0;
+};
+
 struct TFont {
   std::string name = "MS Sans Serif";
   int height = 11;  // pixels
@@ -60,6 +65,7 @@ class TControl {
   bool loweredBevel = false;  // panels: lowered inner bevel
   bool centered = false;      // labels and panels: caption centred
 
+  void setBounds(const Bounds& b) { setBounds(b.left, b.top, b.width, b.height); }
   void setBounds(int l, int t, int w, int h) {
     left = l;
     top = t;

@@ -106,6 +106,21 @@
 
 namespace cg {
 
+// The places the window and the repairs give the panels that come and go:
+// the progress panel as each repair places it, the two halves of a review,
+// the wait panel and the component options.
+namespace layout {
+inline constexpr Bounds kProgress{80, 85, 465, 152};  // also where the window starts it
+inline constexpr Bounds kProgressTall{85, 126, 464, 185};
+inline constexpr Bounds kProgressComponentCodes{135, 140, 465, 152};
+inline constexpr Bounds kProgressOrderNames{168, 141, 465, 152};
+inline constexpr Bounds kProgressBookCodes{157, 206, 464, 130};
+inline constexpr Bounds kReviewOriginal{25, 68, 289, 361};
+inline constexpr Bounds kReviewNew{314, 68, 292, 361};
+inline constexpr Bounds kWaitPanel{142, 216, 505, 81};
+inline constexpr Bounds kComponentOptions{115, 64, 393, 199};
+}  // namespace layout
+
 // Every component of the component table, declared from it.
 class WindowComponents {
  public:

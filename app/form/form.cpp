@@ -144,7 +144,7 @@ void TFormConsistGeral::FormCreate() {
   // Progress panel.
   PainelCG.visible = false;
   PainelCG.loweredBevel = true;
-  PainelCG.setBounds(80, 85, 465, 152);
+  PainelCG.setBounds(layout::kProgress);
   titleBar(Panel36, "Consistência Geral do Sistema"_cp);
   label(Label111, "Aguarde..."_cp, 190, 44, 85, 19);
   Label111.font = arial(16, true, clMaroon);
@@ -218,7 +218,7 @@ void TFormConsistGeral::FormCreate() {
   // Wait panel of the reviews.
   PainelAguarde.visible = false;
   PainelAguarde.loweredBevel = true;
-  PainelAguarde.setBounds(142, 216, 505, 81);
+  PainelAguarde.setBounds(layout::kWaitPanel);
   PainelAguarde.color = 12040119;  // B7B7B7
   PainelAguarde.centered = true;
   PainelAguarde.caption = std::string("Aguarde ..."_cp);
@@ -254,7 +254,7 @@ void TFormConsistGeral::FormCreate() {
   for (Review& r : reviews) {
     r.oldPanel.visible = false;
     r.oldPanel.loweredBevel = true;
-    r.oldPanel.setBounds(25, 68, 289, 361);
+    r.oldPanel.setBounds(layout::kReviewOriginal);
     titleBar(r.oldTitle, "Formato Original"_cp);
     r.oldGrid.setBounds(8, 34, 273, 246);
     r.oldGrid.dataSet = &r.live;
@@ -270,7 +270,7 @@ void TFormConsistGeral::FormCreate() {
 
     r.newPanel.visible = false;
     r.newPanel.loweredBevel = true;
-    r.newPanel.setBounds(314, 68, 292, 361);
+    r.newPanel.setBounds(layout::kReviewNew);
     titleBar(r.newTitle, "Formato Novo"_cp);
     r.newGrid.setBounds(8, 34, 276, 246);
     r.newGrid.dataSet = &r.interim;
@@ -287,7 +287,7 @@ void TFormConsistGeral::FormCreate() {
   // Options of the component registry correction.
   PainelCorrigComponentes.visible = false;
   PainelCorrigComponentes.loweredBevel = true;
-  PainelCorrigComponentes.setBounds(115, 64, 393, 199);
+  PainelCorrigComponentes.setBounds(layout::kComponentOptions);
   titleBar(Panel3, "O que Deseja Fazer ?"_cp);
   Panel3.loweredBevel = false;
   GroupBox2.setBounds(24, 41, 334, 105);

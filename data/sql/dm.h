@@ -43,6 +43,7 @@ class TDM {
   ClientDataSet Forneced{"Forneced", SQLDS_Forneced, {"CODIGO"}};
 
   // Declared field objects.
+  // The field objects, declared when the data module is created: never null.
   Field* cdsPedidosESTACAO = nullptr;
   Field* cdsPedidosNPEDIDO = nullptr;
   Field* cds_ConfigServidorCODLIVRO = nullptr;

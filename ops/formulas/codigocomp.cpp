@@ -30,15 +30,14 @@ void CorrectItemComponentCodes(RepairContext& f) {
   ClientDataSet& comp = dm.cds_Componentes;
   comp.open();
 
-  f.MostraPainelCG(135, 140, 465, 152);
+  f.MostraPainelCG(layout::kProgressComponentCodes);
   f.TermCG.setMaxValue(comp.recordCount());
   int counter = 0;
   int erros = 0;
 
   StatementGroup grupo(dm.sqlcon1, kGrupo, kGrupoMs);
   Field& codigoField = comp.fieldByName("CODIGO");
-  Field& nomeField =
-      dm.cds_ComponentesCOMPONENTE ? *dm.cds_ComponentesCOMPONENTE : comp.fieldByName("COMPONENTE");
+  Field& nomeField = *dm.cds_ComponentesCOMPONENTE;
   while (!comp.eof()) {
     std::string codigo = codigoField.asString().substr(0, kTamanhoCodigo);
     std::string nome = nomeField.asString();

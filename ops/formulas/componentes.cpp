@@ -53,7 +53,7 @@ void CorrigeNomes(RepairContext& f, TDM& dm) {
   comp.open();
   f.TermCG.setMaxValue(comp.recordCount());
   f.ContadorProgresso = 0;
-  Field& nome = dm.cds_ComponentesCOMPONENTE ? *dm.cds_ComponentesCOMPONENTE : comp.fieldByName("Componente");
+  Field& nome = *dm.cds_ComponentesCOMPONENTE;
   int erros = 0;
   while (!comp.eof()) {
     f.AvancaProgresso();
@@ -242,7 +242,7 @@ DescontoRecusado MotivoDescontoRecusado(std::string_view text) {
 }
 
 void OpenComponentOptions(RepairContext& f) {
-  f.PainelCorrigComponentes.setBounds(115, 64, 393, 199);
+  f.PainelCorrigComponentes.setBounds(layout::kComponentOptions);
   f.PainelCorrigComponentes.visible = true;
   f.DesabilitaComandos();
 }
@@ -278,7 +278,7 @@ void RunComponentOption(RepairContext& f) {
 
   TDM& dm = f.DM();
   dm.takeRefusals();  // what an interrupted earlier run may have left
-  f.MostraPainelCG(85, 126, 464, 185);
+  f.MostraPainelCG(layout::kProgressTall);
   f.PainelCorrigComponentes.visible = false;
 
   if (f.RadioButton3.checked)

@@ -22,7 +22,7 @@ constexpr std::string_view kSucesso = "Procedimento Concluído com Sucesso."_cp;
 void CorrectFormulaNames(RepairContext& f) {
   TDM& dm = f.DM();
   dm.takeRefusals();  // what an interrupted earlier run may have left
-  f.MostraPainelCG(85, 126, 464, 185);
+  f.MostraPainelCG(layout::kProgressTall);
   f.TermCG.setMinValue(0);
   f.TermCG.setProgress(0);
   f.SetNomeConsist(cp(kCaption));

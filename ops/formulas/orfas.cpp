@@ -109,7 +109,7 @@ void RemoveOrphanFormulas(RepairContext& f, const FormulaStore& store) {
   store.orders.verify();
   store.formulas.verify();
   store.items.verify();
-  f.MostraPainelCG(80, 85, 465, 152);
+  f.MostraPainelCG(layout::kProgress);
 
   // Pass 1: formula rows without their order header.
   f.SetNomeConsist(std::string(store.captionFormulaRows));

@@ -33,7 +33,7 @@ void RepairZero(Table& components, WalkField& field, int& repaired) {
 
 void AdjustTechnicalParameters(RepairContext& f) {
   f.DesabilitaComandos();
-  f.MostraPainelCG(85, 126, 464, 185);
+  f.MostraPainelCG(layout::kProgressTall);
   f.TermCG.setMinValue(0);
   f.TermCG.setProgress(0);
 

@@ -16,7 +16,7 @@ constexpr const char* kDataDirectory = "C:\\VITRALON\\DADOS";
 
 void CorrectSynonymGroups(RepairContext& f) {
   f.DesabilitaComandos();
-  f.MostraPainelCG(80, 85, 465, 152);
+  f.MostraPainelCG(layout::kProgress);
   f.SetNomeConsist(std::string(kCaption));
 
   Table& components = f.Fonte;

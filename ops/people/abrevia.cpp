@@ -170,7 +170,7 @@ void CopyWithShortenedNames(RepairContext& f, const Register& reg) {
   Table& live = f.Fonte;
 
   f.DesabilitaComandos();
-  f.MostraPainelCG(80, 85, 465, 152);
+  f.MostraPainelCG(layout::kProgress);
   f.SetNomeConsist(std::string(reg.caption));
 
   // The interim copy is emptied and refilled; the installation provides it
@@ -245,9 +245,9 @@ void CopyWithShortenedNames(RepairContext& f, const Register& reg) {
 // records, the focus on the new names.
 void OpenReview(RepairContext& f, Table& liveTable, Table& interimTable, TControl& originalPanel,
                 TControl& newPanel, TGrid& newGrid) {
-  originalPanel.setBounds(25, 68, 289, 361);
+  originalPanel.setBounds(layout::kReviewOriginal);
   originalPanel.visible = true;
-  newPanel.setBounds(314, 68, 292, 361);
+  newPanel.setBounds(layout::kReviewNew);
   newPanel.visible = true;
   liveTable.setIndexName("");
   interimTable.setIndexName("");

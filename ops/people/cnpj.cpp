@@ -79,7 +79,7 @@ void CleanSupplierCnpj(RepairContext& f) {
   std::string lastChanged;
 
   dm.Forneced.open();
-  Field& cnpj = dm.FornecedCNPJ ? *dm.FornecedCNPJ : dm.Forneced.fieldByName("CNPJ");
+  Field& cnpj = *dm.FornecedCNPJ;
   while (!dm.Forneced.eof()) {
     std::string stored = cnpj.asString();
     std::string clean = LimpaCNPJ(stored);

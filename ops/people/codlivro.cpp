@@ -93,7 +93,7 @@ struct Gravado {
 void FillBookCodes(RepairContext& f) {
   TDM& dm = f.DM();
   f.DesabilitaComandos();
-  f.MostraPainelCG(157, 206, 464, 130);
+  f.MostraPainelCG(layout::kProgressBookCodes);
   f.ui().processMessages();
 
   bool opened = false;
@@ -132,8 +132,7 @@ void FillBookCodes(RepairContext& f) {
     dm.cdsPedidos.first();
   }
   dm.cds_ConfigServidor.open();
-  Field& codLivro = dm.cds_ConfigServidorCODLIVRO ? *dm.cds_ConfigServidorCODLIVRO
-                                                  : dm.cds_ConfigServidor.fieldByName("CODLIVRO");
+  Field& codLivro = *dm.cds_ConfigServidorCODLIVRO;
   if (dm.cds_ConfigServidor.eof()) throw EDatabaseError(cp(kSemConfig));
   int32_t code = codLivro.asInteger();
   f.ui().processMessages();
@@ -174,8 +173,8 @@ void FillBookCodes(RepairContext& f) {
   int semCodigo = 0;  // orders left without a code when the codes ran out
   int visitados = 0;
   if (opened) {
-    Field& estacaoField = dm.cdsPedidosESTACAO ? *dm.cdsPedidosESTACAO : dm.cdsPedidos.fieldByName("ESTACAO");
-    Field& npedidoField = dm.cdsPedidosNPEDIDO ? *dm.cdsPedidosNPEDIDO : dm.cdsPedidos.fieldByName("NPEDIDO");
+    Field& estacaoField = *dm.cdsPedidosESTACAO;
+    Field& npedidoField = *dm.cdsPedidosNPEDIDO;
     while (!dm.cdsPedidos.eof() && !f.stopRequested()) {
       if (code == std::numeric_limits<int32_t>::max()) {
         semCodigo = dm.cdsPedidos.recordCount() - visitados;

@@ -204,7 +204,7 @@ void CorrectCrm(RepairContext& f) {
   f.Pedidos.verify();
   Run run{f, CrmReport{f}};
 
-  f.MostraPainelCG(80, 85, 465, 152);
+  f.MostraPainelCG(layout::kProgress);
   f.SetNomeConsist(std::string(kCaptionDoctors));
 
   f.Fonte.setDatabaseName("VTRNDADOS");
@@ -225,7 +225,7 @@ void CorrectCrm(RepairContext& f) {
   CorrectDoctors(run);
   f.Fonte.close();
 
-  f.MostraPainelCG(80, 85, 465, 152);
+  f.MostraPainelCG(layout::kProgress);
   f.SetNomeConsist(std::string(kCaptionOrders));
   f.Fonte.setTableName("Pedidos.DB");
   f.Fonte.setIndexName("");

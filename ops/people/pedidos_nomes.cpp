@@ -65,7 +65,7 @@ void AbbreviateOrderNames(RepairContext& f) {
   // The loop lets window events through after every order: no other command
   // may start meanwhile and take over cdsPedidos.
   f.DesabilitaComandos();
-  f.MostraPainelCG(168, 141, 465, 152);
+  f.MostraPainelCG(layout::kProgressOrderNames);
 
   dm.sqldsPedidos.close();
   dm.sqldsPedidos.setCommandText("");

@@ -143,7 +143,7 @@ void KeepInStep(Table& interim, Table& live, const char* field1, const char* fie
 
 void KeepOriginal(RepairContext& f, const Review& review) {
   review.ready = false;
-  f.PainelAguarde.setBounds(142, 216, 505, 81);
+  f.PainelAguarde.setBounds(layout::kWaitPanel);
   f.PainelAguarde.visible = true;
   f.repaint(f.PainelAguarde);
   review.live.close();
