@@ -169,6 +169,23 @@ bool matches(const RowImage& image, const Row& row) {
   return true;
 }
 
+bool matches(const RowImage& image, const std::vector<ImageValue>& row) { return matches(image, Row(row)); }
+
+// The primary key of a row as the record left it (an update may change it).
+RowImage keyAsLeft(const Record& r) {
+  RowImage key = r.key;
+  if (r.op == 'U')
+    for (auto& [p, v] : key)
+      if (const ImageValue* changed = journal::valueAt(r.after, p)) v = *changed;
+  return key;
+}
+
+bool keyChanged(const Record& r) {
+  for (const auto& [p, v] : r.key)
+    if (journal::valueAt(r.after, p)) return true;
+  return false;
+}
+
 // What the undo does with one record, given the row as it is now (absent:
 // nullopt): put it back, nothing (already as before the run), or leave it
 // and list it (changed since).
@@ -217,6 +234,30 @@ class FileWriter {
     open_ = false;
   }
 
+  // The row with the key `key` (field positions and values): its rowid and
+  // values, or nullopt when no row has that key.
+  std::optional<std::pair<int64_t, std::vector<ImageValue>>> find(const TableInfo& t, const RowImage& key) {
+    std::string sql = "SELECT rowid";
+    for (const std::string& f : t.fields) sql += ", " + engine::quoteId(f);
+    sql += " FROM " + engine::quoteId(t.dataTable) + " WHERE ";
+    for (size_t i = 0; i < key.size(); ++i)
+      sql += (i ? " AND " : "") + engine::quoteId(t.fields.at(static_cast<size_t>(key[i].first))) + " IS ?";
+    engine::Stmt& s = statement(sql);
+    engine::StmtUse use(s);
+    for (size_t i = 0; i < key.size(); ++i)
+      journal::bindValue(s.get(), static_cast<int>(i + 1), key[i].second);
+    if (!s.step()) return std::nullopt;
+    std::vector<ImageValue> out;
+    for (size_t i = 0; i < t.fields.size(); ++i)
+      out.push_back(journal::columnValue(s.get(), static_cast<int>(i + 1)));
+    return std::make_pair(s.columnInt(0), std::move(out));
+  }
+  bool rowidTaken(const TableInfo& t, int64_t rowid) {
+    engine::Stmt& s = statement("SELECT 1 FROM " + engine::quoteId(t.dataTable) + " WHERE rowid = ?");
+    engine::StmtUse use(s);
+    s.bindInt(1, rowid);
+    return s.step();
+  }
   Row read(const TableInfo& t, int64_t rowid) {
     std::string sql = "SELECT ";
     for (size_t i = 0; i < t.fields.size(); ++i) sql += (i ? ", " : "") + engine::quoteId(t.fields[i]);
@@ -248,17 +289,25 @@ class FileWriter {
     s.bindInt(static_cast<int>(values.size() + 1), rowid);
     s.step();
   }
+  // With the rowid it had, unless another row has it since (then SQLite
+  // gives it one).
   void insert(const TableInfo& t, int64_t rowid, const RowImage& values) {
-    std::string sql = "INSERT INTO " + engine::quoteId(t.dataTable) + " (rowid";
-    for (const auto& [p, v] : values) sql += ", " + engine::quoteId(t.fields[static_cast<size_t>(p)]);
-    sql += ") VALUES (?";
-    for (size_t i = 0; i < values.size(); ++i) sql += ", ?";
+    const bool withRowid = !rowidTaken(t, rowid);
+    std::string sql = "INSERT INTO " + engine::quoteId(t.dataTable) + " (" + (withRowid ? "rowid" : "");
+    bool first = !withRowid;
+    for (const auto& [p, v] : values) {
+      sql += (first ? "" : ", ") + engine::quoteId(t.fields[static_cast<size_t>(p)]);
+      first = false;
+    }
+    sql += ") VALUES (";
+    for (size_t i = 0; i < values.size() + (withRowid ? 1 : 0); ++i) sql += i ? ", ?" : "?";
     sql += ")";
     engine::Stmt& s = statement(sql);
     engine::StmtUse use(s);
-    s.bindInt(1, rowid);
+    const int offset = withRowid ? 2 : 1;
+    if (withRowid) s.bindInt(1, rowid);
     for (size_t i = 0; i < values.size(); ++i)
-      journal::bindValue(s.get(), static_cast<int>(i + 2), values[i].second);
+      journal::bindValue(s.get(), static_cast<int>(i) + offset, values[i].second);
     s.step();
   }
 
@@ -416,20 +465,37 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
         auto& w = files[fileKey];
         if (!w) w = std::make_unique<FileWriter>(live, t.name);
         w->begin();
+        // A row is found by its primary key (its rowid may belong to another
+        // record since, or the row moved); a table without one, by rowid.
         int64_t rowid = r.rowid.value_or(0);
-        Row row = w->read(t, rowid);
-        if (decided(r, t, row)) continue;
-        if (r.op == 'I') {
-          w->remove(t, rowid);
-        } else if (r.op == 'U') {
-          w->update(t, rowid, r.before);
-        } else {
-          try {
-            w->insert(t, rowid, r.before);
-          } catch (const EKeyViolation&) {
-            conflict(r, t);  // the key is taken by another row since
-            continue;
+        Row row;
+        if (!t.key.empty() && !r.key.empty()) {
+          auto found = w->find(t, keyAsLeft(r));
+          if (found) {
+            rowid = found->first;
+            row = std::move(found->second);
           }
+          // An update of the key itself: absent under the key it left,
+          // perhaps back under the one it found.
+          if (!row && r.op == 'U' && keyChanged(r))
+            if (auto old = w->find(t, r.key); old && matches(r.before, old->second)) {
+              ++result.unchanged;
+              continue;
+            }
+        } else {
+          row = w->read(t, rowid);
+        }
+        if (decided(r, t, row)) continue;
+        try {
+          if (r.op == 'I')
+            w->remove(t, rowid);
+          else if (r.op == 'U')
+            w->update(t, rowid, r.before);
+          else
+            w->insert(t, rowid, r.before);
+        } catch (const EKeyViolation&) {
+          conflict(r, t);  // the key it goes back to is another record's since
+          continue;
         }
         ++result.restored;
       } else {

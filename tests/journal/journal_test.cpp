@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "data/engine/changes.h"
@@ -481,4 +482,86 @@ TEST_F(JournalRuns, RunsOlderThanTheDaysKeptGoWithTheirCopiesAtTheNextStart) {
   EXPECT_EQ(scalar(Journal::file(), "SELECT count(*) FROM changes WHERE run = 1"), 0);
   writeIni("[aliases]\nVTRNDADOS = C:\\VITRALON\\DADOS\n[consistgeral]\nhistorico_dias = muitos\n");
   EXPECT_EQ(Journal::keepDays(), 90);
+}
+
+namespace {
+
+// Statements run on a table file by another program (SQLite itself, no
+// records kept).
+void outside(const std::filesystem::path& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  char* error = nullptr;
+  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+  std::string what = error ? error : "";
+  sqlite3_free(error);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK) << what;
+}
+
+}  // namespace
+
+TEST_F(JournalRuns, TheUndoFindsALocalRowByItsKeyAndNeverTouchesAnotherRecordThatTookItsPlace) {
+  auto j = Journal::open(nullptr);
+  auto change = [&] {
+    int64_t number = j->beginRun("BotTeste", "Teste");
+    auto t = opened("Pessoas");
+    for (int code : {2, 3}) {
+      go(*t, code);
+      t->edit();
+      t->setString("Nome", t->asString("Nome") + "2");
+      t->post();
+    }
+    go(*t, 1);
+    t->remove();
+    t->close();
+    session_->closeAll();
+    j->endRun(RunOutcome::Completed);
+    return number;
+  };
+  const std::string original = dump(dados("Pessoas.DB"), "Pessoas");
+  int64_t first = change();
+  // Another program deletes the two rows the run changed and adds records
+  // of its own in their rowids, holding what the run left in the changed
+  // fields; the deleted record comes back with another phone.
+  outside(
+      dados("Pessoas.DB"),
+      "DELETE FROM Pessoas WHERE rowid IN (2, 3);"
+      "INSERT INTO Pessoas(rowid, Estacao, Codigo, Nome, Fone, Valor) VALUES (2, '01', 9, 'Bia2', '', 0);"
+      "INSERT INTO Pessoas(rowid, Estacao, Codigo, Nome, Fone, Valor) VALUES (3, '01', 8, 'Caio2', '', 7);"
+      "INSERT INTO Pessoas(rowid, Estacao, Codigo, Nome, Fone, Valor) VALUES (5, '01', 1, 'Ana', '999', "
+      "1.5);");
+  const std::string theirs = dump(dados("Pessoas.DB"), "Pessoas");
+  UndoResult u = j->undo(first, nullptr);
+  EXPECT_EQ(u.restored, 0);
+  EXPECT_EQ(u.unchanged, 0);
+  std::set<std::string> keys;
+  for (const ChangeLine& l : u.conflicts) keys.insert(l.key);
+  EXPECT_EQ(keys,
+            (std::set<std::string>{"Estacao=01; Codigo=1", "Estacao=01; Codigo=2", "Estacao=01; Codigo=3"}));
+  EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), theirs);
+
+  // Rows moved to other rowids (a table rebuilt) are still the run's rows:
+  // found by key and put back.
+  outside(
+      dados("Pessoas.DB"),
+      "DELETE FROM Pessoas;"
+      "INSERT INTO Pessoas(rowid, Estacao, Codigo, Nome, Fone, Valor) VALUES (1, '01', 1, 'Ana', '111', 1.5);"
+      "INSERT INTO Pessoas(rowid, Estacao, Codigo, Nome, Fone, Valor) VALUES (2, '01', 2, 'Bia', '222', 0);"
+      "INSERT INTO Pessoas(rowid, Estacao, Codigo, Nome, Fone, Valor) VALUES (3, '01', 3, 'Caio', NULL, 7);");
+  ASSERT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), original);
+  int64_t second = change();
+  outside(
+      dados("Pessoas.DB"),
+      "UPDATE Pessoas SET rowid = rowid + 10;"
+      "INSERT INTO Pessoas(rowid, Estacao, Codigo, Nome, Fone, Valor) VALUES (1, '01', 7, 'Sete', '', 0);");
+  UndoResult back = j->undo(second, nullptr);
+  EXPECT_EQ(back.restored, 3);
+  EXPECT_TRUE(back.conflicts.empty());
+  Rows rows = rowsByKey(dados("Pessoas.DB"), "Pessoas", {"Estacao", "Codigo"});
+  EXPECT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows["Estacao=01; Codigo=1"]["Fone"], "111");
+  EXPECT_EQ(rows["Estacao=01; Codigo=2"]["Nome"], "Bia");
+  EXPECT_EQ(rows["Estacao=01; Codigo=3"]["Nome"], "Caio");
+  EXPECT_EQ(rows["Estacao=01; Codigo=7"]["Nome"], "Sete");
 }
