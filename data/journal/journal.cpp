@@ -249,8 +249,16 @@ CREATE TABLE copies(
   seq INTEGER NOT NULL,
   tbl INTEGER NOT NULL,
   file TEXT NOT NULL,
-  digest TEXT NOT NULL DEFAULT '');
-PRAGMA user_version = 1;
+  digest TEXT NOT NULL DEFAULT '',
+  copy_digest TEXT NOT NULL DEFAULT '');
+PRAGMA user_version = 2;
+)";
+
+// A journal of the first format: its copies get the digest of what they hold
+// (unknown for those taken before: empty).
+constexpr const char* kUpgradeFrom1 = R"(
+ALTER TABLE copies ADD COLUMN copy_digest TEXT NOT NULL DEFAULT '';
+PRAGMA user_version = 2;
 )";
 
 [[noreturn]] void raiseJournal(const std::string& what) {
@@ -1176,6 +1184,10 @@ std::unique_ptr<Journal> Journal::open(SQLConnection* server) {
       }
       if (!empty) raiseJournal(std::string("o arquivo não é um histórico deste programa"_cp));
       impl->exec(kSchema);
+      impl->commit();
+    } else if (version == 1) {
+      impl->begin();
+      impl->exec(kUpgradeFrom1);
       impl->commit();
     } else if (version != journal::kSchemaVersion) {
       raiseJournal(std::string("versão "_cp) + std::to_string(version) + " do formato desconhecida");

@@ -91,11 +91,15 @@ class Journal {
   void endRun(RunOutcome outcome, const std::string& message = {});
   int64_t currentRun() const;  // 0 outside a run
 
-  // Before a command file replaces `liveTable` (Windows path) by another
-  // file: a copy of the whole live table, taken under its write lock, kept
-  // with the run; after the replacement, what it left (to refuse an undo
-  // when the table changed since).
-  void beforeReplace(const std::string& liveTable);
+  // Before a command file replaces `liveTable` (Windows path) by the file
+  // `replacement` (Windows path): a copy of the whole live table, taken
+  // under its write lock, kept with the run with the digest of what it
+  // holds, and the digest of what the replacement will leave (so that the
+  // run can be undone even when the program dies before the command file
+  // ends); after the replacement, the digest of what it left (to refuse an
+  // undo when the table changed since). A command file that left the table
+  // as it was replaced nothing: the replacement and its copy are dropped.
+  void beforeReplace(const std::string& liveTable, const std::string& replacement = {});
   void afterReplace(const std::string& liveTable);
 
   std::vector<RunInfo> runs();

@@ -25,7 +25,7 @@
 
 namespace cg::journal {
 
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 inline constexpr const char* kFolder = "C:\\VITRALON\\CONSISTGERAL";
 inline constexpr const char* kFile = "C:\\VITRALON\\CONSISTGERAL\\Historico.db";
 inline constexpr const char* kCopies = "C:\\VITRALON\\CONSISTGERAL\\Copias";
@@ -73,6 +73,10 @@ std::string stamp(TDateTime t);
 // The digest of a table's rows in rowid order (64-bit FNV-1a over each
 // row's rowid and encoded values), as 16 hexadecimal digits.
 std::string tableDigest(sqlite3* db, const std::string& dataTable, const std::string& windowsPath);
+
+// The digest of the data table of a table file (Windows path), opened
+// read-only; raises when it is not a table file.
+std::string fileDigest(const std::string& windowsPath);
 
 // Writes everything of `source` into a new file `copy` with SQLite's
 // backup API (the copy in rollback-journal mode, a single file).
@@ -194,8 +198,13 @@ struct Journal::Impl {
   std::map<std::string, int64_t> pendingCopies;  // live table -> copy row awaiting its digest
   // Records in the current run that `liveTable` is replaced whole, its
   // former content kept in `copy` (Windows path); returns the copy's row.
+  // `digest`: what the replacement leaves (empty: not known yet);
+  // `copyDigest`: what the copy holds.
   int64_t recordReplacement(const journal::TableInfo& live, const std::string& copy,
-                            const std::string& digest);
+                            const std::string& digest, const std::string& copyDigest);
+  // Raises EJournalError naming the copy unless every copy of run
+  // `number` is there and is the table it was taken from, as it was taken.
+  void checkCopies(int64_t number);
   // The Windows path and host file of the run's next copy.
   std::pair<std::string, std::filesystem::path> nextCopy();
 

@@ -61,6 +61,20 @@ std::string tableDigest(sqlite3* db, const std::string& dataTable, const std::st
   return out;
 }
 
+std::string fileDigest(const std::string& windowsPath) {
+  const fs::path file = liveFile(windowsPath);
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec))
+    throw EJournalError(windowsPath + std::string(": arquivo não encontrado."_cp));
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  engine::Database db(raw);
+  if (rc != SQLITE_OK) engine::raiseSqlite(raw, rc, windowsPath);
+  sqlite3_busy_timeout(raw, 5000);
+  TableInfo t = describe(raw, windowsPath);
+  return tableDigest(raw, t.dataTable, windowsPath);
+}
+
 void backupInto(sqlite3* source, const fs::path& copy, const std::string& windowsPath) {
   std::error_code ec;
   fs::remove(copy, ec);
@@ -96,13 +110,14 @@ std::pair<std::string, fs::path> Journal::Impl::nextCopy() {
 }
 
 int64_t Journal::Impl::recordReplacement(const TableInfo& live, const std::string& copy,
-                                         const std::string& digest) {
+                                         const std::string& digest, const std::string& copyDigest) {
   begin();
   int64_t table = localTableId(live);
   int64_t batch = newBatch('L');
   insertRecord(batch, table, std::nullopt, 'R', {}, {}, {});
   int64_t seq = sqlite3_last_insert_rowid(db.get());
-  engine::Stmt& s = stmt("INSERT INTO copies(run, seq, tbl, file, digest) VALUES (?, ?, ?, ?, ?)");
+  engine::Stmt& s =
+      stmt("INSERT INTO copies(run, seq, tbl, file, digest, copy_digest) VALUES (?, ?, ?, ?, ?, ?)");
   {
     engine::StmtUse use(s);
     s.bindInt(1, run);
@@ -110,6 +125,7 @@ int64_t Journal::Impl::recordReplacement(const TableInfo& live, const std::strin
     s.bindInt(3, table);
     s.bindText(4, copy);
     s.bindText(5, digest);
+    s.bindText(6, copyDigest);
     s.step();
   }
   int64_t id = sqlite3_last_insert_rowid(db.get());
@@ -118,7 +134,46 @@ int64_t Journal::Impl::recordReplacement(const TableInfo& live, const std::strin
   return id;
 }
 
-void Journal::beforeReplace(const std::string& liveTable) {
+void Journal::Impl::checkCopies(int64_t number) {
+  struct Copy {
+    std::string file, digest;
+    int64_t table;
+  };
+  std::vector<Copy> copies;
+  {
+    engine::Stmt& s = stmt("SELECT file, copy_digest, tbl FROM copies WHERE run = ? ORDER BY seq");
+    engine::StmtUse use(s);
+    s.bindInt(1, number);
+    while (s.step())
+      copies.push_back({std::string(s.columnText(0)), std::string(s.columnText(1)), s.columnInt(2)});
+  }
+  for (const Copy& c : copies) {
+    const TableInfo live = tableById(c.table);
+    const fs::path host = DriveC::resolve(c.file);
+    std::error_code ec;
+    if (!fs::is_regular_file(host, ec))
+      throw EJournalError(std::string("A cópia "_cp) + c.file + " de " + live.name +
+                          std::string(" não foi encontrada: nada foi desfeito."_cp));
+    bool sound = false;
+    try {
+      sqlite3* raw = nullptr;
+      int rc = sqlite3_open_v2(host.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+      engine::Database copyDb(raw);
+      if (rc == SQLITE_OK) {
+        TableInfo held = journal::describe(raw, c.file);
+        sound = held.dataTable == live.dataTable && held.fields == live.fields && held.key == live.key &&
+                (c.digest.empty() || journal::tableDigest(raw, held.dataTable, c.file) == c.digest);
+      }
+    } catch (const Exception&) {
+      sound = false;
+    }
+    if (!sound)
+      throw EJournalError(std::string("A cópia "_cp) + c.file + " de " + live.name +
+                          std::string(" está danificada ou não é a que foi tirada: nada foi desfeito."_cp));
+  }
+}
+
+void Journal::beforeReplace(const std::string& liveTable, const std::string& replacement) {
   impl_->ensureRun();
   fs::path live = journal::liveFile(liveTable);
   // Records still kept in the live file go to the journal first: the
@@ -133,27 +188,67 @@ void Journal::beforeReplace(const std::string& liveTable) {
   TableInfo info = journal::describe(source.get(), liveTable);
   auto [copy, host] = impl_->nextCopy();
   journal::backupInto(source.get(), host, liveTable);
+  const std::string copyDigest = journal::tableDigest(source.get(), info.dataTable, liveTable);
   sqlite3_exec(lock.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-  impl_->pendingCopies[engine::upperAscii(liveTable)] = impl_->recordReplacement(info, copy, {});
+  // What the command file will leave, known before it runs: a program that
+  // dies meanwhile leaves a replacement that can still be undone.
+  std::string expected;
+  if (!replacement.empty()) {
+    try {
+      expected = journal::fileDigest(replacement);
+    } catch (const Exception&) {
+      expected.clear();  // the command file will not find it either
+    }
+  }
+  impl_->pendingCopies[engine::upperAscii(liveTable)] =
+      impl_->recordReplacement(info, copy, expected, copyDigest);
 }
 
 void Journal::afterReplace(const std::string& liveTable) {
   auto pending = impl_->pendingCopies.find(engine::upperAscii(liveTable));
   if (pending == impl_->pendingCopies.end())
     throw EJournalError(std::string("Nenhuma cópia foi tirada de "_cp) + liveTable + ".");
+  const int64_t id = pending->second;
+  impl_->pendingCopies.erase(pending);
   engine::Database live = engine::openDatabase(journal::liveFile(liveTable), liveTable, false);
   TableInfo info = journal::describe(live.get(), liveTable);
   std::string digest = journal::tableDigest(live.get(), info.dataTable, liveTable);
+  std::string copyDigest, copy;
+  int64_t seq = 0;
+  {
+    engine::Stmt& s = impl_->stmt("SELECT copy_digest, file, seq FROM copies WHERE id = ?");
+    engine::StmtUse use(s);
+    s.bindInt(1, id);
+    if (s.step()) {
+      copyDigest = std::string(s.columnText(0));
+      copy = std::string(s.columnText(1));
+      seq = s.columnInt(2);
+    }
+  }
   impl_->begin();
+  if (!copyDigest.empty() && digest == copyDigest) {
+    // The table is as it was: the command file replaced nothing, and there
+    // is nothing to undo.
+    for (auto [sql, value] : {std::pair<const char*, int64_t>{"DELETE FROM copies WHERE id = ?", id},
+                              {"DELETE FROM changes WHERE seq = ?", seq}}) {
+      engine::Stmt& s = impl_->stmt(sql);
+      engine::StmtUse use(s);
+      s.bindInt(1, value);
+      s.step();
+    }
+    impl_->commit();
+    std::error_code ec;
+    fs::remove(DriveC::resolve(copy), ec);
+    return;
+  }
   engine::Stmt& s = impl_->stmt("UPDATE copies SET digest = ? WHERE id = ?");
   {
     engine::StmtUse use(s);
     s.bindText(1, digest);
-    s.bindInt(2, pending->second);
+    s.bindInt(2, id);
     s.step();
   }
   impl_->commit();
-  impl_->pendingCopies.erase(pending);
 }
 
 // ------------------------------------------------------------ undo
@@ -366,6 +461,9 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
   if (target->simulation)
     throw EJournalError(std::string("A execução "_cp) + std::to_string(number) +
                         std::string(" foi uma simulação: nada foi gravado, nada há a desfazer."_cp));
+  // A copy that is not the one taken is never put back, nor is anything
+  // else of the run taken back without it.
+  j.checkCopies(number);
   std::vector<Record> records = j.records(number);
   for (const Record& r : records)
     if (j.tableById(r.table).place == 'S' && !server)
@@ -419,7 +517,7 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
           engine::Database dest = engine::openDatabase(live, t.name, false);
           sqlite3* raw = nullptr;
           int rc =
-              sqlite3_open_v2(copyFile.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+              sqlite3_open_v2(copyFile.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
           engine::Database source(raw);
           if (rc != SQLITE_OK) engine::raiseSqlite(raw, rc, copy);
           sqlite3_backup* b = sqlite3_backup_init(dest.get(), "main", raw, "main");
@@ -443,7 +541,7 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
             } else if (!digest.empty() && liveDigest == digest) {
               auto [ownCopy, host] = j.nextCopy();
               journal::backupInto(reader.get(), host, t.name);
-              j.recordReplacement(now, ownCopy, copyDigest);
+              j.recordReplacement(now, ownCopy, copyDigest, liveDigest);
               rc = sqlite3_backup_step(b, -1);
               if (rc != SQLITE_DONE) engine::raiseSqlite(dest.get(), rc, t.name);
               restored = true;

@@ -155,7 +155,7 @@ std::optional<std::string> RunReplacement(TFormConsistGeral& f, const Review& re
   const std::string liveTable = review.live.windowsPath();
   if (journal) {
     try {
-      journal->beforeReplace(liveTable);
+      journal->beforeReplace(liveTable, review.interim.windowsPath());
     } catch (const Exception& e) {
       return CopyNotKept(liveTable, e.message());
     }

@@ -42,6 +42,19 @@ std::vector<std::string> journalTables(const std::filesystem::path& file) {
   return out;
 }
 
+// Statements run on a table file by another program (SQLite itself, no
+// records kept).
+void outside(const std::filesystem::path& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  char* error = nullptr;
+  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+  std::string what = error ? error : "";
+  sqlite3_free(error);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK) << what;
+}
+
 int64_t scalar(const std::filesystem::path& file, const std::string& sql) {
   sqlite3* db = nullptr;
   sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
@@ -102,7 +115,7 @@ TEST_F(JournalRuns, ARunIsKeptWithItsRowsAndReportedAsCsvForSpreadsheets) {
   auto j = Journal::open(nullptr);
   EXPECT_EQ(journalTables(Journal::file()),
             (std::vector<std::string>{"batches", "changes", "collecting", "copies", "run_files", "runs",
-                                      "tables", "user_version=1"}));
+                                      "tables", "user_version=2"}));
   EXPECT_EQ(Journal::file(), host("VITRALON/CONSISTGERAL/Historico.db"));
   std::vector<RunInfo> runs = j->runs();
   ASSERT_EQ(runs.size(), 2u);
@@ -421,6 +434,12 @@ TEST_F(JournalRuns, AReplacedRegisterIsPutBackFromItsCopyUnlessTheTableChangedSi
 
   // Replaced, then changed by another run: the undo is refused.
   number = j->beginRun("BotConfirma", "Confirmar");
+  {
+    auto t = opened("Pessoas");
+    enginetest::addPerson(*t, "01", 8, "Antes");
+    t->close();
+  }
+  session_->closeAll();
   j->endRun(RunOutcome::Completed);
   std::string live = dump(dados("Pessoas.DB"), "Pessoas");
   int64_t second = j->beginRun("BotConfirma", "Confirmar");
@@ -453,6 +472,7 @@ TEST_F(JournalRuns, RunsOlderThanTheDaysKeptGoWithTheirCopiesAtTheNextStart) {
     auto j = Journal::open(nullptr);
     j->beginRun("BotConfirma", "Confirmar");
     j->beforeReplace(table);
+    outside(dados("Pessoas.DB"), "DELETE FROM Pessoas WHERE Codigo = 3");
     j->afterReplace(table);
     j->endRun(RunOutcome::Completed);
     copy = DriveC::resolve(j->changes(1).at(0).before);
@@ -483,23 +503,6 @@ TEST_F(JournalRuns, RunsOlderThanTheDaysKeptGoWithTheirCopiesAtTheNextStart) {
   writeIni("[aliases]\nVTRNDADOS = C:\\VITRALON\\DADOS\n[consistgeral]\nhistorico_dias = muitos\n");
   EXPECT_EQ(Journal::keepDays(), 90);
 }
-
-namespace {
-
-// Statements run on a table file by another program (SQLite itself, no
-// records kept).
-void outside(const std::filesystem::path& file, const std::string& sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-  char* error = nullptr;
-  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-  std::string what = error ? error : "";
-  sqlite3_free(error);
-  sqlite3_close(db);
-  ASSERT_EQ(rc, SQLITE_OK) << what;
-}
-
-}  // namespace
 
 TEST_F(JournalRuns, TheUndoFindsALocalRowByItsKeyAndNeverTouchesAnotherRecordThatTookItsPlace) {
   auto j = Journal::open(nullptr);
@@ -564,4 +567,138 @@ TEST_F(JournalRuns, TheUndoFindsALocalRowByItsKeyAndNeverTouchesAnotherRecordTha
   EXPECT_EQ(rows["Estacao=01; Codigo=2"]["Nome"], "Bia");
   EXPECT_EQ(rows["Estacao=01; Codigo=3"]["Nome"], "Caio");
   EXPECT_EQ(rows["Estacao=01; Codigo=7"]["Nome"], "Sete");
+}
+
+// A register replaced whole by a command file: the interim table that
+// takes the live table's place.
+class JournalReplace : public JournalRuns {
+ protected:
+  void SetUp() override {
+    JournalRuns::SetUp();
+    Session::createTable("C:\\VITRALON\\INTER", "Pessoas", enginetest::peopleDef());
+    auto t = std::make_unique<Table>("I");
+    t->setDatabaseName("C:\\VITRALON\\INTER");
+    t->setTableName("Pessoas");
+    t->open();
+    enginetest::addPerson(*t, "01", 1, "ANA", "111", 1.5);
+    t->close();
+  }
+  // What the command file does: the interim file written into the live one.
+  void replace() {
+    sqlite3* src = nullptr;
+    sqlite3* dst = nullptr;
+    sqlite3_open_v2(host("VITRALON/INTER/Pessoas.DB").c_str(), &src, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_open_v2(dados("Pessoas.DB").c_str(), &dst, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_backup* b = sqlite3_backup_init(dst, "main", src, "main");
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(sqlite3_backup_step(b, -1), SQLITE_DONE);
+    sqlite3_backup_finish(b);
+    sqlite3_close(src);
+    sqlite3_close(dst);
+  }
+  static std::string interim() { return "C:\\VITRALON\\INTER\\Pessoas.DB"; }
+};
+
+TEST_F(JournalReplace, ACopyThatIsDamagedForeignOrChangedIsRefusedByNameAndNothingChanges) {
+  Session::createTable("C:\\VITRALON\\DADOS", "Outros", enginetest::peopleDef());
+  const std::string original = dump(dados("Pessoas.DB"), "Pessoas");
+  auto j = Journal::open(nullptr);
+  int64_t number = j->beginRun("BotConfirma", "Confirmar");
+  j->beforeReplace(path("Pessoas"), interim());
+  replace();
+  j->afterReplace(path("Pessoas"));
+  j->endRun(RunOutcome::Completed);
+  const std::string replaced = dump(dados("Pessoas.DB"), "Pessoas");
+  const std::string copy = "C:\\VITRALON\\CONSISTGERAL\\Copias\\R" + std::to_string(number) + "-1.DB";
+  const std::filesystem::path copyFile = DriveC::resolve(copy);
+  const std::string kept = readFile(copyFile);
+  auto refused = [&](const std::string& what) {
+    const size_t runs = j->runs().size();
+    try {
+      j->undo(number, nullptr);
+      ADD_FAILURE() << what << ": undone";
+    } catch (const EJournalError& e) {
+      EXPECT_NE(e.message().find(copy), std::string::npos) << what << ": " << e.message();
+    }
+    EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), replaced) << what;
+    EXPECT_EQ(j->runs().size(), runs) << what;
+  };
+  auto write = [&](const std::string& bytes) {
+    std::ofstream out(copyFile, std::ios::binary | std::ios::trunc);
+    out << bytes;
+  };
+  write("");
+  refused("empty");
+  write(kept.substr(0, kept.size() / 2));
+  refused("truncated");
+  write(readFile(dados("Outros.DB")));
+  refused("another table");
+  write(kept);
+  outside(copyFile, "UPDATE Pessoas SET Nome = 'OUTRA' WHERE Codigo = 2");
+  refused("changed");
+  std::filesystem::remove(copyFile);
+  refused("missing");
+  write(kept);
+  UndoResult u = j->undo(number, nullptr);
+  EXPECT_EQ(u.restored, 1);
+  EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), original);
+}
+
+TEST_F(JournalReplace, AReplacementWhoseProgramDiedIsUndoneAndACommandFileThatReplacedNothingLeavesNoChange) {
+  const std::string original = dump(dados("Pessoas.DB"), "Pessoas");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    try {
+      auto j = Journal::open(nullptr);
+      j->beginRun("BotConfirma", "Confirmar");
+      j->beforeReplace(path("Pessoas"), interim());
+      replace();
+      _exit(0);  // killed before the end of the command file was seen
+    } catch (...) {
+      _exit(3);
+    }
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  ASSERT_NE(dump(dados("Pessoas.DB"), "Pessoas"), original);
+  auto j = Journal::open(nullptr);
+  EXPECT_EQ(j->run(1)->outcome, RunOutcome::Died);
+  UndoResult u = j->undo(1, nullptr);
+  EXPECT_EQ(u.restored, 1);
+  EXPECT_TRUE(u.conflicts.empty());
+  EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), original);
+
+  // A command file that failed before writing anything: no replacement, no
+  // copy, nothing to undo.
+  int64_t failed = j->beginRun("BotConfirma", "Confirmar");
+  j->beforeReplace(path("Pessoas"), interim());
+  j->afterReplace(path("Pessoas"));
+  j->endRun(RunOutcome::Failed, "O comando falhou.");
+  EXPECT_TRUE(j->changes(failed).empty());
+  EXPECT_EQ(j->run(failed)->total(), 0);
+  EXPECT_FALSE(std::filesystem::exists(
+      DriveC::resolve("C:\\VITRALON\\CONSISTGERAL\\Copias\\R" + std::to_string(failed) + "-1.DB")));
+  EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), original);
+}
+
+TEST_F(JournalReplace, AJournalOfTheFirstFormatIsUpgradedAndItsCopiesStillPutBack) {
+  const std::string original = dump(dados("Pessoas.DB"), "Pessoas");
+  {
+    auto j = Journal::open(nullptr);
+    j->beginRun("BotConfirma", "Confirmar");
+    j->beforeReplace(path("Pessoas"), interim());
+    replace();
+    j->afterReplace(path("Pessoas"));
+    j->endRun(RunOutcome::Completed);
+  }
+  outside(Journal::file(), "ALTER TABLE copies DROP COLUMN copy_digest; PRAGMA user_version = 1;");
+  auto j = Journal::open(nullptr);
+  EXPECT_EQ(scalar(Journal::file(), "PRAGMA user_version"), 2);
+  EXPECT_EQ(scalar(Journal::file(), "SELECT count(*) FROM copies WHERE copy_digest = ''"), 1);
+  UndoResult u = j->undo(1, nullptr);
+  EXPECT_EQ(u.restored, 1);
+  EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), original);
 }
