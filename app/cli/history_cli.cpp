@@ -122,7 +122,7 @@ int PrintHistory(std::ostream& out, std::ostream& errors) {
   return 0;
 }
 
-int WriteRunReport(int64_t number, const std::optional<std::string>& file, std::ostream& out,
+int WriteRunReport(int64_t number, const std::optional<std::string>& file, bool replace, std::ostream& out,
                    std::ostream& errors) {
   auto journal = openJournal(errors);
   if (!journal) return 1;
@@ -133,7 +133,13 @@ int WriteRunReport(int64_t number, const std::optional<std::string>& file, std::
       errors << "consistgeral: não há execução " << number << " no histórico.\n";
       return 1;
     }
-    journal->writeReport(number, path);
+    if (std::string refusal = Journal::reportRefusal(path, replace); !refusal.empty()) {
+      errors << "consistgeral: " << utf8(refusal);
+      if (Journal::reportRefusal(path, true).empty()) errors << " Para gravar sobre ele: --substituir.";
+      errors << "\n";
+      return 1;
+    }
+    journal->writeReport(number, path, replace);
   } catch (const Exception& e) {
     errors << "consistgeral: " << utf8(e.message()) << "\n";
     return 1;
@@ -145,7 +151,7 @@ int WriteRunReport(int64_t number, const std::optional<std::string>& file, std::
 int UndoRun(int64_t number, bool yes, bool terminal, std::istream& answers, std::ostream& out,
             std::ostream& errors) {
   if (!yes && !terminal) {
-    errors << "consistgeral: --desfazer sem terminal para a pergunta: confirme com --sim.\n";
+    errors << "consistgeral: --desfazer sem terminal para a pergunta: confirme com --confirmar.\n";
     return 2;
   }
   // The undo changes the installation's data: it holds the in-use marker as

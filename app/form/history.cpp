@@ -218,7 +218,20 @@ void TFormConsistGeral::BotRelatorioClick() {
   }
   const int64_t number = historyRuns_[static_cast<size_t>(index)].number;
   const std::string path = reportPath(number);
-  journal_->writeReport(number, DriveC::resolve(path));
+  const std::filesystem::path file = DriveC::resolve(path);
+  // A report written before is replaced only when the user says so; a
+  // database there, never.
+  bool replace = false;
+  if (std::string refusal = Journal::reportRefusal(file, false, path); !refusal.empty()) {
+    if (!Journal::reportRefusal(file, true).empty()) {
+      refusal = Journal::reportRefusal(file, true, path);
+      ui_.showMessage(refusal);
+      return;
+    }
+    if (!ui_.confirm(cp("O arquivo "_cp) + path + cp(" já existe. Gravar o relatório sobre ele?"_cp))) return;
+    replace = true;
+  }
+  journal_->writeReport(number, file, replace);
   ui_.showMessage(cp("O relatório da execução "_cp) + IntToStr(number) + " foi gravado em " + path + ".");
 }
 

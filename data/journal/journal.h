@@ -109,7 +109,14 @@ class Journal {
   std::vector<ChangeLine> changes(int64_t number, std::optional<size_t> limit = std::nullopt);
   // Writes the run's report as CSV for pt-BR spreadsheets: UTF-8 with BOM,
   // ';' separators, CRLF lines: Tabela;Chave;Operação;Campo;Antes;Depois.
-  void writeReport(int64_t number, const std::filesystem::path& file);
+  // An existing file is written over only when `replace` says so; a
+  // database (a table file, a copy, the journal) or its log never.
+  void writeReport(int64_t number, const std::filesystem::path& file, bool replace = false);
+  // Why the report may not be written to `file` (named `name` in the text;
+  // by default its host path) as it stands (empty: it may be); with
+  // `replace`, an existing file that is no database may.
+  static std::string reportRefusal(const std::filesystem::path& file, bool replace,
+                                   const std::string& name = {});
   // Rows the undo of run `number` would put back.
   int64_t rowsToRestore(int64_t number);
   // Undoes run `number` as a run of its own (see docs/journal.md).

@@ -174,10 +174,57 @@ std::string_view operationText(char op) {
 
 }  // namespace
 
-void Journal::writeReport(int64_t number, const std::filesystem::path& file) {
+namespace {
+
+// Whether `file` is an SQLite database (a table file, a copy, the journal),
+// or the log of one.
+bool isDatabase(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  char header[16] = {};
+  if (in.read(header, sizeof header) &&
+      std::string_view(header, sizeof header) == std::string_view("SQLite format 3\0", 16))
+    return true;
+  const std::string name = file.filename().string();
+  for (const char* side : {"-wal", "-shm", "-journal"}) {
+    const std::string_view s(side);
+    if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0) {
+      std::filesystem::path base = file;
+      base.replace_filename(name.substr(0, name.size() - s.size()));
+      std::error_code ec;
+      if (std::filesystem::exists(base, ec) && isDatabase(base)) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string Journal::reportRefusal(const std::filesystem::path& file, bool replace,
+                                   const std::string& named) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(file, ec);
+  const std::string name = named.empty() ? fromUtf8(file.string()) : named;
+  if (!std::filesystem::exists(status)) {
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(file, ec)))
+      return std::string("O arquivo "_cp) + name +
+             std::string(" é um atalho para um arquivo que não existe: o relatório não foi gravado."_cp);
+    return {};
+  }
+  if (std::filesystem::is_directory(status))
+    return std::string("O caminho "_cp) + name + std::string(" é uma pasta: o relatório não foi gravado."_cp);
+  if (!std::filesystem::is_regular_file(status) || isDatabase(file))
+    return std::string("O arquivo "_cp) + name +
+           std::string(" é uma tabela, uma cópia ou o histórico: o relatório nunca é gravado sobre ele."_cp);
+  if (!replace)
+    return std::string("O arquivo "_cp) + name + std::string(" já existe: o relatório não foi gravado."_cp);
+  return {};
+}
+
+void Journal::writeReport(int64_t number, const std::filesystem::path& file, bool replace) {
   if (!run(number))
     throw EJournalError(std::string("Execução "_cp) + std::to_string(number) +
                         std::string(" não encontrada no histórico."_cp));
+  if (std::string refusal = reportRefusal(file, replace); !refusal.empty()) throw EJournalError(refusal);
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   if (!out)
     throw EJournalError(std::string("Não foi possível criar o arquivo "_cp) + fromUtf8(file.string()) + ".");

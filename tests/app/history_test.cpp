@@ -219,5 +219,38 @@ TEST_F(HistoryTest, TheConfirmedReviewKeepsACopyOfTheRegisterThatItsUndoPutsBack
   EXPECT_FALSE(now.at("INTER/Clientes.DB") == before.at("INTER/Clientes.DB"));  // the reviewed copy stays
 }
 
+TEST_F(HistoryTest, ThePanelsReportAsksBeforeWritingOverAFileAndNeverWritesOverADatabase) {
+  run("invoke BotCorrigeCadMed\n");
+  const fs::path report = DriveC::resolve("C:\\VITRALON\\CONSISTGERAL\\Historico_1.csv");
+  const auto t = run("click BotHistorico\nclick BotRelatorio\nclick BotRelatorio\n");
+  ASSERT_EQ(t.size(), 3u);
+  EXPECT_EQ(t[0],
+            "{\"event\":\"message\",\"text\":\"O relatório da execução 1 foi gravado em "
+            "C:\\\\VITRALON\\\\CONSISTGERAL\\\\Historico_1.csv.\"}");
+  // Written before: asked, and kept on No.
+  EXPECT_EQ(t[1],
+            "{\"event\":\"confirm\",\"text\":\"O arquivo C:\\\\VITRALON\\\\CONSISTGERAL\\\\Historico_1.csv "
+            "já existe. Gravar o relatório sobre ele?\",\"answer\":\"no\",\"queued\":false}");
+  { std::ofstream(report, std::ios::binary | std::ios::trunc) << "meu arquivo"; }
+  const auto again = run("click BotHistorico\nanswer yes\nclick BotRelatorio\n");
+  ASSERT_EQ(again.size(), 3u);
+  EXPECT_EQ(again[1].rfind("{\"event\":\"message\",\"text\":\"O relatório da execução 1 foi gravado", 0), 0u)
+      << again[1];
+  std::ifstream in(report, std::ios::binary);
+  std::string head(3, '\0');
+  in.read(head.data(), 3);
+  EXPECT_EQ(head, "\xEF\xBB\xBF");
+  // A table file in the report's place is never written over.
+  fs::remove(report);
+  fs::copy_file(DriveC::resolve("C:\\VITRALON\\DADOS\\Medicos.DB"), report);
+  const auto before = DumpInstallation(DriveC::root());
+  const auto refused = run("click BotHistorico\nanswer yes\nclick BotRelatorio\n");
+  ASSERT_EQ(refused.size(), 2u);
+  EXPECT_NE(refused[0].find("é uma tabela, uma cópia ou o histórico: o relatório nunca é gravado sobre ele."),
+            std::string::npos)
+      << refused[0];
+  EXPECT_TRUE(DumpInstallation(DriveC::root()) == before);
+}
+
 }  // namespace
 }  // namespace cg

@@ -527,7 +527,7 @@ std::string NameOf(const RepairVia& p) {
 void PrintTo(const RepairVia& p, std::ostream* os) { *os << NameOf(p); }
 
 ChildResult RunUndo(const fs::path& driveC, int run) {
-  return RunProgram(driveC, {"--desfazer", std::to_string(run), "--sim"});
+  return RunProgram(driveC, {"--desfazer", std::to_string(run), "--confirmar"});
 }
 
 void UndoEveryRun(const fs::path& driveC) {

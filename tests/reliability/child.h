@@ -72,10 +72,10 @@ std::vector<RepairVia> EveryRepairThroughEachTransport();
 std::string NameOf(const RepairVia& p);
 void PrintTo(const RepairVia& p, std::ostream* os);
 
-// `consistgeral --desfazer N --sim` on `driveC`.
+// `consistgeral --desfazer N --confirmar` on `driveC`.
 ChildResult RunUndo(const std::filesystem::path& driveC, int run);
 // Undoes, newest first, every run the journal of `driveC` holds (through
-// `--desfazer N --sim`), failing the test when an undo fails.
+// `--desfazer N --confirmar`), failing the test when an undo fails.
 void UndoEveryRun(const std::filesystem::path& driveC);
 
 // A sample installation (small) in `driveC`, made by the program itself.
