@@ -242,6 +242,7 @@ CREATE TABLE run_files(
   run INTEGER NOT NULL,
   tbl INTEGER NOT NULL,
   collected INTEGER NOT NULL DEFAULT 0,
+  after_seq INTEGER NOT NULL DEFAULT 0,
   PRIMARY KEY(run, tbl));
 CREATE TABLE copies(
   id INTEGER PRIMARY KEY,
@@ -255,9 +256,11 @@ PRAGMA user_version = 2;
 )";
 
 // A journal of the first format: its copies get the digest of what they hold
-// (unknown for those taken before: empty).
+// (unknown for those taken before: empty); its files noted, the last record
+// each held before the run (unknown: 0).
 constexpr const char* kUpgradeFrom1 = R"(
 ALTER TABLE copies ADD COLUMN copy_digest TEXT NOT NULL DEFAULT '';
+ALTER TABLE run_files ADD COLUMN after_seq INTEGER NOT NULL DEFAULT 0;
 PRAGMA user_version = 2;
 )";
 
@@ -596,9 +599,18 @@ Record readRecord(sqlite3_stmt* st) {
 
 }  // namespace
 
+bool Journal::Impl::touchedServer(int64_t number) {
+  engine::Stmt& s =
+      stmt("SELECT 1 FROM changes c JOIN tables t ON t.id = c.tbl WHERE c.run = ? AND t.place = 'S' LIMIT 1");
+  engine::StmtUse use(s);
+  s.bindInt(1, number);
+  return s.step();
+}
+
 std::vector<Record> Journal::Impl::records(int64_t number) {
   engine::Stmt& s = stmt(
-      "SELECT seq, run, batch, tbl, row_id, key, op, before, after FROM changes WHERE run = ? ORDER BY seq");
+      "SELECT seq, run, batch, tbl, row_id, key, op, before, after FROM changes WHERE run = "
+      "?" CG_SETTLED_RECORD " ORDER BY seq");
   engine::StmtUse use(s);
   s.bindInt(1, number);
   std::vector<Record> out;
@@ -608,10 +620,10 @@ std::vector<Record> Journal::Impl::records(int64_t number) {
 
 void Journal::Impl::eachRecord(int64_t number, const std::function<bool(const Record&)>& f) {
   // A statement of its own: `f` may use the kept ones.
-  engine::Stmt s(
-      db.get(),
-      "SELECT seq, run, batch, tbl, row_id, key, op, before, after FROM changes WHERE run = ? ORDER BY seq",
-      windowsPath);
+  engine::Stmt s(db.get(),
+                 "SELECT seq, run, batch, tbl, row_id, key, op, before, after FROM changes WHERE run = "
+                 "?" CG_SETTLED_RECORD " ORDER BY seq",
+                 windowsPath);
   s.bindInt(1, number);
   while (s.step())
     if (!f(readRecord(s.get()))) break;
@@ -644,16 +656,42 @@ uint64_t fnv(uint64_t h, std::string_view bytes) {
 
 }  // namespace
 
+namespace {
+
+// The last record kept in a table file's records' table as last committed
+// (0: none), read through a connection of its own.
+int64_t lastRecord(const fs::path& file) {
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  engine::Database db(raw);
+  if (rc != SQLITE_OK) return 0;
+  sqlite3_busy_timeout(raw, 5000);
+  sqlite3_stmt* st = nullptr;
+  int64_t last = 0;
+  if (sqlite3_prepare_v2(raw, "SELECT max(seq) FROM _journal", -1, &st, nullptr) == SQLITE_OK &&
+      sqlite3_step(st) == SQLITE_ROW)
+    last = sqlite3_column_int64(st, 0);
+  sqlite3_finalize(st);
+  return last;
+}
+
+}  // namespace
+
 void Journal::Impl::touched(const ChangedTable& table) {
   ensureRun();
   LocalTable& t = localTable(table);
   if (!t.touchedIn.insert(run).second) return;
+  // Records the file holds before this run's first change in it are not
+  // this run's, whatever run number they carry (a journal lost and begun
+  // again numbers its runs from 1).
+  const int64_t last = lastRecord(t.file);
   begin();
-  engine::Stmt& s = stmt("INSERT OR IGNORE INTO run_files(run, tbl) VALUES (?, ?)");
+  engine::Stmt& s = stmt("INSERT OR IGNORE INTO run_files(run, tbl, after_seq) VALUES (?, ?, ?)");
   {
     engine::StmtUse use(s);
     s.bindInt(1, run);
     s.bindInt(2, t.info.id);
+    s.bindInt(3, last);
     s.step();
   }
   // Synced before the file's first change of the run can commit: whatever
@@ -801,7 +839,66 @@ void Journal::Impl::collectFile(const fs::path& file) {
   exec("BEGIN");
   inTransaction = true;
   const int64_t table = localTableId(info);
-  exec("INSERT INTO batches(run, place, confirmed) SELECT DISTINCT run, 'L', 1 FROM src._journal");
+  // The runs whose records these are: a run that noted the file, for the
+  // records after those the file held when it did. Any other record was
+  // left by a run this journal does not know, and goes to a run of its own.
+  exec(
+      "CREATE TEMP TABLE IF NOT EXISTS cg_owner(run INTEGER PRIMARY KEY, after_seq INTEGER NOT NULL);"
+      "CREATE TEMP TABLE IF NOT EXISTS cg_lost(recorded INTEGER PRIMARY KEY, run INTEGER NOT NULL);"
+      "DELETE FROM temp.cg_owner; DELETE FROM temp.cg_lost;");
+  {
+    std::map<int64_t, int64_t> owners;
+    {
+      engine::Stmt& s = stmt(
+          "SELECT f.run, f.after_seq, t.name FROM run_files f JOIN tables t ON t.id = f.tbl WHERE t.place = "
+          "'L' AND t.data_table = ?");
+      engine::StmtUse use(s);
+      s.bindText(1, info.dataTable);
+      std::error_code ec;
+      while (s.step())
+        if (fs::equivalent(journal::liveFile(std::string(s.columnText(2))), file, ec)) {
+          auto [at, fresh] = owners.emplace(s.columnInt(0), s.columnInt(1));
+          if (!fresh) at->second = std::min(at->second, s.columnInt(1));
+        }
+    }
+    engine::Stmt& add = stmt("INSERT INTO temp.cg_owner(run, after_seq) VALUES (?, ?)");
+    for (const auto& [owner, after] : owners) {
+      engine::StmtUse use(add);
+      add.bindInt(1, owner);
+      add.bindInt(2, after);
+      add.step();
+    }
+    std::vector<int64_t> lost;
+    {
+      engine::Stmt s(
+          db.get(),
+          "SELECT DISTINCT j.run FROM src._journal j WHERE j.seq <= ?1 AND NOT EXISTS (SELECT 1 FROM "
+          "temp.cg_owner o WHERE o.run = j.run AND j.seq > o.after_seq)",
+          windowsPath);
+      s.bindInt(1, last);
+      while (s.step()) lost.push_back(s.columnInt(0));
+    }
+    engine::Stmt& map = stmt("INSERT INTO temp.cg_lost(recorded, run) VALUES (?, ?)");
+    for (int64_t recorded : lost) {
+      const int64_t own = orphanRun(recorded);
+      engine::StmtUse use(map);
+      map.bindInt(1, recorded);
+      map.bindInt(2, own);
+      map.step();
+    }
+  }
+#define CG_OWNER                                                                                        \
+  "(CASE WHEN EXISTS (SELECT 1 FROM temp.cg_owner o WHERE o.run = j.run AND j.seq > o.after_seq) THEN " \
+  "j.run ELSE (SELECT l.run FROM temp.cg_lost l WHERE l.recorded = j.run) END)"
+  {
+    engine::Stmt batches(db.get(),
+                         "INSERT INTO batches(run, place, confirmed) SELECT DISTINCT " CG_OWNER
+                         ", 'L', 1 FROM src._journal j WHERE j.seq <= ?1",
+                         windowsPath);
+    batches.bindInt(1, last);
+    engine::StmtUse use(batches);
+    batches.step();
+  }
   // A collection of this file that was cut short (the program died after
   // the journal's commit, before the file's) left a mark: the records up
   // to that mark may be in the journal already, and are taken only when
@@ -817,12 +914,14 @@ void Journal::Impl::collectFile(const fs::path& file) {
   engine::Stmt copy(
       db.get(),
       "INSERT INTO changes(run, batch, tbl, row_id, key, op, before, after, src_hash) "
-      "SELECT j.run, (SELECT max(id) FROM batches b WHERE b.run = j.run AND b.place = 'L'), ?1, "
+      "SELECT " CG_OWNER ", (SELECT max(id) FROM batches b WHERE b.run = " CG_OWNER
+      " AND b.place = 'L'), ?1, "
       "j.row_id, j.key, j.op, CASE WHEN j.op = 'I' THEN NULL ELSE j.before END, "
       "CASE WHEN j.op = 'D' THEN NULL ELSE j.after END, "
       "cg_hash(j.seq, j.run, j.op, j.row_id, j.key, j.before, j.after) "
       "FROM src._journal j WHERE j.seq <= ?2 AND (j.seq > ?3 OR NOT EXISTS (SELECT 1 FROM changes c "
-      "WHERE c.run = j.run AND c.tbl = ?1 AND c.src_hash = "
+      "WHERE c.run = " CG_OWNER
+      " AND c.tbl = ?1 AND c.src_hash = "
       "cg_hash(j.seq, j.run, j.op, j.row_id, j.key, j.before, j.after))) ORDER BY j.seq",
       windowsPath);
   copy.bindInt(1, table);
@@ -840,7 +939,8 @@ void Journal::Impl::collectFile(const fs::path& file) {
     mark.step();
   }
   {
-    engine::Stmt& mark = stmt("UPDATE run_files SET collected = 1 WHERE tbl = ?");
+    // Emptied, the records' table numbers its next records from 1 again.
+    engine::Stmt& mark = stmt("UPDATE run_files SET collected = 1, after_seq = 0 WHERE tbl = ?");
     engine::StmtUse use(mark);
     mark.bindInt(1, table);
     mark.step();
@@ -862,6 +962,31 @@ void Journal::Impl::collectFile(const fs::path& file) {
   faults::wrote();  // a crash test's kill point: collected and removed, its mark still kept
   // The collection is whole: its mark goes with the journal's next commit.
   finishedCollections.push_back(fileKey);
+}
+
+#undef CG_OWNER
+
+int64_t Journal::Impl::orphanRun(int64_t recorded) {
+  auto known = orphanRuns.find(recorded);
+  if (known != orphanRuns.end()) return known->second;
+  engine::Stmt& s = stmt(
+      "INSERT INTO runs(command, caption, started, started_unix, ended, outcome, drive_c, transport, pid) "
+      "VALUES ('', ?, ?, ?, ?, ?, ?, ?, 0)");
+  {
+    engine::StmtUse use(s);
+    TDateTime now = Clock::now();
+    s.bindText(1, std::string("Alterações de uma execução interrompida, histórico perdido"_cp));
+    s.bindText(2, journal::stamp(now));
+    s.bindInt(3, DateTimeToUnix(now));
+    s.bindText(4, journal::stamp(now));
+    s.bindInt(5, static_cast<int>(RunOutcome::Died));
+    s.bindText(6, fromUtf8(DriveC::root().string()));
+    s.bindText(7, transportName());
+    s.step();
+  }
+  const int64_t number = sqlite3_last_insert_rowid(db.get());
+  orphanRuns.emplace(recorded, number);
+  return number;
 }
 
 void Journal::Impl::collect(std::optional<int64_t> number) {
@@ -992,18 +1117,7 @@ bool showsBefore(const Record& r, const std::optional<std::vector<ImageValue>>& 
 
 }  // namespace
 
-void Journal::Impl::settle(SQLConnection* server) {
-  // The records of local changes are in the table files until collected:
-  // those of programs that are gone are collected now.
-  collect(std::nullopt);
-  // Runs of programs that are gone; another program may have its own open.
-  std::set<int64_t> gone;
-  {
-    engine::Stmt& s = stmt("SELECT number, pid FROM runs WHERE outcome = 0");
-    engine::StmtUse use(s);
-    while (s.step())
-      if (!processAlive(s.columnInt(1))) gone.insert(s.columnInt(0));
-  }
+void Journal::Impl::settleServer(SQLConnection& server) {
   // Server batches only: local records are confirmed as they are collected
   // (they reached the table file with their changes).
   std::vector<int64_t> batches;
@@ -1017,10 +1131,10 @@ void Journal::Impl::settle(SQLConnection* server) {
     while (s.step())
       if (!processAlive(s.columnInt(1))) batches.push_back(s.columnInt(0));
   }
+  if (batches.empty()) return;
   begin();
   std::unique_ptr<ServerRowWriter> writer;
   for (int64_t batch : batches) {
-    if (!server) break;  // until a start that reaches the server
     std::vector<Record> recs = batchRecords(batch);
     // Every row the transaction touched, with its first and last record.
     std::map<std::pair<int64_t, std::string>, RowChanges> rows;
@@ -1045,12 +1159,12 @@ void Journal::Impl::settle(SQLConnection* server) {
         }
       }
     }
-    bool allBefore = true, allAfter = true, readable = true;
+    bool changed = false, allBefore = true, readable = true;
     for (const auto& [where, rc] : rows) {
       std::optional<std::vector<ImageValue>> row;
       try {
         TableInfo t = tableById(where.first);
-        if (!writer) writer = std::make_unique<ServerRowWriter>(*server);
+        if (!writer) writer = std::make_unique<ServerRowWriter>(server);
         RowImage key = DecodeImage(where.second);
         std::vector<std::string> keyColumns, columns;
         std::vector<SQLValue> keyValues;
@@ -1068,17 +1182,49 @@ void Journal::Impl::settle(SQLConnection* server) {
         readable = false;
         break;
       }
-      if (!showsBefore(*rc.first, row)) allBefore = false;
-      if (!showsAfter(*rc.last, row)) allAfter = false;
+      // A row as the transaction left it, and not as it found it: the
+      // transaction committed (it is all or nothing).
+      const bool found = showsBefore(*rc.first, row);
+      if (showsAfter(*rc.last, row) && !found) changed = true;
+      if (!found) allBefore = false;
     }
-    // The transaction never reached the tables: its records go. Otherwise
-    // they stay (a row changed since is a conflict for the undo).
-    if (readable && allBefore && !allAfter)
+    // Settled before any later run of this program wrote to the server: a
+    // transaction whose rows are all as it found them never committed, and
+    // its records go; otherwise they are kept (a row changed by another
+    // program since is a conflict for the undo, left as it is). A server
+    // that cannot be read leaves the batch for the next time.
+    if (!readable) continue;
+    if (allBefore && !changed)
       dropBatch(batch);
     else
       confirmedBatches.push_back(batch);
   }
   writer.reset();
+  commit();
+}
+
+void Journal::Impl::serverConnected(SQLConnection& server) noexcept {
+  try {
+    settleServer(server);
+  } catch (...) {
+    rollback();  // settled at the next connection
+  }
+}
+
+void Journal::Impl::settle(SQLConnection* server) {
+  // The records of local changes are in the table files until collected:
+  // those of programs that are gone are collected now.
+  collect(std::nullopt);
+  // Runs of programs that are gone; another program may have its own open.
+  std::set<int64_t> gone;
+  {
+    engine::Stmt& s = stmt("SELECT number, pid FROM runs WHERE outcome = 0");
+    engine::StmtUse use(s);
+    while (s.step())
+      if (!processAlive(s.columnInt(1))) gone.insert(s.columnInt(0));
+  }
+  if (server) settleServer(*server);
+  begin();
   for (int64_t number : gone) {
     engine::Stmt& s = stmt("UPDATE runs SET outcome = ? WHERE number = ?");
     engine::StmtUse use(s);

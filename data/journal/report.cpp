@@ -96,7 +96,8 @@ std::vector<RunInfo> Journal::runs() {
       out.push_back(readRun(s));
     }
   }
-  engine::Stmt& s = impl_->stmt("SELECT run, tbl, op, count(*) FROM changes GROUP BY run, tbl, op");
+  engine::Stmt& s = impl_->stmt("SELECT run, tbl, op, count(*) FROM changes WHERE 1" CG_SETTLED_RECORD
+                                " GROUP BY run, tbl, op");
   std::vector<std::tuple<int64_t, int64_t, char, int64_t>> counts;
   {
     engine::StmtUse use(s);
@@ -122,7 +123,8 @@ std::optional<RunInfo> Journal::run(int64_t number) {
     if (!s.step()) return out;
     out = readRun(s);
   }
-  engine::Stmt& s = impl_->stmt("SELECT tbl, op, count(*) FROM changes WHERE run = ? GROUP BY tbl, op");
+  engine::Stmt& s = impl_->stmt("SELECT tbl, op, count(*) FROM changes WHERE run = ?" CG_SETTLED_RECORD
+                                " GROUP BY tbl, op");
   std::vector<std::tuple<int64_t, char, int64_t>> counts;
   {
     engine::StmtUse use(s);
@@ -242,7 +244,7 @@ void Journal::writeReport(int64_t number, const std::filesystem::path& file, boo
 }
 
 int64_t Journal::rowsToRestore(int64_t number) {
-  engine::Stmt& s = impl_->stmt("SELECT count(*) FROM changes WHERE run = ?");
+  engine::Stmt& s = impl_->stmt("SELECT count(*) FROM changes WHERE run = ?" CG_SETTLED_RECORD);
   engine::StmtUse use(s);
   s.bindInt(1, number);
   return s.step() ? s.columnInt(0) : 0;

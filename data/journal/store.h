@@ -26,6 +26,12 @@
 namespace cg::journal {
 
 inline constexpr int kSchemaVersion = 2;
+
+// A condition on `changes`: the record counts, unless it is of a server
+// transaction not known to have committed (its batch unconfirmed).
+#define CG_SETTLED_RECORD                                                                                  \
+  " AND NOT EXISTS (SELECT 1 FROM batches b WHERE b.id = changes.batch AND b.confirmed = 0 AND b.place = " \
+  "'S')"
 inline constexpr const char* kFolder = "C:\\VITRALON\\CONSISTGERAL";
 inline constexpr const char* kFile = "C:\\VITRALON\\CONSISTGERAL\\Historico.db";
 inline constexpr const char* kCopies = "C:\\VITRALON\\CONSISTGERAL\\Copias";
@@ -150,13 +156,22 @@ struct Journal::Impl {
   // --- records
   void insertRecord(int64_t batch, int64_t table, std::optional<int64_t> rowid, char op, std::string_view key,
                     std::string_view before, std::string_view after);
+  // Server records whose transaction is not known to have committed (a
+  // program that died before confirming it, its batch not yet settled)
+  // are left out: they may never have reached the server.
   std::vector<journal::Record> records(int64_t run);
   // The run's records in order, one at a time, until `f` returns false.
   void eachRecord(int64_t run, const std::function<bool(const journal::Record&)>& f);
+  // Whether the run has records of server rows, confirmed or not.
+  bool touchedServer(int64_t run);
   std::vector<journal::Record> batchRecords(int64_t batch);
 
   // --- settling what a program that died left
   void settle(SQLConnection* server);
+  // The unconfirmed server batches of programs that are gone, checked
+  // against the rows as the server has them: a transaction that never
+  // committed leaves its records out, one that did has them confirmed.
+  void settleServer(SQLConnection& server);
   void removeOld();
 
   // --- what the engine and the driver report
@@ -165,6 +180,11 @@ struct Journal::Impl {
   // removed there) at the run's end, or at the next start after a crash.
   void touched(const ChangedTable& table);
   void collectFile(const std::filesystem::path& file);
+  // Records found in a file that no run of this journal left there (the
+  // journal was lost, its run numbers begun again): each such run number
+  // gets a run of its own, kept as `Died`, for this program's life.
+  std::map<int64_t, int64_t> orphanRuns;
+  int64_t orphanRun(int64_t recorded);
   // The records of what a simulation changed in `table`.
   void localSimulated(const ChangedTable& table,
                       const std::vector<LocalChangeSink::Record>& records) noexcept;
@@ -176,6 +196,7 @@ struct Journal::Impl {
   void serverCommitted(const void* transaction) noexcept;
   void serverRolledBack(const void* transaction) noexcept;
   void serverSimulated(const void* transaction) noexcept;
+  void serverConnected(SQLConnection& server) noexcept;
 
   struct LocalSink final : LocalChangeSink {
     Impl* j = nullptr;
@@ -192,6 +213,7 @@ struct Journal::Impl {
     void committed(const void* t) noexcept override { j->serverCommitted(t); }
     void rolledBack(const void* t) noexcept override { j->serverRolledBack(t); }
     void simulated(const void* t) noexcept override { j->serverSimulated(t); }
+    void connected(SQLConnection& c) noexcept override { j->serverConnected(c); }
   } serverSink;
 
   // --- copies of replaced registers

@@ -464,13 +464,14 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
   // A copy that is not the one taken is never put back, nor is anything
   // else of the run taken back without it.
   j.checkCopies(number);
-  std::vector<Record> records = j.records(number);
-  for (const Record& r : records)
-    if (j.tableById(r.table).place == 'S' && !server)
-      throw EJournalError(
-          std::string("A execução "_cp) + std::to_string(number) +
-          std::string(" alterou o servidor: é preciso a conexão com ele para desfazê-la."_cp));
+  // What a program that died left unconfirmed on the server is settled
+  // first: only what reached the server is taken back.
+  if (server) j.settleServer(*server);
+  if (!server && j.touchedServer(number))
+    throw EJournalError(std::string("A execução "_cp) + std::to_string(number) +
+                        std::string(" alterou o servidor: é preciso a conexão com ele para desfazê-la."_cp));
 
+  std::vector<Record> records = j.records(number);
   UndoResult result;
   result.run =
       j.beginRun("Desfazer", std::string("Desfazer a execução "_cp) + std::to_string(number), number);

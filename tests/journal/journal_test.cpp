@@ -694,11 +694,51 @@ TEST_F(JournalReplace, AJournalOfTheFirstFormatIsUpgradedAndItsCopiesStillPutBac
     j->afterReplace(path("Pessoas"));
     j->endRun(RunOutcome::Completed);
   }
-  outside(Journal::file(), "ALTER TABLE copies DROP COLUMN copy_digest; PRAGMA user_version = 1;");
+  outside(Journal::file(),
+          "ALTER TABLE copies DROP COLUMN copy_digest; ALTER TABLE run_files DROP COLUMN after_seq; "
+          "PRAGMA user_version = 1;");
   auto j = Journal::open(nullptr);
   EXPECT_EQ(scalar(Journal::file(), "PRAGMA user_version"), 2);
   EXPECT_EQ(scalar(Journal::file(), "SELECT count(*) FROM copies WHERE copy_digest = ''"), 1);
   UndoResult u = j->undo(1, nullptr);
   EXPECT_EQ(u.restored, 1);
   EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), original);
+}
+
+TEST_F(JournalDeath, RecordsLeftByARunTheJournalNoLongerKnowsGoToARunOfTheirOwn) {
+  const std::string before = dump(dados("Pessoas.DB"), "Pessoas");
+  runAndDie(When::AfterTableCommit);
+  ASSERT_EQ(scalar(dados("Pessoas.DB"), "SELECT count(*) FROM _journal"), 3);
+  // The journal is lost: a new one numbers its runs from 1 again.
+  for (const char* side : {"", "-wal", "-shm"}) std::filesystem::remove(Journal::file().string() + side);
+  auto j = Journal::open(nullptr);
+  int64_t number = j->beginRun("BotOutro", "Outro");
+  ASSERT_EQ(number, 1);
+  {
+    auto t = opened("Pessoas");
+    go(*t, 3);
+    t->edit();
+    t->setString("Nome", "Caio3");
+    t->post();
+    t->close();
+  }
+  session_->closeAll();
+  j->endRun(RunOutcome::Completed);
+  EXPECT_EQ(scalar(dados("Pessoas.DB"), "SELECT count(*) FROM _journal"), 0);
+  const std::string table = path("Pessoas");
+  EXPECT_EQ(j->run(1)->counts, (std::map<std::pair<std::string, char>, int64_t>{{{table, 'U'}, 1}}));
+  std::vector<RunInfo> runs = j->runs();
+  ASSERT_EQ(runs.size(), 2u);
+  const RunInfo& lost = runs[1];
+  EXPECT_EQ(lost.caption, std::string("Alterações de uma execução interrompida, histórico perdido"_cp));
+  EXPECT_EQ(lost.outcome, RunOutcome::Died);
+  EXPECT_EQ(lost.counts, (std::map<std::pair<std::string, char>, int64_t>{
+                             {{table, 'I'}, 1}, {{table, 'U'}, 1}, {{table, 'D'}, 1}}));
+  // Each undone apart: the run's own change, then the lost run's.
+  UndoResult u = j->undo(1, nullptr);
+  EXPECT_EQ(u.restored, 1);
+  UndoResult v = j->undo(lost.number, nullptr);
+  EXPECT_EQ(v.restored, 3);
+  EXPECT_TRUE(v.conflicts.empty());
+  EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), before);
 }

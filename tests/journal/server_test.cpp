@@ -154,6 +154,35 @@ TEST_P(ServerDeath, RecordsOfAChangeTheServerNeverGotGoAndACommittedOneIsKeptAnd
   EXPECT_EQ(pedidos(), before);
 }
 
+TEST_P(ServerDeath, UnconfirmedRecordsAreSettledWhenTheServerIsFirstReachedBeforeALaterRunWritesTheirRows) {
+  const std::vector<std::string> before = pedidos();
+  runAndDie(When::BeforeServerCommit);
+  EXPECT_EQ(pedidos(), before);
+  // As the window starts: the journal opens without the server, which the
+  // first command that needs it reaches.
+  auto j = Journal::open(nullptr);
+  EXPECT_EQ(j->run(1)->outcome, RunOutcome::Died);
+  // Not counted while it is not known whether they reached the server.
+  EXPECT_EQ(j->run(1)->total(), 0);
+  EXPECT_TRUE(j->changes(1).empty());
+  int64_t second = j->beginRun("BotLivro", "Livro");
+  exec("UPDATE PEDIDOS SET CODLIVRO = 9 WHERE ESTACAO = '01'");
+  j->endRun(RunOutcome::Completed);
+  const std::vector<std::string> changed = pedidos();
+  ASSERT_NE(changed, before);
+  EXPECT_EQ(j->run(1)->total(), 0);
+  EXPECT_EQ(j->rowsToRestore(1), 0);
+  EXPECT_EQ(j->run(second)->total(), 2);
+  // The dead run changed nothing: its undo takes back nothing of the
+  // second run's.
+  UndoResult u = j->undo(1, &dm_.sqlcon1);
+  EXPECT_EQ(u.restored, 0);
+  EXPECT_EQ(pedidos(), changed);
+  j.reset();
+  auto again = Journal::open(nullptr);
+  EXPECT_EQ(again->run(1)->total(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Transports, ServerDeath, ::testing::Values(Transport::Server),
                          sqltest::transportName);
 
