@@ -386,8 +386,14 @@ int64_t Journal::Impl::beginRun(const std::string& command, const std::string& c
   return run;
 }
 
-void Journal::Impl::endRun(RunOutcome outcome, const std::string& message) {
+void Journal::Impl::endRun(RunOutcome outcome, const std::string& given) {
   if (!run) return;
+  std::string message = given;
+  if (failure && outcome == RunOutcome::Completed) {
+    outcome = RunOutcome::Failed;
+    message = *failure;
+  }
+  failure.reset();
   // A simulated run's records come from the simulation's end, never from
   // the files (which a simulation still under way holds locked).
   if (!simulatedRun) collect(run);
@@ -1355,6 +1361,10 @@ int64_t Journal::beginRun(const std::string& command, const std::string& caption
 }
 
 void Journal::endRun(RunOutcome outcome, const std::string& message) { impl_->endRun(outcome, message); }
+
+void Journal::failRun(const std::string& message) {
+  if (impl_->run && !impl_->implicitRun) impl_->failure = message;
+}
 
 int64_t Journal::currentRun() const { return impl_->implicitRun ? 0 : impl_->run; }
 

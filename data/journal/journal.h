@@ -90,6 +90,10 @@ class Journal {
   int64_t beginRun(const std::string& command, const std::string& caption, bool simulation = false);
   void endRun(RunOutcome outcome, const std::string& message = {});
   int64_t currentRun() const;  // 0 outside a run
+  // The run under way failed although its command ends normally (it
+  // reported the failure itself, as a command file that failed): it ends
+  // `Failed` with `message` unless it ends otherwise still.
+  void failRun(const std::string& message);
 
   // Before a command file replaces `liveTable` (Windows path) by the file
   // `replacement` (Windows path): a copy of the whole live table, taken

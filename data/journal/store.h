@@ -120,7 +120,8 @@ struct Journal::Impl {
   // --- runs
   int64_t run = 0;
   bool implicitRun = false;
-  bool simulatedRun = false;  // the run under way is a simulation
+  bool simulatedRun = false;           // the run under way is a simulation
+  std::optional<std::string> failure;  // Journal::failRun's message
   int64_t beginRun(const std::string& command, const std::string& caption, int64_t undoes,
                    bool simulation = false);
   void endRun(RunOutcome outcome, const std::string& message);

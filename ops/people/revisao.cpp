@@ -163,7 +163,12 @@ std::optional<std::string> RunReplacement(TFormConsistGeral& f, const Review& re
   const ProcessOutcome outcome = f.ui().startProcess(commandLine, kReplacementWait);
   // Whatever the command file did, even when it failed half-way.
   if (journal) journal->afterReplace(liveTable);
-  if (!outcome.succeeded()) return ReplacementFailed(commandFile, outcome);
+  if (!outcome.succeeded()) {
+    // The run failed, though its handler ends normally: so it is kept.
+    std::string failure = ReplacementFailed(commandFile, outcome);
+    if (journal) journal->failRun(failure);
+    return failure;
+  }
   return std::nullopt;
 }
 

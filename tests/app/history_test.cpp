@@ -252,5 +252,38 @@ TEST_F(HistoryTest, ThePanelsReportAsksBeforeWritingOverAFileAndNeverWritesOverA
   EXPECT_TRUE(DumpInstallation(DriveC::root()) == before);
 }
 
+TEST_F(HistoryTest, ACommandFileThatFailedIsAFailedRunWithNothingToUndo) {
+  {
+    std::ofstream bat(DriveC::resolve("C:\\VITRALON\\FormatCli.bat"), std::ios::trunc);
+    bat << "#!/bin/sh\nexit 1\n";
+  }
+  const auto before = DumpInstallation(DriveC::root());
+  const auto t =
+      run("invoke BotAbreviaNomeCli\nanswer yes\nclick BotConfirmaFormatCli\nclick BotHistorico\nhistory\n");
+  ASSERT_EQ(t.size(), 5u);
+  const std::string failure =
+      "A substituição do formato original pelo novo falhou: o arquivo de comandos "
+      "C:\\\\VITRALON\\\\FormatCli.bat "
+      "terminou com o código 1.";
+  EXPECT_EQ(t[2].rfind("{\"event\":\"message\",\"text\":\"" + failure, 0), 0u) << t[2];
+  EXPECT_EQ(t[3].rfind("{\"event\":\"history\",\"open\":true,\"runs\":[\"2 - DATE - Confirmar novo Formato - "
+                       "parada por erro: " +
+                           failure,
+                       0),
+            0u)
+      << t[3];
+  EXPECT_NE(t[3].find(" - 0 registros\",\"1 - DATE - Abreviar Nomes Clientes - concluída - "),
+            std::string::npos)
+      << t[3];
+  EXPECT_NE(
+      t[3].find(
+          "\"selected\":2,\"changes\":[\"Nenhum registro foi alterado nesta execução.\"],\"undo\":false}"),
+      std::string::npos)
+      << t[3];
+  EXPECT_FALSE(fs::exists(DriveC::resolve("C:\\VITRALON\\CONSISTGERAL\\Copias\\R2-1.DB")));
+  const auto now = DumpInstallation(DriveC::root());
+  EXPECT_TRUE(now.at("DADOS/Clientes.DB") == before.at("DADOS/Clientes.DB"));
+}
+
 }  // namespace
 }  // namespace cg
