@@ -81,13 +81,43 @@ std::string UndoSummary(int64_t undone, const UndoResult& u, size_t conflictLine
 
 // ---- The run of a command ------------------------------------------------------
 
+namespace {
+
+// A caption as a run's name: without its accelerator marks, its blanks single.
+std::string RunCaption(const std::string& caption) {
+  std::string out;
+  for (size_t i = 0; i < caption.size(); ++i) {
+    char c = caption[i];
+    if (c == '&') {
+      if (i + 1 >= caption.size() || caption[i + 1] != '&') continue;
+      ++i;
+    }
+    if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
+    out += c;
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+}  // namespace
+
 void TFormConsistGeral::beginCommandRun(TButton& button) {
   if (!journal_) {
     if (!journalRequired_) return;
     throw EJournalError(journalError_.empty() ? cp(kJournalClosed) : journalError_);
   }
+  // The component options' panel opening, or closed unused, changes
+  // nothing: no run. Its OK runs the command with the option chosen.
+  if (&button == &BotCorrecaoComp || &button == &BitBtn4) return;
+  std::string command = button.name, caption = RunCaption(button.caption);
+  if (&button == &BitBtn3) {
+    command = BotCorrecaoComp.name;
+    caption = RunCaption(BotCorrecaoComp.caption);
+    for (const TRadioButton* option : {&RadioButton3, &RadioButton4, &RadioButton1})
+      if (option->checked) caption += ": " + RunCaption(option->caption);
+  }
   runSimulated_ = simulationMode_;
-  runNumber_ = journal_->beginRun(button.name, button.caption, runSimulated_);
+  runNumber_ = journal_->beginRun(command, caption, runSimulated_);
   if (runSimulated_) beginSimulation();
 }
 

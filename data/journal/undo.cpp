@@ -461,6 +461,9 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
   if (target->simulation)
     throw EJournalError(std::string("A execução "_cp) + std::to_string(number) +
                         std::string(" foi uma simulação: nada foi gravado, nada há a desfazer."_cp));
+  if (target->total() == 0 && !j.touchedServer(number))
+    throw EJournalError(std::string("A execução "_cp) + std::to_string(number) +
+                        std::string(" não alterou nenhum registro: nada há a desfazer."_cp));
   // A copy that is not the one taken is never put back, nor is anything
   // else of the run taken back without it.
   j.checkCopies(number);

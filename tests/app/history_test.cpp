@@ -144,7 +144,7 @@ TEST_F(HistoryTest, ARepairIsARunThePanelListsItsChangesAndItsUndoPutsEveryTable
 
 TEST_F(HistoryTest, AFailedRunKeepsItsErrorAndARunThatChangesNothingHasNoRows) {
   fs::remove(DriveC::resolve("C:\\VITRALON\\DADOS\\Medicos.DB"));
-  const auto t = run("invoke BotCorrigeCadMed\ninvoke BitBtn4\nclick BotHistorico\nhistory\n");
+  const auto t = run("invoke BotCorrigeCadMed\ninvoke BotCancelFormatCli\nclick BotHistorico\nhistory\n");
   ASSERT_EQ(t.size(), 3u);
   const std::string head = "{\"event\":\"error\",\"class\":\"", textAt = "\",\"text\":\"";
   ASSERT_EQ(t[0].rfind(head, 0), 0u) << t[0];
@@ -153,7 +153,7 @@ TEST_F(HistoryTest, AFailedRunKeepsItsErrorAndARunThatChangesNothingHasNoRows) {
   ASSERT_EQ(t[0].substr(t[0].size() - 2), "\"}") << t[0];
   const std::string error = t[0].substr(text + textAt.size(), t[0].size() - 2 - text - textAt.size());
   EXPECT_EQ(t[1].rfind("{\"event\":\"history\",\"open\":true,\"runs\":["
-                       "\"2 - DATE - &Cancelar - concluída - 0 registros\","
+                       "\"2 - DATE - Manter Formato Original - concluída - 0 registros\","
                        "\"1 - DATE - Corrigir CRM - parada por erro: " +
                            error +
                            " - 0 registros\"],\"selected\":2,"
@@ -283,6 +283,25 @@ TEST_F(HistoryTest, ACommandFileThatFailedIsAFailedRunWithNothingToUndo) {
   EXPECT_FALSE(fs::exists(DriveC::resolve("C:\\VITRALON\\CONSISTGERAL\\Copias\\R2-1.DB")));
   const auto now = DumpInstallation(DriveC::root());
   EXPECT_TRUE(now.at("DADOS/Clientes.DB") == before.at("DADOS/Clientes.DB"));
+}
+
+TEST_F(HistoryTest, ARunIsNamedByItsCommandAndOptionAndOpeningOrClosingThePanelIsNoRun) {
+  const auto t =
+      run("invoke BotCorrecaoComp\nclick BitBtn4\ninvoke BotCorrecaoComp\ncheck RadioButton4\nclick BitBtn3\n"
+          "click BotHistorico\nhistory\n");
+  ASSERT_EQ(t.size(), 2u);
+  std::string history;
+  for (const std::string& line : t)
+    if (line.rfind("{\"event\":\"history\"", 0) == 0) history = line;
+  // One run: the correction with its option, by its command's caption.
+  EXPECT_EQ(
+      history.rfind("{\"event\":\"history\",\"open\":true,\"runs\":[\"1 - DATE - Corrigir Cad. Componentes: "
+                    "Corrigir Unidades do Cad. Componentes - concluída - ",
+                    0),
+      0u)
+      << history;
+  EXPECT_EQ(history.find("\"2 - "), std::string::npos) << history;
+  EXPECT_EQ(history.find("&"), std::string::npos) << history;
 }
 
 }  // namespace

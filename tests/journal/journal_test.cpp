@@ -742,3 +742,19 @@ TEST_F(JournalDeath, RecordsLeftByARunTheJournalNoLongerKnowsGoToARunOfTheirOwn)
   EXPECT_TRUE(v.conflicts.empty());
   EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), before);
 }
+
+TEST_F(JournalRuns, TheUndoOfARunThatChangedNothingIsRefusedAndMakesNoRun) {
+  auto j = Journal::open(nullptr);
+  int64_t number = j->beginRun("BotTeste", "Teste");
+  j->endRun(RunOutcome::Completed);
+  const std::string before = dump(dados("Pessoas.DB"), "Pessoas");
+  try {
+    j->undo(number, nullptr);
+    ADD_FAILURE() << "undone";
+  } catch (const EJournalError& e) {
+    EXPECT_EQ(e.message(), std::string("A execução "_cp) + std::to_string(number) +
+                               std::string(" não alterou nenhum registro: nada há a desfazer."_cp));
+  }
+  EXPECT_EQ(j->runs().size(), 1u);
+  EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), before);
+}
