@@ -182,8 +182,7 @@ int UndoRun(int64_t number, bool yes, bool terminal, std::istream& answers, std:
     return 1;
   }
   out << "A execução " << number << " (" << utf8(run->caption) << ", " << run->started
-      << ") será desfeita: " << utf8(RowsText(rows))
-      << (rows == 1 ? " será restaurado.\n" : " serão restaurados.\n");
+      << ") será desfeita: " << utf8(UndoForecast(*run, rows)) << "\n";
   if (!yes) {
     out << "Confirma? (s/n) " << std::flush;
     std::string answer;

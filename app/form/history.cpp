@@ -45,11 +45,23 @@ std::string OperationText(char op) {
 
 std::string RowsText(int64_t rows) { return IntToStr(rows) + (rows == 1 ? " registro" : " registros"); }
 
+std::string ChangedText(const RunInfo& run) {
+  // A register replaced whole is no row count: it is said as what it is.
+  int64_t replaced = 0;
+  for (const auto& [what, n] : run.counts)
+    if (what.second == 'R') replaced += n;
+  const int64_t rows = run.total() - replaced;
+  if (!replaced) return RowsText(rows);
+  const std::string registers =
+      replaced == 1 ? cp("cadastro substituído"_cp) : IntToStr(replaced) + cp(" cadastros substituídos"_cp);
+  return rows ? RowsText(rows) + " e " + registers : registers;
+}
+
 std::string RunLine(const RunInfo& run) {
   std::string line =
       IntToStr(run.number) + " - " + run.started + " - " + run.caption + " - " + OutcomeText(run.outcome);
   if (run.outcome == RunOutcome::Failed && !run.message.empty()) line += ": " + oneLine(run.message);
-  line += " - " + RowsText(run.total());
+  line += " - " + ChangedText(run);
   if (run.simulation) line += cp(" (simulação)"_cp);
   if (run.undoneBy) line += cp(" (desfeita pela execução "_cp) + IntToStr(run.undoneBy) + ")";
   return line;
@@ -65,12 +77,31 @@ std::string ChangeText(const ChangeLine& c) {
   return line + oneLine(c.before) + " -> " + oneLine(c.after);
 }
 
+std::string UndoForecast(const RunInfo& run, int64_t rows) {
+  if (run.undoneBy)
+    return cp("Ela já foi desfeita pela execução "_cp) + IntToStr(run.undoneBy) +
+           cp(": só o que estiver de novo como ela deixou será restaurado (no máximo "_cp) + RowsText(rows) +
+           ").";
+  int64_t replaced = 0;
+  for (const auto& [what, n] : run.counts)
+    if (what.second == 'R') replaced += n;
+  rows -= replaced;
+  const std::string registers = replaced == 1
+                                    ? cp("o cadastro substituído será reposto da sua cópia."_cp)
+                                    : cp("os cadastros substituídos serão repostos das suas cópias."_cp);
+  const std::string plain =
+      RowsText(rows) + (rows == 1 ? cp(" será restaurado"_cp) : cp(" serão restaurados"_cp));
+  if (!replaced) return plain + ".";
+  if (rows <= 0) return static_cast<char>(registers[0] - 'a' + 'A') + registers.substr(1);
+  return plain + " e " + registers;
+}
+
 std::string UndoSummary(int64_t undone, const UndoResult& u, size_t conflictLines) {
   std::string text = cp("A execução "_cp) + IntToStr(undone) + " foi desfeita (" + cp("execução "_cp) +
                      IntToStr(u.run) + ").\r" + "Restaurados: " + RowsText(u.restored) + "\r" +
                      cp("Já como antes: "_cp) + RowsText(u.unchanged) + "\r" +
                      cp("Conflitos (alterados depois da execução, mantidos como estão): "_cp) +
-                     RowsText(static_cast<int64_t>(u.conflicts.size()));
+                     RowsText(u.conflictRows);
   for (size_t i = 0; i < u.conflicts.size() && i < conflictLines; ++i)
     text += "\r" + ChangeText(u.conflicts[i]);
   if (u.conflicts.size() > conflictLines)
@@ -230,10 +261,9 @@ void TFormConsistGeral::BotDesfazerClick() {
   }
   const RunInfo run = historyRuns_[static_cast<size_t>(index)];
   if (simulationOpen_) return;
-  const int64_t rows = journal_->rowsToRestore(run.number);
   const std::string question = cp("Desfazer a execução "_cp) + IntToStr(run.number) + " (" + run.caption +
-                               ", " + run.started + ")?\r" + RowsText(rows) +
-                               (rows == 1 ? cp(" será restaurado."_cp) : cp(" serão restaurados."_cp));
+                               ", " + run.started + ")?\r" +
+                               UndoForecast(run, journal_->rowsToRestore(run.number));
   if (!ui_.confirm(question)) return;
   const UndoResult result = journal_->undo(run.number, dm_ ? &dm_->sqlcon1 : nullptr);
   loadHistory(result.run);

@@ -41,12 +41,6 @@ std::string OutcomeText(RunOutcome outcome) {
   return {};
 }
 
-int64_t RunInfo::total() const {
-  int64_t n = 0;
-  for (const auto& [what, count] : counts) n += count;
-  return n;
-}
-
 namespace journal {
 
 std::string joinNames(const std::vector<std::string>& names) {

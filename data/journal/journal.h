@@ -50,9 +50,10 @@ struct RunInfo {
   bool simulation = false;  // a simulation: its rows were never written (nothing to undo)
   // Rows changed, per table (Windows path of a local table, or the server
   // table's name) and operation letter ('I', 'U', 'D', 'R' for a register
-  // replaced whole).
+  // replaced whole); a row changed twice the same way counts once.
   std::map<std::pair<std::string, char>, int64_t> counts;
-  int64_t total() const;
+  int64_t rows = 0;  // rows changed, each once (a register replaced whole: 1)
+  int64_t total() const { return rows; }
 };
 
 // One line of a run's report: one field of one changed row.
@@ -65,11 +66,14 @@ struct ChangeLine {
   std::string before, after;  // pt-BR text; empty for null
 };
 
+// Rows, not changes: a row the run changed twice counts once; a row with a
+// conflict counts as a conflict only.
 struct UndoResult {
   int64_t run = 0;                    // the undo's own run number
   int64_t restored = 0;               // rows put back
   int64_t unchanged = 0;              // rows already as before the run
-  std::vector<ChangeLine> conflicts;  // rows changed since the run: left as they are
+  int64_t conflictRows = 0;           // rows changed since the run: left as they are
+  std::vector<ChangeLine> conflicts;  // their changes, one line per field
 };
 
 class Journal {
@@ -121,7 +125,8 @@ class Journal {
   // `replace`, an existing file that is no database may.
   static std::string reportRefusal(const std::filesystem::path& file, bool replace,
                                    const std::string& name = {});
-  // Rows the undo of run `number` would put back.
+  // Rows the undo of run `number` would put back (each once), if every one
+  // is still as the run left it.
   int64_t rowsToRestore(int64_t number);
   // Undoes run `number` as a run of its own (see docs/journal.md).
   UndoResult undo(int64_t number, SQLConnection* server);

@@ -96,8 +96,8 @@ std::vector<RunInfo> Journal::runs() {
       out.push_back(readRun(s));
     }
   }
-  engine::Stmt& s = impl_->stmt("SELECT run, tbl, op, count(*) FROM changes WHERE 1" CG_SETTLED_RECORD
-                                " GROUP BY run, tbl, op");
+  engine::Stmt& s = impl_->stmt("SELECT run, tbl, op, count(DISTINCT " CG_ROW_OF_RECORD
+                                ") FROM changes WHERE 1" CG_SETTLED_RECORD " GROUP BY run, tbl, op");
   std::vector<std::tuple<int64_t, int64_t, char, int64_t>> counts;
   {
     engine::StmtUse use(s);
@@ -108,6 +108,13 @@ std::vector<RunInfo> Journal::runs() {
   for (const auto& [number, table, op, n] : counts) {
     auto it = at.find(number);
     if (it != at.end()) out[it->second].counts[{impl_->tableById(table).name, op}] += n;
+  }
+  engine::Stmt& rows = impl_->stmt("SELECT run, count(DISTINCT tbl || ' ' || " CG_ROW_OF_RECORD
+                                   ") FROM changes WHERE 1" CG_SETTLED_RECORD " GROUP BY run");
+  engine::StmtUse use(rows);
+  while (rows.step()) {
+    auto it = at.find(rows.columnInt(0));
+    if (it != at.end()) out[it->second].rows = rows.columnInt(1);
   }
   return out;
 }
@@ -123,8 +130,8 @@ std::optional<RunInfo> Journal::run(int64_t number) {
     if (!s.step()) return out;
     out = readRun(s);
   }
-  engine::Stmt& s = impl_->stmt("SELECT tbl, op, count(*) FROM changes WHERE run = ?" CG_SETTLED_RECORD
-                                " GROUP BY tbl, op");
+  engine::Stmt& s = impl_->stmt("SELECT tbl, op, count(DISTINCT " CG_ROW_OF_RECORD
+                                ") FROM changes WHERE run = ?" CG_SETTLED_RECORD " GROUP BY tbl, op");
   std::vector<std::tuple<int64_t, char, int64_t>> counts;
   {
     engine::StmtUse use(s);
@@ -133,6 +140,7 @@ std::optional<RunInfo> Journal::run(int64_t number) {
       counts.emplace_back(s.columnInt(0), s.columnText(1).empty() ? 'U' : s.columnText(1)[0], s.columnInt(2));
   }
   for (const auto& [table, op, n] : counts) out->counts[{impl_->tableById(table).name, op}] += n;
+  out->rows = rowsToRestore(number);
   return out;
 }
 
@@ -244,7 +252,8 @@ void Journal::writeReport(int64_t number, const std::filesystem::path& file, boo
 }
 
 int64_t Journal::rowsToRestore(int64_t number) {
-  engine::Stmt& s = impl_->stmt("SELECT count(*) FROM changes WHERE run = ?" CG_SETTLED_RECORD);
+  engine::Stmt& s = impl_->stmt("SELECT count(DISTINCT tbl || ' ' || " CG_ROW_OF_RECORD
+                                ") FROM changes WHERE run = ?" CG_SETTLED_RECORD);
   engine::StmtUse use(s);
   s.bindInt(1, number);
   return s.step() ? s.columnInt(0) : 0;

@@ -27,6 +27,10 @@ namespace cg::journal {
 
 inline constexpr int kSchemaVersion = 2;
 
+// The row a record of `changes` is about: its rowid (local), or its key
+// (server; a register replaced whole: its table).
+#define CG_ROW_OF_RECORD "coalesce(row_id, hex(key))"
+
 // A condition on `changes`: the record counts, unless it is of a server
 // transaction not known to have committed (its batch unconfirmed).
 #define CG_SETTLED_RECORD                                                                                  \

@@ -480,14 +480,26 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
       j.beginRun("Desfazer", std::string("Desfazer a execução "_cp) + std::to_string(number), number);
   std::map<std::string, std::unique_ptr<FileWriter>> files;
   std::unique_ptr<ServerRowWriter> serverWriter;
+  // What became of each row (by table and rowid, or server key): a
+  // conflict on any of its changes makes it a conflict, else a change put
+  // back makes it restored.
+  std::map<std::pair<int64_t, std::string>, Verdict> rows;
+  auto note = [&](const Record& r, Verdict verdict) {
+    auto [at, fresh] = rows.emplace(
+        std::make_pair(r.table, r.rowid ? std::to_string(*r.rowid) : EncodeImage(r.key)), verdict);
+    if (!fresh &&
+        (verdict == Verdict::Conflict || (verdict == Verdict::Restore && at->second == Verdict::Unchanged)))
+      at->second = verdict;
+  };
   auto conflict = [&](const Record& r, const TableInfo& t) {
+    note(r, Verdict::Conflict);
     for (ChangeLine& line : j.lines(r, t)) result.conflicts.push_back(std::move(line));
   };
   // A row already as before, or changed since by someone else, is counted
   // and left alone: true when the record needs no writing.
   auto decided = [&](const Record& r, const TableInfo& t, const Row& row) {
     const Verdict verdict = verdictOf(r, row);
-    if (verdict == Verdict::Unchanged) ++result.unchanged;
+    if (verdict == Verdict::Unchanged) note(r, Verdict::Unchanged);
     if (verdict == Verdict::Conflict) conflict(r, t);
     return verdict != Verdict::Restore;
   };
@@ -557,9 +569,9 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
           rc = sqlite3_backup_finish(b);
           if (restored && rc != SQLITE_OK) engine::raiseSqlite(dest.get(), rc, t.name);
           if (restored)
-            ++result.restored;
+            note(r, Verdict::Restore);
           else if (same)
-            ++result.unchanged;
+            note(r, Verdict::Unchanged);
           else
             conflict(r, t);
           continue;
@@ -581,7 +593,7 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
           // perhaps back under the one it found.
           if (!row && r.op == 'U' && keyChanged(r))
             if (auto old = w->find(t, r.key); old && matches(r.before, old->second)) {
-              ++result.unchanged;
+              note(r, Verdict::Unchanged);
               continue;
             }
         } else {
@@ -599,7 +611,7 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
           conflict(r, t);  // the key it goes back to is another record's since
           continue;
         }
-        ++result.restored;
+        note(r, Verdict::Restore);
       } else {
         if (!serverWriter) serverWriter = std::make_unique<ServerRowWriter>(*server);
         ServerRowWriter& w = *serverWriter;
@@ -630,7 +642,7 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
           else
             w.insert(t.name, columns, before);
         }
-        ++result.restored;
+        note(r, Verdict::Restore);
       }
     }
     if (serverWriter) serverWriter->commit();
@@ -643,6 +655,10 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
   }
   serverWriter.reset();
   files.clear();
+  for (const auto& [row, verdict] : rows)
+    ++(verdict == Verdict::Restore     ? result.restored
+       : verdict == Verdict::Unchanged ? result.unchanged
+                                       : result.conflictRows);
   j.begin();
   engine::Stmt& s = j.stmt("UPDATE runs SET undone_by = ? WHERE number = ?");
   {

@@ -196,10 +196,11 @@ TEST_F(HistoryTest, TheConfirmedReviewKeepsACopyOfTheRegisterThatItsUndoPutsBack
             "?\",\"answer\":\"yes\",\"queued\":true}");
   EXPECT_EQ(t[1], "{\"event\":\"exec\",\"command\":\"C:\\\\VITRALON\\\\FormatCli.bat \"}");
   EXPECT_EQ(t[2], "{\"event\":\"message\",\"text\":\"Procedimento concluido.\"}");
-  EXPECT_EQ(t[3].rfind("{\"event\":\"history\",\"open\":true,\"runs\":[\"2 - DATE - Confirmar novo Formato - "
-                       "concluída - 1 registro\",\"1 - DATE - Abreviar Nomes Clientes - concluída - ",
-                       0),
-            0u)
+  EXPECT_EQ(
+      t[3].rfind("{\"event\":\"history\",\"open\":true,\"runs\":[\"2 - DATE - Confirmar novo Formato - "
+                 "concluída - cadastro substituído\",\"1 - DATE - Abreviar Nomes Clientes - concluída - ",
+                 0),
+      0u)
       << t[3];
   EXPECT_NE(t[3].find("\"selected\":2,\"changes\":[\"C:\\\\VITRALON\\\\DADOS\\\\Clientes.DB | substituição | "
                       "cópia: C:\\\\VITRALON\\\\CONSISTGERAL\\\\"),
@@ -207,8 +208,8 @@ TEST_F(HistoryTest, TheConfirmedReviewKeepsACopyOfTheRegisterThatItsUndoPutsBack
       << t[3];
   // The register was replaced by the reviewed copy ...
   EXPECT_EQ(t[4],
-            "{\"event\":\"confirm\",\"text\":\"Desfazer a execução 2 (Confirmar novo Formato, DATE)?\\r1 "
-            "registro será restaurado.\",\"answer\":\"yes\",\"queued\":true}");
+            "{\"event\":\"confirm\",\"text\":\"Desfazer a execução 2 (Confirmar novo Formato, DATE)?\\rO "
+            "cadastro substituído será reposto da sua cópia.\",\"answer\":\"yes\",\"queued\":true}");
   EXPECT_EQ(t[5],
             "{\"event\":\"message\",\"text\":\"A execução 2 foi desfeita (execução 3).\\rRestaurados: 1 "
             "registro\\rJá como antes: 0 registros\\rConflitos (alterados depois da execução, mantidos como "
@@ -302,6 +303,20 @@ TEST_F(HistoryTest, ARunIsNamedByItsCommandAndOptionAndOpeningOrClosingThePanelI
       << history;
   EXPECT_EQ(history.find("\"2 - "), std::string::npos) << history;
   EXPECT_EQ(history.find("&"), std::string::npos) << history;
+}
+
+TEST_F(HistoryTest, TheUndoQuestionSaysWhatWillHappenToARunUndoneBefore) {
+  run("invoke BotCorrigeCadMed\n");
+  const auto t =
+      run("click BotHistorico\nanswer yes\nclick BotDesfazer\nselect 1\nanswer no\nclick BotDesfazer\n");
+  ASSERT_EQ(t.size(), 4u);  // question, summary, question, closed
+  EXPECT_EQ(
+      t[2].rfind("{\"event\":\"confirm\",\"text\":\"Desfazer a execução 1 (Corrigir CRM, DATE)?\\rEla já foi "
+                 "desfeita pela execução 2: só o que estiver de novo como ela deixou será restaurado (no "
+                 "máximo ",
+                 0),
+      0u)
+      << t[2];
 }
 
 }  // namespace

@@ -243,12 +243,13 @@ TEST_F(JournalRuns, TheRecordsOfARunAreTheDifferenceOfTheTablesAndTheUndoPutsThe
   std::sort(expected.begin(), expected.end());
   std::sort(folded.begin(), folded.end());
   EXPECT_EQ(folded, expected);
-  // 2 posts, 1 append, 1 delete, 2 emptied, 2 rows of the statement.
-  EXPECT_EQ(j->rowsToRestore(number), 8);
+  // 2 posts, 1 append, 1 delete, 2 emptied, 2 rows of the statement: 8
+  // changes of 6 rows (the statement's rows were posted before).
+  EXPECT_EQ(j->rowsToRestore(number), 6);
   EXPECT_EQ(lines.size(), 1u + 2u + 5u + 5u + 10u + 2u);
 
   UndoResult u = j->undo(number, nullptr);
-  EXPECT_EQ(u.restored, 8);
+  EXPECT_EQ(u.restored, 6);
   EXPECT_EQ(u.unchanged, 0);
   EXPECT_TRUE(u.conflicts.empty());
   EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), pessoasBefore);
@@ -261,10 +262,10 @@ TEST_F(JournalRuns, TheRecordsOfARunAreTheDifferenceOfTheTablesAndTheUndoPutsThe
   EXPECT_EQ(undoRun->caption, std::string("Desfazer a execução "_cp) + std::to_string(number));
   EXPECT_EQ(undoRun->undoes, number);
   EXPECT_EQ(undoRun->outcome, RunOutcome::Completed);
-  EXPECT_EQ(undoRun->total(), 8);
+  EXPECT_EQ(undoRun->total(), 6);
   EXPECT_EQ(j->run(number)->undoneBy, u.run);
   UndoResult again = j->undo(u.run, nullptr);
-  EXPECT_EQ(again.restored, 8);
+  EXPECT_EQ(again.restored, 6);
   EXPECT_EQ(rowsByKey(dados("Pessoas.DB"), "Pessoas", key), pessoas1);
   EXPECT_EQ(rowsByKey(dados("Outros.DB"), "Outros", key), outros1);
 }
@@ -301,6 +302,7 @@ TEST_F(JournalRuns, ARowChangedSinceTheRunIsKeptAndListedAndTheRestRestored) {
   UndoResult u = j->undo(number, nullptr);
   EXPECT_EQ(u.restored, 1);
   EXPECT_EQ(u.unchanged, 0);
+  EXPECT_EQ(u.conflictRows, 2);  // rows, not their 7 lines
   EXPECT_EQ(linesOf(u.conflicts), (std::vector<Line>{
                                       {table, "Estacao=01; Codigo=3", 'D', "Estacao", "01", ""},
                                       {table, "Estacao=01; Codigo=3", 'D', "Codigo", "3", ""},

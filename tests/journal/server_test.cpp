@@ -173,10 +173,9 @@ TEST_P(ServerDeath, UnconfirmedRecordsAreSettledWhenTheServerIsFirstReachedBefor
   EXPECT_EQ(j->run(1)->total(), 0);
   EXPECT_EQ(j->rowsToRestore(1), 0);
   EXPECT_EQ(j->run(second)->total(), 2);
-  // The dead run changed nothing: its undo takes back nothing of the
-  // second run's.
-  UndoResult u = j->undo(1, &dm_.sqlcon1);
-  EXPECT_EQ(u.restored, 0);
+  // The dead run changed nothing: its undo is refused, and takes back
+  // nothing of the second run's.
+  EXPECT_THROW(j->undo(1, &dm_.sqlcon1), EJournalError);
   EXPECT_EQ(pedidos(), changed);
   j.reset();
   auto again = Journal::open(nullptr);
