@@ -631,6 +631,20 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
           }
           return names;
         };
+        // An update of the key itself: absent under the key it left, perhaps
+        // back under the one it found (as before: no conflict).
+        if (!row && r.op == 'U' && keyChanged(r)) {
+          ServerRow old = serverRow(r, t, false);
+          if (auto found = w.read(t.name, old.keyColumns, old.key, old.columns)) {
+            Row was(std::vector<ImageValue>(t.fields.size()));
+            for (size_t i = 0; i < old.positions.size(); ++i)
+              (*was)[static_cast<size_t>(old.positions[i])] = journal::serverValue((*found)[i]);
+            if (matches(r.before, was)) {
+              note(r, Verdict::Unchanged);
+              continue;
+            }
+          }
+        }
         if (decided(r, t, row)) continue;
         if (r.op == 'I') {
           w.remove(t.name, at.keyColumns, at.key);

@@ -87,6 +87,26 @@ TEST_P(ServerJournal, AppliedChangesAreRecordedByKeyAndUndoneExactlyWhereTheRowI
             (std::vector<std::string>{"01|1|X|10.50|5", "01|2|X|<null>|6", "03|1|Novo|<null>|<null>"}));
 }
 
+TEST_P(ServerJournal, ARowWhoseKeyTheRunChangedIsFoundAsBeforeUnderItsOldKeyNotCalledAConflict) {
+  const std::vector<std::string> before = pedidos();
+  SQLConnection& c = dm_.sqlcon1;
+  auto j = Journal::open(&c);
+  int64_t number = j->beginRun("BotNomes", "Nomes");
+  exec("UPDATE PEDIDOS SET NPEDIDO = 7 WHERE ESTACAO = '02'");
+  j->endRun(RunOutcome::Completed);
+  ASSERT_NE(pedidos(), before);
+  UndoResult u = j->undo(number, &c);
+  EXPECT_EQ(u.restored, 1);
+  EXPECT_EQ(pedidos(), before);
+  // Undone again: the row is back under its old key, as before the run.
+  UndoResult again = j->undo(number, &c);
+  EXPECT_EQ(again.restored, 0);
+  EXPECT_EQ(again.unchanged, 1);
+  EXPECT_EQ(again.conflictRows, 0);
+  EXPECT_TRUE(again.conflicts.empty());
+  EXPECT_EQ(pedidos(), before);
+}
+
 // A program that died between the journal's commit and the server's, and
 // one that died after the server's commit, before confirming it: the next
 // start settles both against the rows as the server has them. Through the
