@@ -99,6 +99,9 @@ void PrintRun(const RunInfo& run, std::ostream& out) {
   if (tables.empty()) out << "  nenhum registro alterado\n";
   for (const std::string& table : tables)
     out << "  " << utf8(table) << ": " << tableCounts(run, table) << "\n";
+  if (run.conflicts)
+    out << "  conflitos (alterados depois da execução desfeita, mantidos como estão): " << run.conflicts
+        << (run.conflicts == 1 ? " registro\n" : " registros\n");
 }
 
 int PrintHistory(std::ostream& out, std::ostream& errors) {

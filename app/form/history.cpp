@@ -38,6 +38,8 @@ std::string OperationText(char op) {
       return cp("exclusão"_cp);
     case 'R':
       return cp("substituição"_cp);
+    case 'C':
+      return cp("conflito"_cp);
     default:
       return cp("alteração"_cp);
   }
@@ -62,6 +64,8 @@ std::string RunLine(const RunInfo& run) {
       IntToStr(run.number) + " - " + run.started + " - " + run.caption + " - " + OutcomeText(run.outcome);
   if (run.outcome == RunOutcome::Failed && !run.message.empty()) line += ": " + oneLine(run.message);
   line += " - " + ChangedText(run);
+  if (run.conflicts)
+    line += " (" + IntToStr(run.conflicts) + (run.conflicts == 1 ? " conflito)" : " conflitos)");
   if (run.simulation) line += cp(" (simulação)"_cp);
   if (run.undoneBy) line += cp(" (desfeita pela execução "_cp) + IntToStr(run.undoneBy) + ")";
   return line;

@@ -246,6 +246,10 @@ CREATE TABLE copies(
   file TEXT NOT NULL,
   digest TEXT NOT NULL DEFAULT '',
   copy_digest TEXT NOT NULL DEFAULT '');
+CREATE TABLE conflicts(
+  run INTEGER NOT NULL,
+  seq INTEGER NOT NULL,
+  PRIMARY KEY(run, seq));
 PRAGMA user_version = 2;
 )";
 
@@ -255,6 +259,7 @@ PRAGMA user_version = 2;
 constexpr const char* kUpgradeFrom1 = R"(
 ALTER TABLE copies ADD COLUMN copy_digest TEXT NOT NULL DEFAULT '';
 ALTER TABLE run_files ADD COLUMN after_seq INTEGER NOT NULL DEFAULT 0;
+CREATE TABLE conflicts(run INTEGER NOT NULL, seq INTEGER NOT NULL, PRIMARY KEY(run, seq));
 PRAGMA user_version = 2;
 )";
 
@@ -598,6 +603,17 @@ Record readRecord(sqlite3_stmt* st) {
 }
 
 }  // namespace
+
+void Journal::Impl::eachConflict(int64_t number, const std::function<bool(const Record&)>& f) {
+  engine::Stmt s(
+      db.get(),
+      "SELECT c.seq, c.run, c.batch, c.tbl, c.row_id, c.key, c.op, c.before, c.after FROM conflicts x "
+      "JOIN changes c ON c.seq = x.seq WHERE x.run = ? ORDER BY x.seq",
+      windowsPath);
+  s.bindInt(1, number);
+  while (s.step())
+    if (!f(readRecord(s.get()))) break;
+}
 
 bool Journal::Impl::touchedServer(int64_t number) {
   engine::Stmt& s =
@@ -1254,8 +1270,9 @@ void Journal::Impl::removeOld() {
       s.bindInt(1, number);
       while (s.step()) files.emplace_back(s.columnText(0));
     }
-    for (const char* sql : {"DELETE FROM copies WHERE run = ?", "DELETE FROM changes WHERE run = ?",
-                            "DELETE FROM batches WHERE run = ?", "DELETE FROM runs WHERE number = ?"}) {
+    for (const char* sql : {"DELETE FROM copies WHERE run = ?", "DELETE FROM conflicts WHERE run = ?",
+                            "DELETE FROM changes WHERE run = ?", "DELETE FROM batches WHERE run = ?",
+                            "DELETE FROM runs WHERE number = ?"}) {
       engine::Stmt& s = stmt(sql);
       engine::StmtUse use(s);
       s.bindInt(1, number);

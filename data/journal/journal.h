@@ -52,7 +52,8 @@ struct RunInfo {
   // table's name) and operation letter ('I', 'U', 'D', 'R' for a register
   // replaced whole); a row changed twice the same way counts once.
   std::map<std::pair<std::string, char>, int64_t> counts;
-  int64_t rows = 0;  // rows changed, each once (a register replaced whole: 1)
+  int64_t rows = 0;       // rows changed, each once (a register replaced whole: 1)
+  int64_t conflicts = 0;  // an undo: the rows it left as they were (changed since)
   int64_t total() const { return rows; }
 };
 
@@ -61,7 +62,9 @@ struct ChangeLine {
   int64_t sequence = 0;  // order of the change in the run
   std::string table;     // "C:\VITRALON\DADOS\Clientes.DB" or "PEDIDOS"
   std::string key;       // "Codigo=12" / "ESTACAO=01; NPEDIDO=5"
-  char op = 'U';         // 'I', 'U', 'D', 'R'
+  // 'I', 'U', 'D', 'R'; in an undo's lines, 'C' for a change of the run
+  // undone that it left as it was (a conflict: the run's before and after)
+  char op = 'U';
   std::string field;
   std::string before, after;  // pt-BR text; empty for null
 };

@@ -109,6 +109,16 @@ std::vector<RunInfo> Journal::runs() {
     auto it = at.find(number);
     if (it != at.end()) out[it->second].counts[{impl_->tableById(table).name, op}] += n;
   }
+  {
+    engine::Stmt& kept = impl_->stmt(
+        "SELECT x.run, count(DISTINCT c.tbl || ' ' || coalesce(c.row_id, hex(c.key))) "
+        "FROM conflicts x JOIN changes c ON c.seq = x.seq GROUP BY x.run");
+    engine::StmtUse use(kept);
+    while (kept.step()) {
+      auto it = at.find(kept.columnInt(0));
+      if (it != at.end()) out[it->second].conflicts = kept.columnInt(1);
+    }
+  }
   engine::Stmt& rows = impl_->stmt("SELECT run, count(DISTINCT tbl || ' ' || " CG_ROW_OF_RECORD
                                    ") FROM changes WHERE 1" CG_SETTLED_RECORD " GROUP BY run");
   engine::StmtUse use(rows);
@@ -141,18 +151,29 @@ std::optional<RunInfo> Journal::run(int64_t number) {
   }
   for (const auto& [table, op, n] : counts) out->counts[{impl_->tableById(table).name, op}] += n;
   out->rows = rowsToRestore(number);
+  engine::Stmt& kept = impl_->stmt(
+      "SELECT count(DISTINCT c.tbl || ' ' || coalesce(c.row_id, hex(c.key))) FROM conflicts x JOIN changes c "
+      "ON "
+      "c.seq = x.seq WHERE x.run = ?");
+  engine::StmtUse use(kept);
+  kept.bindInt(1, number);
+  if (kept.step()) out->conflicts = kept.columnInt(0);
   return out;
 }
 
 std::vector<ChangeLine> Journal::changes(int64_t number, std::optional<size_t> limit) {
   std::vector<ChangeLine> out;
-  impl_->eachRecord(number, [&](const Record& r) {
+  auto take = [&](const Record& r, bool conflict) {
     for (ChangeLine& line : impl_->lines(r, impl_->tableById(r.table))) {
       if (limit && out.size() >= *limit) return false;
+      if (conflict) line.op = 'C';
       out.push_back(std::move(line));
     }
     return true;
-  });
+  };
+  bool more = true;
+  impl_->eachRecord(number, [&](const Record& r) { return more = take(r, false); });
+  if (more) impl_->eachConflict(number, [&](const Record& r) { return take(r, true); });
   return out;
 }
 
@@ -177,6 +198,8 @@ std::string_view operationText(char op) {
       return "exclusão"_cp;
     case 'R':
       return "substituição"_cp;
+    case 'C':
+      return "conflito"_cp;
     default:
       return "alteração"_cp;
   }
@@ -239,13 +262,17 @@ void Journal::writeReport(int64_t number, const std::filesystem::path& file, boo
   if (!out)
     throw EJournalError(std::string("Não foi possível criar o arquivo "_cp) + fromUtf8(file.string()) + ".");
   out << "\xEF\xBB\xBF" << toUtf8("Tabela;Chave;Operação;Campo;Antes;Depois"_cp) << "\r\n";
-  impl_->eachRecord(number, [&](const Record& r) {
-    for (const ChangeLine& line : impl_->lines(r, impl_->tableById(r.table)))
+  auto write = [&](const Record& r, bool conflict) {
+    for (ChangeLine line : impl_->lines(r, impl_->tableById(r.table))) {
+      if (conflict) line.op = 'C';
       out << csvField(line.table) << ';' << csvField(line.key) << ';' << csvField(operationText(line.op))
           << ';' << csvField(line.field) << ';' << csvField(line.before) << ';' << csvField(line.after)
           << "\r\n";
+    }
     return static_cast<bool>(out);
-  });
+  };
+  impl_->eachRecord(number, [&](const Record& r) { return write(r, false); });
+  impl_->eachConflict(number, [&](const Record& r) { return write(r, true); });
   out.flush();
   if (!out)
     throw EJournalError(std::string("Não foi possível gravar o arquivo "_cp) + fromUtf8(file.string()) + ".");

@@ -167,6 +167,8 @@ struct Journal::Impl {
   std::vector<journal::Record> records(int64_t run);
   // The run's records in order, one at a time, until `f` returns false.
   void eachRecord(int64_t run, const std::function<bool(const journal::Record&)>& f);
+  // The records an undo (run `run`) left as they were, in order.
+  void eachConflict(int64_t run, const std::function<bool(const journal::Record&)>& f);
   // Whether the run has records of server rows, confirmed or not.
   bool touchedServer(int64_t run);
   std::vector<journal::Record> batchRecords(int64_t batch);

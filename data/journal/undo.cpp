@@ -493,6 +493,15 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
   };
   auto conflict = [&](const Record& r, const TableInfo& t) {
     note(r, Verdict::Conflict);
+    // Kept with the undo's run: its report lists them.
+    j.begin();
+    engine::Stmt& keep = j.stmt("INSERT OR IGNORE INTO conflicts(run, seq) VALUES (?, ?)");
+    {
+      engine::StmtUse use(keep);
+      keep.bindInt(1, result.run);
+      keep.bindInt(2, r.seq);
+      keep.step();
+    }
     for (ChangeLine& line : j.lines(r, t)) result.conflicts.push_back(std::move(line));
   };
   // A row already as before, or changed since by someone else, is counted

@@ -114,8 +114,8 @@ TEST_F(JournalRuns, ARunIsKeptWithItsRowsAndReportedAsCsvForSpreadsheets) {
   // Everything is read back from the file by a journal opened afresh.
   auto j = Journal::open(nullptr);
   EXPECT_EQ(journalTables(Journal::file()),
-            (std::vector<std::string>{"batches", "changes", "collecting", "copies", "run_files", "runs",
-                                      "tables", "user_version=2"}));
+            (std::vector<std::string>{"batches", "changes", "collecting", "conflicts", "copies", "run_files",
+                                      "runs", "tables", "user_version=2"}));
   EXPECT_EQ(Journal::file(), host("VITRALON/CONSISTGERAL/Historico.db"));
   std::vector<RunInfo> runs = j->runs();
   ASSERT_EQ(runs.size(), 2u);
@@ -303,6 +303,17 @@ TEST_F(JournalRuns, ARowChangedSinceTheRunIsKeptAndListedAndTheRestRestored) {
   EXPECT_EQ(u.restored, 1);
   EXPECT_EQ(u.unchanged, 0);
   EXPECT_EQ(u.conflictRows, 2);  // rows, not their 7 lines
+  // Kept with the undo's run: its changes and its report list them.
+  EXPECT_EQ(j->run(u.run)->conflicts, 2);
+  std::vector<ChangeLine> undone = j->changes(u.run);
+  EXPECT_EQ(std::count_if(undone.begin(), undone.end(), [](const ChangeLine& l) { return l.op == 'C'; }), 7);
+  EXPECT_EQ(undone.back().op, 'C');
+  const auto csv = tmp_.path() / "desfeita.csv";
+  j->writeReport(u.run, csv);
+  EXPECT_NE(readFile(csv).find(
+                "\r\nC:\\VITRALON\\DADOS\\Pessoas.DB;\"Estacao=01; Codigo=2\";conflito;Nome;Bia;Bia2\r\n"),
+            std::string::npos)
+      << readFile(csv);
   EXPECT_EQ(linesOf(u.conflicts), (std::vector<Line>{
                                       {table, "Estacao=01; Codigo=3", 'D', "Estacao", "01", ""},
                                       {table, "Estacao=01; Codigo=3", 'D', "Codigo", "3", ""},
@@ -697,7 +708,8 @@ TEST_F(JournalReplace, AJournalOfTheFirstFormatIsUpgradedAndItsCopiesStillPutBac
     j->endRun(RunOutcome::Completed);
   }
   outside(Journal::file(),
-          "ALTER TABLE copies DROP COLUMN copy_digest; ALTER TABLE run_files DROP COLUMN after_seq; "
+          "ALTER TABLE copies DROP COLUMN copy_digest; ALTER TABLE run_files DROP COLUMN after_seq; DROP "
+          "TABLE conflicts; "
           "PRAGMA user_version = 1;");
   auto j = Journal::open(nullptr);
   EXPECT_EQ(scalar(Journal::file(), "PRAGMA user_version"), 2);
