@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <set>
 
 #include "data/journal/store.h"
@@ -143,8 +145,18 @@ std::string valueText(const ImageValue& value) {
       return {};
     case ImageValue::Integer:
       return IntToStr(value.integer);
-    case ImageValue::Real:
-      return FloatToStr(value.real);
+    case ImageValue::Real: {
+      // The shortest form that reads back as the same double, in pt-BR.
+      char text[40];
+      for (int digits = 15; digits <= 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*G", digits, value.real);
+        if (std::strtod(text, nullptr) == value.real) break;
+      }
+      std::string out(text);
+      for (char& c : out)
+        if (c == '.') c = ',';
+      return out;
+    }
     case ImageValue::Text:
       return value.bytes;
     case ImageValue::Blob: {

@@ -67,6 +67,9 @@ struct ChangeLine {
   char op = 'U';
   std::string field;
   std::string before, after;  // pt-BR text; empty for null
+  // What each value was: 0 null (or none), 1 integer, 2 real, 3 text,
+  // 4 blob (the CSV tells a null from an empty text, and guards texts).
+  uint8_t beforeKind = 0, afterKind = 0;
 };
 
 // Rows, not changes: a row the run changed twice counts once; a row with a

@@ -63,7 +63,10 @@ std::vector<ChangeLine> Journal::Impl::lines(const Record& r, const TableInfo& t
     engine::StmtUse use(s);
     s.bindInt(1, r.seq);
     ChangeLine line = base;
-    if (s.step()) line.before = std::string(s.columnText(0));
+    if (s.step()) {
+      line.before = std::string(s.columnText(0));
+      line.beforeKind = ImageValue::Text;
+    }
     out.push_back(std::move(line));
     return out;
   }
@@ -73,10 +76,15 @@ std::vector<ChangeLine> Journal::Impl::lines(const Record& r, const TableInfo& t
     line.field = name(p);
     if (r.op == 'D') {
       line.before = journal::valueText(v);
+      line.beforeKind = v.kind;
     } else {
       line.after = journal::valueText(v);
+      line.afterKind = v.kind;
       if (r.op == 'U')
-        if (const ImageValue* old = journal::valueAt(r.before, p)) line.before = journal::valueText(*old);
+        if (const ImageValue* old = journal::valueAt(r.before, p)) {
+          line.before = journal::valueText(*old);
+          line.beforeKind = old->kind;
+        }
     }
     out.push_back(std::move(line));
   }
@@ -190,6 +198,21 @@ std::string csvField(std::string_view cp1252) {
   return out + "\"";
 }
 
+// A value of the report: a null as an empty bare field, an empty text as
+// "" (quoted); a text a spreadsheet would evaluate (=, +, -, @ first) or
+// turn into a number losing its leading zeros (01, 00001) taken as text by
+// a leading apostrophe, as is a text that begins with one (read back: the
+// first apostrophe off).
+std::string csvValue(const std::string& cp1252, uint8_t kind) {
+  if (kind == ImageValue::Null) return csvField(cp1252);
+  if (kind != ImageValue::Text) return csvField(cp1252);
+  if (cp1252.empty()) return "\"\"";
+  const bool formula = std::string_view("=+-@'\t\r").find(cp1252[0]) != std::string_view::npos;
+  const bool zeros =
+      cp1252.size() > 1 && cp1252[0] == '0' && cp1252.find_first_not_of("0123456789,.") == std::string::npos;
+  return csvField(formula || zeros ? "'" + cp1252 : cp1252);
+}
+
 std::string_view operationText(char op) {
   switch (op) {
     case 'I':
@@ -265,9 +288,9 @@ void Journal::writeReport(int64_t number, const std::filesystem::path& file, boo
   auto write = [&](const Record& r, bool conflict) {
     for (ChangeLine line : impl_->lines(r, impl_->tableById(r.table))) {
       if (conflict) line.op = 'C';
-      out << csvField(line.table) << ';' << csvField(line.key) << ';' << csvField(operationText(line.op))
-          << ';' << csvField(line.field) << ';' << csvField(line.before) << ';' << csvField(line.after)
-          << "\r\n";
+      out << csvField(line.table) << ';' << csvValue(line.key, ImageValue::Text) << ';'
+          << csvField(operationText(line.op)) << ';' << csvField(line.field) << ';'
+          << csvValue(line.before, line.beforeKind) << ';' << csvValue(line.after, line.afterKind) << "\r\n";
     }
     return static_cast<bool>(out);
   };

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -164,13 +165,13 @@ TEST_F(JournalRuns, ARunIsKeptWithItsRowsAndReportedAsCsvForSpreadsheets) {
   const std::string t = "C:\\VITRALON\\DADOS\\Pessoas.DB;";
   EXPECT_EQ(readFile(csv),
             "\xEF\xBB\xBFTabela;Chave;Opera\xC3\xA7\xC3\xA3o;Campo;Antes;Depois\r\n" + t +
-                "\"Estacao=01; Codigo=4\";inclus\xC3\xA3o;Estacao;;01\r\n" + t +
+                "\"Estacao=01; Codigo=4\";inclus\xC3\xA3o;Estacao;;'01\r\n" + t +
                 "\"Estacao=01; Codigo=4\";inclus\xC3\xA3o;Codigo;;4\r\n" + t +
                 "\"Estacao=01; Codigo=4\";inclus\xC3\xA3o;Nome;;Jos\xC3\xA9\r\n" + t +
                 "\"Estacao=01; Codigo=4\";inclus\xC3\xA3o;Fone;;\"4;4\"\r\n" + t +
                 "\"Estacao=01; Codigo=4\";inclus\xC3\xA3o;Valor;;12,5\r\n" + t +
                 "\"Estacao=01; Codigo=1\";altera\xC3\xA7\xC3\xA3o;Nome;Ana;\"Ana \"\"A\"\"\"\r\n" + t +
-                "\"Estacao=01; Codigo=2\";exclus\xC3\xA3o;Estacao;01;\r\n" + t +
+                "\"Estacao=01; Codigo=2\";exclus\xC3\xA3o;Estacao;'01;\r\n" + t +
                 "\"Estacao=01; Codigo=2\";exclus\xC3\xA3o;Codigo;2;\r\n" + t +
                 "\"Estacao=01; Codigo=2\";exclus\xC3\xA3o;Nome;Bia;\r\n" + t +
                 "\"Estacao=01; Codigo=2\";exclus\xC3\xA3o;Fone;222;\r\n" + t +
@@ -771,4 +772,144 @@ TEST_F(JournalRuns, TheUndoOfARunThatChangedNothingIsRefusedAndMakesNoRun) {
   }
   EXPECT_EQ(j->runs().size(), 1u);
   EXPECT_EQ(dump(dados("Pessoas.DB"), "Pessoas"), before);
+}
+
+namespace {
+
+// A CSV as the report writes it, read back: the fields of each line, and
+// whether each was quoted (an empty quoted field is an empty text, an empty
+// bare one a null).
+struct CsvField {
+  std::string text;
+  bool quoted = false;
+};
+std::vector<std::vector<CsvField>> parseCsv(const std::string& csv) {
+  std::vector<std::vector<CsvField>> out;
+  size_t i = 3;  // the byte order mark
+  std::vector<CsvField> line;
+  CsvField field;
+  while (i < csv.size()) {
+    char c = csv[i];
+    if (c == '"' && field.text.empty() && !field.quoted) {
+      field.quoted = true;
+      ++i;
+      while (i < csv.size()) {
+        if (csv[i] == '"') {
+          if (i + 1 < csv.size() && csv[i + 1] == '"') {
+            field.text += '"';
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        field.text += csv[i++];
+      }
+      continue;
+    }
+    if (c == ';') {
+      line.push_back(field);
+      field = {};
+      ++i;
+    } else if (c == '\r' && i + 1 < csv.size() && csv[i + 1] == '\n') {
+      line.push_back(field);
+      field = {};
+      out.push_back(line);
+      line.clear();
+      i += 2;
+    } else {
+      field.text += c;
+      ++i;
+    }
+  }
+  return out;
+}
+
+// A value of the report as a spreadsheet takes it back: null for an empty
+// bare field, the guard mark taken off a text, a pt-BR real.
+std::string valueOf(const CsvField& f) {
+  if (!f.quoted && f.text.empty()) return "<null>";
+  std::string v = f.text;
+  if (!v.empty() && v[0] == '\'') v.erase(0, 1);
+  return v;
+}
+
+}  // namespace
+
+TEST_F(JournalRuns, TheReportReadBackGivesEveryValueExactlyAndNothingASpreadsheetWouldEvaluate) {
+  outside(dados("Pessoas.DB"), "DELETE FROM Pessoas");
+  auto j = Journal::open(nullptr);
+  int64_t number = j->beginRun("BotTeste", "Teste");
+  const std::vector<std::pair<std::string, double>> people = {{"=SOMA(A1:A9)", 1.0 / 3},
+                                                              {"+55 11", 0.1},
+                                                              {"-x", -2.5},
+                                                              {"@conta", 1e20},
+                                                              {"01", 123456789.123456789},
+                                                              {"00001", 1e-7},
+                                                              {"'citado", 0.30000000000000004},
+                                                              {"", 5}};
+  {
+    auto t = opened("Pessoas");
+    int code = 1;
+    for (const auto& [name, value] : people) enginetest::addPerson(*t, "01", code++, name, name, value);
+    t->close();
+  }
+  session_->closeAll();
+  // An empty text, as another program may leave it (the engine keeps none).
+  outside(dados("Pessoas.DB"), "UPDATE Pessoas SET Nome = '' WHERE Codigo = 8");
+  {
+    auto t = opened("Pessoas");
+    go(*t, 8);
+    t->edit();
+    t->setString("Nome", "Oito");
+    t->post();
+    t->close();
+  }
+  session_->closeAll();
+  j->endRun(RunOutcome::Completed);
+  const auto csv = tmp_.path() / "valores.csv";
+  j->writeReport(number, csv);
+  const auto lines = parseCsv(readFile(csv));
+  // Every value read back as SQLite holds it: texts byte for byte, reals by
+  // their shortest exact form, null apart from the empty text.
+  std::map<std::string, std::string> read;  // "Codigo=N.Campo" -> value
+  for (size_t i = 1; i < lines.size(); ++i) {
+    ASSERT_EQ(lines[i].size(), 6u);
+    const std::string key = lines[i][1].text, field = lines[i][3].text;
+    const CsvField& v = lines[i][2].text == "altera\xC3\xA7\xC3\xA3o" ? lines[i][4] : lines[i][5];
+    if (lines[i][2].text == "altera\xC3\xA7\xC3\xA3o") {
+      read[key + "." + field + ".antes"] = valueOf(v);
+      read[key + "." + field] = valueOf(lines[i][5]);
+    } else {
+      read[key + "." + field] = valueOf(v);
+    }
+    // Nothing a spreadsheet would evaluate or turn into a number.
+    for (const CsvField& f : lines[i]) {
+      ASSERT_FALSE(!f.text.empty() && std::string("=+@").find(f.text[0]) != std::string::npos) << f.text;
+      ASSERT_FALSE(f.text.size() > 1 && f.text[0] == '0' &&
+                   f.text.find_first_not_of("0123456789") == std::string::npos)
+          << f.text;
+    }
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(dados("Pessoas.DB").c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, "SELECT Codigo, Fone, Valor FROM Pessoas WHERE Codigo < 8 ORDER BY Codigo", -1, &st,
+                     nullptr);
+  int rows = 0;
+  while (sqlite3_step(st) == SQLITE_ROW) {
+    ++rows;
+    const std::string prefix = "Estacao=01; Codigo=" + std::to_string(sqlite3_column_int(st, 0));
+    EXPECT_EQ(read[prefix + ".Fone"], reinterpret_cast<const char*>(sqlite3_column_text(st, 1))) << prefix;
+    std::string real = read[prefix + ".Valor"];
+    std::replace(real.begin(), real.end(), ',', '.');
+    EXPECT_EQ(std::strtod(real.c_str(), nullptr), sqlite3_column_double(st, 2)) << prefix << " " << real;
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  EXPECT_EQ(rows, 7);
+  EXPECT_EQ(read["Estacao=01; Codigo=8.Fone"], "<null>");
+  EXPECT_EQ(read["Estacao=01; Codigo=8.Nome.antes"], "");  // the empty text
+  EXPECT_EQ(read["Estacao=01; Codigo=8.Nome"], "Oito");
+  EXPECT_EQ(read["Estacao=01; Codigo=8.Valor"], "5");
 }
