@@ -262,6 +262,11 @@ CREATE TABLE conflicts(
   run INTEGER NOT NULL,
   seq INTEGER NOT NULL,
   PRIMARY KEY(run, seq));
+CREATE TABLE numbers(last_run INTEGER NOT NULL);
+INSERT INTO numbers VALUES (0);
+CREATE TRIGGER runs_numbered AFTER INSERT ON runs BEGIN
+  UPDATE numbers SET last_run = max(last_run, NEW.number);
+END;
 PRAGMA user_version = 2;
 )";
 
@@ -272,6 +277,11 @@ constexpr const char* kUpgradeFrom1 = R"(
 ALTER TABLE copies ADD COLUMN copy_digest TEXT NOT NULL DEFAULT '';
 ALTER TABLE run_files ADD COLUMN after_seq INTEGER NOT NULL DEFAULT 0;
 CREATE TABLE conflicts(run INTEGER NOT NULL, seq INTEGER NOT NULL, PRIMARY KEY(run, seq));
+CREATE TABLE numbers(last_run INTEGER NOT NULL);
+INSERT INTO numbers SELECT coalesce(max(number), 0) FROM runs;
+CREATE TRIGGER runs_numbered AFTER INSERT ON runs BEGIN
+  UPDATE numbers SET last_run = max(last_run, NEW.number);
+END;
 PRAGMA user_version = 2;
 )";
 
@@ -373,9 +383,9 @@ int64_t Journal::Impl::beginRun(const std::string& command, const std::string& c
   if (run) endRun(RunOutcome::Completed, {});
   begin();
   engine::Stmt& s = stmt(
-      "INSERT INTO runs(command, caption, started, started_unix, drive_c, transport, undoes, pid, "
+      "INSERT INTO runs(number, command, caption, started, started_unix, drive_c, transport, undoes, pid, "
       "simulation) "
-      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+      "VALUES (" CG_NEXT_RUN ", ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   {
     engine::StmtUse use(s);
     TDateTime now = Clock::now();
@@ -994,12 +1004,49 @@ void Journal::Impl::collectFile(const fs::path& file) {
 
 #undef CG_OWNER
 
+void Journal::Impl::noteLostHistory() {
+  // The copies of replaced registers outlive a journal deleted or emptied:
+  // their names carry the numbers of the runs that took them.
+  int64_t last = 0;
+  std::error_code ec;
+  const fs::path copies = DriveC::resolve(journal::kCopies);
+  for (fs::directory_iterator it(copies, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() < 4 || (name[0] != 'R' && name[0] != 'r')) continue;
+    const int64_t number = std::atoll(name.c_str() + 1);
+    if (number > 0 && name.find('-') != std::string::npos) last = std::max(last, number);
+  }
+  if (!last) return;
+  {
+    engine::Stmt& s = stmt("UPDATE numbers SET last_run = ?");
+    engine::StmtUse use(s);
+    s.bindInt(1, last);
+    s.step();
+  }
+  engine::Stmt& s = stmt(
+      "INSERT INTO runs(number, command, caption, started, started_unix, ended, outcome, drive_c, transport, "
+      "pid) VALUES (" CG_NEXT_RUN ", '', ?, ?, ?, ?, ?, ?, ?, 0)");
+  engine::StmtUse use(s);
+  TDateTime now = Clock::now();
+  s.bindText(1,
+             std::string("Histórico começado de novo: o anterior foi apagado ou perdido, as execuções até a "
+                         "número "_cp) +
+                 std::to_string(last) + std::string(" não estão nele"_cp));
+  s.bindText(2, journal::stamp(now));
+  s.bindInt(3, DateTimeToUnix(now));
+  s.bindText(4, journal::stamp(now));
+  s.bindInt(5, static_cast<int>(RunOutcome::Completed));
+  s.bindText(6, fromUtf8(DriveC::root().string()));
+  s.bindText(7, transportName());
+  s.step();
+}
+
 int64_t Journal::Impl::orphanRun(int64_t recorded) {
   auto known = orphanRuns.find(recorded);
   if (known != orphanRuns.end()) return known->second;
   engine::Stmt& s = stmt(
-      "INSERT INTO runs(command, caption, started, started_unix, ended, outcome, drive_c, transport, pid) "
-      "VALUES ('', ?, ?, ?, ?, ?, ?, ?, 0)");
+      "INSERT INTO runs(number, command, caption, started, started_unix, ended, outcome, drive_c, transport, "
+      "pid) VALUES (" CG_NEXT_RUN ", '', ?, ?, ?, ?, ?, ?, ?, 0)");
   {
     engine::StmtUse use(s);
     TDateTime now = Clock::now();
@@ -1359,6 +1406,7 @@ std::unique_ptr<Journal> Journal::open(SQLConnection* server) {
       }
       if (!empty) raiseJournal(std::string("o arquivo não é um histórico deste programa"_cp));
       impl->exec(kSchema);
+      impl->noteLostHistory();
       impl->commit();
     } else if (version == 1) {
       impl->begin();

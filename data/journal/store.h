@@ -31,6 +31,10 @@ inline constexpr int kSchemaVersion = 2;
 // (server; a register replaced whole: its table).
 #define CG_ROW_OF_RECORD "coalesce(row_id, hex(key))"
 
+// The number of the next run: never one given before, even to a run
+// removed since (table `numbers` keeps the last one given).
+#define CG_NEXT_RUN "(SELECT max(coalesce((SELECT max(number) FROM runs), 0), last_run) + 1 FROM numbers)"
+
 // A condition on `changes`: the record counts, unless it is of a server
 // transaction not known to have committed (its batch unconfirmed).
 #define CG_SETTLED_RECORD                                                                                  \
@@ -192,6 +196,10 @@ struct Journal::Impl {
   // gets a run of its own, kept as `Died`, for this program's life.
   std::map<int64_t, int64_t> orphanRuns;
   int64_t orphanRun(int64_t recorded);
+  // A journal made anew where copies of an earlier one's runs are found:
+  // its numbers go on after theirs, and a run says that the history before
+  // is gone.
+  void noteLostHistory();
   // The records of what a simulation changed in `table`.
   void localSimulated(const ChangedTable& table,
                       const std::vector<LocalChangeSink::Record>& records) noexcept;

@@ -115,8 +115,8 @@ TEST_F(JournalRuns, ARunIsKeptWithItsRowsAndReportedAsCsvForSpreadsheets) {
   // Everything is read back from the file by a journal opened afresh.
   auto j = Journal::open(nullptr);
   EXPECT_EQ(journalTables(Journal::file()),
-            (std::vector<std::string>{"batches", "changes", "collecting", "conflicts", "copies", "run_files",
-                                      "runs", "tables", "user_version=2"}));
+            (std::vector<std::string>{"batches", "changes", "collecting", "conflicts", "copies", "numbers",
+                                      "run_files", "runs", "tables", "user_version=2"}));
   EXPECT_EQ(Journal::file(), host("VITRALON/CONSISTGERAL/Historico.db"));
   std::vector<RunInfo> runs = j->runs();
   ASSERT_EQ(runs.size(), 2u);
@@ -710,7 +710,7 @@ TEST_F(JournalReplace, AJournalOfTheFirstFormatIsUpgradedAndItsCopiesStillPutBac
   }
   outside(Journal::file(),
           "ALTER TABLE copies DROP COLUMN copy_digest; ALTER TABLE run_files DROP COLUMN after_seq; DROP "
-          "TABLE conflicts; "
+          "TABLE conflicts; DROP TRIGGER runs_numbered; DROP TABLE numbers; "
           "PRAGMA user_version = 1;");
   auto j = Journal::open(nullptr);
   EXPECT_EQ(scalar(Journal::file(), "PRAGMA user_version"), 2);
@@ -912,4 +912,42 @@ TEST_F(JournalRuns, TheReportReadBackGivesEveryValueExactlyAndNothingASpreadshee
   EXPECT_EQ(read["Estacao=01; Codigo=8.Nome.antes"], "");  // the empty text
   EXPECT_EQ(read["Estacao=01; Codigo=8.Nome"], "Oito");
   EXPECT_EQ(read["Estacao=01; Codigo=8.Valor"], "5");
+}
+
+TEST_F(JournalReplace, RunNumbersAreNeverGivenAgainAndAJournalBegunAnewSaysTheHistoryBeforeIsGone) {
+  {
+    auto j = Journal::open(nullptr);
+    j->beginRun("BotConfirma", "Confirmar");
+    j->beforeReplace(path("Pessoas"), interim());
+    replace();
+    j->afterReplace(path("Pessoas"));
+    j->endRun(RunOutcome::Completed);
+    EXPECT_EQ(j->beginRun("BotTeste", "Teste"), 2);
+    j->endRun(RunOutcome::Completed);
+  }
+  // Every run removed by the days kept: the numbers go on.
+  writeIni("[aliases]\nVTRNDADOS = C:\\VITRALON\\DADOS\n[consistgeral]\nhistorico_dias = 1\n");
+  Clock::advanceMs(int64_t{48} * 3600 * 1000);
+  {
+    auto j = Journal::open(nullptr);
+    EXPECT_TRUE(j->runs().empty());
+    EXPECT_EQ(j->beginRun("BotTeste", "Teste"), 3);
+    j->endRun(RunOutcome::Completed);
+    j->beginRun("BotConfirma", "Confirmar");
+    j->beforeReplace(path("Pessoas"), interim());
+    outside(dados("Pessoas.DB"), "DELETE FROM Pessoas WHERE Codigo = 1");
+    j->afterReplace(path("Pessoas"));
+    j->endRun(RunOutcome::Completed);
+  }
+  Clock::reset();
+  // The journal deleted: the new one says so, and numbers after the copies.
+  for (const char* side : {"", "-wal", "-shm"}) std::filesystem::remove(Journal::file().string() + side);
+  auto j = Journal::open(nullptr);
+  std::vector<RunInfo> runs = j->runs();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].number, 5);
+  EXPECT_EQ(runs[0].caption, std::string("Histórico começado de novo: o anterior foi apagado ou perdido, as "
+                                         "execuções até a número 4 não estão nele"_cp));
+  EXPECT_EQ(runs[0].total(), 0);
+  EXPECT_EQ(j->beginRun("BotTeste", "Teste"), 6);
 }

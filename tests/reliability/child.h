@@ -51,7 +51,8 @@ void PrintTo(Via v, std::ostream* os);
 void UseTransport(const std::filesystem::path& driveC, Via via);
 // Removes the in-use marker (Em_Uso.txt) a program left behind.
 void RemoveMarker(const std::filesystem::path& driveC);
-// The commands a runner script clicks: its `invoke` and `click` lines.
+// The runs a runner script makes: its `invoke` and `click` lines, but for
+// the component options' panel opening or closing (no run).
 int CommandsIn(const std::string& script);
 
 // Every repair as the runner starts it on the sample; `server`: it writes
