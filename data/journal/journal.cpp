@@ -285,6 +285,39 @@ END;
 PRAGMA user_version = 2;
 )";
 
+// SQLite's own words on the journal, after a sentence of ours.
+std::string sqliteReason(int rc, const std::string& english) {
+  std::string why;
+  switch (rc & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      why = std::string("o arquivo está bloqueado por outro programa"_cp);
+      break;
+    case SQLITE_CANTOPEN:
+      why = std::string("o arquivo não pôde ser aberto nem criado"_cp);
+      break;
+    case SQLITE_FULL:
+      why = std::string("disco cheio");
+      break;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      why = std::string("o arquivo ou a sua pasta não pode ser gravado"_cp);
+      break;
+    case SQLITE_IOERR:
+      why = errno == ENOSPC ? std::string("disco cheio")
+                            : std::string("o disco não pôde ser lido ou gravado"_cp);
+      break;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      why = std::string("o arquivo está danificado ou não é um histórico deste programa"_cp);
+      break;
+    default:
+      return english;
+  }
+  return why + " (" + english + ")";
+}
+
 [[noreturn]] void raiseJournal(const std::string& what) {
   throw EJournalError(std::string("Erro no histórico "_cp) + journal::kFile + ": " + what);
 }
@@ -330,7 +363,7 @@ void Journal::Impl::exec(const char* sql) {
   if (rc != SQLITE_OK) {
     std::string what = error ? error : sqlite3_errstr(rc);
     sqlite3_free(error);
-    raiseJournal(what);
+    raiseJournal(sqliteReason(rc, what));
   }
 }
 
@@ -542,7 +575,9 @@ TableInfo Journal::Impl::tableById(int64_t id) {
   engine::StmtUse use(s);
   s.bindInt(1, id);
   TableInfo t;
-  if (!s.step()) raiseJournal("tabela " + std::to_string(id) + " ausente");
+  if (!s.step())
+    raiseJournal(std::string("o histórico está incompleto: falta a descrição da tabela número "_cp) +
+                 std::to_string(id));
   t.id = id;
   t.place = s.columnText(0).empty() ? 'L' : s.columnText(0)[0];
   t.name = std::string(s.columnText(1));
@@ -1382,7 +1417,7 @@ std::unique_ptr<Journal> Journal::open(SQLConnection* server) {
     int rc = sqlite3_open_v2(path.c_str(), &raw,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     impl->db = engine::Database(raw);
-    if (rc != SQLITE_OK) raiseJournal(raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+    if (rc != SQLITE_OK) raiseJournal(sqliteReason(rc, raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
     sqlite3_extended_result_codes(raw, 1);
     sqlite3_busy_timeout(raw, 5000);
     // Every commit of the journal is on the disk before the change it

@@ -951,3 +951,36 @@ TEST_F(JournalReplace, RunNumbersAreNeverGivenAgainAndAJournalBegunAnewSaysTheHi
   EXPECT_EQ(runs[0].total(), 0);
   EXPECT_EQ(j->beginRun("BotTeste", "Teste"), 6);
 }
+
+TEST_F(JournalRuns, AJournalThatCannotBeOpenedSaysWhyInPortugueseBeforeSQLitesWords) {
+  std::filesystem::create_directories(Journal::file());  // a folder where the file goes
+  try {
+    Journal::open(nullptr);
+    ADD_FAILURE() << "opened";
+  } catch (const EJournalError& e) {
+    EXPECT_EQ(e.message(),
+              std::string("Erro no histórico C:\\VITRALON\\CONSISTGERAL\\Historico.db: o arquivo não pôde "
+                          "ser aberto nem criado (unable to open database file)"_cp));
+  }
+  std::filesystem::remove(Journal::file());
+  {
+    auto j = Journal::open(nullptr);
+    j->beginRun("BotTeste", "Teste");
+    j->endRun(RunOutcome::Completed);
+  }
+  // Held by another program: locked.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(Journal::file().c_str(), &other, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  try {
+    Journal::open(nullptr);
+    ADD_FAILURE() << "opened";
+  } catch (const EJournalError& e) {
+    EXPECT_NE(e.message().find("o arquivo está bloqueado por outro programa (database is locked)"_cp),
+              std::string::npos)
+        << e.message();
+  }
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+}
