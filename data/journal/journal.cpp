@@ -491,6 +491,26 @@ Journal::Impl::LocalTable& Journal::Impl::localTable(const ChangedTable& table) 
   TableInfo& info = entry->info;
   info.place = 'L';
   info.name = table.windowsPath;
+  // One file, one name: the name the journal knows it by already, however
+  // the program spells it now (COMPONEN.DB, Componen.DB).
+  {
+    engine::Stmt& known = stmt("SELECT DISTINCT name FROM tables WHERE place = 'L' AND data_table = ?");
+    engine::StmtUse use(known);
+    known.bindText(1, table.dataTable);
+    std::error_code ec;
+    while (known.step()) {
+      const std::string name(known.columnText(0));
+      if (name == table.windowsPath) break;
+      try {
+        if (fs::equivalent(journal::liveFile(name), table.file, ec)) {
+          info.name = name;
+          break;
+        }
+      } catch (const Exception&) {
+        continue;
+      }
+    }
+  }
   info.dataTable = table.dataTable;
   info.fields = table.fields;
   info.key = table.primaryKey;

@@ -984,3 +984,25 @@ TEST_F(JournalRuns, AJournalThatCannotBeOpenedSaysWhyInPortugueseBeforeSQLitesWo
   sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(other);
 }
+
+TEST_F(JournalRuns, OneFileIsOneNameHoweverTheProgramSpellsIt) {
+  auto j = Journal::open(nullptr);
+  int64_t number = j->beginRun("BotTeste", "Teste");
+  {
+    auto t = opened("Pessoas");
+    go(*t, 1);
+    t->remove();
+    t->close();
+  }
+  session_->closeAll();
+  {
+    auto t = opened("PESSOAS");
+    go(*t, 2);
+    t->remove();
+    t->close();
+  }
+  session_->closeAll();
+  j->endRun(RunOutcome::Completed);
+  EXPECT_EQ(j->run(number)->counts,
+            (std::map<std::pair<std::string, char>, int64_t>{{{path("Pessoas"), 'D'}, 2}}));
+}
