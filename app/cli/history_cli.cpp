@@ -96,7 +96,11 @@ void PrintRun(const RunInfo& run, std::ostream& out) {
   std::vector<std::string> tables;
   for (const auto& [key, rows] : run.counts)
     if (rows > 0 && (tables.empty() || tables.back() != key.first)) tables.push_back(key.first);
-  if (tables.empty()) out << "  nenhum registro alterado\n";
+  if (tables.empty() && !run.unsettled) out << "  nenhum registro alterado\n";
+  if (run.unsettled)
+    out << "  servidor: " << run.unsettled << (run.unsettled == 1 ? " registro" : " registros")
+        << " a confirmar (o programa parou antes de saber se foram gravados; verificados na próxima conexão "
+           "com o servidor ou ao desfazer)\n";
   for (const std::string& table : tables)
     out << "  " << utf8(table) << ": " << tableCounts(run, table) << "\n";
   if (run.conflicts)
@@ -171,7 +175,7 @@ int UndoRun(int64_t number, bool yes, bool terminal, std::istream& answers, std:
   int64_t rows = 0;
   if (!form.runReported([&] {
         run = journal->run(number);
-        if (run) rows = journal->rowsToRestore(number);
+        if (run) rows = journal->rowsToRestore(number) + run->unsettled;
       }))
     return 1;
   if (!run) {

@@ -215,8 +215,8 @@ void TFormConsistGeral::showChanges() {
   // A run still under way (in another program) is not undone.
   // A simulation wrote nothing: nothing to undo. While a simulation is
   // open, an undo would be written into it: none.
-  BotDesfazer.enabled =
-      run.outcome != RunOutcome::Running && run.total() > 0 && !run.simulation && !simulationOpen_;
+  BotDesfazer.enabled = run.outcome != RunOutcome::Running && (run.total() > 0 || run.unsettled > 0) &&
+                        !run.simulation && !simulationOpen_;
   std::vector<ChangeLine> lines = journal_->changes(run.number, kChangeLinesShown + 1);
   const bool more = lines.size() > kChangeLinesShown;
   if (more) lines.resize(kChangeLinesShown);
@@ -267,7 +267,7 @@ void TFormConsistGeral::BotDesfazerClick() {
   if (simulationOpen_) return;
   const std::string question = cp("Desfazer a execução "_cp) + IntToStr(run.number) + " (" + run.caption +
                                ", " + run.started + ")?\r" +
-                               UndoForecast(run, journal_->rowsToRestore(run.number));
+                               UndoForecast(run, journal_->rowsToRestore(run.number) + run.unsettled);
   if (!ui_.confirm(question)) return;
   const UndoResult result = journal_->undo(run.number, dm_ ? &dm_->sqlcon1 : nullptr);
   loadHistory(result.run);

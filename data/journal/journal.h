@@ -54,6 +54,10 @@ struct RunInfo {
   std::map<std::pair<std::string, char>, int64_t> counts;
   int64_t rows = 0;       // rows changed, each once (a register replaced whole: 1)
   int64_t conflicts = 0;  // an undo: the rows it left as they were (changed since)
+  // Server rows of a program that died whose transaction is not known to
+  // have committed: in no count until settled (at the next connection to
+  // the server, or by the undo).
+  int64_t unsettled = 0;
   int64_t total() const { return rows; }
 };
 

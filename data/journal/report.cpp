@@ -127,6 +127,15 @@ std::vector<RunInfo> Journal::runs() {
       if (it != at.end()) out[it->second].conflicts = kept.columnInt(1);
     }
   }
+  {
+    engine::Stmt& pending = impl_->stmt("SELECT run, count(DISTINCT tbl || ' ' || " CG_ROW_OF_RECORD
+                                        ") FROM changes WHERE 1" CG_UNSETTLED_RECORD " GROUP BY run");
+    engine::StmtUse use(pending);
+    while (pending.step()) {
+      auto it = at.find(pending.columnInt(0));
+      if (it != at.end()) out[it->second].unsettled = pending.columnInt(1);
+    }
+  }
   engine::Stmt& rows = impl_->stmt("SELECT run, count(DISTINCT tbl || ' ' || " CG_ROW_OF_RECORD
                                    ") FROM changes WHERE 1" CG_SETTLED_RECORD " GROUP BY run");
   engine::StmtUse use(rows);
@@ -159,6 +168,13 @@ std::optional<RunInfo> Journal::run(int64_t number) {
   }
   for (const auto& [table, op, n] : counts) out->counts[{impl_->tableById(table).name, op}] += n;
   out->rows = rowsToRestore(number);
+  {
+    engine::Stmt& pending = impl_->stmt("SELECT count(DISTINCT tbl || ' ' || " CG_ROW_OF_RECORD
+                                        ") FROM changes WHERE run = ?" CG_UNSETTLED_RECORD);
+    engine::StmtUse use(pending);
+    pending.bindInt(1, number);
+    if (pending.step()) out->unsettled = pending.columnInt(0);
+  }
   engine::Stmt& kept = impl_->stmt(
       "SELECT count(DISTINCT c.tbl || ' ' || coalesce(c.row_id, hex(c.key))) FROM conflicts x JOIN changes c "
       "ON "

@@ -35,6 +35,11 @@ inline constexpr int kSchemaVersion = 2;
 // removed since (table `numbers` keeps the last one given).
 #define CG_NEXT_RUN "(SELECT max(coalesce((SELECT max(number) FROM runs), 0), last_run) + 1 FROM numbers)"
 
+// A condition on `changes`: the record is of a server transaction not
+// known to have committed.
+#define CG_UNSETTLED_RECORD \
+  " AND EXISTS (SELECT 1 FROM batches b WHERE b.id = changes.batch AND b.confirmed = 0 AND b.place = 'S')"
+
 // A condition on `changes`: the record counts, unless it is of a server
 // transaction not known to have committed (its batch unconfirmed).
 #define CG_SETTLED_RECORD                                                                                  \

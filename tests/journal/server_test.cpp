@@ -184,6 +184,8 @@ TEST_P(ServerDeath, UnconfirmedRecordsAreSettledWhenTheServerIsFirstReachedBefor
   EXPECT_EQ(j->run(1)->outcome, RunOutcome::Died);
   // Not counted while it is not known whether they reached the server.
   EXPECT_EQ(j->run(1)->total(), 0);
+  EXPECT_EQ(j->run(1)->unsettled, 2);
+  EXPECT_EQ(j->runs().at(0).unsettled, 2);
   EXPECT_TRUE(j->changes(1).empty());
   int64_t second = j->beginRun("BotLivro", "Livro");
   exec("UPDATE PEDIDOS SET CODLIVRO = 9 WHERE ESTACAO = '01'");
@@ -191,6 +193,7 @@ TEST_P(ServerDeath, UnconfirmedRecordsAreSettledWhenTheServerIsFirstReachedBefor
   const std::vector<std::string> changed = pedidos();
   ASSERT_NE(changed, before);
   EXPECT_EQ(j->run(1)->total(), 0);
+  EXPECT_EQ(j->run(1)->unsettled, 0);  // settled: they never reached it
   EXPECT_EQ(j->rowsToRestore(1), 0);
   EXPECT_EQ(j->run(second)->total(), 2);
   // The dead run changed nothing: its undo is refused, and takes back
