@@ -126,7 +126,8 @@ int main(int argc, char** argv) {
   }
   if (options->history) return cg::PrintHistory(std::cout, std::cerr);
   if (options->reportRun)
-    return cg::WriteRunReport(options->reportRun, options->reportFile, std::cout, std::cerr);
+    return cg::WriteRunReport(options->reportRun, options->reportFile, options->replaceReport, std::cout,
+                              std::cerr);
   if (options->undoRun)
     return cg::UndoRun(options->undoRun, options->yes, ::isatty(STDIN_FILENO) != 0, std::cin, std::cout,
                        std::cerr);

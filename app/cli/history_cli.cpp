@@ -96,9 +96,16 @@ void PrintRun(const RunInfo& run, std::ostream& out) {
   std::vector<std::string> tables;
   for (const auto& [key, rows] : run.counts)
     if (rows > 0 && (tables.empty() || tables.back() != key.first)) tables.push_back(key.first);
-  if (tables.empty()) out << "  nenhum registro alterado\n";
+  if (tables.empty() && !run.unsettled) out << "  nenhum registro alterado\n";
+  if (run.unsettled)
+    out << "  servidor: " << run.unsettled << (run.unsettled == 1 ? " registro" : " registros")
+        << " a confirmar (o programa parou antes de saber se foram gravados; verificados na próxima conexão "
+           "com o servidor ou ao desfazer)\n";
   for (const std::string& table : tables)
     out << "  " << utf8(table) << ": " << tableCounts(run, table) << "\n";
+  if (run.conflicts)
+    out << "  conflitos (alterados depois da execução desfeita, mantidos como estão): " << run.conflicts
+        << (run.conflicts == 1 ? " registro\n" : " registros\n");
 }
 
 int PrintHistory(std::ostream& out, std::ostream& errors) {
@@ -122,7 +129,7 @@ int PrintHistory(std::ostream& out, std::ostream& errors) {
   return 0;
 }
 
-int WriteRunReport(int64_t number, const std::optional<std::string>& file, std::ostream& out,
+int WriteRunReport(int64_t number, const std::optional<std::string>& file, bool replace, std::ostream& out,
                    std::ostream& errors) {
   auto journal = openJournal(errors);
   if (!journal) return 1;
@@ -133,7 +140,13 @@ int WriteRunReport(int64_t number, const std::optional<std::string>& file, std::
       errors << "consistgeral: não há execução " << number << " no histórico.\n";
       return 1;
     }
-    journal->writeReport(number, path);
+    if (std::string refusal = Journal::reportRefusal(path, replace); !refusal.empty()) {
+      errors << "consistgeral: " << utf8(refusal);
+      if (Journal::reportRefusal(path, true).empty()) errors << " Para gravar sobre ele: --substituir.";
+      errors << "\n";
+      return 1;
+    }
+    journal->writeReport(number, path, replace);
   } catch (const Exception& e) {
     errors << "consistgeral: " << utf8(e.message()) << "\n";
     return 1;
@@ -145,7 +158,7 @@ int WriteRunReport(int64_t number, const std::optional<std::string>& file, std::
 int UndoRun(int64_t number, bool yes, bool terminal, std::istream& answers, std::ostream& out,
             std::ostream& errors) {
   if (!yes && !terminal) {
-    errors << "consistgeral: --desfazer sem terminal para a pergunta: confirme com --sim.\n";
+    errors << "consistgeral: --desfazer sem terminal para a pergunta: confirme com --confirmar.\n";
     return 2;
   }
   // The undo changes the installation's data: it holds the in-use marker as
@@ -162,7 +175,7 @@ int UndoRun(int64_t number, bool yes, bool terminal, std::istream& answers, std:
   int64_t rows = 0;
   if (!form.runReported([&] {
         run = journal->run(number);
-        if (run) rows = journal->rowsToRestore(number);
+        if (run) rows = journal->rowsToRestore(number) + run->unsettled;
       }))
     return 1;
   if (!run) {
@@ -176,8 +189,7 @@ int UndoRun(int64_t number, bool yes, bool terminal, std::istream& answers, std:
     return 1;
   }
   out << "A execução " << number << " (" << utf8(run->caption) << ", " << run->started
-      << ") será desfeita: " << utf8(RowsText(rows))
-      << (rows == 1 ? " será restaurado.\n" : " serão restaurados.\n");
+      << ") será desfeita: " << utf8(UndoForecast(*run, rows)) << "\n";
   if (!yes) {
     out << "Confirma? (s/n) " << std::flush;
     std::string answer;

@@ -1,5 +1,5 @@
 // The journal on the command line: the runs (--historico), the report of a
-// run (--relatorio N [ARQUIVO]) and its undo (--desfazer N [--sim]), on the
+// run (--relatorio N [ARQUIVO]) and its undo (--desfazer N [--confirmar]), on the
 // installation under the current drive C root. Output in UTF-8; the
 // format is in README.md ("The history of the runs").
 #pragma once
@@ -21,14 +21,16 @@ void PrintRun(const RunInfo& run, std::ostream& out);
 int PrintHistory(std::ostream& out, std::ostream& errors);
 
 // Writes run `number`'s report to `file` (default "Historico_N.csv" in the
-// current folder) and prints its absolute path. 0, or 1 on a failure (no
-// such run, the journal or the file cannot be opened).
-int WriteRunReport(int64_t number, const std::optional<std::string>& file, std::ostream& out,
+// current folder) and prints its absolute path. An existing file is written
+// over only with `replace` (--substituir), a database never. 0, or 1 on a
+// failure (no such run, the journal or the file cannot be opened, the file
+// refused).
+int WriteRunReport(int64_t number, const std::optional<std::string>& file, bool replace, std::ostream& out,
                    std::ostream& errors);
 
 // Undoes run `number` holding the in-use marker as the window does. Asks
-// "s/n" on `answers` when `terminal`; otherwise only with `yes` (--sim).
-// 0 undone, 1 failure, 2 no terminal and no --sim, 3 refused (another
+// "s/n" on `answers` when `terminal`; otherwise only with `yes` (--confirmar).
+// 0 undone, 1 failure, 2 no terminal and no --confirmar, 3 refused (another
 // module runs) or declined.
 int UndoRun(int64_t number, bool yes, bool terminal, std::istream& answers, std::ostream& out,
             std::ostream& errors);

@@ -34,10 +34,13 @@ const char* UsageText() {
          "  --historico          lista as execuções dos comandos guardadas no histórico\n"
          "                       (C:\\VITRALON\\CONSISTGERAL\\Historico.db)\n"
          "  --relatorio N [ARQUIVO]  grava as alterações da execução N em CSV (padrão:\n"
-         "                       Historico_N.csv na pasta atual) e mostra o caminho\n"
+         "                       Historico_N.csv na pasta atual) e mostra o caminho;\n"
+         "                       um arquivo que já existe só com --substituir (uma\n"
+         "                       tabela, uma cópia ou o histórico, nunca)\n"
+         "  --substituir         grava o --relatorio sobre um arquivo que já existe\n"
          "  --desfazer N         desfaz a execução N, depois de perguntar (s/n); sem\n"
-         "                       terminal, só com --sim\n"
-         "  --sim                confirma o --desfazer sem perguntar\n"
+         "                       terminal, só com --confirmar\n"
+         "  --confirmar          confirma o --desfazer sem perguntar\n"
          "  --simular COMANDO    simula o comando (nome do componente, como\n"
          "                       BotFormulaOrfan, ou a legenda do botão): roda-o sem\n"
          "                       janela, responde Sim às perguntas, desfaz tudo no fim e\n"
@@ -55,7 +58,7 @@ const char* UsageText() {
          "3 início recusado (outro módulo do VITRALON em uso). Com --script: os de\n"
          "docs/runner.md (0, ou 2 para um roteiro recusado). Com --historico,\n"
          "--relatorio e --desfazer: 0 feito; 1 falha (histórico, execução ou arquivo);\n"
-         "2 opções inválidas (ou --desfazer sem terminal e sem --sim); 3 recusado\n"
+         "2 opções inválidas (ou --desfazer sem terminal e sem --confirmar); 3 recusado\n"
          "(outro módulo em uso) ou não confirmado. Com --simular: 0 feito; 1 falha;\n"
          "2 opções inválidas ou comando desconhecido; 3 recusado (outro módulo em uso).\n"
          "Com --importar-paradox: 0 importado; 1 recusado (nada muda no destino nem na\n"
@@ -136,7 +139,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       o.simulate = true;
       // The command is optional with --script: the next word, unless it is an option.
       if (i + 1 < argc && std::string_view(argv[i + 1]).rfind("--", 0) != 0) o.simulateCommand = argv[++i];
-    } else if (a == "--sim") {
+    } else if (a == "--confirmar") {
       o.yes = true;
     } else if (a == "--importar-paradox") {
       auto v = value("--importar-paradox");
@@ -153,6 +156,14 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       std::string name = v->substr(0, eq);
       for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
       o.aliasOrigin.emplace_back(name, v->substr(eq + 1));
+    } else if (a == "--sim") {
+      // Once the undo's confirmation; read as "simulate" beside --simular.
+      error =
+          "--sim não existe mais: para confirmar o --desfazer sem perguntar, use --confirmar "
+          "(para simular, --simular)";
+      return std::nullopt;
+    } else if (a == "--substituir") {
+      o.replaceReport = true;
     } else if (a == "--force") {
       o.force = true;
     } else if (a == "--screenshot") {
@@ -186,7 +197,11 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
     return std::nullopt;
   }
   if (o.yes && o.undoRun == 0) {
-    error = "--sim só vale com --desfazer";
+    error = "--confirmar só vale com --desfazer";
+    return std::nullopt;
+  }
+  if (o.replaceReport && o.reportRun == 0) {
+    error = "--substituir só vale com --relatorio";
     return std::nullopt;
   }
   return o;

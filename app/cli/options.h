@@ -31,7 +31,8 @@ struct Options {
   int64_t reportRun = 0;                  // --relatorio N [ARQUIVO]
   std::optional<std::string> reportFile;  //   ARQUIVO
   int64_t undoRun = 0;                    // --desfazer N
-  bool yes = false;                       // --sim (the undo's question answered yes)
+  bool replaceReport = false;             //   --substituir (an existing file written over)
+  bool yes = false;                       // --confirmar (the undo's question answered yes)
   // A simulation: --simular [COMANDO] (with --script: the script runs inside it).
   bool simulate = false;
   std::optional<std::string> simulateCommand;

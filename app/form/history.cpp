@@ -38,6 +38,8 @@ std::string OperationText(char op) {
       return cp("exclusão"_cp);
     case 'R':
       return cp("substituição"_cp);
+    case 'C':
+      return cp("conflito"_cp);
     default:
       return cp("alteração"_cp);
   }
@@ -45,11 +47,25 @@ std::string OperationText(char op) {
 
 std::string RowsText(int64_t rows) { return IntToStr(rows) + (rows == 1 ? " registro" : " registros"); }
 
+std::string ChangedText(const RunInfo& run) {
+  // A register replaced whole is no row count: it is said as what it is.
+  int64_t replaced = 0;
+  for (const auto& [what, n] : run.counts)
+    if (what.second == 'R') replaced += n;
+  const int64_t rows = run.total() - replaced;
+  if (!replaced) return RowsText(rows);
+  const std::string registers =
+      replaced == 1 ? cp("cadastro substituído"_cp) : IntToStr(replaced) + cp(" cadastros substituídos"_cp);
+  return rows ? RowsText(rows) + " e " + registers : registers;
+}
+
 std::string RunLine(const RunInfo& run) {
   std::string line =
       IntToStr(run.number) + " - " + run.started + " - " + run.caption + " - " + OutcomeText(run.outcome);
   if (run.outcome == RunOutcome::Failed && !run.message.empty()) line += ": " + oneLine(run.message);
-  line += " - " + RowsText(run.total());
+  line += " - " + ChangedText(run);
+  if (run.conflicts)
+    line += " (" + IntToStr(run.conflicts) + (run.conflicts == 1 ? " conflito)" : " conflitos)");
   if (run.simulation) line += cp(" (simulação)"_cp);
   if (run.undoneBy) line += cp(" (desfeita pela execução "_cp) + IntToStr(run.undoneBy) + ")";
   return line;
@@ -65,12 +81,31 @@ std::string ChangeText(const ChangeLine& c) {
   return line + oneLine(c.before) + " -> " + oneLine(c.after);
 }
 
+std::string UndoForecast(const RunInfo& run, int64_t rows) {
+  if (run.undoneBy)
+    return cp("Ela já foi desfeita pela execução "_cp) + IntToStr(run.undoneBy) +
+           cp(": só o que estiver de novo como ela deixou será restaurado (no máximo "_cp) + RowsText(rows) +
+           ").";
+  int64_t replaced = 0;
+  for (const auto& [what, n] : run.counts)
+    if (what.second == 'R') replaced += n;
+  rows -= replaced;
+  const std::string registers = replaced == 1
+                                    ? cp("o cadastro substituído será reposto da sua cópia."_cp)
+                                    : cp("os cadastros substituídos serão repostos das suas cópias."_cp);
+  const std::string plain =
+      RowsText(rows) + (rows == 1 ? cp(" será restaurado"_cp) : cp(" serão restaurados"_cp));
+  if (!replaced) return plain + ".";
+  if (rows <= 0) return static_cast<char>(registers[0] - 'a' + 'A') + registers.substr(1);
+  return plain + " e " + registers;
+}
+
 std::string UndoSummary(int64_t undone, const UndoResult& u, size_t conflictLines) {
   std::string text = cp("A execução "_cp) + IntToStr(undone) + " foi desfeita (" + cp("execução "_cp) +
                      IntToStr(u.run) + ").\r" + "Restaurados: " + RowsText(u.restored) + "\r" +
                      cp("Já como antes: "_cp) + RowsText(u.unchanged) + "\r" +
                      cp("Conflitos (alterados depois da execução, mantidos como estão): "_cp) +
-                     RowsText(static_cast<int64_t>(u.conflicts.size()));
+                     RowsText(u.conflictRows);
   for (size_t i = 0; i < u.conflicts.size() && i < conflictLines; ++i)
     text += "\r" + ChangeText(u.conflicts[i]);
   if (u.conflicts.size() > conflictLines)
@@ -81,13 +116,43 @@ std::string UndoSummary(int64_t undone, const UndoResult& u, size_t conflictLine
 
 // ---- The run of a command ------------------------------------------------------
 
+namespace {
+
+// A caption as a run's name: without its accelerator marks, its blanks single.
+std::string RunCaption(const std::string& caption) {
+  std::string out;
+  for (size_t i = 0; i < caption.size(); ++i) {
+    char c = caption[i];
+    if (c == '&') {
+      if (i + 1 >= caption.size() || caption[i + 1] != '&') continue;
+      ++i;
+    }
+    if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
+    out += c;
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+}  // namespace
+
 void TFormConsistGeral::beginCommandRun(TButton& button) {
   if (!journal_) {
     if (!journalRequired_) return;
     throw EJournalError(journalError_.empty() ? cp(kJournalClosed) : journalError_);
   }
+  // The component options' panel opening, or closed unused, changes
+  // nothing: no run. Its OK runs the command with the option chosen.
+  if (&button == &BotCorrecaoComp || &button == &BitBtn4) return;
+  std::string command = button.name, caption = RunCaption(button.caption);
+  if (&button == &BitBtn3) {
+    command = BotCorrecaoComp.name;
+    caption = RunCaption(BotCorrecaoComp.caption);
+    for (const TRadioButton* option : {&RadioButton3, &RadioButton4, &RadioButton1})
+      if (option->checked) caption += ": " + RunCaption(option->caption);
+  }
   runSimulated_ = simulationMode_;
-  runNumber_ = journal_->beginRun(button.name, button.caption, runSimulated_);
+  runNumber_ = journal_->beginRun(command, caption, runSimulated_);
   if (runSimulated_) beginSimulation();
 }
 
@@ -150,8 +215,8 @@ void TFormConsistGeral::showChanges() {
   // A run still under way (in another program) is not undone.
   // A simulation wrote nothing: nothing to undo. While a simulation is
   // open, an undo would be written into it: none.
-  BotDesfazer.enabled =
-      run.outcome != RunOutcome::Running && run.total() > 0 && !run.simulation && !simulationOpen_;
+  BotDesfazer.enabled = run.outcome != RunOutcome::Running && (run.total() > 0 || run.unsettled > 0) &&
+                        !run.simulation && !simulationOpen_;
   std::vector<ChangeLine> lines = journal_->changes(run.number, kChangeLinesShown + 1);
   const bool more = lines.size() > kChangeLinesShown;
   if (more) lines.resize(kChangeLinesShown);
@@ -200,10 +265,9 @@ void TFormConsistGeral::BotDesfazerClick() {
   }
   const RunInfo run = historyRuns_[static_cast<size_t>(index)];
   if (simulationOpen_) return;
-  const int64_t rows = journal_->rowsToRestore(run.number);
   const std::string question = cp("Desfazer a execução "_cp) + IntToStr(run.number) + " (" + run.caption +
-                               ", " + run.started + ")?\r" + RowsText(rows) +
-                               (rows == 1 ? cp(" será restaurado."_cp) : cp(" serão restaurados."_cp));
+                               ", " + run.started + ")?\r" +
+                               UndoForecast(run, journal_->rowsToRestore(run.number) + run.unsettled);
   if (!ui_.confirm(question)) return;
   const UndoResult result = journal_->undo(run.number, dm_ ? &dm_->sqlcon1 : nullptr);
   loadHistory(result.run);
@@ -218,7 +282,20 @@ void TFormConsistGeral::BotRelatorioClick() {
   }
   const int64_t number = historyRuns_[static_cast<size_t>(index)].number;
   const std::string path = reportPath(number);
-  journal_->writeReport(number, DriveC::resolve(path));
+  const std::filesystem::path file = DriveC::resolve(path);
+  // A report written before is replaced only when the user says so; a
+  // database there, never.
+  bool replace = false;
+  if (std::string refusal = Journal::reportRefusal(file, false, path); !refusal.empty()) {
+    if (!Journal::reportRefusal(file, true).empty()) {
+      refusal = Journal::reportRefusal(file, true, path);
+      ui_.showMessage(refusal);
+      return;
+    }
+    if (!ui_.confirm(cp("O arquivo "_cp) + path + cp(" já existe. Gravar o relatório sobre ele?"_cp))) return;
+    replace = true;
+  }
+  journal_->writeReport(number, file, replace);
   ui_.showMessage(cp("O relatório da execução "_cp) + IntToStr(number) + " foi gravado em " + path + ".");
 }
 

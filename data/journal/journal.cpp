@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <set>
 
 #include "data/journal/store.h"
@@ -39,12 +41,6 @@ std::string OutcomeText(RunOutcome outcome) {
       return std::string("não terminou"_cp);
   }
   return {};
-}
-
-int64_t RunInfo::total() const {
-  int64_t n = 0;
-  for (const auto& [what, count] : counts) n += count;
-  return n;
 }
 
 namespace journal {
@@ -149,8 +145,18 @@ std::string valueText(const ImageValue& value) {
       return {};
     case ImageValue::Integer:
       return IntToStr(value.integer);
-    case ImageValue::Real:
-      return FloatToStr(value.real);
+    case ImageValue::Real: {
+      // The shortest form that reads back as the same double, in pt-BR.
+      char text[40];
+      for (int digits = 15; digits <= 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*G", digits, value.real);
+        if (std::strtod(text, nullptr) == value.real) break;
+      }
+      std::string out(text);
+      for (char& c : out)
+        if (c == '.') c = ',';
+      return out;
+    }
     case ImageValue::Text:
       return value.bytes;
     case ImageValue::Blob: {
@@ -242,6 +248,7 @@ CREATE TABLE run_files(
   run INTEGER NOT NULL,
   tbl INTEGER NOT NULL,
   collected INTEGER NOT NULL DEFAULT 0,
+  after_seq INTEGER NOT NULL DEFAULT 0,
   PRIMARY KEY(run, tbl));
 CREATE TABLE copies(
   id INTEGER PRIMARY KEY,
@@ -249,9 +256,67 @@ CREATE TABLE copies(
   seq INTEGER NOT NULL,
   tbl INTEGER NOT NULL,
   file TEXT NOT NULL,
-  digest TEXT NOT NULL DEFAULT '');
-PRAGMA user_version = 1;
+  digest TEXT NOT NULL DEFAULT '',
+  copy_digest TEXT NOT NULL DEFAULT '');
+CREATE TABLE conflicts(
+  run INTEGER NOT NULL,
+  seq INTEGER NOT NULL,
+  PRIMARY KEY(run, seq));
+CREATE TABLE numbers(last_run INTEGER NOT NULL);
+INSERT INTO numbers VALUES (0);
+CREATE TRIGGER runs_numbered AFTER INSERT ON runs BEGIN
+  UPDATE numbers SET last_run = max(last_run, NEW.number);
+END;
+PRAGMA user_version = 2;
 )";
+
+// A journal of the first format: its copies get the digest of what they hold
+// (unknown for those taken before: empty); its files noted, the last record
+// each held before the run (unknown: 0).
+constexpr const char* kUpgradeFrom1 = R"(
+ALTER TABLE copies ADD COLUMN copy_digest TEXT NOT NULL DEFAULT '';
+ALTER TABLE run_files ADD COLUMN after_seq INTEGER NOT NULL DEFAULT 0;
+CREATE TABLE conflicts(run INTEGER NOT NULL, seq INTEGER NOT NULL, PRIMARY KEY(run, seq));
+CREATE TABLE numbers(last_run INTEGER NOT NULL);
+INSERT INTO numbers SELECT coalesce(max(number), 0) FROM runs;
+CREATE TRIGGER runs_numbered AFTER INSERT ON runs BEGIN
+  UPDATE numbers SET last_run = max(last_run, NEW.number);
+END;
+PRAGMA user_version = 2;
+)";
+
+// SQLite's own words on the journal, after a sentence of ours.
+std::string sqliteReason(int rc, const std::string& english) {
+  std::string why;
+  switch (rc & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      why = std::string("o arquivo está bloqueado por outro programa"_cp);
+      break;
+    case SQLITE_CANTOPEN:
+      why = std::string("o arquivo não pôde ser aberto nem criado"_cp);
+      break;
+    case SQLITE_FULL:
+      why = std::string("disco cheio");
+      break;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      why = std::string("o arquivo ou a sua pasta não pode ser gravado"_cp);
+      break;
+    case SQLITE_IOERR:
+      why = errno == ENOSPC ? std::string("disco cheio")
+                            : std::string("o disco não pôde ser lido ou gravado"_cp);
+      break;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      why = std::string("o arquivo está danificado ou não é um histórico deste programa"_cp);
+      break;
+    default:
+      return english;
+  }
+  return why + " (" + english + ")";
+}
 
 [[noreturn]] void raiseJournal(const std::string& what) {
   throw EJournalError(std::string("Erro no histórico "_cp) + journal::kFile + ": " + what);
@@ -298,7 +363,7 @@ void Journal::Impl::exec(const char* sql) {
   if (rc != SQLITE_OK) {
     std::string what = error ? error : sqlite3_errstr(rc);
     sqlite3_free(error);
-    raiseJournal(what);
+    raiseJournal(sqliteReason(rc, what));
   }
 }
 
@@ -351,9 +416,9 @@ int64_t Journal::Impl::beginRun(const std::string& command, const std::string& c
   if (run) endRun(RunOutcome::Completed, {});
   begin();
   engine::Stmt& s = stmt(
-      "INSERT INTO runs(command, caption, started, started_unix, drive_c, transport, undoes, pid, "
+      "INSERT INTO runs(number, command, caption, started, started_unix, drive_c, transport, undoes, pid, "
       "simulation) "
-      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+      "VALUES (" CG_NEXT_RUN ", ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   {
     engine::StmtUse use(s);
     TDateTime now = Clock::now();
@@ -375,8 +440,14 @@ int64_t Journal::Impl::beginRun(const std::string& command, const std::string& c
   return run;
 }
 
-void Journal::Impl::endRun(RunOutcome outcome, const std::string& message) {
+void Journal::Impl::endRun(RunOutcome outcome, const std::string& given) {
   if (!run) return;
+  std::string message = given;
+  if (failure && outcome == RunOutcome::Completed) {
+    outcome = RunOutcome::Failed;
+    message = *failure;
+  }
+  failure.reset();
   // A simulated run's records come from the simulation's end, never from
   // the files (which a simulation still under way holds locked).
   if (!simulatedRun) collect(run);
@@ -420,6 +491,26 @@ Journal::Impl::LocalTable& Journal::Impl::localTable(const ChangedTable& table) 
   TableInfo& info = entry->info;
   info.place = 'L';
   info.name = table.windowsPath;
+  // One file, one name: the name the journal knows it by already, however
+  // the program spells it now (COMPONEN.DB, Componen.DB).
+  {
+    engine::Stmt& known = stmt("SELECT DISTINCT name FROM tables WHERE place = 'L' AND data_table = ?");
+    engine::StmtUse use(known);
+    known.bindText(1, table.dataTable);
+    std::error_code ec;
+    while (known.step()) {
+      const std::string name(known.columnText(0));
+      if (name == table.windowsPath) break;
+      try {
+        if (fs::equivalent(journal::liveFile(name), table.file, ec)) {
+          info.name = name;
+          break;
+        }
+      } catch (const Exception&) {
+        continue;
+      }
+    }
+  }
   info.dataTable = table.dataTable;
   info.fields = table.fields;
   info.key = table.primaryKey;
@@ -504,7 +595,9 @@ TableInfo Journal::Impl::tableById(int64_t id) {
   engine::StmtUse use(s);
   s.bindInt(1, id);
   TableInfo t;
-  if (!s.step()) raiseJournal("tabela " + std::to_string(id) + " ausente");
+  if (!s.step())
+    raiseJournal(std::string("o histórico está incompleto: falta a descrição da tabela número "_cp) +
+                 std::to_string(id));
   t.id = id;
   t.place = s.columnText(0).empty() ? 'L' : s.columnText(0)[0];
   t.name = std::string(s.columnText(1));
@@ -588,9 +681,29 @@ Record readRecord(sqlite3_stmt* st) {
 
 }  // namespace
 
+void Journal::Impl::eachConflict(int64_t number, const std::function<bool(const Record&)>& f) {
+  engine::Stmt s(
+      db.get(),
+      "SELECT c.seq, c.run, c.batch, c.tbl, c.row_id, c.key, c.op, c.before, c.after FROM conflicts x "
+      "JOIN changes c ON c.seq = x.seq WHERE x.run = ? ORDER BY x.seq",
+      windowsPath);
+  s.bindInt(1, number);
+  while (s.step())
+    if (!f(readRecord(s.get()))) break;
+}
+
+bool Journal::Impl::touchedServer(int64_t number) {
+  engine::Stmt& s =
+      stmt("SELECT 1 FROM changes c JOIN tables t ON t.id = c.tbl WHERE c.run = ? AND t.place = 'S' LIMIT 1");
+  engine::StmtUse use(s);
+  s.bindInt(1, number);
+  return s.step();
+}
+
 std::vector<Record> Journal::Impl::records(int64_t number) {
   engine::Stmt& s = stmt(
-      "SELECT seq, run, batch, tbl, row_id, key, op, before, after FROM changes WHERE run = ? ORDER BY seq");
+      "SELECT seq, run, batch, tbl, row_id, key, op, before, after FROM changes WHERE run = "
+      "?" CG_SETTLED_RECORD " ORDER BY seq");
   engine::StmtUse use(s);
   s.bindInt(1, number);
   std::vector<Record> out;
@@ -600,10 +713,10 @@ std::vector<Record> Journal::Impl::records(int64_t number) {
 
 void Journal::Impl::eachRecord(int64_t number, const std::function<bool(const Record&)>& f) {
   // A statement of its own: `f` may use the kept ones.
-  engine::Stmt s(
-      db.get(),
-      "SELECT seq, run, batch, tbl, row_id, key, op, before, after FROM changes WHERE run = ? ORDER BY seq",
-      windowsPath);
+  engine::Stmt s(db.get(),
+                 "SELECT seq, run, batch, tbl, row_id, key, op, before, after FROM changes WHERE run = "
+                 "?" CG_SETTLED_RECORD " ORDER BY seq",
+                 windowsPath);
   s.bindInt(1, number);
   while (s.step())
     if (!f(readRecord(s.get()))) break;
@@ -636,16 +749,42 @@ uint64_t fnv(uint64_t h, std::string_view bytes) {
 
 }  // namespace
 
+namespace {
+
+// The last record kept in a table file's records' table as last committed
+// (0: none), read through a connection of its own.
+int64_t lastRecord(const fs::path& file) {
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  engine::Database db(raw);
+  if (rc != SQLITE_OK) return 0;
+  sqlite3_busy_timeout(raw, 5000);
+  sqlite3_stmt* st = nullptr;
+  int64_t last = 0;
+  if (sqlite3_prepare_v2(raw, "SELECT max(seq) FROM _journal", -1, &st, nullptr) == SQLITE_OK &&
+      sqlite3_step(st) == SQLITE_ROW)
+    last = sqlite3_column_int64(st, 0);
+  sqlite3_finalize(st);
+  return last;
+}
+
+}  // namespace
+
 void Journal::Impl::touched(const ChangedTable& table) {
   ensureRun();
   LocalTable& t = localTable(table);
   if (!t.touchedIn.insert(run).second) return;
+  // Records the file holds before this run's first change in it are not
+  // this run's, whatever run number they carry (a journal lost and begun
+  // again numbers its runs from 1).
+  const int64_t last = lastRecord(t.file);
   begin();
-  engine::Stmt& s = stmt("INSERT OR IGNORE INTO run_files(run, tbl) VALUES (?, ?)");
+  engine::Stmt& s = stmt("INSERT OR IGNORE INTO run_files(run, tbl, after_seq) VALUES (?, ?, ?)");
   {
     engine::StmtUse use(s);
     s.bindInt(1, run);
     s.bindInt(2, t.info.id);
+    s.bindInt(3, last);
     s.step();
   }
   // Synced before the file's first change of the run can commit: whatever
@@ -793,7 +932,66 @@ void Journal::Impl::collectFile(const fs::path& file) {
   exec("BEGIN");
   inTransaction = true;
   const int64_t table = localTableId(info);
-  exec("INSERT INTO batches(run, place, confirmed) SELECT DISTINCT run, 'L', 1 FROM src._journal");
+  // The runs whose records these are: a run that noted the file, for the
+  // records after those the file held when it did. Any other record was
+  // left by a run this journal does not know, and goes to a run of its own.
+  exec(
+      "CREATE TEMP TABLE IF NOT EXISTS cg_owner(run INTEGER PRIMARY KEY, after_seq INTEGER NOT NULL);"
+      "CREATE TEMP TABLE IF NOT EXISTS cg_lost(recorded INTEGER PRIMARY KEY, run INTEGER NOT NULL);"
+      "DELETE FROM temp.cg_owner; DELETE FROM temp.cg_lost;");
+  {
+    std::map<int64_t, int64_t> owners;
+    {
+      engine::Stmt& s = stmt(
+          "SELECT f.run, f.after_seq, t.name FROM run_files f JOIN tables t ON t.id = f.tbl WHERE t.place = "
+          "'L' AND t.data_table = ?");
+      engine::StmtUse use(s);
+      s.bindText(1, info.dataTable);
+      std::error_code ec;
+      while (s.step())
+        if (fs::equivalent(journal::liveFile(std::string(s.columnText(2))), file, ec)) {
+          auto [at, fresh] = owners.emplace(s.columnInt(0), s.columnInt(1));
+          if (!fresh) at->second = std::min(at->second, s.columnInt(1));
+        }
+    }
+    engine::Stmt& add = stmt("INSERT INTO temp.cg_owner(run, after_seq) VALUES (?, ?)");
+    for (const auto& [owner, after] : owners) {
+      engine::StmtUse use(add);
+      add.bindInt(1, owner);
+      add.bindInt(2, after);
+      add.step();
+    }
+    std::vector<int64_t> lost;
+    {
+      engine::Stmt s(
+          db.get(),
+          "SELECT DISTINCT j.run FROM src._journal j WHERE j.seq <= ?1 AND NOT EXISTS (SELECT 1 FROM "
+          "temp.cg_owner o WHERE o.run = j.run AND j.seq > o.after_seq)",
+          windowsPath);
+      s.bindInt(1, last);
+      while (s.step()) lost.push_back(s.columnInt(0));
+    }
+    engine::Stmt& map = stmt("INSERT INTO temp.cg_lost(recorded, run) VALUES (?, ?)");
+    for (int64_t recorded : lost) {
+      const int64_t own = orphanRun(recorded);
+      engine::StmtUse use(map);
+      map.bindInt(1, recorded);
+      map.bindInt(2, own);
+      map.step();
+    }
+  }
+#define CG_OWNER                                                                                        \
+  "(CASE WHEN EXISTS (SELECT 1 FROM temp.cg_owner o WHERE o.run = j.run AND j.seq > o.after_seq) THEN " \
+  "j.run ELSE (SELECT l.run FROM temp.cg_lost l WHERE l.recorded = j.run) END)"
+  {
+    engine::Stmt batches(db.get(),
+                         "INSERT INTO batches(run, place, confirmed) SELECT DISTINCT " CG_OWNER
+                         ", 'L', 1 FROM src._journal j WHERE j.seq <= ?1",
+                         windowsPath);
+    batches.bindInt(1, last);
+    engine::StmtUse use(batches);
+    batches.step();
+  }
   // A collection of this file that was cut short (the program died after
   // the journal's commit, before the file's) left a mark: the records up
   // to that mark may be in the journal already, and are taken only when
@@ -809,12 +1007,14 @@ void Journal::Impl::collectFile(const fs::path& file) {
   engine::Stmt copy(
       db.get(),
       "INSERT INTO changes(run, batch, tbl, row_id, key, op, before, after, src_hash) "
-      "SELECT j.run, (SELECT max(id) FROM batches b WHERE b.run = j.run AND b.place = 'L'), ?1, "
+      "SELECT " CG_OWNER ", (SELECT max(id) FROM batches b WHERE b.run = " CG_OWNER
+      " AND b.place = 'L'), ?1, "
       "j.row_id, j.key, j.op, CASE WHEN j.op = 'I' THEN NULL ELSE j.before END, "
       "CASE WHEN j.op = 'D' THEN NULL ELSE j.after END, "
       "cg_hash(j.seq, j.run, j.op, j.row_id, j.key, j.before, j.after) "
       "FROM src._journal j WHERE j.seq <= ?2 AND (j.seq > ?3 OR NOT EXISTS (SELECT 1 FROM changes c "
-      "WHERE c.run = j.run AND c.tbl = ?1 AND c.src_hash = "
+      "WHERE c.run = " CG_OWNER
+      " AND c.tbl = ?1 AND c.src_hash = "
       "cg_hash(j.seq, j.run, j.op, j.row_id, j.key, j.before, j.after))) ORDER BY j.seq",
       windowsPath);
   copy.bindInt(1, table);
@@ -832,7 +1032,8 @@ void Journal::Impl::collectFile(const fs::path& file) {
     mark.step();
   }
   {
-    engine::Stmt& mark = stmt("UPDATE run_files SET collected = 1 WHERE tbl = ?");
+    // Emptied, the records' table numbers its next records from 1 again.
+    engine::Stmt& mark = stmt("UPDATE run_files SET collected = 1, after_seq = 0 WHERE tbl = ?");
     engine::StmtUse use(mark);
     mark.bindInt(1, table);
     mark.step();
@@ -854,6 +1055,68 @@ void Journal::Impl::collectFile(const fs::path& file) {
   faults::wrote();  // a crash test's kill point: collected and removed, its mark still kept
   // The collection is whole: its mark goes with the journal's next commit.
   finishedCollections.push_back(fileKey);
+}
+
+#undef CG_OWNER
+
+void Journal::Impl::noteLostHistory() {
+  // The copies of replaced registers outlive a journal deleted or emptied:
+  // their names carry the numbers of the runs that took them.
+  int64_t last = 0;
+  std::error_code ec;
+  const fs::path copies = DriveC::resolve(journal::kCopies);
+  for (fs::directory_iterator it(copies, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() < 4 || (name[0] != 'R' && name[0] != 'r')) continue;
+    const int64_t number = std::atoll(name.c_str() + 1);
+    if (number > 0 && name.find('-') != std::string::npos) last = std::max(last, number);
+  }
+  if (!last) return;
+  {
+    engine::Stmt& s = stmt("UPDATE numbers SET last_run = ?");
+    engine::StmtUse use(s);
+    s.bindInt(1, last);
+    s.step();
+  }
+  engine::Stmt& s = stmt(
+      "INSERT INTO runs(number, command, caption, started, started_unix, ended, outcome, drive_c, transport, "
+      "pid) VALUES (" CG_NEXT_RUN ", '', ?, ?, ?, ?, ?, ?, ?, 0)");
+  engine::StmtUse use(s);
+  TDateTime now = Clock::now();
+  s.bindText(1,
+             std::string("Histórico começado de novo: o anterior foi apagado ou perdido, as execuções até a "
+                         "número "_cp) +
+                 std::to_string(last) + std::string(" não estão nele"_cp));
+  s.bindText(2, journal::stamp(now));
+  s.bindInt(3, DateTimeToUnix(now));
+  s.bindText(4, journal::stamp(now));
+  s.bindInt(5, static_cast<int>(RunOutcome::Completed));
+  s.bindText(6, fromUtf8(DriveC::root().string()));
+  s.bindText(7, transportName());
+  s.step();
+}
+
+int64_t Journal::Impl::orphanRun(int64_t recorded) {
+  auto known = orphanRuns.find(recorded);
+  if (known != orphanRuns.end()) return known->second;
+  engine::Stmt& s = stmt(
+      "INSERT INTO runs(number, command, caption, started, started_unix, ended, outcome, drive_c, transport, "
+      "pid) VALUES (" CG_NEXT_RUN ", '', ?, ?, ?, ?, ?, ?, ?, 0)");
+  {
+    engine::StmtUse use(s);
+    TDateTime now = Clock::now();
+    s.bindText(1, std::string("Alterações de uma execução interrompida, histórico perdido"_cp));
+    s.bindText(2, journal::stamp(now));
+    s.bindInt(3, DateTimeToUnix(now));
+    s.bindText(4, journal::stamp(now));
+    s.bindInt(5, static_cast<int>(RunOutcome::Died));
+    s.bindText(6, fromUtf8(DriveC::root().string()));
+    s.bindText(7, transportName());
+    s.step();
+  }
+  const int64_t number = sqlite3_last_insert_rowid(db.get());
+  orphanRuns.emplace(recorded, number);
+  return number;
 }
 
 void Journal::Impl::collect(std::optional<int64_t> number) {
@@ -984,18 +1247,7 @@ bool showsBefore(const Record& r, const std::optional<std::vector<ImageValue>>& 
 
 }  // namespace
 
-void Journal::Impl::settle(SQLConnection* server) {
-  // The records of local changes are in the table files until collected:
-  // those of programs that are gone are collected now.
-  collect(std::nullopt);
-  // Runs of programs that are gone; another program may have its own open.
-  std::set<int64_t> gone;
-  {
-    engine::Stmt& s = stmt("SELECT number, pid FROM runs WHERE outcome = 0");
-    engine::StmtUse use(s);
-    while (s.step())
-      if (!processAlive(s.columnInt(1))) gone.insert(s.columnInt(0));
-  }
+void Journal::Impl::settleServer(SQLConnection& server) {
   // Server batches only: local records are confirmed as they are collected
   // (they reached the table file with their changes).
   std::vector<int64_t> batches;
@@ -1009,10 +1261,10 @@ void Journal::Impl::settle(SQLConnection* server) {
     while (s.step())
       if (!processAlive(s.columnInt(1))) batches.push_back(s.columnInt(0));
   }
+  if (batches.empty()) return;
   begin();
   std::unique_ptr<ServerRowWriter> writer;
   for (int64_t batch : batches) {
-    if (!server) break;  // until a start that reaches the server
     std::vector<Record> recs = batchRecords(batch);
     // Every row the transaction touched, with its first and last record.
     std::map<std::pair<int64_t, std::string>, RowChanges> rows;
@@ -1037,12 +1289,12 @@ void Journal::Impl::settle(SQLConnection* server) {
         }
       }
     }
-    bool allBefore = true, allAfter = true, readable = true;
+    bool changed = false, allBefore = true, readable = true;
     for (const auto& [where, rc] : rows) {
       std::optional<std::vector<ImageValue>> row;
       try {
         TableInfo t = tableById(where.first);
-        if (!writer) writer = std::make_unique<ServerRowWriter>(*server);
+        if (!writer) writer = std::make_unique<ServerRowWriter>(server);
         RowImage key = DecodeImage(where.second);
         std::vector<std::string> keyColumns, columns;
         std::vector<SQLValue> keyValues;
@@ -1060,17 +1312,49 @@ void Journal::Impl::settle(SQLConnection* server) {
         readable = false;
         break;
       }
-      if (!showsBefore(*rc.first, row)) allBefore = false;
-      if (!showsAfter(*rc.last, row)) allAfter = false;
+      // A row as the transaction left it, and not as it found it: the
+      // transaction committed (it is all or nothing).
+      const bool found = showsBefore(*rc.first, row);
+      if (showsAfter(*rc.last, row) && !found) changed = true;
+      if (!found) allBefore = false;
     }
-    // The transaction never reached the tables: its records go. Otherwise
-    // they stay (a row changed since is a conflict for the undo).
-    if (readable && allBefore && !allAfter)
+    // Settled before any later run of this program wrote to the server: a
+    // transaction whose rows are all as it found them never committed, and
+    // its records go; otherwise they are kept (a row changed by another
+    // program since is a conflict for the undo, left as it is). A server
+    // that cannot be read leaves the batch for the next time.
+    if (!readable) continue;
+    if (allBefore && !changed)
       dropBatch(batch);
     else
       confirmedBatches.push_back(batch);
   }
   writer.reset();
+  commit();
+}
+
+void Journal::Impl::serverConnected(SQLConnection& server) noexcept {
+  try {
+    settleServer(server);
+  } catch (...) {
+    rollback();  // settled at the next connection
+  }
+}
+
+void Journal::Impl::settle(SQLConnection* server) {
+  // The records of local changes are in the table files until collected:
+  // those of programs that are gone are collected now.
+  collect(std::nullopt);
+  // Runs of programs that are gone; another program may have its own open.
+  std::set<int64_t> gone;
+  {
+    engine::Stmt& s = stmt("SELECT number, pid FROM runs WHERE outcome = 0");
+    engine::StmtUse use(s);
+    while (s.step())
+      if (!processAlive(s.columnInt(1))) gone.insert(s.columnInt(0));
+  }
+  if (server) settleServer(*server);
+  begin();
   for (int64_t number : gone) {
     engine::Stmt& s = stmt("UPDATE runs SET outcome = ? WHERE number = ?");
     engine::StmtUse use(s);
@@ -1100,8 +1384,9 @@ void Journal::Impl::removeOld() {
       s.bindInt(1, number);
       while (s.step()) files.emplace_back(s.columnText(0));
     }
-    for (const char* sql : {"DELETE FROM copies WHERE run = ?", "DELETE FROM changes WHERE run = ?",
-                            "DELETE FROM batches WHERE run = ?", "DELETE FROM runs WHERE number = ?"}) {
+    for (const char* sql : {"DELETE FROM copies WHERE run = ?", "DELETE FROM conflicts WHERE run = ?",
+                            "DELETE FROM changes WHERE run = ?", "DELETE FROM batches WHERE run = ?",
+                            "DELETE FROM runs WHERE number = ?"}) {
       engine::Stmt& s = stmt(sql);
       engine::StmtUse use(s);
       s.bindInt(1, number);
@@ -1152,7 +1437,7 @@ std::unique_ptr<Journal> Journal::open(SQLConnection* server) {
     int rc = sqlite3_open_v2(path.c_str(), &raw,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     impl->db = engine::Database(raw);
-    if (rc != SQLITE_OK) raiseJournal(raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+    if (rc != SQLITE_OK) raiseJournal(sqliteReason(rc, raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
     sqlite3_extended_result_codes(raw, 1);
     sqlite3_busy_timeout(raw, 5000);
     // Every commit of the journal is on the disk before the change it
@@ -1176,6 +1461,11 @@ std::unique_ptr<Journal> Journal::open(SQLConnection* server) {
       }
       if (!empty) raiseJournal(std::string("o arquivo não é um histórico deste programa"_cp));
       impl->exec(kSchema);
+      impl->noteLostHistory();
+      impl->commit();
+    } else if (version == 1) {
+      impl->begin();
+      impl->exec(kUpgradeFrom1);
       impl->commit();
     } else if (version != journal::kSchemaVersion) {
       raiseJournal(std::string("versão "_cp) + std::to_string(version) + " do formato desconhecida");
@@ -1197,6 +1487,10 @@ int64_t Journal::beginRun(const std::string& command, const std::string& caption
 }
 
 void Journal::endRun(RunOutcome outcome, const std::string& message) { impl_->endRun(outcome, message); }
+
+void Journal::failRun(const std::string& message) {
+  if (impl_->run && !impl_->implicitRun) impl_->failure = message;
+}
 
 int64_t Journal::currentRun() const { return impl_->implicitRun ? 0 : impl_->run; }
 

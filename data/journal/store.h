@@ -25,7 +25,26 @@
 
 namespace cg::journal {
 
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
+
+// The row a record of `changes` is about: its rowid (local), or its key
+// (server; a register replaced whole: its table).
+#define CG_ROW_OF_RECORD "coalesce(row_id, hex(key))"
+
+// The number of the next run: never one given before, even to a run
+// removed since (table `numbers` keeps the last one given).
+#define CG_NEXT_RUN "(SELECT max(coalesce((SELECT max(number) FROM runs), 0), last_run) + 1 FROM numbers)"
+
+// A condition on `changes`: the record is of a server transaction not
+// known to have committed.
+#define CG_UNSETTLED_RECORD \
+  " AND EXISTS (SELECT 1 FROM batches b WHERE b.id = changes.batch AND b.confirmed = 0 AND b.place = 'S')"
+
+// A condition on `changes`: the record counts, unless it is of a server
+// transaction not known to have committed (its batch unconfirmed).
+#define CG_SETTLED_RECORD                                                                                  \
+  " AND NOT EXISTS (SELECT 1 FROM batches b WHERE b.id = changes.batch AND b.confirmed = 0 AND b.place = " \
+  "'S')"
 inline constexpr const char* kFolder = "C:\\VITRALON\\CONSISTGERAL";
 inline constexpr const char* kFile = "C:\\VITRALON\\CONSISTGERAL\\Historico.db";
 inline constexpr const char* kCopies = "C:\\VITRALON\\CONSISTGERAL\\Copias";
@@ -74,6 +93,10 @@ std::string stamp(TDateTime t);
 // row's rowid and encoded values), as 16 hexadecimal digits.
 std::string tableDigest(sqlite3* db, const std::string& dataTable, const std::string& windowsPath);
 
+// The digest of the data table of a table file (Windows path), opened
+// read-only; raises when it is not a table file.
+std::string fileDigest(const std::string& windowsPath);
+
 // Writes everything of `source` into a new file `copy` with SQLite's
 // backup API (the copy in rollback-journal mode, a single file).
 void backupInto(sqlite3* source, const std::filesystem::path& copy, const std::string& windowsPath);
@@ -110,7 +133,8 @@ struct Journal::Impl {
   // --- runs
   int64_t run = 0;
   bool implicitRun = false;
-  bool simulatedRun = false;  // the run under way is a simulation
+  bool simulatedRun = false;           // the run under way is a simulation
+  std::optional<std::string> failure;  // Journal::failRun's message
   int64_t beginRun(const std::string& command, const std::string& caption, int64_t undoes,
                    bool simulation = false);
   void endRun(RunOutcome outcome, const std::string& message);
@@ -146,13 +170,24 @@ struct Journal::Impl {
   // --- records
   void insertRecord(int64_t batch, int64_t table, std::optional<int64_t> rowid, char op, std::string_view key,
                     std::string_view before, std::string_view after);
+  // Server records whose transaction is not known to have committed (a
+  // program that died before confirming it, its batch not yet settled)
+  // are left out: they may never have reached the server.
   std::vector<journal::Record> records(int64_t run);
   // The run's records in order, one at a time, until `f` returns false.
   void eachRecord(int64_t run, const std::function<bool(const journal::Record&)>& f);
+  // The records an undo (run `run`) left as they were, in order.
+  void eachConflict(int64_t run, const std::function<bool(const journal::Record&)>& f);
+  // Whether the run has records of server rows, confirmed or not.
+  bool touchedServer(int64_t run);
   std::vector<journal::Record> batchRecords(int64_t batch);
 
   // --- settling what a program that died left
   void settle(SQLConnection* server);
+  // The unconfirmed server batches of programs that are gone, checked
+  // against the rows as the server has them: a transaction that never
+  // committed leaves its records out, one that did has them confirmed.
+  void settleServer(SQLConnection& server);
   void removeOld();
 
   // --- what the engine and the driver report
@@ -161,6 +196,15 @@ struct Journal::Impl {
   // removed there) at the run's end, or at the next start after a crash.
   void touched(const ChangedTable& table);
   void collectFile(const std::filesystem::path& file);
+  // Records found in a file that no run of this journal left there (the
+  // journal was lost, its run numbers begun again): each such run number
+  // gets a run of its own, kept as `Died`, for this program's life.
+  std::map<int64_t, int64_t> orphanRuns;
+  int64_t orphanRun(int64_t recorded);
+  // A journal made anew where copies of an earlier one's runs are found:
+  // its numbers go on after theirs, and a run says that the history before
+  // is gone.
+  void noteLostHistory();
   // The records of what a simulation changed in `table`.
   void localSimulated(const ChangedTable& table,
                       const std::vector<LocalChangeSink::Record>& records) noexcept;
@@ -172,6 +216,7 @@ struct Journal::Impl {
   void serverCommitted(const void* transaction) noexcept;
   void serverRolledBack(const void* transaction) noexcept;
   void serverSimulated(const void* transaction) noexcept;
+  void serverConnected(SQLConnection& server) noexcept;
 
   struct LocalSink final : LocalChangeSink {
     Impl* j = nullptr;
@@ -188,14 +233,20 @@ struct Journal::Impl {
     void committed(const void* t) noexcept override { j->serverCommitted(t); }
     void rolledBack(const void* t) noexcept override { j->serverRolledBack(t); }
     void simulated(const void* t) noexcept override { j->serverSimulated(t); }
+    void connected(SQLConnection& c) noexcept override { j->serverConnected(c); }
   } serverSink;
 
   // --- copies of replaced registers
   std::map<std::string, int64_t> pendingCopies;  // live table -> copy row awaiting its digest
   // Records in the current run that `liveTable` is replaced whole, its
   // former content kept in `copy` (Windows path); returns the copy's row.
+  // `digest`: what the replacement leaves (empty: not known yet);
+  // `copyDigest`: what the copy holds.
   int64_t recordReplacement(const journal::TableInfo& live, const std::string& copy,
-                            const std::string& digest);
+                            const std::string& digest, const std::string& copyDigest);
+  // Raises EJournalError naming the copy unless every copy of run
+  // `number` is there and is the table it was taken from, as it was taken.
+  void checkCopies(int64_t number);
   // The Windows path and host file of the run's next copy.
   std::pair<std::string, std::filesystem::path> nextCopy();
 

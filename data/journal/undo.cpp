@@ -61,6 +61,20 @@ std::string tableDigest(sqlite3* db, const std::string& dataTable, const std::st
   return out;
 }
 
+std::string fileDigest(const std::string& windowsPath) {
+  const fs::path file = liveFile(windowsPath);
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec))
+    throw EJournalError(windowsPath + std::string(": arquivo não encontrado."_cp));
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  engine::Database db(raw);
+  if (rc != SQLITE_OK) engine::raiseSqlite(raw, rc, windowsPath);
+  sqlite3_busy_timeout(raw, 5000);
+  TableInfo t = describe(raw, windowsPath);
+  return tableDigest(raw, t.dataTable, windowsPath);
+}
+
 void backupInto(sqlite3* source, const fs::path& copy, const std::string& windowsPath) {
   std::error_code ec;
   fs::remove(copy, ec);
@@ -96,13 +110,14 @@ std::pair<std::string, fs::path> Journal::Impl::nextCopy() {
 }
 
 int64_t Journal::Impl::recordReplacement(const TableInfo& live, const std::string& copy,
-                                         const std::string& digest) {
+                                         const std::string& digest, const std::string& copyDigest) {
   begin();
   int64_t table = localTableId(live);
   int64_t batch = newBatch('L');
   insertRecord(batch, table, std::nullopt, 'R', {}, {}, {});
   int64_t seq = sqlite3_last_insert_rowid(db.get());
-  engine::Stmt& s = stmt("INSERT INTO copies(run, seq, tbl, file, digest) VALUES (?, ?, ?, ?, ?)");
+  engine::Stmt& s =
+      stmt("INSERT INTO copies(run, seq, tbl, file, digest, copy_digest) VALUES (?, ?, ?, ?, ?, ?)");
   {
     engine::StmtUse use(s);
     s.bindInt(1, run);
@@ -110,6 +125,7 @@ int64_t Journal::Impl::recordReplacement(const TableInfo& live, const std::strin
     s.bindInt(3, table);
     s.bindText(4, copy);
     s.bindText(5, digest);
+    s.bindText(6, copyDigest);
     s.step();
   }
   int64_t id = sqlite3_last_insert_rowid(db.get());
@@ -118,7 +134,46 @@ int64_t Journal::Impl::recordReplacement(const TableInfo& live, const std::strin
   return id;
 }
 
-void Journal::beforeReplace(const std::string& liveTable) {
+void Journal::Impl::checkCopies(int64_t number) {
+  struct Copy {
+    std::string file, digest;
+    int64_t table;
+  };
+  std::vector<Copy> copies;
+  {
+    engine::Stmt& s = stmt("SELECT file, copy_digest, tbl FROM copies WHERE run = ? ORDER BY seq");
+    engine::StmtUse use(s);
+    s.bindInt(1, number);
+    while (s.step())
+      copies.push_back({std::string(s.columnText(0)), std::string(s.columnText(1)), s.columnInt(2)});
+  }
+  for (const Copy& c : copies) {
+    const TableInfo live = tableById(c.table);
+    const fs::path host = DriveC::resolve(c.file);
+    std::error_code ec;
+    if (!fs::is_regular_file(host, ec))
+      throw EJournalError(std::string("A cópia "_cp) + c.file + " de " + live.name +
+                          std::string(" não foi encontrada: nada foi desfeito."_cp));
+    bool sound = false;
+    try {
+      sqlite3* raw = nullptr;
+      int rc = sqlite3_open_v2(host.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+      engine::Database copyDb(raw);
+      if (rc == SQLITE_OK) {
+        TableInfo held = journal::describe(raw, c.file);
+        sound = held.dataTable == live.dataTable && held.fields == live.fields && held.key == live.key &&
+                (c.digest.empty() || journal::tableDigest(raw, held.dataTable, c.file) == c.digest);
+      }
+    } catch (const Exception&) {
+      sound = false;
+    }
+    if (!sound)
+      throw EJournalError(std::string("A cópia "_cp) + c.file + " de " + live.name +
+                          std::string(" está danificada ou não é a que foi tirada: nada foi desfeito."_cp));
+  }
+}
+
+void Journal::beforeReplace(const std::string& liveTable, const std::string& replacement) {
   impl_->ensureRun();
   fs::path live = journal::liveFile(liveTable);
   // Records still kept in the live file go to the journal first: the
@@ -133,27 +188,67 @@ void Journal::beforeReplace(const std::string& liveTable) {
   TableInfo info = journal::describe(source.get(), liveTable);
   auto [copy, host] = impl_->nextCopy();
   journal::backupInto(source.get(), host, liveTable);
+  const std::string copyDigest = journal::tableDigest(source.get(), info.dataTable, liveTable);
   sqlite3_exec(lock.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-  impl_->pendingCopies[engine::upperAscii(liveTable)] = impl_->recordReplacement(info, copy, {});
+  // What the command file will leave, known before it runs: a program that
+  // dies meanwhile leaves a replacement that can still be undone.
+  std::string expected;
+  if (!replacement.empty()) {
+    try {
+      expected = journal::fileDigest(replacement);
+    } catch (const Exception&) {
+      expected.clear();  // the command file will not find it either
+    }
+  }
+  impl_->pendingCopies[engine::upperAscii(liveTable)] =
+      impl_->recordReplacement(info, copy, expected, copyDigest);
 }
 
 void Journal::afterReplace(const std::string& liveTable) {
   auto pending = impl_->pendingCopies.find(engine::upperAscii(liveTable));
   if (pending == impl_->pendingCopies.end())
     throw EJournalError(std::string("Nenhuma cópia foi tirada de "_cp) + liveTable + ".");
+  const int64_t id = pending->second;
+  impl_->pendingCopies.erase(pending);
   engine::Database live = engine::openDatabase(journal::liveFile(liveTable), liveTable, false);
   TableInfo info = journal::describe(live.get(), liveTable);
   std::string digest = journal::tableDigest(live.get(), info.dataTable, liveTable);
+  std::string copyDigest, copy;
+  int64_t seq = 0;
+  {
+    engine::Stmt& s = impl_->stmt("SELECT copy_digest, file, seq FROM copies WHERE id = ?");
+    engine::StmtUse use(s);
+    s.bindInt(1, id);
+    if (s.step()) {
+      copyDigest = std::string(s.columnText(0));
+      copy = std::string(s.columnText(1));
+      seq = s.columnInt(2);
+    }
+  }
   impl_->begin();
+  if (!copyDigest.empty() && digest == copyDigest) {
+    // The table is as it was: the command file replaced nothing, and there
+    // is nothing to undo.
+    for (auto [sql, value] : {std::pair<const char*, int64_t>{"DELETE FROM copies WHERE id = ?", id},
+                              {"DELETE FROM changes WHERE seq = ?", seq}}) {
+      engine::Stmt& s = impl_->stmt(sql);
+      engine::StmtUse use(s);
+      s.bindInt(1, value);
+      s.step();
+    }
+    impl_->commit();
+    std::error_code ec;
+    fs::remove(DriveC::resolve(copy), ec);
+    return;
+  }
   engine::Stmt& s = impl_->stmt("UPDATE copies SET digest = ? WHERE id = ?");
   {
     engine::StmtUse use(s);
     s.bindText(1, digest);
-    s.bindInt(2, pending->second);
+    s.bindInt(2, id);
     s.step();
   }
   impl_->commit();
-  impl_->pendingCopies.erase(pending);
 }
 
 // ------------------------------------------------------------ undo
@@ -167,6 +262,23 @@ bool matches(const RowImage& image, const Row& row) {
   for (const auto& [p, v] : image)
     if (p < 0 || static_cast<size_t>(p) >= row->size() || (*row)[static_cast<size_t>(p)] != v) return false;
   return true;
+}
+
+bool matches(const RowImage& image, const std::vector<ImageValue>& row) { return matches(image, Row(row)); }
+
+// The primary key of a row as the record left it (an update may change it).
+RowImage keyAsLeft(const Record& r) {
+  RowImage key = r.key;
+  if (r.op == 'U')
+    for (auto& [p, v] : key)
+      if (const ImageValue* changed = journal::valueAt(r.after, p)) v = *changed;
+  return key;
+}
+
+bool keyChanged(const Record& r) {
+  for (const auto& [p, v] : r.key)
+    if (journal::valueAt(r.after, p)) return true;
+  return false;
 }
 
 // What the undo does with one record, given the row as it is now (absent:
@@ -217,6 +329,30 @@ class FileWriter {
     open_ = false;
   }
 
+  // The row with the key `key` (field positions and values): its rowid and
+  // values, or nullopt when no row has that key.
+  std::optional<std::pair<int64_t, std::vector<ImageValue>>> find(const TableInfo& t, const RowImage& key) {
+    std::string sql = "SELECT rowid";
+    for (const std::string& f : t.fields) sql += ", " + engine::quoteId(f);
+    sql += " FROM " + engine::quoteId(t.dataTable) + " WHERE ";
+    for (size_t i = 0; i < key.size(); ++i)
+      sql += (i ? " AND " : "") + engine::quoteId(t.fields.at(static_cast<size_t>(key[i].first))) + " IS ?";
+    engine::Stmt& s = statement(sql);
+    engine::StmtUse use(s);
+    for (size_t i = 0; i < key.size(); ++i)
+      journal::bindValue(s.get(), static_cast<int>(i + 1), key[i].second);
+    if (!s.step()) return std::nullopt;
+    std::vector<ImageValue> out;
+    for (size_t i = 0; i < t.fields.size(); ++i)
+      out.push_back(journal::columnValue(s.get(), static_cast<int>(i + 1)));
+    return std::make_pair(s.columnInt(0), std::move(out));
+  }
+  bool rowidTaken(const TableInfo& t, int64_t rowid) {
+    engine::Stmt& s = statement("SELECT 1 FROM " + engine::quoteId(t.dataTable) + " WHERE rowid = ?");
+    engine::StmtUse use(s);
+    s.bindInt(1, rowid);
+    return s.step();
+  }
   Row read(const TableInfo& t, int64_t rowid) {
     std::string sql = "SELECT ";
     for (size_t i = 0; i < t.fields.size(); ++i) sql += (i ? ", " : "") + engine::quoteId(t.fields[i]);
@@ -248,17 +384,25 @@ class FileWriter {
     s.bindInt(static_cast<int>(values.size() + 1), rowid);
     s.step();
   }
+  // With the rowid it had, unless another row has it since (then SQLite
+  // gives it one).
   void insert(const TableInfo& t, int64_t rowid, const RowImage& values) {
-    std::string sql = "INSERT INTO " + engine::quoteId(t.dataTable) + " (rowid";
-    for (const auto& [p, v] : values) sql += ", " + engine::quoteId(t.fields[static_cast<size_t>(p)]);
-    sql += ") VALUES (?";
-    for (size_t i = 0; i < values.size(); ++i) sql += ", ?";
+    const bool withRowid = !rowidTaken(t, rowid);
+    std::string sql = "INSERT INTO " + engine::quoteId(t.dataTable) + " (" + (withRowid ? "rowid" : "");
+    bool first = !withRowid;
+    for (const auto& [p, v] : values) {
+      sql += (first ? "" : ", ") + engine::quoteId(t.fields[static_cast<size_t>(p)]);
+      first = false;
+    }
+    sql += ") VALUES (";
+    for (size_t i = 0; i < values.size() + (withRowid ? 1 : 0); ++i) sql += i ? ", ?" : "?";
     sql += ")";
     engine::Stmt& s = statement(sql);
     engine::StmtUse use(s);
-    s.bindInt(1, rowid);
+    const int offset = withRowid ? 2 : 1;
+    if (withRowid) s.bindInt(1, rowid);
     for (size_t i = 0; i < values.size(); ++i)
-      journal::bindValue(s.get(), static_cast<int>(i + 2), values[i].second);
+      journal::bindValue(s.get(), static_cast<int>(i) + offset, values[i].second);
     s.step();
   }
 
@@ -317,26 +461,54 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
   if (target->simulation)
     throw EJournalError(std::string("A execução "_cp) + std::to_string(number) +
                         std::string(" foi uma simulação: nada foi gravado, nada há a desfazer."_cp));
-  std::vector<Record> records = j.records(number);
-  for (const Record& r : records)
-    if (j.tableById(r.table).place == 'S' && !server)
-      throw EJournalError(
-          std::string("A execução "_cp) + std::to_string(number) +
-          std::string(" alterou o servidor: é preciso a conexão com ele para desfazê-la."_cp));
+  if (target->total() == 0 && !j.touchedServer(number))
+    throw EJournalError(std::string("A execução "_cp) + std::to_string(number) +
+                        std::string(" não alterou nenhum registro: nada há a desfazer."_cp));
+  // A copy that is not the one taken is never put back, nor is anything
+  // else of the run taken back without it.
+  j.checkCopies(number);
+  // What a program that died left unconfirmed on the server is settled
+  // first: only what reached the server is taken back.
+  if (server) j.settleServer(*server);
+  if (!server && j.touchedServer(number))
+    throw EJournalError(std::string("A execução "_cp) + std::to_string(number) +
+                        std::string(" alterou o servidor: é preciso a conexão com ele para desfazê-la."_cp));
 
+  std::vector<Record> records = j.records(number);
   UndoResult result;
   result.run =
       j.beginRun("Desfazer", std::string("Desfazer a execução "_cp) + std::to_string(number), number);
   std::map<std::string, std::unique_ptr<FileWriter>> files;
   std::unique_ptr<ServerRowWriter> serverWriter;
+  // What became of each row (by table and rowid, or server key): a
+  // conflict on any of its changes makes it a conflict, else a change put
+  // back makes it restored.
+  std::map<std::pair<int64_t, std::string>, Verdict> rows;
+  auto note = [&](const Record& r, Verdict verdict) {
+    auto [at, fresh] = rows.emplace(
+        std::make_pair(r.table, r.rowid ? std::to_string(*r.rowid) : EncodeImage(r.key)), verdict);
+    if (!fresh &&
+        (verdict == Verdict::Conflict || (verdict == Verdict::Restore && at->second == Verdict::Unchanged)))
+      at->second = verdict;
+  };
   auto conflict = [&](const Record& r, const TableInfo& t) {
+    note(r, Verdict::Conflict);
+    // Kept with the undo's run: its report lists them.
+    j.begin();
+    engine::Stmt& keep = j.stmt("INSERT OR IGNORE INTO conflicts(run, seq) VALUES (?, ?)");
+    {
+      engine::StmtUse use(keep);
+      keep.bindInt(1, result.run);
+      keep.bindInt(2, r.seq);
+      keep.step();
+    }
     for (ChangeLine& line : j.lines(r, t)) result.conflicts.push_back(std::move(line));
   };
   // A row already as before, or changed since by someone else, is counted
   // and left alone: true when the record needs no writing.
   auto decided = [&](const Record& r, const TableInfo& t, const Row& row) {
     const Verdict verdict = verdictOf(r, row);
-    if (verdict == Verdict::Unchanged) ++result.unchanged;
+    if (verdict == Verdict::Unchanged) note(r, Verdict::Unchanged);
     if (verdict == Verdict::Conflict) conflict(r, t);
     return verdict != Verdict::Restore;
   };
@@ -370,7 +542,7 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
           engine::Database dest = engine::openDatabase(live, t.name, false);
           sqlite3* raw = nullptr;
           int rc =
-              sqlite3_open_v2(copyFile.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+              sqlite3_open_v2(copyFile.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
           engine::Database source(raw);
           if (rc != SQLITE_OK) engine::raiseSqlite(raw, rc, copy);
           sqlite3_backup* b = sqlite3_backup_init(dest.get(), "main", raw, "main");
@@ -394,7 +566,7 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
             } else if (!digest.empty() && liveDigest == digest) {
               auto [ownCopy, host] = j.nextCopy();
               journal::backupInto(reader.get(), host, t.name);
-              j.recordReplacement(now, ownCopy, copyDigest);
+              j.recordReplacement(now, ownCopy, copyDigest, liveDigest);
               rc = sqlite3_backup_step(b, -1);
               if (rc != SQLITE_DONE) engine::raiseSqlite(dest.get(), rc, t.name);
               restored = true;
@@ -406,9 +578,9 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
           rc = sqlite3_backup_finish(b);
           if (restored && rc != SQLITE_OK) engine::raiseSqlite(dest.get(), rc, t.name);
           if (restored)
-            ++result.restored;
+            note(r, Verdict::Restore);
           else if (same)
-            ++result.unchanged;
+            note(r, Verdict::Unchanged);
           else
             conflict(r, t);
           continue;
@@ -416,22 +588,39 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
         auto& w = files[fileKey];
         if (!w) w = std::make_unique<FileWriter>(live, t.name);
         w->begin();
+        // A row is found by its primary key (its rowid may belong to another
+        // record since, or the row moved); a table without one, by rowid.
         int64_t rowid = r.rowid.value_or(0);
-        Row row = w->read(t, rowid);
-        if (decided(r, t, row)) continue;
-        if (r.op == 'I') {
-          w->remove(t, rowid);
-        } else if (r.op == 'U') {
-          w->update(t, rowid, r.before);
-        } else {
-          try {
-            w->insert(t, rowid, r.before);
-          } catch (const EKeyViolation&) {
-            conflict(r, t);  // the key is taken by another row since
-            continue;
+        Row row;
+        if (!t.key.empty() && !r.key.empty()) {
+          auto found = w->find(t, keyAsLeft(r));
+          if (found) {
+            rowid = found->first;
+            row = std::move(found->second);
           }
+          // An update of the key itself: absent under the key it left,
+          // perhaps back under the one it found.
+          if (!row && r.op == 'U' && keyChanged(r))
+            if (auto old = w->find(t, r.key); old && matches(r.before, old->second)) {
+              note(r, Verdict::Unchanged);
+              continue;
+            }
+        } else {
+          row = w->read(t, rowid);
         }
-        ++result.restored;
+        if (decided(r, t, row)) continue;
+        try {
+          if (r.op == 'I')
+            w->remove(t, rowid);
+          else if (r.op == 'U')
+            w->update(t, rowid, r.before);
+          else
+            w->insert(t, rowid, r.before);
+        } catch (const EKeyViolation&) {
+          conflict(r, t);  // the key it goes back to is another record's since
+          continue;
+        }
+        note(r, Verdict::Restore);
       } else {
         if (!serverWriter) serverWriter = std::make_unique<ServerRowWriter>(*server);
         ServerRowWriter& w = *serverWriter;
@@ -451,6 +640,20 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
           }
           return names;
         };
+        // An update of the key itself: absent under the key it left, perhaps
+        // back under the one it found (as before: no conflict).
+        if (!row && r.op == 'U' && keyChanged(r)) {
+          ServerRow old = serverRow(r, t, false);
+          if (auto found = w.read(t.name, old.keyColumns, old.key, old.columns)) {
+            Row was(std::vector<ImageValue>(t.fields.size()));
+            for (size_t i = 0; i < old.positions.size(); ++i)
+              (*was)[static_cast<size_t>(old.positions[i])] = journal::serverValue((*found)[i]);
+            if (matches(r.before, was)) {
+              note(r, Verdict::Unchanged);
+              continue;
+            }
+          }
+        }
         if (decided(r, t, row)) continue;
         if (r.op == 'I') {
           w.remove(t.name, at.keyColumns, at.key);
@@ -462,7 +665,7 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
           else
             w.insert(t.name, columns, before);
         }
-        ++result.restored;
+        note(r, Verdict::Restore);
       }
     }
     if (serverWriter) serverWriter->commit();
@@ -475,6 +678,10 @@ UndoResult Journal::undo(int64_t number, SQLConnection* server) {
   }
   serverWriter.reset();
   files.clear();
+  for (const auto& [row, verdict] : rows)
+    ++(verdict == Verdict::Restore     ? result.restored
+       : verdict == Verdict::Unchanged ? result.unchanged
+                                       : result.conflictRows);
   j.begin();
   engine::Stmt& s = j.stmt("UPDATE runs SET undone_by = ? WHERE number = ?");
   {

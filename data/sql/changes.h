@@ -56,6 +56,10 @@ class ServerChangeSink {
   // the simulated run's, and none of them is on the server. A sink that
   // keeps no simulations takes them back, as for a rollback.
   virtual void simulated(const void* transaction) noexcept { rolledBack(transaction); }
+  // A connection to the server has just been made, before any statement
+  // runs on it: the sink may settle what it left unconfirmed (a program
+  // that died) before anything else can write those rows.
+  virtual void connected(SQLConnection& connection) noexcept { (void)connection; }
 };
 
 void SetServerChangeSink(ServerChangeSink* sink);

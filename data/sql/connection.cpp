@@ -3,6 +3,7 @@
 #include <cctype>
 #include <fstream>
 
+#include "data/sql/changes.h"
 #include "data/sql/firebird.h"
 #include "data/sql/simulation.h"
 #include "platform/ascii.h"
@@ -144,6 +145,7 @@ void SQLConnection::open() {
   dropGroup();
   impl_.reset();
   impl_ = std::make_unique<SQLConnectionImpl>(ResolveSQLTarget(*this), false);
+  if (ServerChangeSink* sink = CurrentServerChangeSink()) sink->connected(*this);
 }
 
 void SQLConnection::createDatabase() {

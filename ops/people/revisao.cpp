@@ -192,7 +192,7 @@ std::optional<std::string> RunReplacement(RepairContext& f, const Review& review
   const std::string liveTable = review.live.windowsPath();
   if (journal) {
     try {
-      journal->beforeReplace(liveTable);
+      journal->beforeReplace(liveTable, review.interim.windowsPath());
     } catch (const Exception& e) {
       return CopyNotKept(liveTable, e.message());
     }
@@ -200,7 +200,12 @@ std::optional<std::string> RunReplacement(RepairContext& f, const Review& review
   const ProcessOutcome outcome = f.ui().startProcess(commandLine, kReplacementWait);
   // Whatever the command file did, even when it failed half-way.
   if (journal) journal->afterReplace(liveTable);
-  if (!outcome.succeeded()) return ReplacementFailed(commandFile, outcome);
+  if (!outcome.succeeded()) {
+    // The run failed, though its handler ends normally: so it is kept.
+    std::string failure = ReplacementFailed(commandFile, outcome);
+    if (journal) journal->failRun(failure);
+    return failure;
+  }
   return std::nullopt;
 }
 

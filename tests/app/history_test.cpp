@@ -144,7 +144,7 @@ TEST_F(HistoryTest, ARepairIsARunThePanelListsItsChangesAndItsUndoPutsEveryTable
 
 TEST_F(HistoryTest, AFailedRunKeepsItsErrorAndARunThatChangesNothingHasNoRows) {
   fs::remove(DriveC::resolve("C:\\VITRALON\\DADOS\\Medicos.DB"));
-  const auto t = run("invoke BotCorrigeCadMed\ninvoke BitBtn4\nclick BotHistorico\nhistory\n");
+  const auto t = run("invoke BotCorrigeCadMed\ninvoke BotCancelFormatCli\nclick BotHistorico\nhistory\n");
   ASSERT_EQ(t.size(), 3u);
   const std::string head = "{\"event\":\"error\",\"class\":\"", textAt = "\",\"text\":\"";
   ASSERT_EQ(t[0].rfind(head, 0), 0u) << t[0];
@@ -153,7 +153,7 @@ TEST_F(HistoryTest, AFailedRunKeepsItsErrorAndARunThatChangesNothingHasNoRows) {
   ASSERT_EQ(t[0].substr(t[0].size() - 2), "\"}") << t[0];
   const std::string error = t[0].substr(text + textAt.size(), t[0].size() - 2 - text - textAt.size());
   EXPECT_EQ(t[1].rfind("{\"event\":\"history\",\"open\":true,\"runs\":["
-                       "\"2 - DATE - &Cancelar - concluída - 0 registros\","
+                       "\"2 - DATE - Manter Formato Original - concluída - 0 registros\","
                        "\"1 - DATE - Corrigir CRM - parada por erro: " +
                            error +
                            " - 0 registros\"],\"selected\":2,"
@@ -196,10 +196,11 @@ TEST_F(HistoryTest, TheConfirmedReviewKeepsACopyOfTheRegisterThatItsUndoPutsBack
             "?\",\"answer\":\"yes\",\"queued\":true}");
   EXPECT_EQ(t[1], "{\"event\":\"exec\",\"command\":\"C:\\\\VITRALON\\\\FormatCli.bat \"}");
   EXPECT_EQ(t[2], "{\"event\":\"message\",\"text\":\"Procedimento concluido.\"}");
-  EXPECT_EQ(t[3].rfind("{\"event\":\"history\",\"open\":true,\"runs\":[\"2 - DATE - Confirmar novo Formato - "
-                       "concluída - 1 registro\",\"1 - DATE - Abreviar Nomes Clientes - concluída - ",
-                       0),
-            0u)
+  EXPECT_EQ(
+      t[3].rfind("{\"event\":\"history\",\"open\":true,\"runs\":[\"2 - DATE - Confirmar novo Formato - "
+                 "concluída - cadastro substituído\",\"1 - DATE - Abreviar Nomes Clientes - concluída - ",
+                 0),
+      0u)
       << t[3];
   EXPECT_NE(t[3].find("\"selected\":2,\"changes\":[\"C:\\\\VITRALON\\\\DADOS\\\\Clientes.DB | substituição | "
                       "cópia: C:\\\\VITRALON\\\\CONSISTGERAL\\\\"),
@@ -207,8 +208,8 @@ TEST_F(HistoryTest, TheConfirmedReviewKeepsACopyOfTheRegisterThatItsUndoPutsBack
       << t[3];
   // The register was replaced by the reviewed copy ...
   EXPECT_EQ(t[4],
-            "{\"event\":\"confirm\",\"text\":\"Desfazer a execução 2 (Confirmar novo Formato, DATE)?\\r1 "
-            "registro será restaurado.\",\"answer\":\"yes\",\"queued\":true}");
+            "{\"event\":\"confirm\",\"text\":\"Desfazer a execução 2 (Confirmar novo Formato, DATE)?\\rO "
+            "cadastro substituído será reposto da sua cópia.\",\"answer\":\"yes\",\"queued\":true}");
   EXPECT_EQ(t[5],
             "{\"event\":\"message\",\"text\":\"A execução 2 foi desfeita (execução 3).\\rRestaurados: 1 "
             "registro\\rJá como antes: 0 registros\\rConflitos (alterados depois da execução, mantidos como "
@@ -217,6 +218,105 @@ TEST_F(HistoryTest, TheConfirmedReviewKeepsACopyOfTheRegisterThatItsUndoPutsBack
   const auto now = DumpInstallation(DriveC::root());
   EXPECT_TRUE(now.at("DADOS/Clientes.DB") == before.at("DADOS/Clientes.DB"));
   EXPECT_FALSE(now.at("INTER/Clientes.DB") == before.at("INTER/Clientes.DB"));  // the reviewed copy stays
+}
+
+TEST_F(HistoryTest, ThePanelsReportAsksBeforeWritingOverAFileAndNeverWritesOverADatabase) {
+  run("invoke BotCorrigeCadMed\n");
+  const fs::path report = DriveC::resolve("C:\\VITRALON\\CONSISTGERAL\\Historico_1.csv");
+  const auto t = run("click BotHistorico\nclick BotRelatorio\nclick BotRelatorio\n");
+  ASSERT_EQ(t.size(), 3u);
+  EXPECT_EQ(t[0],
+            "{\"event\":\"message\",\"text\":\"O relatório da execução 1 foi gravado em "
+            "C:\\\\VITRALON\\\\CONSISTGERAL\\\\Historico_1.csv.\"}");
+  // Written before: asked, and kept on No.
+  EXPECT_EQ(t[1],
+            "{\"event\":\"confirm\",\"text\":\"O arquivo C:\\\\VITRALON\\\\CONSISTGERAL\\\\Historico_1.csv "
+            "já existe. Gravar o relatório sobre ele?\",\"answer\":\"no\",\"queued\":false}");
+  { std::ofstream(report, std::ios::binary | std::ios::trunc) << "meu arquivo"; }
+  const auto again = run("click BotHistorico\nanswer yes\nclick BotRelatorio\n");
+  ASSERT_EQ(again.size(), 3u);
+  EXPECT_EQ(again[1].rfind("{\"event\":\"message\",\"text\":\"O relatório da execução 1 foi gravado", 0), 0u)
+      << again[1];
+  std::ifstream in(report, std::ios::binary);
+  std::string head(3, '\0');
+  in.read(head.data(), 3);
+  EXPECT_EQ(head, "\xEF\xBB\xBF");
+  // A table file in the report's place is never written over.
+  fs::remove(report);
+  fs::copy_file(DriveC::resolve("C:\\VITRALON\\DADOS\\Medicos.DB"), report);
+  const auto before = DumpInstallation(DriveC::root());
+  const auto refused = run("click BotHistorico\nanswer yes\nclick BotRelatorio\n");
+  ASSERT_EQ(refused.size(), 2u);
+  EXPECT_NE(refused[0].find("é uma tabela, uma cópia ou o histórico: o relatório nunca é gravado sobre ele."),
+            std::string::npos)
+      << refused[0];
+  EXPECT_TRUE(DumpInstallation(DriveC::root()) == before);
+}
+
+TEST_F(HistoryTest, ACommandFileThatFailedIsAFailedRunWithNothingToUndo) {
+  {
+    std::ofstream bat(DriveC::resolve("C:\\VITRALON\\FormatCli.bat"), std::ios::trunc);
+    bat << "#!/bin/sh\nexit 1\n";
+  }
+  const auto before = DumpInstallation(DriveC::root());
+  const auto t =
+      run("invoke BotAbreviaNomeCli\nanswer yes\nclick BotConfirmaFormatCli\nclick BotHistorico\nhistory\n");
+  ASSERT_EQ(t.size(), 5u);
+  const std::string failure =
+      "A substituição do formato original pelo novo falhou: o arquivo de comandos "
+      "C:\\\\VITRALON\\\\FormatCli.bat "
+      "terminou com o código 1.";
+  EXPECT_EQ(t[2].rfind("{\"event\":\"message\",\"text\":\"" + failure, 0), 0u) << t[2];
+  EXPECT_EQ(t[3].rfind("{\"event\":\"history\",\"open\":true,\"runs\":[\"2 - DATE - Confirmar novo Formato - "
+                       "parada por erro: " +
+                           failure,
+                       0),
+            0u)
+      << t[3];
+  EXPECT_NE(t[3].find(" - 0 registros\",\"1 - DATE - Abreviar Nomes Clientes - concluída - "),
+            std::string::npos)
+      << t[3];
+  EXPECT_NE(
+      t[3].find(
+          "\"selected\":2,\"changes\":[\"Nenhum registro foi alterado nesta execução.\"],\"undo\":false}"),
+      std::string::npos)
+      << t[3];
+  EXPECT_FALSE(fs::exists(DriveC::resolve("C:\\VITRALON\\CONSISTGERAL\\Copias\\R2-1.DB")));
+  const auto now = DumpInstallation(DriveC::root());
+  EXPECT_TRUE(now.at("DADOS/Clientes.DB") == before.at("DADOS/Clientes.DB"));
+}
+
+TEST_F(HistoryTest, ARunIsNamedByItsCommandAndOptionAndOpeningOrClosingThePanelIsNoRun) {
+  const auto t =
+      run("invoke BotCorrecaoComp\nclick BitBtn4\ninvoke BotCorrecaoComp\ncheck RadioButton4\nclick BitBtn3\n"
+          "click BotHistorico\nhistory\n");
+  ASSERT_EQ(t.size(), 2u);
+  std::string history;
+  for (const std::string& line : t)
+    if (line.rfind("{\"event\":\"history\"", 0) == 0) history = line;
+  // One run: the correction with its option, by its command's caption.
+  EXPECT_EQ(
+      history.rfind("{\"event\":\"history\",\"open\":true,\"runs\":[\"1 - DATE - Corrigir Cad. Componentes: "
+                    "Corrigir Unidades do Cad. Componentes - concluída - ",
+                    0),
+      0u)
+      << history;
+  EXPECT_EQ(history.find("\"2 - "), std::string::npos) << history;
+  EXPECT_EQ(history.find("&"), std::string::npos) << history;
+}
+
+TEST_F(HistoryTest, TheUndoQuestionSaysWhatWillHappenToARunUndoneBefore) {
+  run("invoke BotCorrigeCadMed\n");
+  const auto t =
+      run("click BotHistorico\nanswer yes\nclick BotDesfazer\nselect 1\nanswer no\nclick BotDesfazer\n");
+  ASSERT_EQ(t.size(), 4u);  // question, summary, question, closed
+  EXPECT_EQ(
+      t[2].rfind("{\"event\":\"confirm\",\"text\":\"Desfazer a execução 1 (Corrigir CRM, DATE)?\\rEla já foi "
+                 "desfeita pela execução 2: só o que estiver de novo como ela deixou será restaurado (no "
+                 "máximo ",
+                 0),
+      0u)
+      << t[2];
 }
 
 }  // namespace

@@ -87,6 +87,26 @@ TEST_P(ServerJournal, AppliedChangesAreRecordedByKeyAndUndoneExactlyWhereTheRowI
             (std::vector<std::string>{"01|1|X|10.50|5", "01|2|X|<null>|6", "03|1|Novo|<null>|<null>"}));
 }
 
+TEST_P(ServerJournal, ARowWhoseKeyTheRunChangedIsFoundAsBeforeUnderItsOldKeyNotCalledAConflict) {
+  const std::vector<std::string> before = pedidos();
+  SQLConnection& c = dm_.sqlcon1;
+  auto j = Journal::open(&c);
+  int64_t number = j->beginRun("BotNomes", "Nomes");
+  exec("UPDATE PEDIDOS SET NPEDIDO = 7 WHERE ESTACAO = '02'");
+  j->endRun(RunOutcome::Completed);
+  ASSERT_NE(pedidos(), before);
+  UndoResult u = j->undo(number, &c);
+  EXPECT_EQ(u.restored, 1);
+  EXPECT_EQ(pedidos(), before);
+  // Undone again: the row is back under its old key, as before the run.
+  UndoResult again = j->undo(number, &c);
+  EXPECT_EQ(again.restored, 0);
+  EXPECT_EQ(again.unchanged, 1);
+  EXPECT_EQ(again.conflictRows, 0);
+  EXPECT_TRUE(again.conflicts.empty());
+  EXPECT_EQ(pedidos(), before);
+}
+
 // A program that died between the journal's commit and the server's, and
 // one that died after the server's commit, before confirming it: the next
 // start settles both against the rows as the server has them. Through the
@@ -152,6 +172,37 @@ TEST_P(ServerDeath, RecordsOfAChangeTheServerNeverGotGoAndACommittedOneIsKeptAnd
   EXPECT_EQ(u.restored, 2);
   EXPECT_TRUE(u.conflicts.empty());
   EXPECT_EQ(pedidos(), before);
+}
+
+TEST_P(ServerDeath, UnconfirmedRecordsAreSettledWhenTheServerIsFirstReachedBeforeALaterRunWritesTheirRows) {
+  const std::vector<std::string> before = pedidos();
+  runAndDie(When::BeforeServerCommit);
+  EXPECT_EQ(pedidos(), before);
+  // As the window starts: the journal opens without the server, which the
+  // first command that needs it reaches.
+  auto j = Journal::open(nullptr);
+  EXPECT_EQ(j->run(1)->outcome, RunOutcome::Died);
+  // Not counted while it is not known whether they reached the server.
+  EXPECT_EQ(j->run(1)->total(), 0);
+  EXPECT_EQ(j->run(1)->unsettled, 2);
+  EXPECT_EQ(j->runs().at(0).unsettled, 2);
+  EXPECT_TRUE(j->changes(1).empty());
+  int64_t second = j->beginRun("BotLivro", "Livro");
+  exec("UPDATE PEDIDOS SET CODLIVRO = 9 WHERE ESTACAO = '01'");
+  j->endRun(RunOutcome::Completed);
+  const std::vector<std::string> changed = pedidos();
+  ASSERT_NE(changed, before);
+  EXPECT_EQ(j->run(1)->total(), 0);
+  EXPECT_EQ(j->run(1)->unsettled, 0);  // settled: they never reached it
+  EXPECT_EQ(j->rowsToRestore(1), 0);
+  EXPECT_EQ(j->run(second)->total(), 2);
+  // The dead run changed nothing: its undo is refused, and takes back
+  // nothing of the second run's.
+  EXPECT_THROW(j->undo(1, &dm_.sqlcon1), EJournalError);
+  EXPECT_EQ(pedidos(), changed);
+  j.reset();
+  auto again = Journal::open(nullptr);
+  EXPECT_EQ(again->run(1)->total(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, ServerDeath, ::testing::Values(Transport::Server),

@@ -485,7 +485,10 @@ int CommandsIn(const std::string& script) {
   for (size_t at = 0; at < script.size();) {
     const size_t end = script.find('\n', at);
     const std::string line = script.substr(at, end - at);
-    if (line.rfind("invoke ", 0) == 0 || line.rfind("click ", 0) == 0) ++n;
+    // The component options' panel opening or closing is no run.
+    const bool panel =
+        line.find(" BotCorrecaoComp") != std::string::npos || line.find(" BitBtn4") != std::string::npos;
+    if ((line.rfind("invoke ", 0) == 0 || line.rfind("click ", 0) == 0) && !panel) ++n;
     if (end == std::string::npos) break;
     at = end + 1;
   }
@@ -527,7 +530,7 @@ std::string NameOf(const RepairVia& p) {
 void PrintTo(const RepairVia& p, std::ostream* os) { *os << NameOf(p); }
 
 ChildResult RunUndo(const fs::path& driveC, int run) {
-  return RunProgram(driveC, {"--desfazer", std::to_string(run), "--sim"});
+  return RunProgram(driveC, {"--desfazer", std::to_string(run), "--confirmar"});
 }
 
 void UndoEveryRun(const fs::path& driveC) {
@@ -537,10 +540,16 @@ void UndoEveryRun(const fs::path& driveC) {
   ASSERT_EQ(list.exitCode, 0) << list.output;
   std::vector<int> runs;
   const std::string head = "Execução ";
+  // A run that changed nothing has nothing to undo (its undo is refused).
   for (size_t at = 0; (at = list.output.find(head, at)) != std::string::npos; at += head.size())
-    if (at == 0 || list.output[at - 1] == '\n')
-      runs.push_back(std::atoi(list.output.c_str() + at + head.size()));
-  ASSERT_FALSE(runs.empty()) << list.output;
+    if (at == 0 || list.output[at - 1] == '\n') {
+      const size_t end = list.output.find("\n\n" + head, at);
+      const std::string block =
+          list.output.substr(at, end == std::string::npos ? std::string::npos : end - at);
+      if (block.find("  nenhum registro alterado\n") == std::string::npos)
+        runs.push_back(std::atoi(list.output.c_str() + at + head.size()));
+    }
+  ASSERT_EQ(list.output.rfind(head, 0), 0u) << list.output;
   std::sort(runs.rbegin(), runs.rend());
   for (int n : runs) {
     fs::remove(driveC / "VITRALON" / "Em_Uso.txt", ec);

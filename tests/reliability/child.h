@@ -51,7 +51,8 @@ void PrintTo(Via v, std::ostream* os);
 void UseTransport(const std::filesystem::path& driveC, Via via);
 // Removes the in-use marker (Em_Uso.txt) a program left behind.
 void RemoveMarker(const std::filesystem::path& driveC);
-// The commands a runner script clicks: its `invoke` and `click` lines.
+// The runs a runner script makes: its `invoke` and `click` lines, but for
+// the component options' panel opening or closing (no run).
 int CommandsIn(const std::string& script);
 
 // Every repair as the runner starts it on the sample; `server`: it writes
@@ -72,10 +73,10 @@ std::vector<RepairVia> EveryRepairThroughEachTransport();
 std::string NameOf(const RepairVia& p);
 void PrintTo(const RepairVia& p, std::ostream* os);
 
-// `consistgeral --desfazer N --sim` on `driveC`.
+// `consistgeral --desfazer N --confirmar` on `driveC`.
 ChildResult RunUndo(const std::filesystem::path& driveC, int run);
 // Undoes, newest first, every run the journal of `driveC` holds (through
-// `--desfazer N --sim`), failing the test when an undo fails.
+// `--desfazer N --confirmar`), failing the test when an undo fails.
 void UndoEveryRun(const std::filesystem::path& driveC);
 
 // A sample installation (small) in `driveC`, made by the program itself.

@@ -1,7 +1,7 @@
 // The journal's command-line options as the technician runs them, the
 // program as a child process on a sample installation: the list of runs,
 // the report of a run, and its undo (refused while another module holds
-// the marker, refused without a terminal unless --sim, then every table
+// the marker, refused without a terminal unless --confirmar, then every table
 // back byte for byte, a row changed since kept and listed).
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -102,6 +102,35 @@ TEST_F(HistoryOptions, ListReportAndUndoOfARepair) {
   EXPECT_EQ(r.exitCode, 0) << r.output;
   EXPECT_EQ(r.output, (work_.path() / "Historico_1.csv").string() + "\n");
   EXPECT_EQ(ReadFile(work_.path() / "Historico_1.csv"), csv);
+  // An existing file only with --substituir; a table file or the journal,
+  // never (the CSV would destroy them).
+  r = program({"--relatorio", "1", named.string()});
+  EXPECT_EQ(r.exitCode, 1) << r.output;
+  EXPECT_EQ(r.output, "consistgeral: O arquivo " + named.string() +
+                          " já existe: o relatório não foi gravado. Para gravar sobre ele: --substituir.\n");
+  WriteFile(named, "x");
+  r = program({"--relatorio", "1", named.string(), "--substituir"});
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(ReadFile(named), csv);
+  for (const fs::path& precious :
+       {drive_ / "VITRALON" / "DADOS" / "Clientes.DB", drive_ / "VITRALON" / "CONSISTGERAL" / "Historico.db",
+        drive_ / "VITRALON" / "CONSISTGERAL" / "Historico.db-wal"}) {
+    const bool exists = fs::exists(precious);
+    const std::string bytes = exists ? ReadFile(precious) : "";
+    for (bool replace : {false, true}) {
+      std::vector<std::string> args = {"--relatorio", "1", precious.string()};
+      if (replace) args.push_back("--substituir");
+      r = program(args);
+      EXPECT_EQ(r.exitCode, 1) << r.output;
+      if (exists) {
+        EXPECT_EQ(r.output, "consistgeral: O arquivo " + precious.string() +
+                                " é uma tabela, uma cópia ou o histórico: o relatório nunca é gravado sobre "
+                                "ele.\n");
+      }
+      EXPECT_EQ(exists ? ReadFile(precious) : "", bytes) << precious;
+    }
+  }
+  EXPECT_TRUE(DumpInstallation(drive_) == repaired);
   r = program({"--relatorio", "9"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.output, "consistgeral: não há execução 9 no histórico.\n");
@@ -110,18 +139,25 @@ TEST_F(HistoryOptions, ListReportAndUndoOfARepair) {
     EXPECT_EQ(r.exitCode, 2) << bad;
   }
 
-  // Undo: without a terminal only with --sim; never while another module
+  // Undo: without a terminal only with --confirmar; never while another module
   // holds the marker.
   r = program({"--desfazer", "1"});
   EXPECT_EQ(r.exitCode, 2) << r.output;
-  EXPECT_EQ(r.output, "consistgeral: --desfazer sem terminal para a pergunta: confirme com --sim.\n");
+  EXPECT_EQ(r.output, "consistgeral: --desfazer sem terminal para a pergunta: confirme com --confirmar.\n");
+  // The confirmation is no word that reads as "simulate" beside --simular.
+  r = program({"--desfazer", "1", "--sim"});
+  EXPECT_EQ(r.exitCode, 2) << r.output;
+  EXPECT_EQ(r.output.substr(0, r.output.find('\n') + 1),
+            "consistgeral: --sim não existe mais: para confirmar o --desfazer sem perguntar, use --confirmar "
+            "(para simular, --simular)\n");
+  EXPECT_TRUE(DumpInstallation(drive_) == repaired);
   const fs::path marker = drive_ / "VITRALON" / "Em_Uso.txt";
   {
     WriteFile(marker, "01/01/2020 00:00:00\r\n");
     const int fd = ::open(marker.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-    r = program({"--desfazer", "1", "--sim"});
+    r = program({"--desfazer", "1", "--confirmar"});
     ::close(fd);
   }
   EXPECT_EQ(r.exitCode, 3) << r.output;
@@ -142,7 +178,7 @@ TEST_F(HistoryOptions, ListReportAndUndoOfARepair) {
   ASSERT_EQ(kept.before[0], 'T');
   execOn(drive_ / "VITRALON" / kept.file, "UPDATE \"" + kept.table + "\" SET \"" + kept.column +
                                               "\" = 'OUTRO' WHERE rowid = " + std::to_string(kept.rowid));
-  r = program({"--desfazer", "1", "--sim"});
+  r = program({"--desfazer", "1", "--confirmar"});
   EXPECT_EQ(r.exitCode, 0) << r.output;
   const int64_t k = diff.rowsChanged;
   const std::regex expected(

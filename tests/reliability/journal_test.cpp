@@ -104,12 +104,6 @@ Recorded readReport(const fs::path& csv) {
   return r;
 }
 
-void undo(const fs::path& driveC, int run) {
-  RemoveMarker(driveC);
-  ChildResult r = RunUndo(driveC, run);
-  ASSERT_EQ(r.exitCode, 0) << r.output;
-}
-
 class Historico : public ::testing::TestWithParam<Param> {};
 
 TEST_P(Historico, EveryChangedRowIsRecordedAndUndoingPutsEveryTableBackByteForByte) {
@@ -165,7 +159,7 @@ TEST_P(Historico, EveryChangedRowIsRecordedAndUndoingPutsEveryTableBackByteForBy
   }
   EXPECT_GT(changedTables, 0) << "the repair changed nothing on the sample";
 
-  for (int n = runs; n >= 1; --n) undo(drive, n);
+  UndoEveryRun(drive);
   const Image undone = imageOf(drive);
   for (const auto& [table, rows] : before) {
     ASSERT_TRUE(undone.count(table)) << table;

@@ -213,7 +213,7 @@ void checkSimulation(const Param& p, const fs::path& pristine) {
 
   // The journal keeps the simulation as one and refuses to undo it.
   RemoveMarker(drive);
-  ChildResult undo = RunProgram(drive, {"--desfazer", std::to_string(runs.back()), "--sim"});
+  ChildResult undo = RunProgram(drive, {"--desfazer", std::to_string(runs.back()), "--confirmar"});
   EXPECT_EQ(undo.exitCode, 1) << undo.output;
   EXPECT_NE(undo.output.find("foi uma simula\xC3\xA7\xC3\xA3o: nada foi gravado"), std::string::npos)
       << undo.output;
