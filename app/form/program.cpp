@@ -76,7 +76,8 @@ void Program::openJournal() {
   }
   // The server is not reached at the start (the window does not connect
   // before a command needs it): server records that a program which died
-  // left unconfirmed are settled by the undo that needs them.
+  // left unconfirmed are settled when the server is first reached, before
+  // any statement of the next run (and again before an undo).
   try {
     journal_ = Journal::open(nullptr);
     form_.setJournal(journal_.get());
