@@ -187,8 +187,13 @@ Header parseHeader(const std::string& h, uint64_t fileSize, const std::string& d
 
   const bool v4 = hd.versionId >= 5;
   const bool indexFile = hd.isIndexFile();
-  hd.encrypted = v4 ? u32le(p + 0x5C) != 0 : u32le(p + 0x25) != 0;
-  if (indexFile) hd.encrypted = u32le(p + 0x25) != 0 && u32le(p + 0x25) != 0xFF00FF00u;
+  // The longer header of the later versions (encryption, code page) must be
+  // there before it is read.
+  if (v4 && !indexFile && h.size() < 0x78) fail(display, cp("cabeçalho curto demais"_cp));
+  if (indexFile)
+    hd.encrypted = u32le(p + 0x25) != 0 && u32le(p + 0x25) != 0xFF00FF00u;
+  else
+    hd.encrypted = v4 ? u32le(p + 0x5C) != 0 : u32le(p + 0x25) != 0;
   if (v4 && !indexFile) hd.codePage = u16le(p + 0x6A);
 
   std::size_t pos = (v4 && !indexFile) ? 0x78 : 0x58;
