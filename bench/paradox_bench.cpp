@@ -110,11 +110,11 @@ int main(int argc, char** argv) {
 
   t = std::chrono::steady_clock::now();
   paradoxtest::ParadoxWriter writer(codePage);
-  for (const auto& spec : cg::LocalTables()) {
-    const fs::path dir = origin / Relative(spec.directory);
+  for (const auto& table : cg::LocalTables()) {
+    const fs::path dir = origin / Relative(table.directory);
     fs::create_directories(dir);
-    writer.Export(sample / Relative(spec.directory) / spec.fileName, dir,
-                  fs::path(spec.fileName).stem().string());
+    writer.Export(sample / Relative(table.directory) / table.fileName, dir,
+                  fs::path(table.fileName).stem().string());
   }
   const double exported = Since(t);
   uintmax_t bytes = 0;
@@ -165,10 +165,10 @@ int main(int argc, char** argv) {
   std::printf("memória residente: %ld MB antes, pico %ld MB durante a importação\n", before / 1024,
               peak.load() / 1024);
   int equal = 0;
-  for (const auto& spec : cg::LocalTables())
+  for (const auto& table : cg::LocalTables())
     equal +=
-        SameRows(sample / Relative(spec.directory) / spec.fileName,
-                 dest / Relative(spec.directory) / spec.fileName, fs::path(spec.fileName).stem().string());
+        SameRows(sample / Relative(table.directory) / table.fileName,
+                 dest / Relative(table.directory) / table.fileName, fs::path(table.fileName).stem().string());
   std::printf("%d de %zu tabelas iguais à amostra, registro por registro e campo por campo\n", equal,
               cg::LocalTables().size());
   return equal == static_cast<int>(cg::LocalTables().size()) ? 0 : 1;

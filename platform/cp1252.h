@@ -34,6 +34,20 @@ constexpr int unicodeToCp1252(char32_t c) {
   return -1;
 }
 
+// Appends the UTF-8 form of a code point of the Basic Multilingual Plane.
+inline void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
 // Decodes one UTF-8 sequence at s[i]; advances i. Returns 0xFFFFFFFF on a
 // malformed sequence (one byte is consumed).
 constexpr char32_t decodeUtf8(const char* s, std::size_t n, std::size_t& i) {

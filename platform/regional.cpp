@@ -18,8 +18,8 @@ int daysInMonth(int y, int m) {
   return (m == 2 && isLeap(y)) ? 29 : d[m - 1];
 }
 
-// Days from 0001-01-01 to the given date (proleptic Gregorian).
-int64_t daysFromCivil(int y, int m, int d) {
+// Days from 1970-01-01 to the given date (proleptic Gregorian).
+int64_t DaysFromCivilImpl(int y, int m, int d) {
   y -= m <= 2;
   const int64_t era = (y >= 0 ? y : y - 399) / 400;
   const int64_t yoe = y - era * 400;
@@ -27,7 +27,7 @@ int64_t daysFromCivil(int y, int m, int d) {
   const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
   return era * 146097 + doe - 719468;  // days since 1970-01-01
 }
-void civilFromDays(int64_t z, int& y, int& m, int& d) {
+void CivilFromDaysImpl(int64_t z, int& y, int& m, int& d) {
   z += 719468;
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   const int64_t doe = z - era * 146097;
@@ -95,7 +95,7 @@ bool parseTime(std::string_view s, std::size_t& i, int& h, int& n, int& sec) {
 TDateTime EncodeDate(int year, int month, int day) {
   if (month < 1 || month > 12 || year < 1 || year > 9999 || day < 1 || day > daysInMonth(year, month))
     throw EConvertError("Data inválida."_cp.data());
-  return static_cast<double>(daysFromCivil(year, month, day) + kUnixEpochDays);
+  return static_cast<double>(DaysFromCivilImpl(year, month, day) + kUnixEpochDays);
 }
 
 TDateTime EncodeTime(int hour, int minute, int second, int msec) {
@@ -123,7 +123,7 @@ DateTimeParts DecodeDateTime(TDateTime t) {
     ms -= 86400000;
     d += (t < 0) ? -1 : 1;
   }
-  civilFromDays(d - kUnixEpochDays, p.year, p.month, p.day);
+  CivilFromDaysImpl(d - kUnixEpochDays, p.year, p.month, p.day);
   p.hour = static_cast<int>(ms / 3600000);
   p.minute = static_cast<int>(ms / 60000 % 60);
   p.second = static_cast<int>(ms / 1000 % 60);
@@ -329,6 +329,12 @@ int64_t DateTimeToUnix(TDateTime t) {
   lt.tm_sec = p.second;
   lt.tm_isdst = -1;
   return static_cast<int64_t>(mktime(&lt));
+}
+
+int64_t DaysFromCivil(int year, int month, int day) { return DaysFromCivilImpl(year, month, day); }
+
+void CivilFromDays(int64_t days, int& year, int& month, int& day) {
+  CivilFromDaysImpl(days, year, month, day);
 }
 
 }  // namespace cg

@@ -22,6 +22,10 @@ struct DateTimeParts {
 TDateTime EncodeDateTime(const DateTimeParts& p);
 DateTimeParts DecodeDateTime(TDateTime t);
 TDateTime EncodeDate(int year, int month, int day);
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar, and
+// back; no range check.
+int64_t DaysFromCivil(int year, int month, int day);
+void CivilFromDays(int64_t days, int& year, int& month, int& day);
 TDateTime EncodeTime(int hour, int minute, int second, int msec = 0);
 
 // "dd/mm/yyyy hh:nn:ss", or "dd/mm/yyyy" when the time is 00:00:00.

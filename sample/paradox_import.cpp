@@ -342,24 +342,24 @@ ParadoxImportReport ImportParadox(const ParadoxImportOptions& options) {
   const auto catalogue = LocalTables();
   std::vector<Job> jobs;
   std::set<std::string> originDirs;
-  for (const auto& spec : catalogue) {
+  for (const auto& table : catalogue) {
     std::string alias;
-    if (upper(spec.directory) == "C:\\VITRALON\\INTER") alias = "VTRNINTER";
-    if (upper(spec.directory) == "C:\\VITRALON\\ARQMORTO") alias = "VTRNARQM";
+    if (upper(table.directory) == "C:\\VITRALON\\INTER") alias = "VTRNINTER";
+    if (upper(table.directory) == "C:\\VITRALON\\ARQMORTO") alias = "VTRNARQM";
     Job job;
-    job.destDir = alias.empty() ? spec.directory : aliases.at(alias);
+    job.destDir = alias.empty() ? table.directory : aliases.at(alias);
     job.originDir = job.destDir;
     if (!alias.empty()) {
       const auto it = options.aliasFolders.find(alias);
       if (it != options.aliasFolders.end()) job.originDir = trimSlash(it->second);
     }
-    job.fileName = spec.fileName;
-    job.catalogue = &spec.def;
+    job.fileName = table.fileName;
+    job.catalogue = &table.def;
     const fs::path dir = underRoot(options.origin, job.originDir);
-    job.originFile = DriveC::findEntry(dir, toUtf8(spec.fileName));
+    job.originFile = DriveC::findEntry(dir, toUtf8(table.fileName));
     if (!fs::is_regular_file(job.originFile, ec)) {
       report.lines.push_back(cp("Tabela não encontrada na origem: "_cp) + job.originDir + "\\" +
-                             spec.fileName);
+                             table.fileName);
       continue;
     }
     if (originDirs.insert(job.originDir).second) checkLocks(dir, job.originDir, report);

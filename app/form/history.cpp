@@ -144,15 +144,15 @@ void TFormConsistGeral::beginCommandRun(TButton& button) {
   // The component options' panel opening, or closed unused, changes
   // nothing: no run. Its OK runs the command with the option chosen.
   if (&button == &BotCorrecaoComp || &button == &BitBtn4) return;
-  std::string command = button.name, caption = RunCaption(button.caption);
+  std::string command = button.name, runCaption = RunCaption(button.caption);
   if (&button == &BitBtn3) {
     command = BotCorrecaoComp.name;
-    caption = RunCaption(BotCorrecaoComp.caption);
+    runCaption = RunCaption(BotCorrecaoComp.caption);
     for (const TRadioButton* option : {&RadioButton3, &RadioButton4, &RadioButton1})
-      if (option->checked) caption += ": " + RunCaption(option->caption);
+      if (option->checked) runCaption += ": " + RunCaption(option->caption);
   }
   runSimulated_ = simulationMode_;
-  runNumber_ = journal_->beginRun(command, caption, runSimulated_);
+  runNumber_ = journal_->beginRun(command, runCaption, runSimulated_);
   if (runSimulated_) beginSimulation();
 }
 

@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "platform/cp1252.h"
+#include "platform/regional.h"
 
 namespace cg::paradox {
 
@@ -311,27 +312,12 @@ Header ReadHeader(const std::filesystem::path& file, const std::string& display)
   return parseHeader(readHeaderBytes(f, display), f.size(), display);
 }
 
-// Days from 1970-01-01 to a civil date (proleptic Gregorian).
-int64_t DayNumberFromCivil(int y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468 + 719163;
-}
+// Paradox day numbers count from 0001-01-01 as day 1.
+constexpr int64_t kDayOneTo1970 = 719163;
 
-void CivilFromDayNumber(int64_t day, int& y, int& m, int& d) {
-  int64_t z = day - 719163 + 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(yoe + era * 400 + (m <= 2));
-}
+int64_t DayNumberFromCivil(int y, int m, int d) { return DaysFromCivil(y, m, d) + kDayOneTo1970; }
+
+void CivilFromDayNumber(int64_t day, int& y, int& m, int& d) { CivilFromDays(day - kDayOneTo1970, y, m, d); }
 
 struct TableReader::Files {
   ReadOnlyFile db;
